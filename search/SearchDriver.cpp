@@ -1,0 +1,69 @@
+#include "SearchDriver.h"
+
+#include "DuplicateMatcher.h"
+#include "FolderWalker.h"
+#include "ResultsSink.h"
+#include "SearchHost.h"
+#include "SettingsStore.h"
+#include "UserLocale.h"
+
+SearchDriver::SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink)
+    : m_host(host), m_settings(settings), m_sink(sink)
+{
+}
+
+QString SearchDriver::tooManyFilesQuestion(std::size_t folderRows, std::size_t fileCount)
+{
+    return QStringLiteral("The ") + QString::number(folderRows)
+        + QStringLiteral(" folder(s) you've selected contains ")
+        + userLocale().toString(static_cast<qulonglong>(fileCount))
+        + QStringLiteral(" files. This is over the recommended amount of 20,000. Please remove some folders from "
+                         "the list by selecting them and pressing 'Delete' on the keyboard or click 'Clear List'.")
+        + QStringLiteral("\r\r")
+        + QStringLiteral("You can still proceed, but the duplicate finding process may take a long time. Would "
+                         "you like to proceed anyway?");
+}
+
+SearchDriver::Outcome SearchDriver::run(const FolderRows &rows)
+{
+    if (rows.rowCount() == 0) {
+        m_host.showMessage(QStringLiteral("There are no folders to find duplicates for. Please drag and drop some "
+                                          "folders into the list above."),
+                           {});
+        return Outcome::EmptyList;
+    }
+
+    m_table.clear();
+    m_sink.clearRows();
+    m_settings.setValue(QStringLiteral("Stop"), QStringLiteral("False"));
+    if (m_started)
+        m_started();
+
+    // The row count is taken once; rows removed meanwhile are simply not there to read.
+    const std::size_t rowCount = rows.rowCount();
+    for (std::size_t row = 0; row < rowCount; ++row) {
+        if (m_host.stopRequested())
+            return Outcome::Stopped;
+        if (row < rows.rowCount())
+            AnalyzeFolder(rows.rowText(row), m_table, m_host);
+    }
+
+    if (m_askAboveLimit && m_table.count() > QuestionLimit
+        && !m_host.askYesNo(tooManyFilesQuestion(rows.rowCount(), m_table.count()), QStringLiteral("Question")))
+        return Outcome::Declined;
+
+    DuplicateMatcher matcher(m_table, m_host);
+    m_host.setCaption(productCaption() + QStringLiteral(" [Reading images]"));
+    if (matcher.readFiles() == DuplicateMatcher::Result::Stopped)
+        return Outcome::Stopped;
+
+    m_host.setCaption(productCaption() + QStringLiteral(" [Finding duplicate images]"));
+    if (matcher.matchFiles(m_sink) == DuplicateMatcher::Result::Stopped)
+        return Outcome::Stopped;
+
+    if (m_sink.rowCount() == 0) {
+        m_host.showMessage(QStringLiteral("No duplicate images found."), {});
+        return Outcome::NoDuplicates;
+    }
+    return Outcome::Found;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "CandidateTable.h"
+
+#include <QString>
+
+#include <functional>
+
+class ResultsSink;
+class SearchHost;
+class SettingsStore;
+
+// The folder list as the search reads it, row by row.
+class FolderRows
+{
+public:
+    virtual ~FolderRows() = default;
+    virtual std::size_t rowCount() const = 0;
+    virtual QString rowText(std::size_t row) const = 0; // row counts from 0
+};
+
+// FIND DUPES from the empty-list check to the results (everything but the windows):
+// collecting, the question above 20,000 files, reading and matching.
+class SearchDriver
+{
+public:
+    enum class Outcome { EmptyList, Stopped, Declined, NoDuplicates, Found };
+
+    SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink);
+
+    // Called once the stop flag is reset, before collecting starts (the button swap).
+    void setStartedCallback(std::function<void()> started) { m_started = std::move(started); }
+    // The headless tool never asks the question above 20,000 files.
+    void setAskAboveLimit(bool ask) { m_askAboveLimit = ask; }
+
+    Outcome run(const FolderRows &rows);
+
+    const CandidateTable &candidates() const { return m_table; }
+
+    static constexpr std::size_t QuestionLimit = 20000;
+    static QString tooManyFilesQuestion(std::size_t folderRows, std::size_t fileCount);
+
+private:
+    SearchHost &m_host;
+    SettingsStore &m_settings;
+    ResultsSink &m_sink;
+    CandidateTable m_table;
+    std::function<void()> m_started;
+    bool m_askAboveLimit = true;
+};
