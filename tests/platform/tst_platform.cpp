@@ -1,0 +1,184 @@
+#include "CursorFile.h"
+#include "FileSystem.h"
+#include "QtMessageBoxes.h"
+#include "SettingsStore.h"
+#include "TestMain.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+
+namespace {
+void put16(QByteArray &data, quint16 v)
+{
+    char b[2];
+    qToLittleEndian(v, b);
+    data.append(b, 2);
+}
+void put32(QByteArray &data, quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    data.append(b, 4);
+}
+
+// A one-image 32 x 32 cursor file with the given hotspot, as a cursor editor writes it.
+QByteArray cursorFile(quint16 hotX, quint16 hotY)
+{
+    QByteArray image;
+    put32(image, 40);
+    put32(image, 32);
+    put32(image, 64); // XOR and AND masks stacked
+    put16(image, 1);
+    put16(image, 32);
+    for (int i = 0; i < 6; ++i)
+        put32(image, 0);
+    for (int i = 0; i < 32 * 32; ++i)
+        put32(image, 0xFF000000u | static_cast<quint32>(i));
+    image.append(QByteArray(32 * 4, '\0'));
+
+    QByteArray file;
+    put16(file, 0);
+    put16(file, 2);
+    put16(file, 1);
+    file.append(char(32)).append(char(32)).append(char(0)).append(char(0));
+    put16(file, hotX);
+    put16(file, hotY);
+    put32(file, static_cast<quint32>(image.size()));
+    put32(file, 22);
+    return file + image;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        qFatal("cannot write test file");
+    return path;
+}
+} // namespace
+
+class PlatformTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cursorFileGivesHotspot()
+    {
+        QTemporaryDir dir;
+        const auto cursor = loadCursorFile(writeFile(dir, QStringLiteral("HAND-M.CUR"), cursorFile(5, 7)));
+        QVERIFY(cursor.has_value());
+        QCOMPARE(cursor->hotSpot(), QPoint(5, 7));
+        QCOMPARE(cursor->pixmap().size(), QSize(32, 32));
+    }
+
+    void brokenCursorFilesGiveNoPointer_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        const QByteArray good = cursorFile(1, 1);
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("header only") << good.left(6);
+        QTest::newRow("entry cut short") << good.left(14);
+        QTest::newRow("image cut short") << good.left(200);
+        QTest::newRow("icon, not cursor") << QByteArray(good).replace(2, 1, "\x01");
+        QTest::newRow("no images") << QByteArray(good).replace(4, 1, QByteArray(1, '\0'));
+        QTest::newRow("offset past end") << QByteArray(good).replace(18, 4, "\xff\xff\x00\x00");
+        QTest::newRow("not a picture") << QByteArray(good.left(22)) + QByteArray(good.size() - 22, 'x');
+    }
+    void brokenCursorFilesGiveNoPointer()
+    {
+        QFETCH(QByteArray, data);
+        QTemporaryDir dir;
+        QVERIFY(!loadCursorFile(writeFile(dir, QStringLiteral("HAND-M.CUR"), data)).has_value());
+    }
+
+    void missingCursorFileGivesNoPointer()
+    {
+        QVERIFY(!loadCursorFile(QStringLiteral("/nonexistent/HAND-M.CUR")).has_value());
+    }
+
+    void pathExists()
+    {
+        QTemporaryDir dir;
+        const QString file = writeFile(dir, QStringLiteral("a b?.txt"), "x");
+        QVERIFY(PathExists(file));
+        QVERIFY(PathExists(dir.path()));
+        QVERIFY(!PathExists(dir.filePath(QStringLiteral("missing"))));
+        QVERIFY(!PathExists(QString()));
+    }
+
+    void settingsRoundTripAsTextInTheUserFile()
+    {
+        QtSettingsStore store;
+        QVERIFY(!store.value(QStringLiteral("NeverWritten")).has_value());
+        store.setValue(QStringLiteral("FormWidth"), QStringLiteral("12000"));
+        QCOMPARE(store.value(QStringLiteral("FormWidth")), QStringLiteral("12000"));
+
+        QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillmoor"));
+        file.sync();
+        QVERIFY2(file.fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")), qPrintable(file.fileName()));
+        QCOMPARE(file.value(QStringLiteral("Twinfold/FormWidth")).toString(), QStringLiteral("12000"));
+    }
+
+    void messageBoxBearsApplicationTitleAndAnswers_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("press");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ok, own title") << int(MessageBoxes::Buttons::Ok) << QString() << int(QMessageBox::Ok)
+                                       << int(MessageBoxes::Answer::Ok);
+        QTest::newRow("yes") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question")
+                             << int(QMessageBox::Yes) << int(MessageBoxes::Answer::Yes);
+        QTest::newRow("no") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question")
+                            << int(QMessageBox::No) << int(MessageBoxes::Answer::No);
+        QTest::newRow("escape on yes/no") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << 0
+                                          << int(MessageBoxes::Answer::No);
+        QTest::newRow("cancel") << int(MessageBoxes::Buttons::OkCancel) << QString() << int(QMessageBox::Cancel)
+                                << int(MessageBoxes::Answer::Cancel);
+    }
+    void messageBoxBearsApplicationTitleAndAnswers()
+    {
+        QFETCH(int, buttons);
+        QFETCH(QString, title);
+        QFETCH(int, press);
+        QFETCH(int, answer);
+
+        QString seenTitle, seenText;
+        QTimer answerer;
+        answerer.setInterval(10);
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            answerer.stop();
+            seenTitle = box->windowTitle();
+            seenText = box->text();
+            if (press == 0)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                box->button(static_cast<QMessageBox::StandardButton>(press))->click();
+        });
+        answerer.start();
+        QTimer::singleShot(5000, [] {
+            if (QWidget *w = QApplication::activeModalWidget())
+                w->close();
+        });
+
+        QtMessageBoxes boxes;
+        const auto got = boxes.show(QStringLiteral("Hello"), static_cast<MessageBoxes::Buttons>(buttons), title,
+                                    MessageBoxes::Icon::None);
+        QCOMPARE(int(got), answer);
+        QCOMPARE(seenText, QStringLiteral("Hello"));
+        QCOMPARE(seenTitle, title.isEmpty() ? QStringLiteral("Twinfold") : title);
+    }
+};
+
+TWINFOLD_WIDGETS_TEST_MAIN(PlatformTest)
+#include "tst_platform.moc"
