@@ -1,27 +1,58 @@
 #pragma once
 
+#include "ContentGrouper.h"
+
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 class CandidateTable;
 class ResultsSink;
 class SearchHost;
 
-// The reading and matching phases over one search's collected files.
+// The reading and matching phases over one search's collected files. Two files are listed
+// together only when their contents are byte-for-byte identical (same size, same CRC-32,
+// and the same bytes); empty files form one group.
 class DuplicateMatcher
 {
 public:
     enum class Result { Done, Stopped };
 
-    DuplicateMatcher(const CandidateTable &table, SearchHost &host);
+    struct Stats
+    {
+        std::uint64_t filesRead = 0;
+        std::uint64_t bytesRead = 0;
+        std::uint64_t unreadable = 0; // left out of the results
+        std::uint64_t groups = 0;     // groups listed
+        std::uint64_t rows = 0;       // files listed
+    };
+
+    DuplicateMatcher(const CandidateTable &table, SearchHost &host, ReadOptions options = {});
     ~DuplicateMatcher();
 
-    // Reading phase: fingerprints the files, polling the stop flag as it goes.
+    // Reading phase: readers work on other threads while this one processes events, shows
+    // progress and polls the stop flag every few milliseconds.
     Result readFiles();
-    // Matching phase: groups identical files and adds their rows to the sink.
+    // Matching phase: adds the groups' rows to the sink, in order of their first members.
     Result matchFiles(ResultsSink &sink);
+
+    const Stats &stats() const { return m_stats; }
+    // The fingerprint of a listed file ("0" for an empty one); the empty text for files that
+    // were not read whole (a size no other file has, different contents, unreadable).
+    QString fingerprint(std::size_t k) const;
+    // The upper-case hexadecimal text of a CRC-32, without leading zeros.
+    static QString fingerprintText(std::uint32_t crc);
+
+    // How often, at least, events are processed and the stop flag is polled during a phase.
+    static constexpr int PollIntervalMs = 10;
 
 private:
     const CandidateTable &m_table;
     SearchHost &m_host;
+    ReadOptions m_options;
+    std::vector<ContentClass> m_classes;
+    Stats m_stats;
 };

@@ -34,6 +34,7 @@ SearchDriver::Outcome SearchDriver::run(const FolderRows &rows)
     }
 
     m_table.clear();
+    m_matchStats = {};
     m_sink.clearRows();
     m_settings.setValue(QStringLiteral("Stop"), QStringLiteral("False"));
     if (m_started)
@@ -52,13 +53,17 @@ SearchDriver::Outcome SearchDriver::run(const FolderRows &rows)
         && !m_host.askYesNo(tooManyFilesQuestion(rows.rowCount(), m_table.count()), QStringLiteral("Question")))
         return Outcome::Declined;
 
-    DuplicateMatcher matcher(m_table, m_host);
+    DuplicateMatcher matcher(m_table, m_host, m_readOptions);
     m_host.setCaption(productCaption() + QStringLiteral(" [Reading images]"));
-    if (matcher.readFiles() == DuplicateMatcher::Result::Stopped)
+    const DuplicateMatcher::Result read = matcher.readFiles();
+    m_matchStats = matcher.stats();
+    if (read == DuplicateMatcher::Result::Stopped)
         return Outcome::Stopped;
 
     m_host.setCaption(productCaption() + QStringLiteral(" [Finding duplicate images]"));
-    if (matcher.matchFiles(m_sink) == DuplicateMatcher::Result::Stopped)
+    const DuplicateMatcher::Result matched = matcher.matchFiles(m_sink);
+    m_matchStats = matcher.stats();
+    if (matched == DuplicateMatcher::Result::Stopped)
         return Outcome::Stopped;
 
     if (m_sink.rowCount() == 0) {

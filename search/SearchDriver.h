@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CandidateTable.h"
+#include "DuplicateMatcher.h"
 
 #include <QString>
 
@@ -32,6 +33,10 @@ public:
     void setStartedCallback(std::function<void()> started) { m_started = std::move(started); }
     // The headless tool never asks the question above 20,000 files.
     void setAskAboveLimit(bool ask) { m_askAboveLimit = ask; }
+    // Reader threads, open files and buffers of the reading phase.
+    void setReadOptions(const ReadOptions &options) { m_readOptions = options; }
+    // Counts of the last search's reading and matching phases.
+    const DuplicateMatcher::Stats &matchStats() const { return m_matchStats; }
 
     Outcome run(const FolderRows &rows);
 
@@ -47,4 +52,6 @@ private:
     CandidateTable m_table;
     std::function<void()> m_started;
     bool m_askAboveLimit = true;
+    ReadOptions m_readOptions;
+    DuplicateMatcher::Stats m_matchStats;
 };

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CandidateTable;
+class WorkerPool;
+
+// How the reading phase may use the machine.
+struct ReadOptions
+{
+    unsigned threads = 4;                  // reader threads (1 to 32)
+    unsigned maxOpenFiles = 64;            // open files across all readers
+    std::size_t bufferBytes = 16u << 20;   // file contents held at once across all readers
+    std::size_t edgeBlock = 4096;          // bytes compared first at each end of a file
+};
+
+struct ReadStats
+{
+    std::uint64_t filesRead = 0;  // files opened and read, whole or in part
+    std::uint64_t bytesRead = 0;  // every byte read, rereads included
+    std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed
+};
+
+// A set of collected files whose contents are byte-for-byte identical.
+struct ContentClass
+{
+    std::vector<std::uint32_t> members; // collection indexes, ascending
+    std::uint32_t crc = 0;              // CRC-32 of the common contents
+};
+
+// Sorts the collected files into classes of identical contents on a pool of reader threads.
+// Files of a size no other file has are never opened; files of one size are told apart by
+// a block at each end, then compared whole, block by block, while their CRC-32 is computed.
+// Empty files form one class without being opened.
+class ContentGrouper
+{
+public:
+    ContentGrouper(const CandidateTable &table, ReadOptions options);
+    ~ContentGrouper();
+    ContentGrouper(const ContentGrouper &) = delete;
+    ContentGrouper &operator=(const ContentGrouper &) = delete;
+
+    void start();
+    // True once every file is settled; waits at most `timeout` for that.
+    bool waitFor(std::chrono::milliseconds timeout);
+    // Stops the readers at their next block and joins them. Results are then incomplete.
+    void cancel();
+
+    int percentDone() const;
+    ReadStats stats() const;
+    // Classes of two or more files, ordered by their first members. Call once finished.
+    std::vector<ContentClass> takeClasses();
+
+    using Index = std::uint32_t;
+    using Members = std::vector<Index>;
+
+private:
+    struct SignatureStage;
+    struct Lockstep;
+    struct Counters;
+
+    void planGroup(std::int64_t size, Members members);
+    void readWholeInMemory(std::int64_t size, const Members &members);
+    void compareAndRecord(std::int64_t size, const Members &members);
+    void compareAgainstFirst(std::int64_t size, Members members);
+    void startSignatures(std::int64_t size, Members members, bool wholeContents);
+    void signChunk(const std::shared_ptr<SignatureStage> &stage, std::size_t begin, std::size_t end);
+    void finishSignatures(const std::shared_ptr<SignatureStage> &stage);
+    Lockstep compare(std::int64_t size, const Members &members, bool onlyFirstsClass, Counters &counters);
+
+    void record(Members members, std::uint32_t crc);
+    void credit(Index file, std::uint64_t bytes);
+    void settle(Index file);
+    void noteOpened(Index file, Counters &counters);
+    void addCounters(const Counters &counters);
+    bool cancelled() const { return m_cancel.load(std::memory_order_relaxed); }
+
+    const CandidateTable &m_table;
+    ReadOptions m_options;
+    std::size_t m_maxOpenPerTask;
+    std::size_t m_bytesPerTask;
+
+    std::unique_ptr<WorkerPool> m_pool;
+    std::atomic<bool> m_cancel{false};
+
+    // Per file; each file is worked on by one task at a time.
+    std::vector<std::uint64_t> m_credited;
+    std::vector<std::uint8_t> m_opened;
+    std::uint64_t m_totalWork = 0;
+    std::atomic<std::uint64_t> m_doneWork{0};
+
+    mutable std::mutex m_mutex; // guards the two below
+    std::vector<ContentClass> m_classes;
+    ReadStats m_stats;
+};

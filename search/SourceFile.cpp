@@ -1,0 +1,56 @@
+#include "SourceFile.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+SourceFile &SourceFile::operator=(SourceFile &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool SourceFile::open(const QByteArray &path, std::int64_t expectedSize)
+{
+    close();
+    // O_NONBLOCK: a FIFO put in a file's place must not hang the open; O_NOFOLLOW: nor may a link.
+    m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (m_fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != expectedSize) {
+        close();
+        return false;
+    }
+    if (expectedSize > 256 * 1024)
+        ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
+}
+
+bool SourceFile::readAt(std::int64_t offset, std::uint8_t *buffer, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t got = ::pread(m_fd, buffer, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        buffer += got;
+        offset += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+void SourceFile::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+
+// One candidate file opened for reading. Only a plain file whose length is still the one
+// collected is accepted: anything else (vanished, replaced by a FIFO or folder, grown or
+// shrunk since) counts as unreadable.
+class SourceFile
+{
+public:
+    SourceFile() = default;
+    ~SourceFile() { close(); }
+    SourceFile(SourceFile &&other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    SourceFile &operator=(SourceFile &&other) noexcept;
+    SourceFile(const SourceFile &) = delete;
+    SourceFile &operator=(const SourceFile &) = delete;
+
+    bool open(const QByteArray &path, std::int64_t expectedSize);
+    // Reads exactly `size` bytes at `offset`; false on an error or an early end of file.
+    bool readAt(std::int64_t offset, std::uint8_t *buffer, std::size_t size);
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
