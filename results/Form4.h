@@ -1,7 +1,13 @@
 #pragma once
 
+#include <QCursor>
 #include <QWidget>
 
+#include <optional>
+
+class Form2;
+class ResultsButton;
+class QTreeView;
 class ResultsModel;
 struct Services;
 
@@ -16,9 +22,35 @@ public:
     ~Form4() override;
 
     ResultsModel &results() { return *m_model; }
+    QTreeView *list() const { return m_list; }
+    // The window that shows the file of a clicked row; none means no preview.
+    void setPreview(Form2 *preview) { m_preview = preview; }
+
+    // SEND TO RECYCLING, BACK TO MAIN and UNCHECK ALL; each acts only when its button was
+    // just pressed down, and first lets it up again.
+    void Check1_Click();
+    void Check2_Click();
+    void Check3_Click();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void Form_Load();
+    void Form_Resize();
+    void ListView1_Click();
+    void deleteCheckedFiles();
+
     Services &m_services;
     QWidget *m_mainWindow;
+    Form2 *m_preview = nullptr;
     ResultsModel *m_model;
+    QTreeView *m_list = nullptr;
+    ResultsButton *m_check1 = nullptr;
+    ResultsButton *m_check2 = nullptr;
+    ResultsButton *m_check3 = nullptr;
+    std::optional<QCursor> m_customPointer;
 };

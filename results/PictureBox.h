@@ -1,0 +1,27 @@
+#pragma once
+
+#include "PictureLoader.h"
+
+#include <QSvgRenderer>
+#include <QWidget>
+
+// The picture control Image1: one picture or none, stretched over the whole control
+// without keeping its proportions.
+class PictureBox final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PictureBox(QWidget *parent = nullptr);
+
+    void setPicture(const Picture &picture);
+    void clear() { setPicture({}); }
+    bool hasPicture() const { return !m_image.isNull() || m_drawing.isValid(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QImage m_image;
+    QSvgRenderer m_drawing;
+};
