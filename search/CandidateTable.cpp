@@ -7,6 +7,12 @@ void CandidateTable::clear()
     m_folders.clear();
     m_files.clear();
     m_seen.clear();
+    m_walkedFolders.clear();
+}
+
+bool CandidateTable::markFolderWalked(std::uint64_t device, std::uint64_t inode)
+{
+    return m_walkedFolders.insert(Identity{device, inode}).second;
 }
 
 std::uint32_t CandidateTable::addFolder(const QByteArray &folderWithSeparator)

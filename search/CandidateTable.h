@@ -31,6 +31,10 @@ public:
     bool addFile(std::uint32_t folder, const QByteArray &name, std::int64_t size, std::uint64_t device,
                  std::uint64_t inode);
 
+    // Folders walked in this search, by device and inode: one met again (listed twice, under
+    // another spelling, or inside another listed folder) is not walked again. True the first time.
+    bool markFolderWalked(std::uint64_t device, std::uint64_t inode);
+
     const File &file(std::size_t k) const { return m_files[k]; }
     const QByteArray &folderBytes(std::size_t k) const { return m_folders[m_files[k].folder]; }
     QByteArray pathBytes(std::size_t k) const;
@@ -56,4 +60,5 @@ private:
     std::vector<QByteArray> m_folders;
     std::vector<File> m_files;
     std::unordered_set<Identity, IdentityHash> m_seen;
+    std::unordered_set<Identity, IdentityHash> m_walkedFolders;
 };
