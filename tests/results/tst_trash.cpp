@@ -1,0 +1,97 @@
+#include "TestMain.h"
+#include "Trash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestTrash : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void movesFileWithRestorableInfo_data();
+    void movesFileWithRestorableInfo();
+    void missingFileIsAFailure();
+    void trashThatCannotBeMadeLeavesTheFile();
+
+private:
+    static QString trashFolder() { return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(QStringLiteral("Trash")); }
+    static void writeFile(const QString &path, const QByteArray &data)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+};
+
+void TestTrash::movesFileWithRestorableInfo_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "plain.txt";
+    QTest::newRow("percent and space") << "50%41 b.txt"; // must come back as 50%41, not 50A
+    QTest::newRow("non-ASCII") << QString::fromUtf8("\xc3\xbcn\xc3\xaf.txt");
+}
+
+void TestTrash::movesFileWithRestorableInfo()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    writeFile(path, "contents");
+
+    SystemTrash trash;
+    QString error;
+    QVERIFY2(trash.moveToTrash(path, &error), qPrintable(error));
+    QVERIFY(!QFile::exists(path));
+    const QString trashed = trashFolder() + QStringLiteral("/files/") + name;
+    QVERIFY(QFile::exists(trashed));
+    QFile moved(trashed);
+    QVERIFY(moved.open(QIODevice::ReadOnly));
+    QCOMPARE(moved.readAll(), QByteArray("contents"));
+
+    // The info file names the original place, percent-encoded, so a file manager restores it there.
+    QFile info(trashFolder() + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo"));
+    QVERIFY(info.open(QIODevice::ReadOnly | QIODevice::Text));
+    QByteArray encoded;
+    for (const QByteArray &line : info.readAll().split('\n')) {
+        if (line.startsWith("Path="))
+            encoded = line.mid(5);
+    }
+    QVERIFY(!encoded.isEmpty());
+    QCOMPARE(QFile::decodeName(QByteArray::fromPercentEncoding(encoded)), path);
+}
+
+void TestTrash::missingFileIsAFailure()
+{
+    QTemporaryDir dir;
+    SystemTrash trash;
+    QString error;
+    QVERIFY(!trash.moveToTrash(dir.filePath(QStringLiteral("never-there.txt")), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!trash.moveToTrash(QString(), &error));
+}
+
+void TestTrash::trashThatCannotBeMadeLeavesTheFile()
+{
+    // A plain file where the trash folder should be: the trash cannot be made.
+    QDir(trashFolder()).removeRecursively();
+    writeFile(trashFolder(), "not a folder");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("keep.txt"));
+    writeFile(path, "keep me");
+
+    SystemTrash trash;
+    QString error;
+    const bool moved = trash.moveToTrash(path, &error);
+    QFile::remove(trashFolder());
+    QVERIFY(!moved);
+    QVERIFY(!error.isEmpty());
+    QFile kept(path);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("keep me"));
+}
+
+TWINFOLD_GUILESS_TEST_MAIN(TestTrash)
+#include "tst_trash.moc"
