@@ -1,10 +1,540 @@
 #include "Form1.h"
 
+#include "AddFolder.h"
+#include "CursorFile.h"
+#include "EventPump.h"
+#include "FileSystem.h"
+#include "FolderDialog.h"
+#include "FolderListModel.h"
+#include "FolderListView.h"
+#include "Form2.h"
+#include "Form4.h"
+#include "MessageBoxes.h"
+#include "PictureButton.h"
+#include "ResultsModel.h"
+#include "Screen.h"
 #include "Services.h"
+#include "SettingsStore.h"
+#include "SvgPicture.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QListWidget>
+#include <QLocale>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QProgressBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+const QString KeyWindowState = QStringLiteral("WindowState");
+const QString KeyFormWidth = QStringLiteral("FormWidth");
+const QString KeyFormHeight = QStringLiteral("FormHeight");
+const QString KeyStop = QStringLiteral("Stop");
+
+void setTwipsGeometry(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
+}
+
+int widthTwips(const QWidget *widget)
+{
+    return pixelsToTwips(widget->width());
+}
+
+int heightTwips(const QWidget *widget)
+{
+    return pixelsToTwips(widget->height());
+}
+
+// A saved window value as a signed 16-bit number, rounded half to even as the values were
+// always read. Missing text, text that is no number and numbers out of range give nothing.
+std::optional<int> savedInt16(const SettingsStore &settings, const QString &key)
+{
+    const std::optional<QString> text = settings.value(key);
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text->trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    const double rounded = std::nearbyint(value);
+    if (rounded < -32768 || rounded > 32767)
+        return std::nullopt;
+    return static_cast<int>(rounded);
+}
+
+int stateNumber(Qt::WindowStates state)
+{
+    if (state & Qt::WindowMinimized)
+        return 1;
+    if (state & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return 2;
+    return 0;
+}
+
+QFont listFont()
+{
+    return QFont(QStringLiteral("Arial"), 9, QFont::Bold);
+}
+} // namespace
+
+// The results list of Form4, reached only when the search first touches it, so a search
+// that stops at an empty folder list does not load the results window.
+class Form1::ResultsListSink final : public ResultsSink
+{
+public:
+    explicit ResultsListSink(Form1 &window) : m_window(window) {}
+    void clearRows() override { target().clearRows(); }
+    void addRow(const QString &path, const QString &sizeText, const QString &colourName) override
+    {
+        target().addRow(path, sizeText, colourName);
+    }
+    void endGroup() override { target().endGroup(); }
+    std::size_t rowCount() const override { return target().rowCount(); }
+
+private:
+    ResultsSink &target() const { return m_window.resultsWindow().results(); }
+
+    Form1 &m_window;
+};
 
 Form1::Form1(Services &services) : m_services(services)
 {
-    setWindowTitle(QStringLiteral("Twinfold 7.0"));
+    buildControls();
+    m_sink = std::make_unique<ResultsListSink>(*this);
+    m_driver = std::make_unique<SearchDriver>(static_cast<SearchHost &>(*this), m_services.settings, *m_sink);
+    m_driver->setStartedCallback([this] {
+        m_check6->show();
+        m_check1->hide();
+        m_check6->setFocus();
+        m_list4->clear();
+    });
+    Form_Load();
 }
 
 Form1::~Form1() = default;
+
+void Form1::buildControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    resize(twipsToPixels(11880), twipsToPixels(6240));
+    setMouseTracking(true);
+
+    m_image6 = new SvgPicture(QStringLiteral(":/app/art/banner.svg"), this);
+    m_image6->setObjectName(QStringLiteral("Image6"));
+    setTwipsGeometry(m_image6, -60, -60, 6285, 1335);
+
+    const auto makeButton = [this](const char *name, const char *art, int left, int top) {
+        auto *button = new PictureButton(QStringLiteral(":/app/art/%1.svg").arg(QLatin1String(art)), this);
+        button->setObjectName(QLatin1String(name));
+        setTwipsGeometry(button, left, top, 1695, 1095);
+        return button;
+    };
+    m_check2 = makeButton("Check2", "add-folder", 6240, 120);
+    m_check2->setAccessibleName(QStringLiteral("Add Folder"));
+    m_check1 = makeButton("Check1", "find-dupes", 8040, 120);
+    m_check1->setAccessibleName(QStringLiteral("Find Dupes"));
+    m_check3 = makeButton("Check3", "clear-list", 9840, 120);
+    m_check3->setAccessibleName(QStringLiteral("Clear List"));
+    m_check6 = makeButton("Check6", "stop-find", 9120, 2040);
+    m_check6->setAccessibleName(QStringLiteral("Stop Find"));
+    m_check6->hide();
+
+    m_frame2 = new QGroupBox(QStringLiteral("Folders to Find Duplicate Images In:"), this);
+    m_frame2->setObjectName(QStringLiteral("Frame2"));
+    m_frame2->setFont(listFont());
+    QPalette grey = m_frame2->palette();
+    grey.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    grey.setColor(QPalette::Window, Qt::white);
+    m_frame2->setPalette(grey);
+    setTwipsGeometry(m_frame2, 120, 1320, 8535, 2295);
+
+    m_folders = new FolderListModel(this);
+    m_listView3 = new FolderListView(*m_folders, m_frame2);
+    m_listView3->setObjectName(QStringLiteral("ListView3"));
+    m_listView3->setFont(listFont());
+    m_listView3->setPalette(palette());
+    setTwipsGeometry(m_listView3, 120, 240, 8295, 1695);
+
+    m_progressBar1 = new QProgressBar(this);
+    m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar1->setRange(0, 100);
+    m_progressBar1->setValue(0);
+    m_progressBar1->setTextVisible(false);
+    setTwipsGeometry(m_progressBar1, 360, 4920, 3015, 375);
+
+    // The search's folder queue lives in the search itself; the hidden list is kept, and
+    // emptied at every start, for the window's shape only.
+    m_list4 = new QListWidget(this);
+    m_list4->setObjectName(QStringLiteral("List4"));
+    setTwipsGeometry(m_list4, 9360, 4080, 1815, 1815);
+    m_list4->hide();
+
+    setTabOrder(m_check2, m_check1);
+    setTabOrder(m_check1, m_check6);
+    setTabOrder(m_check6, m_check3);
+    setTabOrder(m_check3, m_listView3);
+
+    connect(m_check1, &QAbstractButton::toggled, this, &Form1::Check1_Click);
+    connect(m_check2, &QAbstractButton::toggled, this, &Form1::Check2_Click);
+    connect(m_check3, &QAbstractButton::toggled, this, &Form1::Check3_Click);
+    connect(m_check6, &QAbstractButton::toggled, this, &Form1::Check6_Click);
+    connect(m_listView3, &FolderListView::dropped, this, &Form1::ListView3_DragDrop);
+
+    // Mouse moves over these set the window's pointer; the progress bar has no say.
+    for (QWidget *watched : {static_cast<QWidget *>(m_image6), static_cast<QWidget *>(m_frame2),
+                             static_cast<QWidget *>(m_check1), static_cast<QWidget *>(m_check2),
+                             static_cast<QWidget *>(m_check3), static_cast<QWidget *>(m_check6),
+                             static_cast<QWidget *>(m_listView3), m_listView3->viewport(),
+                             m_listView3->header()->viewport(), static_cast<QWidget *>(m_listView3->header())}) {
+        watched->setMouseTracking(true);
+        watched->installEventFilter(this);
+    }
+}
+
+void Form1::CenterForm(QWidget &window, const Screen &screen)
+{
+    const QSize screenSize = screen.size();
+    const QRect outer = window.frameGeometry();
+    const double left = (pixelsToTwips(screenSize.width()) - pixelsToTwips(outer.width())) / 2.0;
+    const double top = (pixelsToTwips(screenSize.height()) - pixelsToTwips(outer.height())) / 2.0 - 1000;
+    // On a short screen the raised centre would put the caption bar out of reach.
+    const int topPixels = std::max(twipsToPixels(top), screen.workArea().top());
+    window.move(twipsToPixels(left), topPixels);
+}
+
+void Form1::Form_Load()
+{
+    // Nothing the start-up does here may save the window settings before they are read.
+    m_loading = true;
+
+    CenterForm(*this, m_services.screen);
+    m_check6->move(m_check1->pos());
+    setWindowTitle(productCaption());
+
+    const QString cursorFile = m_services.programFolder + QStringLiteral("/HAND-M.CUR");
+    if (PathExists(cursorFile))
+        m_handPointer = loadCursorFile(cursorFile);
+
+    if (m_services.screen.workArea().width() <= 800)
+        setWindowState(Qt::WindowMinimized);
+
+    m_folders->addColumn(QStringLiteral("Folder"));
+
+    // A saved value that is missing, no number or out of range is left unapplied: the
+    // window keeps its design-time size and state for it.
+    if (const std::optional<int> state = savedInt16(m_services.settings, KeyWindowState)) {
+        if (*state == 0)
+            setWindowState(Qt::WindowNoState);
+        else if (*state == 1)
+            setWindowState(Qt::WindowMinimized);
+        else if (*state == 2)
+            setWindowState(Qt::WindowMaximized);
+    }
+
+    const std::optional<int> savedWidth = savedInt16(m_services.settings, KeyFormWidth);
+    const std::optional<int> savedHeight = savedInt16(m_services.settings, KeyFormHeight);
+    const QSize margins = frameGeometry().size() - size();
+    if (savedWidth && *savedWidth > 0) {
+        const int outer = twipsToPixels(*savedWidth);
+        resize(std::max(1, outer - margins.width()), height());
+        m_pendingOuterWidth = outer;
+    }
+    if (savedHeight && *savedHeight > 0) {
+        const int outer = twipsToPixels(*savedHeight);
+        resize(width(), std::max(1, outer - margins.height()));
+        m_pendingOuterHeight = outer;
+    }
+    m_sizeAsApplied = size();
+
+    m_listView3->header()->resizeSection(0, twipsToPixels(7.0 / 8.0 * widthTwips(m_listView3) - 100));
+
+    m_loading = false;
+}
+
+void Form1::Form_Resize()
+{
+    if (m_loading || m_closing)
+        return;
+    const int outerWidth = pixelsToTwips(frameGeometry().width());
+    const int outerHeight = pixelsToTwips(frameGeometry().height());
+    // A minimised window has no room to lay out; every layout step is skipped then.
+    const bool canLayOut = !isMinimized();
+
+    if (canLayOut && outerWidth - 600 >= 0)
+        m_listView3->resize(twipsToPixels(outerWidth - 600), m_listView3->height());
+    if (canLayOut && outerHeight - 2700 >= 0)
+        m_listView3->resize(m_listView3->width(), twipsToPixels(outerHeight - 2700));
+    if (canLayOut)
+        m_frame2->resize(twipsToPixels(widthTwips(m_listView3) + 260), m_frame2->height());
+    if (canLayOut)
+        m_frame2->resize(m_frame2->width(), twipsToPixels(heightTwips(m_listView3) + 380));
+    if (canLayOut)
+        m_progressBar1->move(m_frame2->x(), m_progressBar1->y());
+    if (canLayOut)
+        m_progressBar1->resize(m_frame2->width(), m_progressBar1->height());
+    if (canLayOut)
+        m_progressBar1->move(m_progressBar1->x(), twipsToPixels(outerHeight - 920));
+
+    m_services.settings.setValue(KeyWindowState, QString::number(stateNumber(windowState())));
+    m_services.settings.setValue(KeyFormHeight, QString::number(outerHeight));
+    m_services.settings.setValue(KeyFormWidth, QString::number(outerWidth));
+}
+
+void Form1::fitOuterSizeToFrame()
+{
+    if ((!m_pendingOuterWidth && !m_pendingOuterHeight) || !isVisible() || m_loading)
+        return;
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    if (size() != m_sizeAsApplied) {
+        // Resized since start-up: the saved size no longer applies.
+        m_pendingOuterWidth.reset();
+        m_pendingOuterHeight.reset();
+        return;
+    }
+    const QSize margins = frameGeometry().size() - size();
+    if (margins.isNull())
+        return; // no frame yet, or none at all
+    QSize client = size();
+    if (m_pendingOuterWidth)
+        client.setWidth(std::max(1, *m_pendingOuterWidth - margins.width()));
+    if (m_pendingOuterHeight)
+        client.setHeight(std::max(1, *m_pendingOuterHeight - margins.height()));
+    m_pendingOuterWidth.reset();
+    m_pendingOuterHeight.reset();
+    if (client != size())
+        resize(client);
+}
+
+bool Form1::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowStateChange: fitOuterSizeToFrame(); break;
+    default: break;
+    }
+    return handled;
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::Form_Unload()
+{
+    // The whole program ends; a running search sees the stop at its next polling point
+    // and the event loop ends as soon as control returns to it.
+    m_closing = true;
+    if (m_form4)
+        m_form4->hide();
+    if (m_form2)
+        m_form2->hide();
+    QCoreApplication::quit();
+}
+
+void Form1::showHandPointer(bool hand)
+{
+    if (!hand)
+        setCursor(Qt::ArrowCursor);
+    else if (m_handPointer)
+        setCursor(*m_handPointer);
+    else
+        setCursor(Qt::PointingHandCursor);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent *event)
+{
+    // Moves that a control passes on (the progress bar's) leave the pointer alone.
+    if (!childAt(event->position().toPoint()))
+        showHandPointer(false);
+    QWidget::mouseMoveEvent(event);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        if (watched == m_image6 || watched == m_frame2)
+            showHandPointer(false);
+        else
+            showHandPointer(true);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+Form4 &Form1::resultsWindow()
+{
+    if (!m_form4)
+        m_form4 = std::make_unique<Form4>(m_services, this);
+    return *m_form4;
+}
+
+Form2 &Form1::previewWindow()
+{
+    if (!m_form2)
+        m_form2 = std::make_unique<Form2>();
+    return *m_form2;
+}
+
+void Form1::Check1_Click()
+{
+    if (!m_check1->isChecked())
+        return;
+    m_check1->setChecked(false);
+    if (m_searching)
+        return;
+    m_searching = true;
+
+    const SearchDriver::Outcome outcome = m_driver->run(*this);
+    if (outcome == SearchDriver::Outcome::Found && !m_closing)
+        presentResults();
+
+    m_check6->hide();
+    m_check1->show();
+    setWindowTitle(productCaption());
+    m_progressBar1->setValue(0);
+    m_searching = false;
+}
+
+void Form1::presentResults()
+{
+    Form4 &results = resultsWindow();
+    if (isMaximized()) {
+        results.setWindowState(Qt::WindowMaximized);
+    } else if (!isMinimized()) {
+        results.setWindowState(Qt::WindowNoState);
+        // Both windows carry the same frame, so equal client sizes give equal outer sizes.
+        results.resize(size());
+        results.move(pos());
+    }
+    results.show();
+    hide();
+
+    Form2 &preview = previewWindow();
+    const QRect outer = results.frameGeometry();
+    preview.move(outer.left(), outer.top() + outer.height());
+    preview.show();
+}
+
+void Form1::Check6_Click()
+{
+    if (!m_check6->isChecked())
+        return;
+    m_check6->setChecked(false);
+    m_services.settings.setValue(KeyStop, QStringLiteral("True"));
+}
+
+void Form1::Check2_Click()
+{
+    if (!m_check2->isChecked())
+        return;
+    m_check2->setChecked(false);
+    const QString chosen = m_services.folderDialog.browseForFolder(QStringLiteral("Please select folder to add:"));
+    if (chosen.isEmpty())
+        return;
+    m_folders->appendRow(folderRowForChosenFolder(chosen));
+}
+
+void Form1::Check3_Click()
+{
+    if (!m_check3->isChecked())
+        return;
+    m_check3->setChecked(false);
+    m_folders->clear();
+}
+
+void Form1::ListView3_DragDrop(const QMimeData *data)
+{
+    bool failed = data->urls().isEmpty();
+    for (const QUrl &url : data->urls()) {
+        const std::optional<QString> row =
+            url.isLocalFile() ? folderRowForDroppedPath(url.toLocalFile()) : std::nullopt;
+        if (!row) {
+            failed = true;
+            break;
+        }
+        m_folders->appendRow(*row);
+    }
+    if (!failed)
+        return;
+    // Shown once the drop is over, so the file manager is not held up by the box.
+    QTimer::singleShot(0, this, [this] {
+        m_services.messages.show(
+            QStringLiteral("You can not drag and drop virtual folders like My Documents. Instead browse to "
+                           "C:\\Documents and Settings\\Your Name\\My Documents, for example, or drag and drop "
+                           "subfolders within My Documents"),
+            MessageBoxes::Buttons::Ok, QStringLiteral("Error"), MessageBoxes::Icon::None);
+    });
+}
+
+void Form1::setCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+}
+
+void Form1::setProgress(int percent)
+{
+    m_progressBar1->setValue(std::clamp(percent, 0, 100));
+}
+
+void Form1::pumpEvents()
+{
+    m_services.pump.processEvents();
+}
+
+bool Form1::stopRequested()
+{
+    if (m_closing)
+        return true;
+    return m_services.settings.value(KeyStop) == QStringLiteral("True");
+}
+
+void Form1::showMessage(const QString &text, const QString &title)
+{
+    m_services.messages.show(text, MessageBoxes::Buttons::Ok, title, MessageBoxes::Icon::None);
+}
+
+bool Form1::askYesNo(const QString &text, const QString &title)
+{
+    return m_services.messages.show(text, MessageBoxes::Buttons::YesNo, title, MessageBoxes::Icon::None)
+        == MessageBoxes::Answer::Yes;
+}
+
+std::size_t Form1::rowCount() const
+{
+    return static_cast<std::size_t>(m_folders->rowCount());
+}
+
+QString Form1::rowText(std::size_t row) const
+{
+    return m_folders->rowText(static_cast<int>(row));
+}
