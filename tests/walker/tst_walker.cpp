@@ -9,36 +9,60 @@
 #include <QTemporaryDir>
 
 #include <dirent.h>
-#include <grp.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
 
-bool makeFile(const QByteArray &path, const QByteArray &contents = {})
+bool makeFile(const QByteArray &path)
 {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, contents.constData(), size_t(contents.size())) == contents.size();
-    return ::close(fd) == 0 && written;
+    return fd >= 0 && ::close(fd) == 0;
 }
 
-bool makeFile(const QString &path)
+bool makeSocket(const QByteArray &path)
 {
-    return makeFile(QFile::encodeName(path));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
 }
 
-bool makeFolder(const QString &path)
+// Builds entries below root: "d/" a folder, "a -> b" a symbolic link, "a => b" a hard link to b,
+// "p|" a FIFO, "s=" a socket, anything else an empty file; parent folders are made as needed.
+bool makeTree(const QString &root, const QStringList &entries)
 {
-    return QDir().mkpath(path);
+    const auto at = [&](const QString &path) { return QFile::encodeName(root + QLatin1Char('/') + path); };
+    for (const QString &entry : entries) {
+        QString path = entry.section(QLatin1Char(' '), 0, 0);
+        const QString target = entry.section(QLatin1Char(' '), 2);
+        if (!QDir(root).mkpath(QLatin1String(".") + QLatin1Char('/') + FolderOfPath(path)))
+            return false;
+        bool made = true;
+        if (entry.contains(QLatin1String(" -> ")))
+            made = ::symlink(QFile::encodeName(target).constData(), at(path).constData()) == 0;
+        else if (entry.contains(QLatin1String(" => ")))
+            made = ::link(at(target).constData(), at(path).constData()) == 0;
+        else if (path.endsWith(QLatin1Char('|')))
+            made = ::mkfifo(at(path.chopped(1)).constData(), 0644) == 0;
+        else if (path.endsWith(QLatin1Char('=')))
+            made = makeSocket(at(path.chopped(1)));
+        else if (!path.endsWith(QLatin1Char('/')))
+            made = makeFile(at(path));
+        if (!made)
+            return false;
+    }
+    return true;
 }
 
 // The names of a folder as the file system yields them.
@@ -101,7 +125,6 @@ private slots:
         QFETCH(QString, folder);
         QCOMPARE(NameOfPath(path), name);
         QCOMPARE(FolderOfPath(path), folder);
-        QCOMPARE(FolderOfPath(path) + NameOfPath(path), path);
     }
 
     void queueEntry_data()
@@ -121,39 +144,23 @@ private slots:
         QCOMPARE(QueueEntryOf(folder), entry);
     }
 
-    void isFolder()
-    {
-        QTemporaryDir dir;
-        QVERIFY(makeFile(dir.filePath("f")));
-        QVERIFY(QFile::link(dir.path(), dir.filePath("link")));
-        QVERIFY(IsFolder(dir.path()));
-        QVERIFY(IsFolder(dir.filePath("link")));
-        QVERIFY(!IsFolder(dir.filePath("f")));
-        QVERIFY(!IsFolder(dir.filePath("missing")));
-        QVERIFY(!IsFolder(QString()));
-    }
-
     // A with a1, a2 and subfolders B (b1, subfolder C with c1) and D (d1).
     void collectionOrder()
     {
         QTemporaryDir dir;
+        QVERIFY(makeTree(dir.path(), {"A/a1", "A/a2", "A/B/b1", "A/B/C/c1", "A/D/d1"}));
         const QString a = dir.filePath("A");
-        for (const char *path : {"A/a1", "A/a2", "A/B/b1", "A/B/C/c1", "A/D/d1"}) {
-            QVERIFY(makeFolder(FolderOfPath(dir.filePath(QLatin1String(path)))));
-            QVERIFY(makeFile(dir.filePath(QLatin1String(path))));
-        }
-        // Own files first, then each subfolder's subtree in the order the file system lists them.
+        // Own files first, then each subfolder's subtree, all in the order the file system lists them.
         QStringList expected;
         const QStringList names = listingOrder(a);
         for (const QString &name : names)
             if (name.startsWith(QLatin1Char('a')))
                 expected << name;
-        for (const QString &name : names) {
+        for (const QString &name : names)
             if (name == QLatin1String("B"))
                 expected << QStringLiteral("B/b1") << QStringLiteral("B/C/c1");
             else if (name == QLatin1String("D"))
                 expected << QStringLiteral("D/d1");
-        }
 
         RecordingHost host;
         CandidateTable table;
@@ -162,31 +169,34 @@ private slots:
         QCOMPARE(table.folderName(std::size_t(expected.indexOf(QStringLiteral("B/C/c1")))), a + "/B/C/");
         QCOMPARE(host.captions, (QStringList{analyzing(a), QStringLiteral("Twinfold 7.0")}));
         QCOMPARE(host.progress, (std::vector<int>{0, 0, 25, 50, 75, 100}));
+        QCOMPARE(host.pumps, 8); // once per folder walked, once per queued folder
         QVERIFY(host.messages.isEmpty());
     }
 
-    void progressAndEvents()
+    // The listed folder as given decides the collected paths and the caption.
+    void listedFolder_data()
     {
-        QTemporaryDir dir;
-        QVERIFY(makeFolder(dir.filePath("one")) && makeFolder(dir.filePath("two")));
-        RecordingHost host;
-        CandidateTable table;
-        AnalyzeFolder(dir.path(), table, host);
-        QCOMPARE(host.progress, (std::vector<int>{0, 0, 33, 66, 100}));
-        QCOMPARE(host.pumps, 6); // once per folder walked, once per queued folder
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QString>("listed");
+        QTest::addColumn<QString>("path"); // of the one collected file
+        QTest::newRow("trailing separator") << QStringList{"d/f"} << "d/" << "d/f";
+        QTest::newRow("a link to a folder") << QStringList{"real/f", "link -> real"} << "link" << "link/f";
+        const QString deep = QStringLiteral("d") + QStringLiteral("/d").repeated(149);
+        QTest::newRow("150 levels deep") << QStringList{deep + "/f"} << "d" << deep + "/f";
     }
-
-    void trailingSeparator()
+    void listedFolder()
     {
+        QFETCH(QStringList, tree);
+        QFETCH(QString, listed);
+        QFETCH(QString, path);
         QTemporaryDir dir;
-        QVERIFY(makeFile(dir.filePath("f")));
+        QVERIFY(makeTree(dir.path(), tree));
         RecordingHost host;
         CandidateTable table;
-        AnalyzeFolder(dir.path() + '/', table, host);
-        QCOMPARE(host.captions.value(0), analyzing(dir.path() + '/'));
-        QCOMPARE(table.count(), std::size_t(1));
-        QCOMPARE(table.path(0), dir.filePath("f"));
-        QCOMPARE(table.folderName(0), dir.path() + '/');
+        AnalyzeFolder(dir.filePath(listed), table, host);
+        QCOMPARE(host.captions.value(0), analyzing(dir.filePath(listed)));
+        QCOMPARE(collected(table, dir.path()), QStringList{path});
+        QCOMPARE(table.folderName(0), dir.filePath(FolderOfPath(path)));
     }
 
     void rootFolderKeepsItsSeparator()
@@ -202,128 +212,78 @@ private slots:
 
     void nothingToCollect_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("empty folder") << "empty";
-        QTest::newRow("missing folder") << "missing";
-        QTest::newRow("a file, not a folder") << "file";
-        QTest::newRow("FIFO listed") << "fifo";
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QString>("listed");
+        QTest::newRow("empty folder") << QStringList{"x/"} << "x";
+        QTest::newRow("missing folder") << QStringList{} << "x";
+        QTest::newRow("a file, not a folder") << QStringList{"x"} << "x";
+        QTest::newRow("a FIFO") << QStringList{"x|"} << "x";
+        QTest::newRow("empty text") << QStringList{} << "";
     }
     void nothingToCollect()
     {
-        QFETCH(QString, kind);
+        QFETCH(QStringList, tree);
+        QFETCH(QString, listed);
         QTemporaryDir dir;
-        const QString listed = dir.filePath(kind);
-        if (kind == QLatin1String("empty"))
-            QVERIFY(makeFolder(listed));
-        else if (kind == QLatin1String("file"))
-            QVERIFY(makeFile(listed));
-        else if (kind == QLatin1String("fifo"))
-            QCOMPARE(::mkfifo(QFile::encodeName(listed).constData(), 0644), 0);
+        QVERIFY(makeTree(dir.path(), tree));
+        if (!listed.isEmpty())
+            listed = dir.filePath(listed);
         RecordingHost host;
         CandidateTable table;
         AnalyzeFolder(listed, table, host);
         QCOMPARE(table.count(), std::size_t(0));
-        QCOMPARE(host.progress, (std::vector<int>{0, 0, 100}));
-        QCOMPARE(host.captions, (QStringList{analyzing(listed), QStringLiteral("Twinfold 7.0")}));
         QVERIFY(host.messages.isEmpty());
+        if (listed.isEmpty()) { // nothing shown at all
+            QCOMPARE(host.progress, std::vector<int>{0});
+            QVERIFY(host.captions.isEmpty());
+        } else {
+            QCOMPARE(host.progress, (std::vector<int>{0, 0, 100}));
+            QCOMPARE(host.captions, (QStringList{analyzing(listed), QStringLiteral("Twinfold 7.0")}));
+        }
     }
 
-    void emptyFolderText()
-    {
-        RecordingHost host;
-        CandidateTable table;
-        AnalyzeFolder(QString(), table, host);
-        QCOMPARE(host.progress, std::vector<int>{0});
-        QVERIFY(host.captions.isEmpty());
-    }
-
-    // Beside the plain file "keep", one odd entry; the expected collection, sorted.
+    // Beside the plain file "keep", odd entries; what is collected, sorted.
     void oddEntries_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("tree");
         QTest::addColumn<QStringList>("expected");
         const QStringList keep{QStringLiteral("keep")};
-        QTest::newRow("hidden file") << "hidden file" << keep;
-        QTest::newRow("hidden folder") << "hidden folder" << keep;
-        QTest::newRow("link to a file") << "file link" << keep;
-        QTest::newRow("link to a folder") << "folder link" << QStringList{"keep", "sub/inner"};
-        QTest::newRow("link loop") << "loop" << keep;
-        QTest::newRow("FIFO") << "fifo" << keep;
-        QTest::newRow("socket") << "socket" << keep;
-        QTest::newRow("literal question mark") << "question" << QStringList{"keep", "what?.jpg"};
-        QTest::newRow("empty and large") << "sizes" << QStringList{"big", "keep"};
+        QTest::newRow("hidden file") << QStringList{".hidden"} << keep;
+        QTest::newRow("hidden folder") << QStringList{".cache/inner"} << keep;
+        QTest::newRow("link to a file") << QStringList{"alias -> keep"} << keep;
+        QTest::newRow("link to a folder")
+            << QStringList{"sub/inner", "alias -> sub", "sub/up -> .."} << QStringList{"keep", "sub/inner"};
+        QTest::newRow("link loop") << QStringList{"a -> b", "b -> a", "self -> ."} << keep;
+        QTest::newRow("FIFO") << QStringList{"pipe|"} << keep;
+        QTest::newRow("socket") << QStringList{"sock="} << keep;
+        QTest::newRow("literal question mark") << QStringList{"what?.jpg"} << QStringList{"keep", "what?.jpg"};
+        QTest::newRow("sparse file past 4 GiB") << QStringList{"big"} << QStringList{"big", "keep"};
     }
     void oddEntries()
     {
-        QFETCH(QString, kind);
+        QFETCH(QStringList, tree);
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
-        const QString root = dir.path();
-        QVERIFY(makeFile(dir.filePath("keep")));
-        const auto at = [&](const char *name) { return QFile::encodeName(dir.filePath(QLatin1String(name))); };
-        if (kind == QLatin1String("hidden file")) {
-            QVERIFY(makeFile(at(".hidden")));
-        } else if (kind == QLatin1String("hidden folder")) {
-            QVERIFY(makeFolder(dir.filePath(".cache")) && makeFile(at(".cache/inner")));
-        } else if (kind == QLatin1String("file link")) {
-            QCOMPARE(::symlink("keep", at("alias").constData()), 0);
-        } else if (kind == QLatin1String("folder link")) {
-            QVERIFY(makeFolder(dir.filePath("sub")) && makeFile(at("sub/inner")));
-            QCOMPARE(::symlink("sub", at("alias").constData()), 0);
-            QCOMPARE(::symlink("..", at("sub/up").constData()), 0);
-        } else if (kind == QLatin1String("loop")) {
-            QCOMPARE(::symlink("b", at("a").constData()), 0);
-            QCOMPARE(::symlink("a", at("b").constData()), 0);
-            QCOMPARE(::symlink(".", at("self").constData()), 0);
-        } else if (kind == QLatin1String("fifo")) {
-            QCOMPARE(::mkfifo(at("pipe").constData(), 0644), 0);
-        } else if (kind == QLatin1String("socket")) {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            QVERIFY(fd >= 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            const QByteArray path = at("sock");
-            QVERIFY(size_t(path.size()) < sizeof address.sun_path);
-            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-            const int bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
-            ::close(fd);
-            QCOMPARE(bound, 0);
-        } else if (kind == QLatin1String("question")) {
-            QVERIFY(makeFile(at("what?.jpg")));
-        } else if (kind == QLatin1String("sizes")) {
-            QVERIFY(makeFile(at("big")));
-            QCOMPARE(::truncate(at("big").constData(), 5'000'000'000LL), 0); // sparse, past 32 bits
-        }
+        QVERIFY(makeTree(dir.path(), QStringList{"keep"} + tree));
+        const QByteArray big = QFile::encodeName(dir.filePath("big"));
+        const bool hasBig = ::access(big.constData(), F_OK) == 0;
+        if (hasBig)
+            QCOMPARE(::truncate(big.constData(), 5'000'000'000LL), 0);
         RecordingHost host;
         CandidateTable table;
-        AnalyzeFolder(root, table, host);
-        QCOMPARE(sorted(collected(table, root)), expected);
+        AnalyzeFolder(dir.path(), table, host);
+        QCOMPARE(sorted(collected(table, dir.path())), expected);
         QVERIFY2(host.messages.isEmpty(), qPrintable(host.messages.join('\n')));
-        if (kind == QLatin1String("sizes"))
-            for (std::size_t k = 0; k < table.count(); ++k)
-                QCOMPARE(table.file(k).size, table.fileName(k) == QLatin1String("big") ? 5'000'000'000LL : 0LL);
-    }
-
-    void listedFolderIsALink()
-    {
-        QTemporaryDir dir;
-        QVERIFY(makeFolder(dir.filePath("real")) && makeFile(dir.filePath("real/f")));
-        QVERIFY(QFile::link(dir.filePath("real"), dir.filePath("link")));
-        RecordingHost host;
-        CandidateTable table;
-        AnalyzeFolder(dir.filePath("link"), table, host);
-        QCOMPARE(table.count(), std::size_t(1));
-        QCOMPARE(table.path(0), dir.filePath("link/f"));
+        if (hasBig)
+            QCOMPARE(table.file(std::size_t(collected(table, dir.path()).indexOf("big"))).size, 5'000'000'000LL);
     }
 
     void namesThatDoNotDecode()
     {
         QTemporaryDir dir;
         const QByteArray root = QFile::encodeName(dir.path());
-        QVERIFY(makeFile(root + "/keep"));
-        QVERIFY(makeFile(root + "/bad\xff.jpg"));
-        QCOMPARE(::mkdir(root + "/dir\xfe", 0755), 0);
-        QVERIFY(makeFile(root + "/dir\xfe/inner"));
+        QVERIFY(makeFile(root + "/keep") && makeFile(root + "/bad\xff.jpg"));
+        QVERIFY(::mkdir(root + "/dir\xfe", 0755) == 0 && makeFile(root + "/dir\xfe/inner"));
         RecordingHost host;
         CandidateTable table;
         AnalyzeFolder(dir.path(), table, host);
@@ -339,7 +299,6 @@ private slots:
         ::unlink(root + "/bad\xff.jpg");
     }
 
-    // Tree: top/f1, top/sub/f2, top/sub/f1link (a hard link to top/f1), and toplink -> top.
     void sameFileCollectedOnce_data()
     {
         QTest::addColumn<QStringList>("listed");
@@ -358,11 +317,7 @@ private slots:
         QFETCH(QStringList, listed);
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
-        QVERIFY(makeFolder(dir.filePath("top/sub")));
-        QVERIFY(makeFile(dir.filePath("top/f1")) && makeFile(dir.filePath("top/sub/f2")));
-        QVERIFY(::link(QFile::encodeName(dir.filePath("top/f1")), QFile::encodeName(dir.filePath("top/sub/f1link")))
-                == 0);
-        QVERIFY(QFile::link(dir.filePath("top"), dir.filePath("toplink")));
+        QVERIFY(makeTree(dir.path(), {"top/f1", "top/sub/f2", "top/sub/f1link => top/f1", "toplink -> top"}));
         RecordingHost host;
         CandidateTable table;
         for (const QString &folder : listed)
@@ -371,23 +326,8 @@ private slots:
         QCOMPARE(host.progress.back(), 100);
     }
 
-    void deepTree()
-    {
-        QTemporaryDir dir;
-        QString path = dir.path();
-        for (int depth = 0; depth < 150; ++depth)
-            path += QStringLiteral("/d");
-        QVERIFY(makeFolder(path));
-        QVERIFY(makeFile(path + QStringLiteral("/bottom")));
-        RecordingHost host;
-        CandidateTable table;
-        AnalyzeFolder(dir.path(), table, host);
-        QCOMPARE(table.count(), std::size_t(1));
-        QCOMPARE(table.path(0), path + QStringLiteral("/bottom"));
-    }
-
-    // Tree: root/f, root/s1/f, root/s2/f. The walk pumps events once per folder (3), then the
-    // collection once per queued folder; stop is raised once the pump count is reached.
+    // Tree: f, s1/f, s2/f. The walk pumps events once per folder (3), then the collection once
+    // per queued folder; stop is raised once the pump count is reached.
     void stop_data()
     {
         QTest::addColumn<int>("stopAtPump");
@@ -404,10 +344,7 @@ private slots:
         QFETCH(int, collectedFiles);
         QFETCH(std::vector<int>, progress);
         QTemporaryDir dir;
-        for (const char *path : {"f", "s1/f", "s2/f"}) {
-            QVERIFY(makeFolder(FolderOfPath(dir.filePath(QLatin1String(path)))));
-            QVERIFY(makeFile(dir.filePath(QLatin1String(path))));
-        }
+        QVERIFY(makeTree(dir.path(), {"f", "s1/f", "s2/f"}));
         RecordingHost host;
         host.stopWhen = [&] { return host.pumps >= stopAtPump; };
         CandidateTable table;
@@ -420,15 +357,14 @@ private slots:
     void unreadableFolderAddsNothing()
     {
         QTemporaryDir dir;
-        QVERIFY(makeFile(dir.filePath("keep")));
-        QVERIFY(makeFolder(dir.filePath("locked")) && makeFile(dir.filePath("locked/inner")));
+        QVERIFY(makeTree(dir.path(), {"keep", "locked/inner"}));
         QCOMPARE(::chmod(QFile::encodeName(dir.filePath("locked")).constData(), 0), 0);
         QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
         const auto walk = [&] {
             RecordingHost host;
             CandidateTable table;
             AnalyzeFolder(dir.path(), table, host);
-            return table.count() == 1 && table.path(0) == dir.filePath("keep") && host.messages.isEmpty()
+            return collected(table, dir.path()) == QStringList{QStringLiteral("keep")} && host.messages.isEmpty()
                 && host.progress.back() == 100;
         };
         if (::geteuid() != 0) {
