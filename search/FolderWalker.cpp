@@ -63,7 +63,7 @@ public:
 
     void run()
     {
-        // The listed folder itself may be a link: stat follows it, as the user chose that folder.
+        // The listed folder itself may be a link: it is followed, as the user chose that folder.
         const int fd = ::open(m_queue.back().path.constData(), FolderFlags & ~O_NOFOLLOW);
         std::uint64_t device = 0;
         if (fd >= 0 && !admit(fd, 0, true, device)) {
