@@ -112,8 +112,13 @@ private:
     bool m_ready32 = false;
     std::array<std::uint32_t, 256> m_table32{};
 
+    struct AlignedDelete
+    {
+        void operator()(std::uint8_t *block) const;
+    };
+
     std::function<void()> m_pumpEvents;
-    std::unique_ptr<std::uint8_t[]> m_readBuffer;
+    std::unique_ptr<std::uint8_t, AlignedDelete> m_readBuffer;
 };
 
 // Converts a number given as text the way the engine does (surrounding spaces, a sign, decimals
