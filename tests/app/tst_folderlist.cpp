@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QTreeView>
 #include <QUrl>
 
@@ -257,9 +258,19 @@ private slots:
     void listShowsHintAndFolderColumn()
     {
         AppHarness app;
-        app.open();
+        Form1 &form = app.open();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        addRows(app, {QStringLiteral("/r1")});
         auto *view = app.control<QTreeView>("ListView3");
-        QCOMPARE(view->toolTip(), QStringLiteral("Drag and drop folders or click 'Add Folder' button."));
+        const QString hint = QStringLiteral("Drag and drop folders or click 'Add Folder' button.");
+        const QRect firstRow = view->visualRect(view->model()->index(0, 0));
+        for (const QPoint at : {firstRow.center(), view->viewport()->rect().bottomRight() - QPoint(5, 5)}) {
+            QToolTip::hideText();
+            QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(view->viewport(), &help);
+            QTRY_COMPARE_WITH_TIMEOUT(QToolTip::text(), hint, 2000);
+        }
         QCOMPARE(view->model()->columnCount(), 1);
         QCOMPARE(view->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Folder"));
         QCOMPARE(view->selectionMode(), QAbstractItemView::ExtendedSelection);

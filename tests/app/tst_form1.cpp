@@ -150,6 +150,22 @@ private slots:
         QCOMPARE(stored(app, "FormWidth"), QStringLiteral("<missing>"));
     }
 
+    void tabOrder()
+    {
+        AppHarness app;
+        Form1 &form = app.open();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        app.button("Check2")->setFocus();
+        QStringList visited{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, (QStringList{QStringLiteral("Check2"), QStringLiteral("Check1"), QStringLiteral("Check3"),
+                                       QStringLiteral("ListView3")}));
+    }
+
     void startupAppliesSavedStateAndSize_data()
     {
         QTest::addColumn<int>("workAreaWidth");
