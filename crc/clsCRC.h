@@ -110,6 +110,8 @@ private:
     crc16::Table m_table16{};
     std::uint32_t m_register32 = 0xFFFFFFFFu;
     bool m_ready32 = false;
+    // The engine's own copy of the constants; the compiled CRC-32 loops read crc32::Table32 or
+    // fold without a table, so results never depend on this copy.
     std::array<std::uint32_t, 256> m_table32{};
 
     struct AlignedDelete
