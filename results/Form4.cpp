@@ -52,6 +52,11 @@ Form4::Form4(Services &services, QWidget *mainWindow)
 
 Form4::~Form4() = default;
 
+void Form4::setPreview(Form2 *preview)
+{
+    m_preview = preview;
+}
+
 void Form4::Form_Load()
 {
     setWindowTitle(productCaption());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCursor>
+#include <QPointer>
 #include <QWidget>
 
 #include <optional>
@@ -24,7 +25,7 @@ public:
     ResultsModel &results() { return *m_model; }
     QTreeView *list() const { return m_list; }
     // The window that shows the file of a clicked row; none means no preview.
-    void setPreview(Form2 *preview) { m_preview = preview; }
+    void setPreview(Form2 *preview);
 
     // SEND TO RECYCLING, BACK TO MAIN and UNCHECK ALL; each acts only when its button was
     // just pressed down, and first lets it up again.
@@ -45,8 +46,9 @@ private:
     void deleteCheckedFiles();
 
     Services &m_services;
-    QWidget *m_mainWindow;
-    Form2 *m_preview = nullptr;
+    // Either window may go first when the program ends.
+    QPointer<QWidget> m_mainWindow;
+    QPointer<Form2> m_preview;
     ResultsModel *m_model;
     QTreeView *m_list = nullptr;
     ResultsButton *m_check1 = nullptr;
