@@ -3,8 +3,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestTrash : public QObject
 {
@@ -15,6 +19,7 @@ private slots:
     void movesFileWithRestorableInfo();
     void missingFileIsAFailure();
     void trashThatCannotBeMadeLeavesTheFile();
+    void folderWithoutWritePermissionLeavesTheFile();
 
 private:
     static QString trashFolder() { return QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(QStringLiteral("Trash")); }
@@ -91,6 +96,40 @@ void TestTrash::trashThatCannotBeMadeLeavesTheFile()
     QFile kept(path);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("keep me"));
+}
+
+void TestTrash::folderWithoutWritePermissionLeavesTheFile()
+{
+    if (::geteuid() == 0) {
+        // Root ignores folder permissions: run this one case again as user nobody.
+        QProcess child;
+        child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                                                QStringLiteral("folderWithoutWritePermissionLeavesTheFile")});
+        if (!child.waitForStarted(10000))
+            QSKIP("setpriv is not available");
+        QVERIFY(child.waitForFinished(60000));
+        const QString output = QString::fromLocal8Bit(child.readAllStandardOutput() + child.readAllStandardError());
+        if (output.contains(QStringLiteral("FAIL!")))
+            QFAIL(qPrintable(output));
+        if (!output.contains(QStringLiteral("PASS   : TestTrash::folderWithoutWritePermissionLeavesTheFile()")))
+            QSKIP(qPrintable(QStringLiteral("the test could not run as user nobody: ") + output.left(300)));
+        return;
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString path = folder + QStringLiteral("/photo.jpg");
+    writeFile(path, "keep me");
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+
+    SystemTrash trash;
+    QString error;
+    const bool moved = trash.moveToTrash(path, &error);
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    QVERIFY(!moved);
+    QVERIFY(!error.isEmpty());
+    QVERIFY(QFile::exists(path));
 }
 
 TWINFOLD_GUILESS_TEST_MAIN(TestTrash)
