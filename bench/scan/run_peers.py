@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""Times twinfold-scan against the duplicate finders Debian ships, on a warm page cache.
+
+    run_peers.py [--runs 3] [--scan build/app/twinfold-scan] [--tools twinfold,jdupes,...] FOLDER
+
+Each tool runs once untimed (warming the cache), then --runs times under /usr/bin/time.
+Prints the median wall time, CPU time (user + system) and peak memory of each, the ratio
+of each to the fastest peer, and whether each found the same groups as twinfold-scan:
+as sets of paths, and as sets of files (device and inode, so hard links count once).
+Peers write their own files (rmlint, rdfind) in a temporary folder, never in FOLDER.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEFAULT_SCAN = os.path.join(HERE, "..", "..", "build", "app", "twinfold-scan")
+
+
+def split_blank_lines(text):
+    groups, group = [], []
+    for line in text.split("\n"):
+        if line:
+            group.append(line)
+        elif group:
+            groups.append(group)
+            group = []
+    if group:
+        groups.append(group)
+    return groups
+
+
+def parse_nul(data):
+    groups, group = [], []
+    for item in data.split(b"\0")[:-1]:
+        if item:
+            group.append(os.fsdecode(item))
+        else:
+            groups.append(group)
+            group = []
+    return groups
+
+
+def parse_duff(text):
+    groups, group = [], None
+    for line in text.split("\n"):
+        if line == "#":
+            if group:
+                groups.append(group)
+            group = []
+        elif line and group is not None:
+            group.append(line)
+    if group:
+        groups.append(group)
+    return groups
+
+
+def parse_rdfind(path):
+    by_id = {}
+    with open(path, encoding="utf-8", errors="surrogateescape") as results:
+        for line in results:
+            if line.startswith("#") or not line.strip():
+                continue
+            fields = line.rstrip("\n").split(" ", 7)
+            by_id.setdefault(abs(int(fields[1])), []).append(fields[7])
+    return list(by_id.values())
+
+
+# Each peer set to count empty files, skip hidden ones and leave links alone, as Twinfold does.
+def tools(scan, folder, work):
+    rdfind_out = os.path.join(work, "results.txt")
+    return {
+        "twinfold": ([scan, "-0", folder], lambda out: parse_nul(out)),
+        "jdupes": (["jdupes", "-r", "-z", "-A", "-q", folder], lambda out: split_blank_lines(out.decode())),
+        "fdupes": (["fdupes", "-r", "-A", "-q", folder], lambda out: split_blank_lines(out.decode())),
+        "rmlint": (["rmlint", "-T", "df", "--size", "0", "-L", "-F", "-o", "fdupes:stdout", folder],
+                   lambda out: split_blank_lines(out.decode())),
+        "rdfind": (["rdfind", "-ignoreempty", "false", "-outputname", rdfind_out, folder],
+                   lambda out: parse_rdfind(rdfind_out)),
+        "duff": (["duff", "-r", "-p", "-f", "#", folder], lambda out: parse_duff(out.decode())),
+    }
+
+
+def timed(command, work):
+    stats = os.path.join(work, "time.txt")
+    run = subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", stats] + command, cwd=work,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if run.returncode != 0:
+        sys.exit("%s failed (%d): %s" % (command[0], run.returncode, run.stderr.decode()[-500:]))
+    with open(stats) as f:
+        wall, user, system, rss = f.read().split()[-4:]
+    return float(wall), float(user) + float(system), int(rss) / 1024.0, run.stdout
+
+
+def as_paths(groups):
+    return {frozenset(g) for g in groups if len(g) >= 2}
+
+
+def as_files(groups):
+    result = set()
+    for g in groups:
+        files = set()
+        for path in g:
+            st = os.lstat(path)
+            files.add((st.st_dev, st.st_ino))
+        if len(files) >= 2:
+            result.add(frozenset(files))
+    return result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("folder")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--scan", default=DEFAULT_SCAN)
+    parser.add_argument("--tools", default="twinfold,jdupes,fdupes,rmlint,rdfind,duff")
+    args = parser.parse_args()
+    folder = os.path.abspath(args.folder)
+    scan = os.path.abspath(args.scan)
+
+    rows = []
+    groups = {}
+    with tempfile.TemporaryDirectory(prefix="twinfold-bench-") as work:
+        commands = tools(scan, folder, work)
+        for name in args.tools.split(","):
+            command, parse = commands[name]
+            timed(command, work)  # warm-up
+            runs = [timed(command, work) for _ in range(args.runs)]
+            groups[name] = parse(runs[-1][3])
+            rows.append((name, statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs),
+                         statistics.median(r[2] for r in runs)))
+            print("%-8s %s" % (name, " ".join("%.2fs" % r[0] for r in runs)), file=sys.stderr)
+
+    peers = [r for r in rows if r[0] != "twinfold"]
+    fastest = min((r[1] for r in peers), default=None)
+    reference = groups.get("twinfold")
+    print("| tool | wall s (median) | CPU s | peak MiB | wall / fastest peer | groups | same paths | same files |")
+    print("|---|---|---|---|---|---|---|---|")
+    for name, wall, cpu, rss in rows:
+        found = groups[name]
+        same_paths = same_files = "-"
+        if reference is not None:
+            same_paths = "yes" if as_paths(found) == as_paths(reference) else "no"
+            same_files = "yes" if as_files(found) == as_files(reference) else "no"
+        ratio = "%.2f" % (wall / fastest) if fastest else "-"
+        print("| %s | %.2f | %.2f | %.1f | %s | %d | %s | %s |" % (name, wall, cpu, rss, ratio,
+                                                                len(as_paths(found)), same_paths, same_files))
+    if reference is not None:
+        mine = as_paths(reference)
+        for name in groups:
+            if name == "twinfold":
+                continue
+            theirs = as_paths(groups[name])
+            if theirs != mine:
+                only_mine = sorted(sorted(g) for g in mine - theirs)
+                only_theirs = sorted(sorted(g) for g in theirs - mine)
+                print("\n%s: %d groups only in twinfold, %d only in %s; e.g. %s / %s" % (
+                    name, len(only_mine), len(only_theirs), name, only_mine[:1], only_theirs[:1]), file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
