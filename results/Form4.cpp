@@ -11,6 +11,7 @@
 #include "SearchHost.h"
 #include "Services.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHash>
@@ -19,7 +20,6 @@
 #include <QSet>
 #include <QTreeView>
 
-#include <map>
 
 namespace {
 constexpr int MaxNamedFiles = 15;
@@ -41,6 +41,40 @@ QString namedLines(const QStringList &lines)
     if (lines.size() > MaxNamedFiles)
         shown << QStringLiteral("... and %1 more.").arg(lines.size() - MaxNamedFiles);
     return shown.join(QLatin1Char('\n'));
+}
+
+// A checked row that reaches the same folder entry as an unchecked one (through a linked
+// folder) is no copy of it: moving it would take the file the user meant to keep. Such
+// requests leave the list and come back as failures.
+std::vector<TrashFailure> holdFilesListedUnchecked(const ResultsModel &model, std::vector<TrashRequest> &requests)
+{
+    QMultiHash<QPair<quint64, quint64>, std::size_t> byFile;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (requests[i].listed.valid)
+            byFile.insert({requests[i].listed.device, requests[i].listed.inode}, i);
+    }
+    std::vector<bool> held(requests.size(), false);
+    std::vector<TrashFailure> failures;
+    for (int row = 0; row < model.rows() && !byFile.isEmpty(); ++row) {
+        const FileIdentity &id = model.identity(row);
+        if (model.isChecked(row) || !id.valid)
+            continue;
+        const QList<std::size_t> sameFile = byFile.values({id.device, id.inode});
+        for (std::size_t i : sameFile) {
+            if (!held[i] && sameFolderEntry(requests[i].path, model.path(row))) {
+                held[i] = true;
+                failures.push_back({requests[i].path,
+                                    QStringLiteral("it is the same file as %1, which is not checked").arg(model.path(row))});
+            }
+        }
+    }
+    std::vector<TrashRequest> kept;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (!held[i])
+            kept.push_back(std::move(requests[i]));
+    }
+    requests = std::move(kept);
+    return failures;
 }
 } // namespace
 
@@ -206,9 +240,9 @@ void Form4::deleteCheckedFiles()
     std::vector<TrashFailure> failures;
     if (!requests.empty()) {
         // Groups whose every listed copy is checked: nothing of their contents would be kept.
-        std::map<int, std::pair<int, int>> groups; // group: rows, checked rows
+        std::vector<std::pair<int, int>> groups(static_cast<std::size_t>(m_model->groupCount()) + 1); // rows, checked
         for (int row = 0; row < m_model->rows(); ++row) {
-            auto &counts = groups[m_model->groupOf(row)];
+            auto &counts = groups[static_cast<std::size_t>(m_model->groupOf(row))];
             ++counts.first;
             counts.second += m_model->isChecked(row) ? 1 : 0;
         }
@@ -217,7 +251,7 @@ void Form4::deleteCheckedFiles()
         int lastGroup = -1;
         for (int row : checked) {
             const int group = m_model->groupOf(row);
-            const auto &counts = groups[group];
+            const auto &counts = groups[static_cast<std::size_t>(group)];
             if (counts.first != counts.second)
                 continue;
             if (group != lastGroup)
@@ -237,34 +271,10 @@ void Form4::deleteCheckedFiles()
                                                      wholeGroups > 0 ? MessageBoxes::Icon::Warning
                                                                      : MessageBoxes::Icon::Question);
         if (answer == MessageBoxes::Answer::Ok || answer == MessageBoxes::Answer::Yes) {
-            // A checked row that reaches the same folder entry as an unchecked one (through a
-            // linked folder) is no copy: moving it would take the file the user meant to keep.
-            QHash<QPair<quint64, quint64>, qsizetype> byFile;
-            for (std::size_t i = 0; i < requests.size(); ++i) {
-                if (requests[i].listed.valid)
-                    byFile.insert({requests[i].listed.device, requests[i].listed.inode}, qsizetype(i));
-            }
-            std::vector<bool> held(requests.size(), false);
-            for (int row = 0; row < m_model->rows() && !byFile.isEmpty(); ++row) {
-                const FileIdentity &id = m_model->identity(row);
-                if (m_model->isChecked(row) || !id.valid)
-                    continue;
-                const auto found = byFile.constFind({id.device, id.inode});
-                if (found == byFile.constEnd())
-                    continue;
-                const auto i = static_cast<std::size_t>(*found);
-                if (!held[i] && sameFolderEntry(requests[i].path, m_model->path(row))) {
-                    held[i] = true;
-                    failures.push_back({requests[i].path, QStringLiteral("it is the same file as %1, which is not checked")
-                                                              .arg(m_model->path(row))});
-                }
-            }
-            std::vector<TrashRequest> toMove;
-            for (std::size_t i = 0; i < requests.size(); ++i) {
-                if (!held[i])
-                    toMove.push_back(requests[i]);
-            }
-            TrashOutcome outcome = SendToRecycleBin(m_services.trash, toMove);
+            failures = holdFilesListedUnchecked(*m_model, requests);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            TrashOutcome outcome = SendToRecycleBin(m_services.trash, requests);
+            QApplication::restoreOverrideCursor();
             failures.insert(failures.end(), outcome.failed.begin(), outcome.failed.end());
             RemoveCheckedRows(*m_model);
         }

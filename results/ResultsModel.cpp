@@ -90,6 +90,7 @@ void ResultsModel::clearRows()
     beginResetModel();
     m_rows.clear();
     m_rowColour.clear();
+    m_group = 0;
     m_groupEnded = true;
     m_lastColour.clear();
     endResetModel();

@@ -55,6 +55,8 @@ public:
     const FileIdentity &identity(int row) const { return m_rows[static_cast<std::size_t>(row)].identity; }
     // Rows of one group of identical files share a number; it survives removals.
     int groupOf(int row) const { return m_rows[static_cast<std::size_t>(row)].group; }
+    // Group numbers run from 1 to this.
+    int groupCount() const { return m_group; }
     std::vector<int> checkedRows() const;
 
     // Removes, in one pass, every row the predicate picks; RowColour stays as it is.
