@@ -213,6 +213,28 @@ private slots:
         QCOMPARE(form.frameGeometry().size(), expectedSize);
     }
 
+    void settingsRoundTripThroughTheStore()
+    {
+        QtSettingsStore store;
+        FakeMessageBoxes messages;
+        FakeFolderDialog dialog;
+        FakeScreen screen;
+        SystemTrash trash;
+        QtEventPump pump;
+        Services services{store, messages, dialog, screen, trash, pump, QString()};
+        {
+            Form1 first(services);
+            first.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&first));
+            first.resize(700, 380);
+            QTRY_COMPARE_WITH_TIMEOUT(store.value(QStringLiteral("FormWidth")), QStringLiteral("10500"), 2000);
+        }
+        QCOMPARE(store.value(QStringLiteral("FormHeight")), QStringLiteral("5700"));
+        QCOMPARE(store.value(QStringLiteral("WindowState")), QStringLiteral("0"));
+        Form1 second(services);
+        QCOMPARE(second.frameGeometry().size(), QSize(700, 380));
+    }
+
     void resizeStepsLayOutAndSave_data()
     {
         QTest::addColumn<QSize>("before"); // outer sizes in pixels
