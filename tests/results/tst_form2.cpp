@@ -139,14 +139,10 @@ void TestForm2::undecodablePictureLeavesThePreviewEmpty_data()
     QTest::addColumn<QByteArray>("contents"); // null: no file at all
     const QByteArray jpeg = encoded(solid(Qt::red, 64, 64), "JPEG");
     QTest::newRow("missing") << "missing.jpg" << QByteArray();
-    QTest::newRow("empty") << "empty.bmp" << QByteArray("");
     QTest::newRow("text named .gif") << "text.gif" << QByteArray("not a picture at all");
     QTest::newRow("damaged JPEG") << "damaged.jpg" << (jpeg.left(20) + QByteArray(200, '\x55'));
-    QTest::newRow("cut-off JPEG header") << "short.jpeg" << jpeg.left(10);
     QTest::newRow("JPEG named .wmf") << "photo.wmf" << jpeg;
     QTest::newRow("cut-off WMF") << "short.wmf" << redSquareWmf().left(30);
-    QTest::newRow("garbage WMF") << "garbage.wmf" << QByteArray(500, '\x7f');
-    QTest::newRow("cut-off EMF") << "short.emf" << redSquareEmf().left(60);
     QTest::newRow("garbage EMF") << "garbage.emf" << QByteArray(500, '\x01');
 }
 

@@ -9,11 +9,11 @@
 #include "Trash.h"
 
 #include <QAbstractButton>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QImage>
-#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
@@ -133,21 +133,15 @@ private slots:
     void init();
     void layoutFollowsTheOuterSize_data();
     void layoutFollowsTheOuterSize();
-    void deleteConfirmedMovesCheckedFiles();
-    void deleteCancelledKeepsFilesAndRows();
-    void deleteWithNothingChecked();
-    void deleteWarnsWhenAWholeGroupIsChecked();
-    void deleteReportsFileThatCannotMove();
-    void deleteKeepsRowsOfFilesStillThere();
-    void deleteRefusesFileChangedSinceTheSearch();
+    void deleteCommand_data();
+    void deleteCommand();
     void deleteRefusesTheSameFileThroughALinkedFolder();
     void backToMain_data();
     void backToMain();
     void uncheckAll();
     void pointerOverListAndButtons_data();
     void pointerOverListAndButtons();
-    void clickPreviewsTheSelectedRow();
-    void closingEndsWithEveryWindow();
+    void clickPreviewsAndClosingEndsEverything();
 };
 
 void TestForm4::init()
@@ -196,161 +190,92 @@ void TestForm4::layoutFollowsTheOuterSize()
     QCOMPARE(list->pos(), QPoint(twipsToPixels(120), twipsToPixels(1320)));
 }
 
-void TestForm4::deleteConfirmedMovesCheckedFiles()
+void TestForm4::deleteCommand_data()
 {
+    // Rows 0 to 3 are a, b (one group) and c, d (another).
+    QTest::addColumn<QList<int>>("checked");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("trouble"); // what goes wrong, if anything
+    QTest::addColumn<QList<int>>("moved");
+    QTest::addColumn<QString>("question"); // in the confirmation; none asked when empty
+    QTest::addColumn<QStringList>("reported"); // "row: reason" lines of the failure report
+    const QString changed = QStringLiteral("it has changed since the search");
+    QTest::newRow("two confirmed") << QList<int>{0, 2} << true << "" << QList<int>{0, 2} << "Move 2 checked files" << QStringList();
+    QTest::newRow("cancelled") << QList<int>{0, 2} << false << "" << QList<int>() << "Move 2 checked files" << QStringList();
+    QTest::newRow("nothing checked") << QList<int>() << true << "" << QList<int>() << "" << QStringList();
+    QTest::newRow("a whole group") << QList<int>{0, 1, 2} << false << "" << QList<int>()
+                                   << "Every copy is checked in 1 group of identical files" << QStringList();
+    QTest::newRow("no trash can be made") << QList<int>{1} << true << "trash is a file" << QList<int>() << "Move 1 checked file"
+                                          << QStringList{"1: "};
+    QTest::newRow("first refused, second moves") << QList<int>{0, 3} << true << "refuse a" << QList<int>{3} << "Move 2"
+                                                 << QStringList{"0: refused by the test"};
+    QTest::newRow("changed since the search") << QList<int>{1, 3} << true << "b and d changed" << QList<int>() << "Move 2"
+                                              << QStringList{"1: " + changed, "3: " + changed};
+}
+
+void TestForm4::deleteCommand()
+{
+    QFETCH(QList<int>, checked);
+    QFETCH(bool, confirm);
+    QFETCH(QString, trouble);
+    QFETCH(QList<int>, moved);
+    QFETCH(QString, question);
+    QFETCH(QStringList, reported);
     Harness harness;
+    harness.messages.defaultAnswer = confirm ? MessageBoxes::Answer::Ok : MessageBoxes::Answer::Cancel;
     QWidget main;
     Form4 form(harness.services, &main);
     Groups groups(form);
-    const QString oddName = groups.dir.filePath(QStringLiteral("50%41 e.txt"));
-    writeFile(oddName, "second contents");
-    form.results().addRow(oddName, QStringLiteral("15 bytes"), QStringLiteral("blue"));
-    form.results().SetCheckedByText(groups.paths[0], true);
-    form.results().SetCheckedByText(oddName, true);
-
-    button(form, "Check1")->click();
-
-    QCOMPARE(harness.messages.shown.size(), std::size_t(1)); // the confirmation, no failure report
-    QVERIFY(harness.messages.shown[0].text.contains(QStringLiteral("2 checked files")));
-    QCOMPARE(harness.messages.shown[0].buttons, MessageBoxes::Buttons::OkCancel);
-    QVERIFY(!QFile::exists(groups.paths[0]));
-    QVERIFY(!QFile::exists(oddName));
-    QVERIFY(inTrash(groups.paths[0]));
-    QVERIFY(inTrash(oddName));
-    QCOMPARE(listed(form.results()), (QStringList{groups.paths[1], groups.paths[2], groups.paths[3]}));
-    QVERIFY(allWhite(form.results()));
-    QVERIFY(!button(form, "Check1")->isChecked());
-}
-
-void TestForm4::deleteCancelledKeepsFilesAndRows()
-{
-    Harness harness;
-    harness.messages.defaultAnswer = MessageBoxes::Answer::Cancel;
-    QWidget main;
-    Form4 form(harness.services, &main);
-    Groups groups(form);
-    form.results().SetCheckedByText(groups.paths[0], true);
-    form.results().SetCheckedByText(groups.paths[2], true);
-
-    button(form, "Check1")->click();
-
-    QCOMPARE(harness.messages.shown.size(), std::size_t(1));
-    for (const QString &path : groups.paths)
-        QVERIFY(QFile::exists(path));
-    QCOMPARE(listed(form.results()), groups.paths);
-    QCOMPARE(form.results().checkedRows(), (std::vector<int>{0, 2}));
-    QVERIFY(allWhite(form.results()));
-}
-
-void TestForm4::deleteWithNothingChecked()
-{
-    Harness harness;
-    QWidget main;
-    Form4 form(harness.services, &main);
-    Groups groups(form);
-
-    button(form, "Check1")->click();
-
-    QVERIFY(harness.messages.shown.empty()); // nothing would move, so nothing to confirm
-    for (const QString &path : groups.paths)
-        QVERIFY(QFile::exists(path));
-    QCOMPARE(form.results().rows(), 4);
-    QVERIFY(allWhite(form.results()));
-}
-
-void TestForm4::deleteWarnsWhenAWholeGroupIsChecked()
-{
-    Harness harness;
-    harness.messages.defaultAnswer = MessageBoxes::Answer::Cancel;
-    QWidget main;
-    Form4 form(harness.services, &main);
-    Groups groups(form);
-    form.results().SetCheckedByText(groups.paths[2], true);
-    button(form, "Check1")->click();
-    QVERIFY(!harness.messages.shown.back().text.contains(QStringLiteral("Every copy")));
-
-    form.results().SetCheckedByText(groups.paths[0], true);
-    form.results().SetCheckedByText(groups.paths[1], true);
-    button(form, "Check1")->click();
-    const auto &shown = harness.messages.shown.back();
-    QVERIFY(shown.text.contains(QStringLiteral("3 checked files")));
-    QVERIFY(shown.text.contains(QStringLiteral("Every copy is checked in 1 group")));
-    QVERIFY(shown.text.contains(groups.paths[0]) && shown.text.contains(groups.paths[1]));
-    QVERIFY(!shown.text.contains(groups.paths[2]));
-    QCOMPARE(shown.icon, MessageBoxes::Icon::Warning);
-}
-
-void TestForm4::deleteReportsFileThatCannotMove()
-{
-    // A plain file where the trash folder belongs: no file can be moved.
     const QString trashFolder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash");
-    writeFile(trashFolder, "not a folder");
-    Harness harness;
-    QWidget main;
-    Form4 form(harness.services, &main);
-    Groups groups(form);
-    form.results().SetCheckedByText(groups.paths[1], true);
-
-    button(form, "Check1")->click();
-    QFile::remove(trashFolder);
-
-    QCOMPARE(harness.messages.shown.size(), std::size_t(2));
-    const auto &report = harness.messages.shown[1];
-    QVERIFY(report.text.contains(QStringLiteral("1 file was not moved")));
-    QVERIFY(report.text.contains(groups.paths[1]));
-    QVERIFY(QFile::exists(groups.paths[1]));
-    QCOMPARE(listed(form.results()), groups.paths);
-    QVERIFY(allWhite(form.results()));
-}
-
-void TestForm4::deleteKeepsRowsOfFilesStillThere()
-{
-    // The first checked file stays, the second goes: exactly the second row leaves.
-    Harness harness;
-    QWidget main;
-    Form4 form(harness.services, &main);
-    Groups groups(form);
-    harness.trash.refuse = groups.paths[0];
-    form.results().SetCheckedByText(groups.paths[0], true);
-    form.results().SetCheckedByText(groups.paths[3], true);
-
-    button(form, "Check1")->click();
-
-    QVERIFY(QFile::exists(groups.paths[0]));
-    QVERIFY(inTrash(groups.paths[3]));
-    QCOMPARE(listed(form.results()), (QStringList{groups.paths[0], groups.paths[1], groups.paths[2]}));
-    QCOMPARE(form.results().checkedRows(), std::vector<int>{0});
-    QCOMPARE(harness.messages.shown.size(), std::size_t(2));
-    QVERIFY(harness.messages.shown[1].text.contains(groups.paths[0] + QStringLiteral(": refused by the test")));
-    QVERIFY(!harness.messages.shown[1].text.contains(groups.paths[3]));
-}
-
-void TestForm4::deleteRefusesFileChangedSinceTheSearch()
-{
-    Harness harness;
-    QWidget main;
-    Form4 form(harness.services, &main);
-    Groups groups(form);
-    // After the search, b gets other contents and d is replaced by another file.
-    {
+    if (trouble == QLatin1String("trash is a file"))
+        writeFile(trashFolder, "not a folder");
+    if (trouble == QLatin1String("refuse a"))
+        harness.trash.refuse = groups.paths[0];
+    if (trouble == QLatin1String("b and d changed")) {
         QFile grown(groups.paths[1]);
         QVERIFY(grown.open(QIODevice::Append));
         grown.write(" and more");
+        QVERIFY(QFile::remove(groups.paths[3])); // another file now stands at d's path
+        writeFile(groups.paths[3], "other contents!");
     }
-    QVERIFY(QFile::remove(groups.paths[3]));
-    writeFile(groups.paths[3], "other contents!");
-    form.results().SetCheckedByText(groups.paths[1], true);
-    form.results().SetCheckedByText(groups.paths[3], true);
+    for (int row : checked)
+        form.results().SetCheckedByText(groups.paths[row], true);
 
     button(form, "Check1")->click();
+    if (trouble == QLatin1String("trash is a file"))
+        QFile::remove(trashFolder);
 
-    QVERIFY(QFile::exists(groups.paths[1]));
-    QVERIFY(QFile::exists(groups.paths[3]));
-    QCOMPARE(form.results().rows(), 4);
-    const QString report = harness.messages.shown.back().text;
-    QVERIFY(report.contains(QStringLiteral("2 files were not moved")));
-    QVERIFY(report.contains(groups.paths[1] + QStringLiteral(": it has changed since the search")));
-    QVERIFY(report.contains(groups.paths[3] + QStringLiteral(": it has changed since the search")));
+    QStringList expectedRows;
+    std::vector<int> stillChecked;
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(QFile::exists(groups.paths[row]), !moved.contains(row));
+        QCOMPARE(inTrash(groups.paths[row]), moved.contains(row));
+        if (!moved.contains(row)) {
+            if (checked.contains(row))
+                stillChecked.push_back(int(expectedRows.size()));
+            expectedRows << groups.paths[row];
+        }
+    }
+    QCOMPARE(listed(form.results()), expectedRows); // exactly the rows of moved files leave
+    QCOMPARE(form.results().checkedRows(), stillChecked);
+    QVERIFY(allWhite(form.results()));
+    QVERIFY(!button(form, "Check1")->isChecked());
+
+    const std::size_t boxes = (question.isEmpty() ? 0 : 1) + (reported.isEmpty() ? 0 : 1);
+    QCOMPARE(harness.messages.shown.size(), boxes);
+    if (!question.isEmpty()) {
+        QVERIFY2(harness.messages.shown[0].text.contains(question), qPrintable(harness.messages.shown[0].text));
+        QCOMPARE(harness.messages.shown[0].buttons, MessageBoxes::Buttons::OkCancel);
+    }
+    if (!reported.isEmpty()) {
+        const QString report = harness.messages.shown.back().text;
+        for (const QString &line : reported) {
+            const int row = line.section(QLatin1Char(':'), 0, 0).toInt();
+            const QString expected = groups.paths[row] + QStringLiteral(": ") + line.section(QStringLiteral(": "), 1);
+            QVERIFY2(report.contains(expected), qPrintable(report));
+        }
+        QVERIFY(report.contains(QStringLiteral("%1 not moved").arg(reported.size() == 1 ? "1 file was" : "2 files were")));
+    }
 }
 
 void TestForm4::deleteRefusesTheSameFileThroughALinkedFolder()
@@ -427,10 +352,8 @@ void TestForm4::uncheckAll()
 
     QVERIFY(form.results().checkedRows().empty());
     QCOMPARE(listed(form.results()), groups.paths);
-    QCOMPARE(form.results().rowColour(0), QStringLiteral("light blue"));
     QCOMPARE(form.results().rowColour(3), QStringLiteral("blue"));
     QVERIFY(!button(form, "Check3")->isChecked());
-    QVERIFY(harness.messages.shown.empty());
 }
 
 void TestForm4::pointerOverListAndButtons_data()
@@ -445,21 +368,13 @@ void TestForm4::pointerOverListAndButtons()
     QFETCH(bool, cursorFile);
     QTemporaryDir programFolder;
     if (cursorFile) {
-        // An icon file turned into a cursor file: type 2, hotspot (3, 4).
         QImage hand(32, 32, QImage::Format_ARGB32);
         hand.fill(Qt::black);
-        const QString path = programFolder.filePath(QStringLiteral("HAND-M.CUR"));
-        QVERIFY(QImageWriter(path, "ico").write(hand));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QByteArray data = file.readAll();
-        data[2] = 2;
-        data[6 + 4] = 3;
-        data[6 + 5] = 0;
-        data[6 + 6] = 4;
-        data[6 + 7] = 0;
-        file.seek(0);
-        file.write(data);
+        QByteArray data;
+        QBuffer buffer(&data);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && hand.save(&buffer, "ico"));
+        data[2] = 2; // an icon file turned into a cursor file
+        writeFile(programFolder.filePath(QStringLiteral("HAND-M.CUR")), data);
     }
     Harness harness(programFolder.path());
     QWidget main;
@@ -469,11 +384,9 @@ void TestForm4::pointerOverListAndButtons()
     QCOMPARE(form.list()->viewport()->cursor().shape(), custom);
     for (const char *name : {"Check1", "Check2", "Check3"})
         QCOMPARE(button(form, name)->cursor().shape(), custom);
-    if (cursorFile)
-        QCOMPARE(form.list()->viewport()->cursor().hotSpot(), QPoint(3, 4));
 }
 
-void TestForm4::clickPreviewsTheSelectedRow()
+void TestForm4::clickPreviewsAndClosingEndsEverything()
 {
     Harness harness;
     QWidget main;
@@ -485,46 +398,31 @@ void TestForm4::clickPreviewsTheSelectedRow()
     QImage red(8, 8, QImage::Format_RGB32);
     red.fill(Qt::red);
     QVERIFY(red.save(picture, "JPEG"));
-    const QString text = dir.filePath(QStringLiteral("notes.txt"));
-    writeFile(text, "text");
     form.results().addRow(picture, QStringLiteral("1 KB"), QStringLiteral("light blue"));
-    form.results().addRow(text, QStringLiteral("4 bytes"), QStringLiteral("blue"));
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTreeView *list = form.list();
-    auto clickRow = [&](int row) {
-        const QRect cell = list->visualRect(form.results().index(row, 1));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
-    };
-
-    // With nothing selected a click elsewhere leaves the preview as it is.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 5));
-    QVERIFY(!preview.image()->hasPicture());
-    clickRow(0);
-    QVERIFY(preview.image()->hasPicture());
-    list->clearSelection();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 5));
-    QVERIFY(preview.image()->hasPicture());
-    clickRow(1);
-    QVERIFY(!preview.image()->hasPicture());
-    QVERIFY(!preview.isVisible()); // a click never shows the preview window
-}
-
-void TestForm4::closingEndsWithEveryWindow()
-{
-    Harness harness;
-    QWidget main;
-    Form4 form(harness.services, &main);
-    Form2 preview;
-    form.setPreview(&preview);
+    form.results().addRow(dir.filePath(QStringLiteral("notes.txt")), QStringLiteral("4 bytes"), QStringLiteral("blue"));
     main.show();
     form.show();
-    preview.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QWidget *viewport = form.list()->viewport();
+    auto click = [&](int row) {
+        const QPoint below(5, viewport->height() - 5);
+        QTest::mouseClick(viewport, Qt::LeftButton, {},
+                          row < 0 ? below : form.list()->visualRect(form.results().index(row, 1)).center());
+    };
 
+    click(-1); // nothing selected: the preview stays as it is
+    QVERIFY(!preview.image()->hasPicture());
+    click(0);
+    QVERIFY(preview.image()->hasPicture());
+    form.list()->clearSelection();
+    click(-1);
+    QVERIFY(preview.image()->hasPicture());
+    click(1);
+    QVERIFY(!preview.image()->hasPicture());
+    QVERIFY(!preview.isVisible()); // a click never shows the preview window
+
+    preview.show();
     QVERIFY(form.close());
-
-    QVERIFY(!form.isVisible());
     QVERIFY(!preview.isVisible());
     QVERIFY(!main.isVisible());
 }

@@ -14,7 +14,6 @@ private slots:
     void coloursByName();
     void coloursFollowPositionsAfterRemoval();
     void checkChangeAppliesToEveryRowWithTheText();
-    void uncheckAllLeavesRowsAndColours();
     void scatteredRemovalKeepsOrder_data();
     void scatteredRemovalKeepsOrder();
     void whiteReachesEveryRow();
@@ -87,19 +86,6 @@ void TestResultsModel::checkChangeAppliesToEveryRowWithTheText()
     QVERIFY(!(model.flags(model.index(1, 1)) & Qt::ItemIsUserCheckable));
 }
 
-void TestResultsModel::uncheckAllLeavesRowsAndColours()
-{
-    ResultsModel model;
-    for (int i = 0; i < 4; ++i)
-        model.addRow(QStringLiteral("/d/%1").arg(i), QString(), i < 2 ? "light blue" : "blue");
-    model.SetCheckedByText(QStringLiteral("/d/1"), true);
-    model.SetCheckedByText(QStringLiteral("/d/3"), true);
-    model.uncheckAll();
-    QVERIFY(model.checkedRows().empty());
-    QCOMPARE(model.rows(), 4);
-    QCOMPARE(model.rowColour(3), QStringLiteral("blue"));
-}
-
 void TestResultsModel::scatteredRemovalKeepsOrder_data()
 {
     QTest::addColumn<int>("rows");
@@ -126,9 +112,6 @@ void TestResultsModel::scatteredRemovalKeepsOrder()
             ++expected;
         QCOMPARE(model.path(row).toInt(), expected);
     }
-    model.clearRows();
-    QCOMPARE(model.rows(), 0);
-    QVERIFY(!model.ColourForRow(0));
 }
 
 void TestResultsModel::whiteReachesEveryRow()
