@@ -227,8 +227,11 @@ void Form1::Form_Load()
     if (PathExists(cursorFile))
         m_handPointer = loadCursorFile(cursorFile);
 
+    // The state is applied after the size: Qt keeps the size a window has when it leaves
+    // the normal state as the size it returns to. Nothing is shown or saved meanwhile.
+    Qt::WindowStates startState = Qt::WindowNoState;
     if (m_services.screen.workArea().width() <= 800)
-        setWindowState(Qt::WindowMinimized);
+        startState = Qt::WindowMinimized;
 
     m_folders->addColumn(QStringLiteral("Folder"));
 
@@ -236,11 +239,11 @@ void Form1::Form_Load()
     // window keeps its design-time size and state for it.
     if (const std::optional<int> state = savedInt16(m_services.settings, KeyWindowState)) {
         if (*state == 0)
-            setWindowState(Qt::WindowNoState);
+            startState = Qt::WindowNoState;
         else if (*state == 1)
-            setWindowState(Qt::WindowMinimized);
+            startState = Qt::WindowMinimized;
         else if (*state == 2)
-            setWindowState(Qt::WindowMaximized);
+            startState = Qt::WindowMaximized;
     }
 
     const std::optional<int> savedWidth = savedInt16(m_services.settings, KeyFormWidth);
@@ -257,6 +260,8 @@ void Form1::Form_Load()
         m_pendingOuterHeight = outer;
     }
     m_sizeAsApplied = size();
+    if (startState != Qt::WindowNoState)
+        setWindowState(startState);
 
     m_listView3->header()->resizeSection(0, twipsToPixels(7.0 / 8.0 * widthTwips(m_listView3) - 100));
 

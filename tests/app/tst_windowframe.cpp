@@ -38,6 +38,24 @@ private slots:
         QCOMPARE(stored(app, "WindowState"), QStringLiteral("0"));
     }
 
+    void minimisedStartReturnsToTheSavedSize()
+    {
+        AppHarness app;
+        app.settings.setValue(QStringLiteral("WindowState"), QStringLiteral("1"));
+        app.settings.setValue(QStringLiteral("FormWidth"), QStringLiteral("9000"));
+        app.settings.setValue(QStringLiteral("FormHeight"), QStringLiteral("6000"));
+        Form1 &form = app.open();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.isMinimized());
+        QTRY_COMPARE_WITH_TIMEOUT(stored(app, "WindowState"), QStringLiteral("1"), 2000);
+
+        form.showNormal();
+        QTRY_COMPARE_WITH_TIMEOUT(form.frameGeometry().size(), QSize(600, 400), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(app, "WindowState"), QStringLiteral("0"), 2000);
+        QCOMPARE(app.control("ListView3")->width(), 600 - 40);
+    }
+
     void resizedWindowKeepsItsSize()
     {
         AppHarness app;
