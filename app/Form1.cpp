@@ -174,8 +174,8 @@ void Form1::buildControls()
     m_progressBar1->setTextVisible(false);
     setTwipsGeometry(m_progressBar1, 360, 4920, 3015, 375);
 
-    // The search's folder queue lives in the search itself; the hidden list is kept, and
-    // emptied at every start, for the window's shape only.
+    // The search keeps its folder queue itself; this hidden list stays part of the window
+    // and is emptied at the start of every search.
     m_list4 = new QListWidget(this);
     m_list4->setObjectName(QStringLiteral("List4"));
     setTwipsGeometry(m_list4, 9360, 4080, 1815, 1815);
