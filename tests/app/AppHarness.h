@@ -9,12 +9,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QTest>
 
 #include <functional>
 #include <memory>
 
-// Settings in memory; the stop flag can be forced to read "True" from a condition.
+// Settings in memory; the stop flag can be made to read "True" while a condition holds.
 class ScriptedSettings final : public SettingsStore
 {
 public:
@@ -32,10 +33,10 @@ private:
     MemorySettingsStore m_values;
 };
 
-// A real Form1 with fake dialogs and message boxes and an in-memory settings store.
+// A real Form1 with fake dialogs and message boxes and in-memory settings.
 struct AppHarness
 {
-    explicit AppHarness(const QString &programFolder = QStringLiteral("/nonexistent-program-folder"))
+    explicit AppHarness(const QString &programFolder = {})
         : services{settings, messages, dialog, screen, trash, pump, programFolder}
     {
     }
@@ -45,17 +46,27 @@ struct AppHarness
         form = std::make_unique<Form1>(services);
         return *form;
     }
+    bool openShown()
+    {
+        open().show();
+        return QTest::qWaitForWindowExposed(form.get());
+    }
 
     template <class T = QWidget>
     T *control(const char *name) const
     {
-        T *found = form->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
+        return form->findChild<T *>(QLatin1String(name));
     }
-
     QAbstractButton *button(const char *name) const { return control<QAbstractButton>(name); }
+    QString stored(const char *key) const
+    {
+        return settings.value(QLatin1String(key)).value_or(QStringLiteral("<missing>"));
+    }
+    void addFolder(const QString &folder)
+    {
+        dialog.answers.push_back(folder);
+        button("Check2")->click();
+    }
 
     ScriptedSettings settings;
     FakeMessageBoxes messages;
@@ -66,6 +77,12 @@ struct AppHarness
     Services services;
     std::unique_ptr<Form1> form;
 };
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 // The one top-level window of the given class, or null.
 template <class T>
