@@ -398,8 +398,11 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 Form4 &Form1::resultsWindow()
 {
-    if (!m_form4)
+    if (!m_form4) {
         m_form4 = std::make_unique<Form4>(m_services, this);
+        // A click in the results list previews the row even before the preview is first shown.
+        m_form4->setPreview(&previewWindow());
+    }
     return *m_form4;
 }
 
