@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <unordered_map>
 
 namespace {
@@ -23,6 +24,45 @@ constexpr std::size_t MinCompareBlock = 4096;
 constexpr int Unreadable = -1;
 constexpr int Alone = -2;
 constexpr std::uint32_t CrcStart = 0xFFFFFFFFu;
+
+// Each reader thread keeps its buffers from task to task: a fresh multi-megabyte buffer per
+// task would be zeroed and faulted in page by page every time. Two slots, as a comparison
+// holds both ends of its files and a block of each at once. Freed when the thread ends.
+class Scratch
+{
+public:
+    static std::uint8_t *get(int slot, std::size_t size)
+    {
+        thread_local Scratch scratch;
+        auto &buffer = scratch.m_buffers[slot];
+        if (buffer.size < size) {
+            buffer.data.reset(); // never hold the old and the new one together
+            buffer.data.reset(new std::uint8_t[size]);
+            buffer.size = size;
+        }
+        return buffer.data.get();
+    }
+
+private:
+    struct Buffer
+    {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t size = 0;
+    };
+    Buffer m_buffers[2];
+};
+enum : int { EdgeSlot = 0, BlockSlot = 1 };
+
+// The file's path in a buffer the thread reuses: no allocation per file opened.
+const char *pathOf(const CandidateTable &table, std::uint32_t k)
+{
+    thread_local std::string path;
+    const QByteArray &folder = table.folderBytes(k);
+    const QByteArray &name = table.file(k).name;
+    path.assign(folder.constData(), static_cast<std::size_t>(folder.size()));
+    path.append(name.constData(), static_cast<std::size_t>(name.size()));
+    return path.c_str();
+}
 } // namespace
 
 struct ContentGrouper::Counters
@@ -73,7 +113,6 @@ void ContentGrouper::start()
         std::uint32_t group = 0;
     };
     std::unordered_map<std::int64_t, SizeSlot> bySize;
-    bySize.reserve(n);
     for (std::size_t k = 0; k < n; ++k)
         ++bySize[m_table.file(k).size].count;
 
@@ -155,7 +194,7 @@ void ContentGrouper::planGroup(std::int64_t size, Members members)
 void ContentGrouper::readWholeInMemory(std::int64_t size, const Members &members)
 {
     const auto s = static_cast<std::size_t>(size);
-    std::vector<std::uint8_t> data(s * members.size());
+    std::uint8_t *const data = Scratch::get(BlockSlot, s * members.size());
     std::vector<std::size_t> readable;
     Counters counters;
     SourceFile file;
@@ -163,10 +202,10 @@ void ContentGrouper::readWholeInMemory(std::int64_t size, const Members &members
         if (cancelled())
             return;
         const Index k = members[i];
-        bool ok = file.open(m_table.pathBytes(k), size);
+        bool ok = file.open(pathOf(m_table, k), size);
         if (ok) {
             noteOpened(k, counters);
-            ok = file.readAt(0, data.data() + i * s, s);
+            ok = file.readAt(0, data + i * s, s);
             file.close();
         }
         if (ok) {
@@ -179,7 +218,7 @@ void ContentGrouper::readWholeInMemory(std::int64_t size, const Members &members
     }
     addCounters(counters);
 
-    const auto at = [&](std::size_t i) { return data.data() + i * s; };
+    const auto at = [&](std::size_t i) { return data + i * s; };
     std::stable_sort(readable.begin(), readable.end(),
                      [&](std::size_t a, std::size_t b) { return std::memcmp(at(a), at(b), s) < 0; });
     for (std::size_t begin = 0; begin < readable.size();) {
@@ -230,8 +269,8 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
     const std::int64_t tailStart = std::max(headLen, size - edge);
     const std::int64_t tailLen = size - tailStart;
     const auto edgeLen = static_cast<std::size_t>(headLen + tailLen);
-    std::vector<std::uint8_t> edges(m * edgeLen);
-    const auto edgeOf = [&](std::size_t i) { return edges.data() + i * edgeLen; };
+    std::uint8_t *const edges = Scratch::get(EdgeSlot, m * edgeLen);
+    const auto edgeOf = [&](std::size_t i) { return edges + i * edgeLen; };
 
     std::vector<SourceFile> files(m);
     std::vector<std::size_t> live;
@@ -239,7 +278,7 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
         if (cancelled())
             return out;
         const Index k = members[i];
-        bool ok = files[i].open(m_table.pathBytes(k), size);
+        bool ok = files[i].open(pathOf(m_table, k), size);
         if (ok) {
             noteOpened(k, counters);
             ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
@@ -302,8 +341,8 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
                 for (const std::size_t i : c.at)
                     slot[i] = next++;
         }
-        std::vector<std::uint8_t> buffer(following * block);
-        const auto blockOf = [&](std::size_t i) { return buffer.data() + slot[i] * block; };
+        std::uint8_t *const buffer = Scratch::get(BlockSlot, following * block);
+        const auto blockOf = [&](std::size_t i) { return buffer + slot[i] * block; };
 
         for (std::int64_t offset = headLen; offset < tailStart && !classes.empty();) {
             if (cancelled())
@@ -443,7 +482,7 @@ void ContentGrouper::signChunk(const std::shared_ptr<SignatureStage> &stage, std
     const std::size_t bufferSize = stage->wholeContents
         ? static_cast<std::size_t>(std::min<std::int64_t>(size, WholeReadBlock))
         : static_cast<std::size_t>(size - tailStart + headLen);
-    std::vector<std::uint8_t> buffer(bufferSize);
+    std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
     Counters counters;
     SourceFile file;
     for (std::size_t i = begin; i < end; ++i) {
@@ -451,16 +490,16 @@ void ContentGrouper::signChunk(const std::shared_ptr<SignatureStage> &stage, std
             return;
         const Index k = stage->members[i];
         std::uint32_t reg = CrcStart;
-        bool ok = file.open(m_table.pathBytes(k), size);
+        bool ok = file.open(pathOf(m_table, k), size);
         if (ok)
             noteOpened(k, counters);
         if (ok && stage->wholeContents) {
             for (std::int64_t offset = 0; ok && offset < size && !cancelled();) {
                 const auto len = static_cast<std::size_t>(
                     std::min<std::int64_t>(static_cast<std::int64_t>(bufferSize), size - offset));
-                ok = file.readAt(offset, buffer.data(), len);
+                ok = file.readAt(offset, buffer, len);
                 if (ok) {
-                    reg = crc32::update(reg, buffer.data(), len);
+                    reg = crc32::update(reg, buffer, len);
                     counters.bytesRead += len;
                     credit(k, len);
                 }
@@ -468,10 +507,10 @@ void ContentGrouper::signChunk(const std::shared_ptr<SignatureStage> &stage, std
             }
         } else if (ok) {
             const auto tailLen = static_cast<std::size_t>(size - tailStart);
-            ok = file.readAt(0, buffer.data(), static_cast<std::size_t>(headLen))
-                && (tailLen == 0 || file.readAt(tailStart, buffer.data() + headLen, tailLen));
+            ok = file.readAt(0, buffer, static_cast<std::size_t>(headLen))
+                && (tailLen == 0 || file.readAt(tailStart, buffer + headLen, tailLen));
             if (ok) {
-                reg = crc32::update(reg, buffer.data(), bufferSize);
+                reg = crc32::update(reg, buffer, bufferSize);
                 counters.bytesRead += bufferSize;
                 credit(k, bufferSize);
             }

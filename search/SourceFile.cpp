@@ -16,11 +16,11 @@ SourceFile &SourceFile::operator=(SourceFile &&other) noexcept
     return *this;
 }
 
-bool SourceFile::open(const QByteArray &path, std::int64_t expectedSize)
+bool SourceFile::open(const char *path, std::int64_t expectedSize)
 {
     close();
     // O_NONBLOCK: a FIFO put in a file's place must not hang the open; O_NOFOLLOW: nor may a link.
-    m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    m_fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (m_fd < 0)
         return false;
     struct stat st {};

@@ -18,7 +18,8 @@ public:
     SourceFile(const SourceFile &) = delete;
     SourceFile &operator=(const SourceFile &) = delete;
 
-    bool open(const QByteArray &path, std::int64_t expectedSize);
+    bool open(const char *path, std::int64_t expectedSize);
+    bool open(const QByteArray &path, std::int64_t expectedSize) { return open(path.constData(), expectedSize); }
     // Reads exactly `size` bytes at `offset`; false on an error or an early end of file.
     bool readAt(std::int64_t offset, std::uint8_t *buffer, std::size_t size);
     void close();

@@ -4,6 +4,7 @@
 //   scan_responsiveness FOLDER...                     one whole search
 //   scan_responsiveness --stop PHASE MS FOLDER...     press STOP FIND MS ms into PHASE
 //                                                     (collect, read or match)
+// TWINFOLD_THREADS=N sets the number of readers.
 
 #include "ResultsSink.h"
 #include "SearchDriver.h"
@@ -130,6 +131,11 @@ int main(int argc, char *argv[])
     CountingSink sink;
     SearchDriver driver(host, settings, sink);
     driver.setAskAboveLimit(false);
+    if (const int threads = qEnvironmentVariableIntValue("TWINFOLD_THREADS"); threads > 0) {
+        ReadOptions options;
+        options.threads = static_cast<unsigned>(threads);
+        driver.setReadOptions(options);
+    }
     const Clock::time_point start = Clock::now();
     const SearchDriver::Outcome outcome = driver.run(Rows(folders));
     const Clock::time_point end = Clock::now();
