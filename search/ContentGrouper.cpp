@@ -102,6 +102,17 @@ ContentGrouper::~ContentGrouper()
 
 void ContentGrouper::start()
 {
+    // Even the planning runs on a reader, so the calling thread goes straight to its events.
+    if (m_table.count() == 0) {
+        m_planned = true;
+        return;
+    }
+    m_pool = std::make_unique<WorkerPool>(m_options.threads);
+    m_pool->post([this] { plan(); });
+}
+
+void ContentGrouper::plan()
+{
     const std::size_t n = m_table.count();
     m_credited.assign(n, 0);
     m_opened.assign(n, 0);
@@ -131,18 +142,20 @@ void ContentGrouper::start()
     }
     bySize = {};
 
+    std::uint64_t total = 0;
     for (const auto &[size, members] : groups)
         if (size > 0)
-            m_totalWork += members.size() * (static_cast<std::uint64_t>(size) + PerFileWork);
+            total += members.size() * (static_cast<std::uint64_t>(size) + PerFileWork);
+    m_totalWork = total;
+    m_planned = true;
 
     for (auto &[size, members] : groups) {
-        if (size == 0) {
+        if (cancelled())
+            return;
+        if (size == 0)
             record(std::move(members), 0); // the CRC-32 of nothing
-            continue;
-        }
-        if (!m_pool)
-            m_pool = std::make_unique<WorkerPool>(m_options.threads);
-        planGroup(size, std::move(members));
+        else
+            planGroup(size, std::move(members));
     }
 }
 
@@ -160,9 +173,12 @@ void ContentGrouper::cancel()
 
 int ContentGrouper::percentDone() const
 {
-    if (m_totalWork == 0)
+    if (!m_planned)
+        return 0;
+    const std::uint64_t total = m_totalWork.load();
+    if (total == 0)
         return 100;
-    return static_cast<int>(std::min<std::uint64_t>(100, m_doneWork.load() * 100 / m_totalWork));
+    return static_cast<int>(std::min<std::uint64_t>(100, m_doneWork.load() * 100 / total));
 }
 
 ReadStats ContentGrouper::stats() const

@@ -65,6 +65,7 @@ private:
     struct Lockstep;
     struct Counters;
 
+    void plan();
     void planGroup(std::int64_t size, Members members);
     void readWholeInMemory(std::int64_t size, const Members &members);
     void compareAndRecord(std::int64_t size, const Members &members);
@@ -92,7 +93,8 @@ private:
     // Per file; each file is worked on by one task at a time.
     std::vector<std::uint64_t> m_credited;
     std::vector<std::uint8_t> m_opened;
-    std::uint64_t m_totalWork = 0;
+    std::atomic<bool> m_planned{false};
+    std::atomic<std::uint64_t> m_totalWork{0};
     std::atomic<std::uint64_t> m_doneWork{0};
 
     mutable std::mutex m_mutex; // guards the two below

@@ -42,6 +42,7 @@ public:
     const Stats &stats() const { return m_stats; }
     // The fingerprint of a listed file ("0" for an empty one); the empty text for files that
     // were not read whole (a size no other file has, different contents, unreadable).
+    // For tests and diagnostics: it searches the groups.
     QString fingerprint(std::size_t k) const;
     // The upper-case hexadecimal text of a CRC-32, without leading zeros.
     static QString fingerprintText(std::uint32_t crc);

@@ -70,13 +70,16 @@ public:
     void noteGap(Clock::time_point now)
     {
         const double gap = ms(now - m_last);
-        if (gap > longestGap[m_phase])
+        if (gap > longestGap[m_phase]) {
             longestGap[m_phase] = gap;
+            longestGapAt[m_phase] = ms(m_last - m_phaseStart);
+        }
         m_last = now;
     }
 
     long pumps = 0;
     double longestGap[3] = {0, 0, 0};
+    double longestGapAt[3] = {0, 0, 0}; // where it began, in ms from the phase's start
     std::optional<Clock::time_point> stopPressed;
 
 private:
@@ -143,8 +146,10 @@ int main(int argc, char *argv[])
 
     std::printf("files %zu, rows %zu, %s in %.1f ms, %ld event pumps\n", driver.candidates().count(), sink.rows,
                 outcome == SearchDriver::Outcome::Stopped ? "stopped" : "finished", ms(end - start), host.pumps);
-    std::printf("longest gap between pumps: collecting %.1f ms, reading %.1f ms, matching %.1f ms\n",
-                host.longestGap[0], host.longestGap[1], host.longestGap[2]);
+    std::printf("longest gap between pumps: collecting %.1f ms (at %.0f ms), reading %.1f ms (at %.0f ms), "
+                "matching %.1f ms (at %.0f ms)\n",
+                host.longestGap[0], host.longestGapAt[0], host.longestGap[1], host.longestGapAt[1], host.longestGap[2],
+                host.longestGapAt[2]);
     if (host.stopPressed)
         std::printf("stop pressed -> search returned: %.1f ms\n", ms(end - *host.stopPressed));
     return 0;
