@@ -4,7 +4,7 @@
 #include "FileSystem.h"
 #include "Form2.h"
 #include "MessageBoxes.h"
-#include "ResultsButton.h"
+#include "PictureButton.h"
 #include "RecyclingBin.h"
 #include "ResultsModel.h"
 #include "Screen.h"
@@ -100,16 +100,16 @@ void Form4::Form_Load()
     setPalette(background);
     resize(twipsToPixels(11880), twipsToPixels(8520));
 
-    m_check2 = new ResultsButton(QStringLiteral(":/results/art/back-to-main.svg"), this);
+    m_check2 = new PictureButton(QStringLiteral(":/results/art/back-to-main.svg"), this);
     m_check2->setObjectName(QStringLiteral("Check2"));
     m_check2->setAccessibleName(QStringLiteral("Back to main"));
     m_check2->setGeometry(twipsRect(120, 120, 3015, 1095));
-    m_check1 = new ResultsButton(QStringLiteral(":/results/art/send-to-recycling.svg"), this);
+    m_check1 = new PictureButton(QStringLiteral(":/results/art/send-to-recycling.svg"), this);
     m_check1->setObjectName(QStringLiteral("Check1"));
     m_check1->setAccessibleName(QStringLiteral("Send to recycling"));
     m_check1->setToolTip(QStringLiteral("Delete checked files."));
     m_check1->setGeometry(twipsRect(3240, 120, 3015, 1095));
-    m_check3 = new ResultsButton(QStringLiteral(":/results/art/uncheck-all.svg"), this);
+    m_check3 = new PictureButton(QStringLiteral(":/results/art/uncheck-all.svg"), this);
     m_check3->setObjectName(QStringLiteral("Check3"));
     m_check3->setAccessibleName(QStringLiteral("Uncheck all"));
     m_check3->setToolTip(QStringLiteral("Clear out all checkmarks."));

@@ -7,7 +7,7 @@
 #include <optional>
 
 class Form2;
-class ResultsButton;
+class PictureButton;
 class QTreeView;
 class ResultsModel;
 struct Services;
@@ -51,8 +51,8 @@ private:
     QPointer<Form2> m_preview;
     ResultsModel *m_model;
     QTreeView *m_list = nullptr;
-    ResultsButton *m_check1 = nullptr;
-    ResultsButton *m_check2 = nullptr;
-    ResultsButton *m_check3 = nullptr;
+    PictureButton *m_check1 = nullptr;
+    PictureButton *m_check2 = nullptr;
+    PictureButton *m_check3 = nullptr;
     std::optional<QCursor> m_customPointer;
 };
