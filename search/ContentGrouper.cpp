@@ -124,8 +124,11 @@ void ContentGrouper::plan()
         std::uint32_t group = 0;
     };
     std::unordered_map<std::int64_t, SizeSlot> bySize;
-    for (std::size_t k = 0; k < n; ++k)
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k % 4096 == 0 && cancelled())
+            return;
         ++bySize[m_table.file(k).size].count;
+    }
 
     std::vector<std::pair<std::int64_t, Members>> groups;
     for (std::size_t k = 0; k < n; ++k) {

@@ -5,9 +5,10 @@
 #include "ResultsSink.h"
 #include "SearchHost.h"
 
-#include <QSet>
+#include <QHashFunctions>
 
 #include <chrono>
+#include <unordered_set>
 
 DuplicateMatcher::DuplicateMatcher(const CandidateTable &table, SearchHost &host, ReadOptions options)
     : m_table(table), m_host(host), m_options(options)
@@ -49,13 +50,55 @@ DuplicateMatcher::Result DuplicateMatcher::readFiles()
     return Result::Done;
 }
 
+namespace {
+
+// IsListed over the rows added so far, kept as collection indexes and compared by path. The
+// raw bytes stand in for the text: the walker admits only names that decode and encode back
+// to the same bytes, so equal bytes and equal texts go together. An index is a few bytes
+// where a copy of the path text would be a few hundred.
+class ListedPaths
+{
+public:
+    explicit ListedPaths(const CandidateTable &table) : m_paths(16, Hash{table}, Equal{table}) {}
+    // False when the path was listed already.
+    bool insert(std::uint32_t k) { return m_paths.insert(k).second; }
+    void erase(std::uint32_t k) { m_paths.erase(k); }
+
+private:
+    struct Hash
+    {
+        const CandidateTable &table;
+        std::size_t operator()(std::uint32_t k) const
+        {
+            return qHash(table.folderBytes(k), qHash(table.file(k).name));
+        }
+    };
+    struct Equal
+    {
+        const CandidateTable &table;
+        bool operator()(std::uint32_t a, std::uint32_t b) const
+        {
+            if (a == b)
+                return true;
+            const QByteArray &folderA = table.folderBytes(a), &folderB = table.folderBytes(b);
+            const QByteArray &nameA = table.file(a).name, &nameB = table.file(b).name;
+            if (folderA.size() + nameA.size() != folderB.size() + nameB.size())
+                return false;
+            return table.pathBytes(a) == table.pathBytes(b);
+        }
+    };
+    std::unordered_set<std::uint32_t, Hash, Equal> m_paths;
+};
+
+} // namespace
+
 DuplicateMatcher::Result DuplicateMatcher::matchFiles(ResultsSink &sink)
 {
     using Clock = std::chrono::steady_clock;
     const auto interval = std::chrono::milliseconds(PollIntervalMs);
 
     // IsListed: a path already in the list is not added again.
-    QSet<QString> listed;
+    ListedPaths listed(m_table);
     bool lightBlue = true;
     auto lastPoll = Clock::now();
     int shown = -1;
@@ -70,27 +113,22 @@ DuplicateMatcher::Result DuplicateMatcher::matchFiles(ResultsSink &sink)
         }
 
         const ContentClass &group = m_classes[g];
-        QStringList paths;
-        std::vector<std::size_t> members;
-        for (const std::uint32_t k : group.members) {
-            QString path = m_table.path(k);
-            if (listed.contains(path))
-                continue;
-            paths << path;
-            members.push_back(k);
-        }
+        std::vector<std::uint32_t> rows;
+        for (const std::uint32_t k : group.members)
+            if (listed.insert(k))
+                rows.push_back(k);
         // A group needs two rows; a path met twice alone is no duplicate.
-        if (paths.size() >= 2) {
+        if (rows.size() < 2) {
+            for (const std::uint32_t k : rows)
+                listed.erase(k);
+        } else {
             const QString colour = lightBlue ? QStringLiteral("light blue") : QStringLiteral("blue");
-            for (qsizetype i = 0; i < paths.size(); ++i) {
-                listed.insert(paths.at(i));
-                sink.addRow(paths.at(i), FormatFileSize(m_table.file(members[static_cast<std::size_t>(i)]).size),
-                            colour);
-            }
+            for (const std::uint32_t k : rows)
+                sink.addRow(m_table.path(k), FormatFileSize(m_table.file(k).size), colour);
             sink.endGroup();
             lightBlue = !lightBlue;
             ++m_stats.groups;
-            m_stats.rows += static_cast<std::uint64_t>(paths.size());
+            m_stats.rows += rows.size();
         }
 
         if (const int percent = static_cast<int>((g + 1) * 100 / m_classes.size()); percent != shown) {

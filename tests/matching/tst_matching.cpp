@@ -202,6 +202,33 @@ private slots:
         QCOMPARE(matcher.stats().filesRead, 2u); // the two CRC-zero files, never the empty ones
     }
 
+    void pathMetTwice_data()
+    {
+        QTest::addColumn<bool>("withCopy");
+        QTest::newRow("alone") << false;
+        QTest::newRow("with a copy") << true;
+    }
+
+    // The same path collected twice (as another spelling of its folder could give) is listed
+    // once, and a path alone is never a group.
+    void pathMetTwice()
+    {
+        QFETCH(bool, withCopy);
+        FileTree tree;
+        tree.write("a", "contents");
+        tree.write("b", withCopy ? "contents" : "other!!!");
+        CandidateTable table;
+        tree.collect(table, {"a", "b"});
+        const CandidateTable::File &a = table.file(0);
+        table.addFile(a.folder, a.name, a.size, a.device, a.inode + 1000000);
+
+        Run run;
+        runMatcher(table, {}, run);
+        const std::vector<QStringList> expected =
+            withCopy ? std::vector<QStringList>{names(tree, {"a", "b"})} : std::vector<QStringList>{};
+        QCOMPARE(run.sink.groups(), expected);
+    }
+
     void fingerprintIsTheCrcText()
     {
         FileTree tree;
