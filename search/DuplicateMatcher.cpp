@@ -103,7 +103,7 @@ DuplicateMatcher::Result DuplicateMatcher::matchFiles(ResultsSink &sink)
     auto lastPoll = Clock::now();
     int shown = -1;
     for (std::size_t g = 0; g < m_classes.size(); ++g) {
-        // Like the design's poll at a match, before any row of the group; then on a timer.
+        // Polled before the first group's rows, as at a match, then on a timer.
         if (g == 0 || Clock::now() - lastPoll >= interval) {
             if (g > 0)
                 m_host.pumpEvents();

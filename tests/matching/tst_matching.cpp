@@ -383,7 +383,7 @@ private slots:
         QCOMPARE(sink.rowCount(), std::size_t(0));
     }
 
-    // The design's stop point after the first file read: a stop pressed while collecting
+    // The stop point after the first file read: a stop pressed while collecting
     // ends the search in the reading phase even when no file needs reading.
     void stopSeenAfterReadingNothing()
     {
