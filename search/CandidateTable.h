@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -12,13 +15,13 @@
 class CandidateTable
 {
 public:
+    // Kept small: a search may hold millions. Names live in one shared buffer.
     struct File
     {
         std::uint32_t folder; // index into the folder table
-        QByteArray name;
+        std::uint32_t nameLength;
+        std::uint64_t nameOffset;
         std::int64_t size;
-        std::uint64_t device;
-        std::uint64_t inode;
     };
 
     void clear();
@@ -27,9 +30,10 @@ public:
 
     std::uint32_t addFolder(const QByteArray &folderWithSeparator);
     // Records a file unless its device and inode were met before in this search;
-    // returns whether it was added.
-    bool addFile(std::uint32_t folder, const QByteArray &name, std::int64_t size, std::uint64_t device,
-                 std::uint64_t inode);
+    // returns whether it was added. A file with one name can be met again only through a
+    // folder walked twice, which the walk prevents, so only hard-linked files are remembered.
+    bool addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
+                 std::uint64_t inode, bool hardLinked = true);
 
     // Folders walked in this search, by device and inode: one met again (listed twice, under
     // another spelling, or inside another listed folder) is not walked again. True the first time.
@@ -37,6 +41,13 @@ public:
 
     const File &file(std::size_t k) const { return m_files[k]; }
     const QByteArray &folderBytes(std::size_t k) const { return m_folders[m_files[k].folder]; }
+    // FileNames(k) as the raw bytes; valid until the next addFile.
+    QByteArrayView nameBytes(std::size_t k) const
+    {
+        const File &f = m_files[k];
+        return QByteArrayView(m_nameChunks[f.nameOffset / NameChunk].get() + f.nameOffset % NameChunk,
+                              static_cast<qsizetype>(f.nameLength));
+    }
     QByteArray pathBytes(std::size_t k) const;
     // FileFolders(k) + FileNames(k) as text.
     QString path(std::size_t k) const;
@@ -58,7 +69,12 @@ private:
     };
 
     std::vector<QByteArray> m_folders;
-    std::vector<File> m_files;
+    // Both grow in fixed blocks: a doubling vector would hold its old and new storage at
+    // once, and that moment sets the search's peak memory.
+    std::deque<File> m_files;
+    static constexpr std::uint64_t NameChunk = 256 * 1024; // far above the longest file name
+    std::vector<std::unique_ptr<char[]>> m_nameChunks;
+    std::uint64_t m_nameUsed = 0; // bytes taken in the last chunk
     std::unordered_set<Identity, IdentityHash> m_seen;
     std::unordered_set<Identity, IdentityHash> m_walkedFolders;
 };

@@ -58,7 +58,7 @@ const char *pathOf(const CandidateTable &table, std::uint32_t k)
 {
     thread_local std::string path;
     const QByteArray &folder = table.folderBytes(k);
-    const QByteArray &name = table.file(k).name;
+    const QByteArrayView name = table.nameBytes(k);
     path.assign(folder.constData(), static_cast<std::size_t>(folder.size()));
     path.append(name.constData(), static_cast<std::size_t>(name.size()));
     return path.c_str();

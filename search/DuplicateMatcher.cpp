@@ -70,7 +70,7 @@ private:
         const CandidateTable &table;
         std::size_t operator()(std::uint32_t k) const
         {
-            return qHash(table.folderBytes(k), qHash(table.file(k).name));
+            return qHash(table.folderBytes(k), qHash(table.nameBytes(k)));
         }
     };
     struct Equal
@@ -81,7 +81,7 @@ private:
             if (a == b)
                 return true;
             const QByteArray &folderA = table.folderBytes(a), &folderB = table.folderBytes(b);
-            const QByteArray &nameA = table.file(a).name, &nameB = table.file(b).name;
+            const QByteArrayView nameA = table.nameBytes(a), nameB = table.nameBytes(b);
             if (folderA.size() + nameA.size() != folderB.size() + nameB.size())
                 return false;
             return table.pathBytes(a) == table.pathBytes(b);

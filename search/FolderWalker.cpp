@@ -187,7 +187,7 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
         if (!files.empty()) {
             const std::uint32_t folderIndex = table.addFolder(current.path);
             for (const WalkFile &file : files)
-                table.addFile(folderIndex, file.name, file.size, file.device, file.inode);
+                table.addFile(folderIndex, file.name, file.size, file.device, file.inode, file.hardLinked);
         }
         queue.pop_front();
     }

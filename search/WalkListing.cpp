@@ -82,7 +82,7 @@ void readFolder(int dirFd, const QByteArray &path, SearchHost &host, FolderListi
             continue;
         listing.files.push_back(WalkFile{bytes, static_cast<std::int64_t>(st.st_size),
                                          static_cast<std::uint64_t>(st.st_dev),
-                                         static_cast<std::uint64_t>(st.st_ino)});
+                                         static_cast<std::uint64_t>(st.st_ino), st.st_nlink > 1});
     }
     ::closedir(dir);
 }

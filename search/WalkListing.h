@@ -15,6 +15,7 @@ struct WalkFile
     std::int64_t size;
     std::uint64_t device;
     std::uint64_t inode;
+    bool hardLinked; // more than one name: may be met again in another folder
 };
 
 // What one pass over a folder's listing found, in the order the file system yielded it.
