@@ -2,6 +2,7 @@
 
 #include "CandidateTable.h"
 #include "FileSize.h"
+#include "Fingerprint.h"
 #include "ResultsSink.h"
 #include "SearchHost.h"
 
@@ -151,5 +152,5 @@ QString DuplicateMatcher::fingerprint(std::size_t k) const
 
 QString DuplicateMatcher::fingerprintText(std::uint32_t crc)
 {
-    return QString::number(crc, 16).toUpper();
+    return QString::fromStdString(::fingerprintText(crc));
 }
