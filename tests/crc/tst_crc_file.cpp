@@ -1,7 +1,7 @@
 // CalculateFile on real files: sizes around the read block, empty, missing, unreadable, links,
 // FIFOs and a sparse file past 4 GiB.
 
-#include "Crc32.h"
+#include "CrcTestSupport.h"
 #include "Fingerprint.h"
 #include "clsCRC.h"
 
@@ -11,8 +11,6 @@
 
 #include <chrono>
 #include <future>
-#include <random>
-#include <thread>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -45,50 +43,31 @@ void writeFile(const std::string &path, const std::vector<std::uint8_t> &bytes)
     ASSERT_EQ(std::fclose(file), 0);
 }
 
-std::vector<std::uint8_t> randomBytes(std::size_t size)
-{
-    std::mt19937 random(static_cast<std::uint32_t>(size));
-    std::vector<std::uint8_t> bytes(size);
-    for (auto &b : bytes)
-        b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
-
-struct PumpCounter
-{
-    int calls = 0;
-    std::function<void()> pump()
-    {
-        return [this] { ++calls; };
-    }
-};
-
 class CalculateFileSizes : public testing::TestWithParam<std::size_t> { };
 
 TEST_P(CalculateFileSizes, SameAsTheBytesInBothAlgorithms)
 {
     TempDir dir;
     const std::string path = dir.path("data.bin");
-    const std::vector<std::uint8_t> bytes = randomBytes(GetParam());
+    const std::vector<std::uint8_t> bytes = randomBytes(GetParam(), 1);
     writeFile(path, bytes);
 
     for (const std::int32_t algorithm : {1, 0}) {
         clsCRC crc;
-        PumpCounter counter;
-        crc.setEventPump(counter.pump());
+        int pumps = 0;
+        crc.setEventPump([&] { ++pumps; });
         crc.Algorithm(algorithm);
         const CrcResult expected = crc.CalculateBytes(CrcByteArray::of(bytes));
         crc.AddString("left over"); // the file's CRC starts from reset registers
         EXPECT_EQ(crc.CalculateFile(path), expected) << "algorithm " << algorithm;
         EXPECT_EQ(crc.Value(), expected);
-        EXPECT_EQ(counter.calls, 1);
+        EXPECT_EQ(pumps, 1);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(AroundTheReadBlock, CalculateFileSizes,
-                         testing::Values(std::size_t(1), std::size_t(1000), (std::size_t(128) << 10) - 1,
-                                         std::size_t(1) << 20, (std::size_t(1) << 20) + 1,
-                                         (std::size_t(3) << 20) + 17));
+                         testing::Values(std::size_t(1), (std::size_t(128) << 10) - 1, std::size_t(1) << 20,
+                                         (std::size_t(1) << 20) + 1));
 
 TEST(CalculateFile, EmptyFileGivesTheEmptyResultUntouched)
 {
@@ -96,22 +75,22 @@ TEST(CalculateFile, EmptyFileGivesTheEmptyResultUntouched)
     const std::string path = dir.path("empty");
     writeFile(path, {});
     clsCRC crc;
-    PumpCounter counter;
-    crc.setEventPump(counter.pump());
+    int pumps = 0;
+    crc.setEventPump([&] { ++pumps; });
     crc.Value(41);
     const CrcResult result = crc.CalculateFile(path);
     EXPECT_TRUE(std::holds_alternative<std::monostate>(result));
     EXPECT_EQ(fingerprintText(result), "0");
     EXPECT_EQ(crc.Value(), CrcResult(~41));
-    EXPECT_EQ(counter.calls, 0);
+    EXPECT_EQ(pumps, 0);
 }
 
 TEST(CalculateFile, MissingFileIsAFileError)
 {
     TempDir dir;
     clsCRC crc;
-    PumpCounter counter;
-    crc.setEventPump(counter.pump());
+    int pumps = 0;
+    crc.setEventPump([&] { ++pumps; });
     try {
         crc.CalculateFile(dir.path("not there"));
         ADD_FAILURE() << "no error";
@@ -119,31 +98,7 @@ TEST(CalculateFile, MissingFileIsAFileError)
         EXPECT_EQ(error.kind(), CrcError::Kind::FileNotFound);
         EXPECT_EQ(error.number(), 53);
     }
-    EXPECT_EQ(counter.calls, 0);
-}
-
-TEST(CalculateFile, SymbolicLinkIsNotFollowed)
-{
-    TempDir dir;
-    writeFile(dir.path("target"), {'a', 'b', 'c'});
-    ASSERT_EQ(::symlink(dir.path("target").c_str(), dir.path("link").c_str()), 0);
-    clsCRC crc;
-    const CrcResult result = crc.CalculateFile(dir.path("link"));
-    EXPECT_TRUE(isReadFailure(result));
-    EXPECT_EQ(fingerprintText(result), "0");
-}
-
-// 0: the failure text with the registers kept; 1: another result; 2: an exception; 3: cannot drop root.
-int unreadableOutcome(const std::string &path)
-{
-    try {
-        clsCRC crc;
-        crc.Value(41);
-        const CrcResult result = crc.CalculateFile(path);
-        return isReadFailure(result) && crc.Value() == CrcResult(~41) ? 0 : 1;
-    } catch (...) {
-        return 2;
-    }
+    EXPECT_EQ(pumps, 0);
 }
 
 TEST(CalculateFile, UnreadableFileGivesTheFailureText)
@@ -152,34 +107,29 @@ TEST(CalculateFile, UnreadableFileGivesTheFailureText)
     const std::string path = dir.path("secret");
     writeFile(path, {'a', 'b', 'c'});
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-    if (::geteuid() != 0) {
-        EXPECT_EQ(unreadableOutcome(path), 0);
-        return;
-    }
-    // Root reads anything, so the reading happens in a child that has become nobody.
     ASSERT_EQ(::chmod(dir.root().c_str(), 0755), 0);
+    // Root reads anything, so the reading happens in a child that sees what a user sees.
+    // Exit 0: the failure text with the registers kept; 3: cannot drop root.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         const gid_t nobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
-            || ::setresuid(nobody, nobody, nobody) != 0)
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
+                                 || ::setresuid(nobody, nobody, nobody) != 0))
             ::_exit(3);
-        ::_exit(unreadableOutcome(path));
+        ::alarm(30); // a read that hangs ends the child, so the wait below is bounded
+        try {
+            clsCRC crc;
+            crc.Value(41);
+            const CrcResult result = crc.CalculateFile(path);
+            ::_exit(isReadFailure(result) && crc.Value() == CrcResult(~41) ? 0 : 1);
+        } catch (...) {
+            ::_exit(2);
+        }
     }
     int status = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 1000 && done == 0; ++i) {
-        done = ::waitpid(child, &status, WNOHANG);
-        if (done == 0)
-            std::this_thread::sleep_for(10ms);
-    }
-    if (done == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        FAIL() << "the child did not finish";
-    }
-    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child did not finish";
     if (WEXITSTATUS(status) == 3)
         GTEST_SKIP() << "cannot switch to an unprivileged user here";
     EXPECT_EQ(WEXITSTATUS(status), 0);

@@ -1,22 +1,11 @@
 // Every CRC-32 loop against the reference table loop, at every length and alignment.
 
 #include "Crc32.h"
+#include "CrcTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
-#include <vector>
-
 namespace {
-
-std::vector<std::uint8_t> randomBytes(std::size_t size, std::uint32_t seed)
-{
-    std::mt19937 random(seed);
-    std::vector<std::uint8_t> bytes(size);
-    for (auto &b : bytes)
-        b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
 
 class CrcPath : public testing::TestWithParam<crc32::Path>
 {
@@ -43,9 +32,8 @@ TEST_P(CrcPath, EveryLengthAtEveryOffset)
             expected[n] = crc32::updatePortable(expected[n - 1], start + n - 1, 1);
         for (std::size_t n = 0; n <= kMaxLength; ++n) {
             const std::uint32_t got = crc32::updateWith(GetParam(), expected[0], start, n);
-            if (got != expected[n]) {
+            if (got != expected[n])
                 FAIL() << "length " << n << " at offset " << offset;
-            }
         }
     }
 }
@@ -70,14 +58,7 @@ TEST_P(CrcPath, AnySplitGivesTheSameCrc)
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, CrcPath,
-                         testing::Values(crc32::Path::Slicing8, crc32::Path::Pclmul, crc32::Path::VpclmulAvx2),
-                         [](const testing::TestParamInfo<crc32::Path> &info) {
-                             std::string name = crc32::pathName(info.param);
-                             for (char &c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+                         testing::Values(crc32::Path::Slicing8, crc32::Path::Pclmul, crc32::Path::VpclmulAvx2));
 
 TEST(Crc32, DispatchUsesASupportedLoopWithTheCheckValue)
 {

@@ -78,13 +78,9 @@ inline QByteArray littleEndian(std::uint32_t value)
 // from the wanted register give the register-and-bytes mix that leads there.
 inline QByteArray forceCrc(const QByteArray &message, std::uint32_t target)
 {
-    std::uint32_t table[256];
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int bit = 0; bit < 8; ++bit)
-            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-        table[i] = c;
-    }
+    std::uint32_t table[256]; // the register after one byte i from zero
+    for (std::uint32_t i = 0; i < 256; ++i)
+        table[i] = crcRegister(0, QByteArray(1, static_cast<char>(i)));
     std::uint32_t wanted = ~target;
     for (int step = 0; step < 4; ++step) {
         std::uint32_t index = 0;

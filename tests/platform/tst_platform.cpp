@@ -14,18 +14,14 @@
 #include <QtEndian>
 
 namespace {
-void put16(QByteArray &data, quint16 v)
+template <typename T> void put(QByteArray &data, T v)
 {
-    char b[2];
+    char b[sizeof v];
     qToLittleEndian(v, b);
-    data.append(b, 2);
+    data.append(b, sizeof v);
 }
-void put32(QByteArray &data, quint32 v)
-{
-    char b[4];
-    qToLittleEndian(v, b);
-    data.append(b, 4);
-}
+const auto put16 = put<quint16>;
+const auto put32 = put<quint32>;
 
 // A one-image 32 x 32 cursor file with the given hotspot, as a cursor editor writes it.
 QByteArray cursorFile(quint16 hotX, quint16 hotY)
@@ -82,8 +78,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("data");
         const QByteArray good = cursorFile(1, 1);
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("header only") << good.left(6);
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("empty") << QByteArray("");
         QTest::newRow("entry cut short") << good.left(14);
         QTest::newRow("image cut short") << good.left(200);
         QTest::newRow("icon, not cursor") << QByteArray(good).replace(2, 1, "\x01");
@@ -95,12 +91,10 @@ private slots:
     {
         QFETCH(QByteArray, data);
         QTemporaryDir dir;
-        QVERIFY(!loadCursorFile(writeFile(dir, QStringLiteral("HAND-M.CUR"), data)).has_value());
-    }
-
-    void missingCursorFileGivesNoPointer()
-    {
-        QVERIFY(!loadCursorFile(QStringLiteral("/nonexistent/HAND-M.CUR")).has_value());
+        const QString path = dir.filePath(QStringLiteral("HAND-M.CUR"));
+        if (!data.isNull())
+            writeFile(dir, QStringLiteral("HAND-M.CUR"), data);
+        QVERIFY(!loadCursorFile(path).has_value());
     }
 
     void pathExists()
@@ -136,8 +130,6 @@ private slots:
                                        << int(MessageBoxes::Answer::Ok);
         QTest::newRow("yes") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question")
                              << int(QMessageBox::Yes) << int(MessageBoxes::Answer::Yes);
-        QTest::newRow("no") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question")
-                            << int(QMessageBox::No) << int(MessageBoxes::Answer::No);
         QTest::newRow("escape on yes/no") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << 0
                                           << int(MessageBoxes::Answer::No);
         QTest::newRow("cancel") << int(MessageBoxes::Buttons::OkCancel) << QString() << int(QMessageBox::Cancel)
