@@ -5,11 +5,11 @@
 #include "Form1.h"
 #include "Services.h"
 #include "SettingsStore.h"
+#include "TestFiles.h"
 #include "Trash.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QTest>
 
 #include <functional>
@@ -78,10 +78,15 @@ struct AppHarness
     std::unique_ptr<Form1> form;
 };
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
+// The one message shown so far, a plain box without an icon.
+inline void verifyMessage(const FakeMessageBoxes &messages, const QString &text, const QString &title,
+                          MessageBoxes::Buttons buttons)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    QCOMPARE(messages.shown.size(), std::size_t(1));
+    QCOMPARE(messages.shown[0].text, text);
+    QCOMPARE(messages.shown[0].title, title);
+    QCOMPARE(messages.shown[0].buttons, buttons);
+    QCOMPARE(messages.shown[0].icon, MessageBoxes::Icon::None);
 }
 
 // The one top-level window of the given class, or null.

@@ -4,9 +4,7 @@
 #include "ResultsModel.h"
 #include "TestMain.h"
 
-#include <QDir>
 #include <QHeaderView>
-#include <QMouseEvent>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -21,19 +19,6 @@ const bool NoWindowFrame = [] {
 }();
 
 using Buttons = MessageBoxes::Buttons;
-
-// A 32 x 32 pointer file with its hotspot at (5, 3).
-QByteArray handCursorFile()
-{
-    QByteArray data;
-    const auto put = [&data](quint32 v, int bytes) { data.append(reinterpret_cast<const char *>(&v), bytes); };
-    for (quint32 v : {0u, 2u, 1u})
-        put(v, 2);
-    put(0x2020, 4), put(5, 2), put(3, 2), put(40 + 32 * 32 * 4 + 32 * 4, 4), put(22, 4);
-    put(40, 4), put(32, 4), put(64, 4), put(1, 2), put(32, 2);
-    data.append(QByteArray(24, '\0')).append(QByteArray(32 * 32 * 4, '\x60')).append(QByteArray(32 * 4, '\0'));
-    return data;
-}
 } // namespace
 
 class Form1Test : public QObject
@@ -53,26 +38,13 @@ private:
         QCOMPARE(app.control<QProgressBar>("ProgressBar1")->value(), 0);
     }
 
-    static void verifyMessage(const AppHarness &app, const QString &text, const QString &title, Buttons buttons)
-    {
-        QCOMPARE(app.messages.shown.size(), std::size_t(1));
-        QCOMPARE(app.messages.shown[0].text, text);
-        QCOMPARE(app.messages.shown[0].title, title);
-        QCOMPARE(app.messages.shown[0].buttons, buttons);
-        QCOMPARE(app.messages.shown[0].icon, MessageBoxes::Icon::None);
-    }
-
 private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        for (const char *name : {"many", "one", "twins", "different"})
-            QVERIFY(QDir(m_dir.path()).mkdir(QLatin1String(name)));
         for (int i = 0; i < 20000; ++i)
             QVERIFY(writeFile(folder("many") + QStringLiteral("/f%1").arg(i), {}));
         QVERIFY(writeFile(folder("one") + QStringLiteral("/last"), {}));
-        QVERIFY(writeFile(folder("twins") + QStringLiteral("/a.jpg"), "same picture"));
-        QVERIFY(writeFile(folder("twins") + QStringLiteral("/b.jpg"), "same picture"));
         QVERIFY(writeFile(folder("different") + QStringLiteral("/a.jpg"), "one picture"));
         QVERIFY(writeFile(folder("different") + QStringLiteral("/b.jpg"), "another picture"));
     }
@@ -214,42 +186,6 @@ private slots:
                                   2000);
     }
 
-    void pointerFollowsTheMouse_data()
-    {
-        QTest::addColumn<bool>("withCursorFile");
-        QTest::newRow("HAND-M.CUR present") << true;
-        QTest::newRow("HAND-M.CUR missing") << false;
-    }
-
-    void pointerFollowsTheMouse()
-    {
-        QFETCH(bool, withCursorFile);
-        QTemporaryDir programFolder;
-        QVERIFY(programFolder.isValid());
-        if (withCursorFile)
-            QVERIFY(writeFile(programFolder.filePath(QStringLiteral("HAND-M.CUR")), handCursorFile()));
-        AppHarness app(programFolder.path());
-        QVERIFY(app.openShown());
-        const Qt::CursorShape hand = withCursorFile ? Qt::BitmapCursor : Qt::PointingHandCursor;
-        const auto over = [&app](QWidget *target, QPoint at = {2, 2}) {
-            QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, {}, {});
-            QApplication::sendEvent(target, &move);
-            return app.form->cursor().shape();
-        };
-
-        for (const char *name : {"Check1", "Check2", "Check3", "Check6"})
-            QCOMPARE(over(app.control(name)), hand);
-        if (withCursorFile)
-            QCOMPARE(app.form->cursor().hotSpot(), QPoint(5, 3));
-        QCOMPARE(over(app.control("Image6")), Qt::ArrowCursor);
-        QCOMPARE(over(app.control("ProgressBar1")), Qt::ArrowCursor);
-        QCOMPARE(over(app.control<QTreeView>("ListView3")->viewport()), hand);
-        QCOMPARE(over(app.control("ProgressBar1")), hand); // the bar keeps the last pointer
-        QCOMPARE(over(app.control("Frame2")), Qt::ArrowCursor);
-        QCOMPARE(over(app.button("Check2")), hand);
-        QCOMPARE(over(app.form.get(), QPoint(780, 400)), Qt::ArrowCursor);
-    }
-
     void pictureButtonsRunTheirCommandOnce_data()
     {
         QTest::addColumn<QString>("name");
@@ -283,7 +219,7 @@ private slots:
         else if (name == QLatin1String("Check6"))
             QCOMPARE(app.stored("Stop"), QStringLiteral("True"));
         else
-            verifyMessage(app, QStringLiteral("No duplicate images found."), {}, Buttons::Ok);
+            verifyMessage(app.messages, QStringLiteral("No duplicate images found."), {}, Buttons::Ok);
         verifyIdle(app);
         QVERIFY(app.form->isVisible());
     }
@@ -295,7 +231,7 @@ private slots:
         QVERIFY(app.openShown());
         QTest::mouseClick(app.button("Check1"), Qt::LeftButton);
 
-        verifyMessage(app,
+        verifyMessage(app.messages,
                       QStringLiteral("There are no folders to find duplicates for. Please drag and drop some folders "
                                      "into the list above."),
                       {}, Buttons::Ok);
@@ -343,7 +279,7 @@ private slots:
 
         if (withOneMore) {
             QVERIFY(swapped);
-            verifyMessage(app,
+            verifyMessage(app.messages,
                           QStringLiteral("The 2 folder(s) you've selected contains 20,001 files. This is over the "
                                          "recommended amount of 20,000. Please remove some folders from the list by "
                                          "selecting them and pressing 'Delete' on the keyboard or click 'Clear List'."
@@ -360,43 +296,6 @@ private slots:
         verifyIdle(app);
     }
 
-    void searchPresentsResults_data()
-    {
-        QTest::addColumn<int>("mainState");
-        QTest::newRow("normal") << int(Qt::WindowNoState);
-        QTest::newRow("maximised") << int(Qt::WindowMaximized);
-    }
-
-    void searchPresentsResults()
-    {
-        QFETCH(int, mainState);
-        AppHarness app;
-        Form1 &form = app.open();
-        form.setWindowState(Qt::WindowStates(mainState));
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        const QRect mainOuter = form.frameGeometry();
-        app.addFolder(folder("twins"));
-
-        app.button("Check1")->click();
-
-        QVERIFY(app.messages.shown.empty());
-        Form4 *results = topLevel<Form4>();
-        Form2 *preview = topLevel<Form2>();
-        QVERIFY(results && results->isVisible() && !form.isVisible());
-        QCOMPARE(static_cast<ResultsSink &>(results->results()).rowCount(), std::size_t(2));
-        if (mainState == Qt::WindowMaximized)
-            QVERIFY(results->isMaximized());
-        else
-            QCOMPARE(results->frameGeometry(), mainOuter);
-        QVERIFY(preview && preview->isVisible());
-        const QRect below = results->frameGeometry();
-        QCOMPARE(preview->pos(), QPoint(below.left(), below.top() + below.height()));
-        verifyIdle(app);
-
-        form.close(); // ends the program: the other windows go too
-        QVERIFY(!results->isVisible() && !preview->isVisible());
-    }
 };
 
 TWINFOLD_WIDGETS_TEST_MAIN(Form1Test)
