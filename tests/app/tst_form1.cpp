@@ -47,6 +47,8 @@ private slots:
         QVERIFY(writeFile(folder("one") + QStringLiteral("/last"), {}));
         QVERIFY(writeFile(folder("different") + QStringLiteral("/a.jpg"), "one picture"));
         QVERIFY(writeFile(folder("different") + QStringLiteral("/b.jpg"), "another picture"));
+        QVERIFY(writeFile(folder("twins") + QStringLiteral("/a.jpg"), "the same picture"));
+        QVERIFY(writeFile(folder("twins") + QStringLiteral("/b.jpg"), "the same picture"));
     }
 
     void cleanup()
@@ -237,6 +239,40 @@ private slots:
                       {}, Buttons::Ok);
         QCOMPARE(app.stored("Stop"), QStringLiteral("True"));
         QVERIFY(!topLevel<Form4>()); // the results window was never touched
+        verifyIdle(app);
+    }
+
+    void resultsTakeTheMainWindowsPlace_data()
+    {
+        QTest::addColumn<bool>("maximised");
+        QTest::newRow("normal") << false;
+        QTest::newRow("maximised") << true;
+    }
+    void resultsTakeTheMainWindowsPlace()
+    {
+        QFETCH(bool, maximised);
+        AppHarness app;
+        QVERIFY(app.openShown());
+        Form1 &form = *app.form;
+        if (maximised)
+            form.setWindowState(Qt::WindowMaximized);
+        else
+            form.setGeometry(100, 50, 700, 400);
+        QTRY_COMPARE_WITH_TIMEOUT(form.isMaximized(), maximised, 2000);
+        const QRect mainPlace = form.geometry();
+        app.addFolder(folder("twins"));
+        app.button("Check1")->click();
+
+        Form4 *results = topLevel<Form4>();
+        Form2 *preview = topLevel<Form2>();
+        QVERIFY(results && preview);
+        QTRY_VERIFY_WITH_TIMEOUT(results->isVisible() && preview->isVisible() && !form.isVisible(), 2000);
+        QCOMPARE(results->isMaximized(), maximised);
+        if (!maximised)
+            QCOMPARE(results->geometry(), mainPlace);
+        const QRect outer = results->frameGeometry();
+        QCOMPARE(preview->frameGeometry().topLeft(), QPoint(outer.left(), outer.top() + outer.height()));
+        QCOMPARE(static_cast<ResultsSink &>(results->results()).rowCount(), std::size_t(2));
         verifyIdle(app);
     }
 
