@@ -92,10 +92,7 @@ class Form1::ResultsListSink final : public ResultsSink
 public:
     explicit ResultsListSink(Form1 &window) : m_window(window) {}
     void clearRows() override { target().clearRows(); }
-    void addRow(const QString &path, const QString &sizeText, const QString &colourName) override
-    {
-        target().addRow(path, sizeText, colourName);
-    }
+    void addRow(const ResultRow &row) override { target().addRow(row); }
     void endGroup() override { target().endGroup(); }
     std::size_t rowCount() const override { return target().rowCount(); }
 

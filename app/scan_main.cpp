@@ -71,11 +71,11 @@ public:
     explicit PrintingSink(char terminator) : m_terminator(terminator) {}
 
     void clearRows() override { m_rows = 0; }
-    void addRow(const QString &path, const QString &, const QString &) override
+    void addRow(const ResultRow &row) override
     {
         // Collected names survive decoding (the walker skips any that do not), so this gives
         // back the file system's own bytes.
-        const QByteArray bytes = QFile::encodeName(path);
+        const QByteArray bytes = QFile::encodeName(row.path);
         std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
         std::fputc(m_terminator, stdout);
         ++m_rows;

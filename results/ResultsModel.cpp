@@ -1,5 +1,7 @@
 #include "ResultsModel.h"
 
+#include "FileSize.h"
+
 #include <QBrush>
 
 namespace {
@@ -96,7 +98,13 @@ void ResultsModel::clearRows()
     endResetModel();
 }
 
-void ResultsModel::addRow(const QString &path, const QString &sizeText, const QString &colourName)
+void ResultsModel::addRow(const ResultRow &row)
+{
+    addRow(row.path, FormatFileSize(row.size), groupColourName(row.group), row.identity);
+}
+
+void ResultsModel::addRow(const QString &path, const QString &sizeText, const QString &colourName,
+                          const FileIdentity &identity)
 {
     // A group ends where the search says so, or where the colour name changes.
     if (m_groupEnded || colourName != m_lastColour) {
@@ -106,7 +114,7 @@ void ResultsModel::addRow(const QString &path, const QString &sizeText, const QS
     }
     const int at = rows();
     beginInsertRows({}, at, at);
-    m_rows.push_back(Row{path, sizeText, identityOf(path), m_group, false});
+    m_rows.push_back(Row{path, sizeText, identity.valid ? identity : identityOf(path), m_group, false});
     if (m_rowColour.size() <= static_cast<std::size_t>(at))
         m_rowColour.resize(static_cast<std::size_t>(at) + 1);
     m_rowColour[static_cast<std::size_t>(at)] = colourName;

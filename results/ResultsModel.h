@@ -33,7 +33,10 @@ public:
     // ResultsSink. addRow also notes which file the path names now, so that a file
     // changed or replaced later is never taken for the one the user saw.
     void clearRows() override;
-    void addRow(const QString &path, const QString &sizeText, const QString &colourName) override;
+    void addRow(const ResultRow &row) override;
+    // A row with its texts given; the identity is taken now unless one is given.
+    void addRow(const QString &path, const QString &sizeText, const QString &colourName,
+                const FileIdentity &identity = {});
     void endGroup() override;
     std::size_t rowCount() const override { return m_rows.size(); }
     int rows() const { return static_cast<int>(m_rows.size()); }

@@ -583,7 +583,7 @@ void ContentGrouper::record(Members members, std::uint32_t crc)
 {
     std::sort(members.begin(), members.end());
     std::lock_guard lock(m_mutex);
-    m_classes.push_back(ContentClass{std::move(members), crc});
+    m_classes.push_back(ContentClass{std::move(members), crc, {}});
 }
 
 void ContentGrouper::credit(Index file, std::uint64_t bytes)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileIdentity.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -34,6 +36,9 @@ struct ContentClass
 {
     std::vector<std::uint32_t> members; // collection indexes, ascending
     std::uint32_t crc = 0;              // CRC-32 of the common contents
+    // What each member was when its contents were compared, parallel to members; empty
+    // when not recorded. The delete command checks a file against this before moving it.
+    std::vector<FileIdentity> identities;
 };
 
 // Sorts the collected files into classes of identical contents on a pool of reader threads.

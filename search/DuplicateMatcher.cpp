@@ -100,7 +100,7 @@ DuplicateMatcher::Result DuplicateMatcher::matchFiles(ResultsSink &sink)
 
     // IsListed: a path already in the list is not added again.
     ListedPaths listed(m_table);
-    bool lightBlue = true;
+    std::uint32_t groupNumber = 0;
     auto lastPoll = Clock::now();
     int shown = -1;
     for (std::size_t g = 0; g < m_classes.size(); ++g) {
@@ -123,11 +123,20 @@ DuplicateMatcher::Result DuplicateMatcher::matchFiles(ResultsSink &sink)
             for (const std::uint32_t k : rows)
                 listed.erase(k);
         } else {
-            const QString colour = lightBlue ? QStringLiteral("light blue") : QStringLiteral("blue");
-            for (const std::uint32_t k : rows)
-                sink.addRow(m_table.path(k), FormatFileSize(m_table.file(k).size), colour);
+            ++groupNumber;
+            for (const std::uint32_t k : rows) {
+                ResultRow row;
+                row.collectionIndex = k;
+                row.path = m_table.path(k);
+                row.size = m_table.file(k).size;
+                row.group = groupNumber;
+                const auto at = std::lower_bound(group.members.begin(), group.members.end(), k);
+                const auto member = static_cast<std::size_t>(at - group.members.begin());
+                if (member < group.identities.size())
+                    row.identity = group.identities[member];
+                sink.addRow(row);
+            }
             sink.endGroup();
-            lightBlue = !lightBlue;
             ++m_stats.groups;
             m_stats.rows += rows.size();
         }

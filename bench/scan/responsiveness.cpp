@@ -94,7 +94,7 @@ class CountingSink final : public ResultsSink
 {
 public:
     void clearRows() override { rows = 0; }
-    void addRow(const QString &, const QString &, const QString &) override { ++rows; }
+    void addRow(const ResultRow &) override { ++rows; }
     std::size_t rowCount() const override { return rows; }
     std::size_t rows = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "FolderDialog.h"
 #include "MessageBoxes.h"
+#include "FileSize.h"
 #include "ResultsSink.h"
 #include "Screen.h"
 #include "SearchHost.h"
@@ -84,9 +85,9 @@ public:
         rows.clear();
         groupEnds.clear();
     }
-    void addRow(const QString &path, const QString &sizeText, const QString &colourName) override
+    void addRow(const ResultRow &row) override
     {
-        rows.push_back({path, sizeText, colourName});
+        rows.push_back({row.path, FormatFileSize(row.size), groupColourName(row.group)});
     }
     void endGroup() override { groupEnds.push_back(rows.size()); }
     std::size_t rowCount() const override { return rows.size(); }
