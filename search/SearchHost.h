@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProductInfo.h"
+
 #include <QString>
 
 // What the search needs from whoever runs it: the main window, or the headless tool.
@@ -22,5 +24,5 @@ public:
 
 inline QString productCaption()
 {
-    return QStringLiteral("Twinfold 7.0");
+    return QStringLiteral(TWINFOLD_PRODUCT_NAME " " TWINFOLD_PRODUCT_VERSION);
 }
