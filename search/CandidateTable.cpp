@@ -28,6 +28,9 @@ std::uint32_t CandidateTable::addFolder(const QByteArray &folderWithSeparator)
 bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
                              std::uint64_t inode, bool hardLinked)
 {
+    // Before the identity is remembered: a name left out must not hide another name of its file.
+    if (m_filter && !m_filter(m_folders[folder], name, size))
+        return false;
     const auto length = static_cast<std::uint64_t>(name.size());
     if (length > NameChunk)
         return false; // no file system has such names

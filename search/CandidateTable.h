@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -23,6 +24,11 @@ public:
         std::uint64_t nameOffset;
         std::int64_t size;
     };
+
+    // Files the filter turns down are not collected; it outlives clear(). Only the headless
+    // tool sets one (its size and name options): the window's search has no options.
+    using Filter = std::function<bool(QByteArrayView folder, QByteArrayView name, std::int64_t size)>;
+    void setFilter(Filter filter) { m_filter = std::move(filter); }
 
     void clear();
     // FileCount: the number of collected files, and the next free index.
@@ -77,4 +83,5 @@ private:
     std::uint64_t m_nameUsed = 0; // bytes taken in the last chunk
     std::unordered_set<Identity, IdentityHash> m_seen;
     std::unordered_set<Identity, IdentityHash> m_walkedFolders;
+    Filter m_filter;
 };

@@ -35,6 +35,8 @@ public:
     void setAskAboveLimit(bool ask) { m_askAboveLimit = ask; }
     // Reader threads, open files and buffers of the reading phase.
     void setReadOptions(const ReadOptions &options) { m_readOptions = options; }
+    // Leaves out the files the filter turns down as they are collected (the headless tool's options).
+    void setFileFilter(CandidateTable::Filter filter) { m_table.setFilter(std::move(filter)); }
     // Counts of the last search's reading and matching phases.
     const DuplicateMatcher::Stats &matchStats() const { return m_matchStats; }
 
