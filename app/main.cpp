@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "ProductInfo.h"
 
 #include "EventPump.h"
 #include "FileSystem.h"
@@ -10,11 +11,16 @@
 #include "Trash.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Twinfold"));
+    QApplication::setApplicationName(QStringLiteral(TWINFOLD_PRODUCT_NAME));
+    QApplication::setApplicationVersion(QStringLiteral(TWINFOLD_PRODUCT_VERSION));
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TWINFOLD_DESKTOP_ID));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/icon/" TWINFOLD_DESKTOP_ID ".svg")));
 
     QtSettingsStore settings;
     QtMessageBoxes messages;
