@@ -1,21 +1,41 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine for Twinfold, builds it, and starts it or runs the tests.
-#   ./twinfold.sh run    build and start Twinfold
-#   ./twinfold.sh test   build and run every test headless
+# Sets up a Debian 12 machine for Twinfold, builds it, and starts it, runs the tests or packages it.
+#   ./twinfold.sh run       build the program alone and start it
+#   ./twinfold.sh test      build everything and run every test headless
+#   ./twinfold.sh package   build the program and make a .deb in the build folder
 # Extra variables: BUILD_DIR (default build), CMAKE_ARGS (extra CMake options).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
 
-packages=(
-  build-essential cmake ninja-build pkg-config python3
+# What building and running the program needs.
+run_packages=(
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libglib2.0-dev libwmf-dev libemf2svg-dev
   fonts-liberation fonts-urw-base35
-  libgtest-dev libbenchmark-dev zlib1g-dev libisal-dev
 )
+# What the tests and benchmarks need on top: frameworks, a headless X server with a window
+# manager, the desktop-data validators, the Debian packaging tools and the manual-page checker.
+test_packages=(
+  libgtest-dev libbenchmark-dev zlib1g-dev libisal-dev python3
+  xvfb openbox xdotool x11-utils xauth
+  desktop-file-utils appstream dpkg-dev file groff-base
+)
+package_packages=(dpkg-dev file)
+
+mode="${1:-run}"
+case "$mode" in
+  run) wanted=("${run_packages[@]}") ;;
+  test) wanted=("${run_packages[@]}" "${test_packages[@]}") ;;
+  package) wanted=("${run_packages[@]}" "${package_packages[@]}") ;;
+  *)
+    echo "usage: $0 run|test|package" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
-for p in "${packages[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -27,20 +47,27 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 build="${BUILD_DIR:-build}"
-# shellcheck disable=SC2086
-cmake -S . -B "$build" -G Ninja ${CMAKE_ARGS:-}
-cmake --build "$build"
+configure() {
+  # shellcheck disable=SC2086
+  cmake -S . -B "$build" -G Ninja "$@" ${CMAKE_ARGS:-}
+}
 
-case "${1:-run}" in
+case "$mode" in
   run)
+    configure -DTWINFOLD_TESTS=OFF -DTWINFOLD_BENCH=OFF
+    cmake --build "$build" --target twinfold-programs
     exec "$build/app/twinfold"
     ;;
   test)
+    configure -DTWINFOLD_TESTS=ON -DTWINFOLD_BENCH=ON
+    cmake --build "$build"
     cd "$build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
     ;;
-  *)
-    echo "usage: $0 run|test" >&2
-    exit 2
+  package)
+    configure -DTWINFOLD_TESTS=OFF -DTWINFOLD_BENCH=OFF
+    cmake --build "$build"
+    (cd "$build" && cpack -G DEB)
+    ls "$build"/twinfold_*.deb
     ;;
 esac
