@@ -55,7 +55,8 @@ void catchStopSignals()
 {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
-    action.sa_flags = SA_RESETHAND;
+    // Restarted, a write blocked on a full pipe goes on: the stop is seen at the next poll.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
