@@ -431,7 +431,7 @@ std::optional<std::int64_t> parseSize(const QString &text)
     if (error != std::errc() || rest == bytes.constData() || value < 0)
         return std::nullopt;
     QByteArray unit(rest, bytes.constData() + bytes.size() - rest);
-    if (unit.endsWith("IB"))
+    if (unit.size() == 3 && unit.endsWith("IB"))
         unit.chop(2);
     else if (unit.size() == 2 && unit.endsWith('B'))
         unit.chop(1);

@@ -441,6 +441,8 @@ private slots:
         QTest::newRow("bad thread count") << QStringList{tmp} << QByteArray() << QByteArray("zero");
         QTest::newRow("size without a number") << QStringList{"--min-size", "K", tmp} << QByteArray() << QByteArray();
         QTest::newRow("unknown unit") << QStringList{"--max-size", "5Q", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("binary suffix without a unit") << QStringList{"--max-size", "5iB", tmp} << QByteArray()
+                                                      << QByteArray();
         QTest::newRow("negative size") << QStringList{"--min-size", "-1", tmp} << QByteArray() << QByteArray();
         QTest::newRow("size too large") << QStringList{"--max-size", "99999999999T", tmp} << QByteArray()
                                         << QByteArray();
