@@ -357,7 +357,41 @@ private slots:
                 QVERIFY(!file.contains(QStringLiteral("path_bytes"))); // every listed name is UTF-8
             }
             QVERIFY(json.out.contains("line\\nbreak.png")); // escaped, not a raw newline in a string
+            QVERIFY(json.err.contains("bad?.png has been skipped"));
         }
+    }
+
+    // What standard error tells: the summary, what the options left out, and -q keeping only
+    // the messages about files that could not be searched.
+    void summary_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArrayList>("shown");
+        QTest::addColumn<QByteArrayList>("notShown");
+        const QByteArray skipped("bad?.png has been skipped");
+        QTest::newRow("summary") << QStringList{} << QByteArrayList{skipped, "6 groups, 13 duplicate files"}
+                                 << QByteArrayList{"left out by size or name", "No duplicate"};
+        QTest::newRow("files left out by options")
+            << QStringList{"--exclude", "*.jpg", "--max-size", "19999"}
+            << QByteArrayList{"5 files left out by size or name", "4 groups, 8 duplicate files"} << QByteArrayList{};
+        QTest::newRow("nothing found") << QStringList{"--min-size", "1T"}
+                                       << QByteArrayList{"No duplicate images found.", "0 groups"} << QByteArrayList{};
+        QTest::newRow("quiet") << QStringList{"-q"} << QByteArrayList{skipped} << QByteArrayList{"groups", "collected"};
+        QTest::newRow("quiet, nothing found") << QStringList{"-q", "--min-size", "1T"} << QByteArrayList{skipped}
+                                              << QByteArrayList{"No duplicate", "groups"};
+    }
+
+    void summary()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArrayList, shown);
+        QFETCH(QByteArrayList, notShown);
+        const Scan result = scan(options + folders());
+        QCOMPARE(result.exitCode, 0);
+        for (const QByteArray &text : shown)
+            QVERIFY2(result.err.contains(text), result.err.constData());
+        for (const QByteArray &text : notShown)
+            QVERIFY2(!result.err.contains(text), result.err.constData());
     }
 
     // -e lists every copy but the first of each group, as one flat list, never a whole group.
