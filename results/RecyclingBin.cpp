@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QSet>
 
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <sys/stat.h>
@@ -53,49 +54,64 @@ QString spaceText(std::int64_t bytes)
 DeletePlan planDeletion(const ResultsModel &list)
 {
     DeletePlan plan;
-    QSet<QString> seen;
-    QHash<FileKey, std::size_t> checkedFiles; // the first request of each file
     std::vector<std::pair<int, int>> groups(static_cast<std::size_t>(list.groupCount()) + 1); // rows, checked
+    std::vector<int> checkedRows;
     for (int row = 0; row < list.rows(); ++row) {
         const ResultsModel::Row &each = list.row(row);
         auto &counts = groups[std::min<std::size_t>(each.group, groups.size() - 1)];
         ++counts.first;
-        if (!each.checked)
-            continue;
-        ++counts.second;
-        if (seen.contains(each.path))
-            continue;
-        seen.insert(each.path);
-        plan.requests.push_back({each.path, each.identity, each.group, row});
-        if (!each.identity.valid || !checkedFiles.contains(keyOf(each.identity))) {
-            plan.bytes += std::max<std::int64_t>(each.size, 0);
-            if (each.identity.valid)
-                checkedFiles.insert(keyOf(each.identity), plan.requests.size() - 1);
+        if (each.checked) {
+            ++counts.second;
+            checkedRows.push_back(row);
         }
     }
-    if (plan.requests.empty())
+    if (checkedRows.empty())
         return plan;
+
+    // Each checked path once, at its first row. Sorted lookups: a million rows stay quick.
+    std::vector<int> byPath = checkedRows;
+    const auto pathOf = [&list](int row) -> const QString & { return list.row(row).path; };
+    std::stable_sort(byPath.begin(), byPath.end(), [&](int a, int b) { return pathOf(a) < pathOf(b); });
+    std::vector<bool> repeated(static_cast<std::size_t>(list.rows()), false);
+    for (std::size_t i = 1; i < byPath.size(); ++i)
+        if (pathOf(byPath[i]) == pathOf(byPath[i - 1]))
+            repeated[static_cast<std::size_t>(byPath[i])] = true;
+    plan.requests.reserve(checkedRows.size());
+    for (int row : checkedRows) {
+        const ResultsModel::Row &each = list.row(row);
+        if (!repeated[static_cast<std::size_t>(row)])
+            plan.requests.push_back({each.path, each.identity, each.group, row});
+    }
+
+    // Requests by file; a file with several checked names counts its size once.
+    std::vector<std::pair<FileKey, std::size_t>> files;
+    for (std::size_t i = 0; i < plan.requests.size(); ++i) {
+        const TrashRequest &request = plan.requests[i];
+        if (request.listed.valid)
+            files.emplace_back(keyOf(request.listed), i);
+        else
+            plan.bytes += std::max<std::int64_t>(list.row(request.row).size, 0);
+    }
+    std::sort(files.begin(), files.end());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (i == 0 || files[i].first != files[i - 1].first)
+            plan.bytes += std::max<std::int64_t>(list.row(plan.requests[files[i].second].row).size, 0);
 
     // A checked name of a file that is also listed unchecked (a second path through a bind
     // mount or a linked folder, or a hard link) is no copy of it: moving it would take the
     // file the user meant to keep.
     std::vector<bool> held(plan.requests.size(), false);
-    if (!checkedFiles.isEmpty()) {
-        QHash<FileKey, std::vector<std::size_t>> requestsByFile;
-        for (std::size_t i = 0; i < plan.requests.size(); ++i)
-            if (plan.requests[i].listed.valid)
-                requestsByFile[keyOf(plan.requests[i].listed)].push_back(i);
+    if (!files.empty()) {
         for (int row = 0; row < list.rows(); ++row) {
             const ResultsModel::Row &each = list.row(row);
             if (each.checked || !each.identity.valid)
                 continue;
-            const auto found = requestsByFile.constFind(keyOf(each.identity));
-            if (found == requestsByFile.cend())
-                continue;
-            for (std::size_t i : *found) {
-                if (!held[i]) {
-                    held[i] = true;
-                    plan.held.push_back({plan.requests[i].path,
+            const FileKey key = keyOf(each.identity);
+            auto found = std::lower_bound(files.begin(), files.end(), std::pair(key, std::size_t(0)));
+            for (; found != files.end() && found->first == key; ++found) {
+                if (!held[found->second]) {
+                    held[found->second] = true;
+                    plan.held.push_back({plan.requests[found->second].path,
                                          QStringLiteral("it is the same file as %1, which is not checked").arg(each.path)});
                 }
             }
@@ -111,18 +127,20 @@ DeletePlan planDeletion(const ResultsModel &list)
                                      .arg(PATH_MAX - 1)});
         }
     }
-    std::vector<TrashRequest> kept;
-    for (std::size_t i = 0; i < plan.requests.size(); ++i)
-        if (!held[i])
-            kept.push_back(std::move(plan.requests[i]));
-    plan.requests = std::move(kept);
+    if (!plan.held.empty()) {
+        std::vector<TrashRequest> kept;
+        for (std::size_t i = 0; i < plan.requests.size(); ++i)
+            if (!held[i])
+                kept.push_back(std::move(plan.requests[i]));
+        plan.requests = std::move(kept);
+    }
 
     // Groups whose every listed copy is checked: nothing of their contents would be kept.
     int lastGroup = -1;
-    for (int row = 0; row < list.rows(); ++row) {
+    for (int row : checkedRows) {
         const ResultsModel::Row &each = list.row(row);
         const auto &counts = groups[std::min<std::size_t>(each.group, groups.size() - 1)];
-        if (!each.checked || counts.first != counts.second)
+        if (counts.first != counts.second)
             continue;
         if (static_cast<int>(each.group) != lastGroup)
             ++plan.wholeGroups;
