@@ -542,13 +542,16 @@ private slots:
     void backToMain_data()
     {
         QTest::addColumn<bool>("maximised");
-        QTest::newRow("normal") << false;
-        QTest::newRow("maximised") << true;
+        QTest::addColumn<bool>("byKey"); // Alt+Left instead of the button
+        QTest::newRow("normal") << false << false;
+        QTest::newRow("maximised") << true << false;
+        QTest::newRow("Alt+Left") << false << true;
     }
 
     void backToMain()
     {
         QFETCH(bool, maximised);
+        QFETCH(bool, byKey);
         Harness harness;
         Form4 &form = harness.form;
         harness.main.setWindowState(maximised ? Qt::WindowNoState : Qt::WindowMaximized);
@@ -562,7 +565,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QRect outer = form.frameGeometry();
 
-        harness.button("Check2")->click();
+        if (byKey)
+            QTest::keyClick(&form, Qt::Key_Left, Qt::AltModifier);
+        else
+            harness.button("Check2")->click();
         QCoreApplication::processEvents();
 
         QVERIFY(harness.main.isVisible() && !form.isVisible());
