@@ -86,6 +86,7 @@ void Form4::createActions()
     };
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("rowMenu"));
+    m_menu->setToolTipsVisible(true);
     for (const HelperAction &helper : helpers) {
         if (!helper.name) {
             m_menu->addSeparator();
@@ -162,12 +163,18 @@ int Form4::currentRow() const
 
 QMenu *Form4::contextMenuFor(int row)
 {
+    // The folder helpers name the folder they would act on.
+    QString folderName = QStringLiteral("This Folder");
     if (row >= 0 && row < m_model->rowCount(QModelIndex())) {
         m_list->setCurrentIndex(m_model->index(row, 0));
         const QString folder = FolderOfPath(m_model->path(row));
-        action("checkInFolder")->setStatusTip(folder);
-        action("checkOutsideFolder")->setStatusTip(folder);
+        const QString name = NameOfPath(folder.size() > 1 ? folder.chopped(1) : folder);
+        folderName = QStringLiteral("\u201c%1\u201d").arg(name.isEmpty() ? folder : name);
+        action("checkInFolder")->setToolTip(folder);
+        action("checkOutsideFolder")->setToolTip(folder);
     }
+    action("checkInFolder")->setText(QStringLiteral("Check Every Copy in %1").arg(folderName));
+    action("checkOutsideFolder")->setText(QStringLiteral("Check Every Copy outside %1").arg(folderName));
     for (QAction *act : m_rowActions)
         act->setEnabled(row >= 0 && row < m_model->rowCount(QModelIndex()));
     return m_menu;

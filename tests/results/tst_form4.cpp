@@ -485,6 +485,8 @@ private slots:
         QVERIFY(helper && menu->actions().contains(helper) && helper->isEnabled());
         QCOMPARE(helper->shortcut(), keys);
         QVERIFY(helper->isShortcutVisibleInContextMenu());
+        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on
+            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201csub\u201d")), qPrintable(helper->text()));
 
         QTest::keySequence(&harness.form, keys);
 
