@@ -112,8 +112,9 @@ void Form4::createActions()
     const auto folderOf = [this](int row) { return FolderOfPath(m_model->path(row)); };
     connect(action("open"), &QAction::triggered, this, onCurrent([this](int row) { openRow(row); }));
     connect(action("reveal"), &QAction::triggered, this, onCurrent([this](int row) {
-                if (!m_desktop->reveal(m_model->path(row)))
-                    m_services.messages.show(QStringLiteral("The file manager could not be asked to show %1.").arg(m_model->path(row)),
+                const QString path = m_model->path(row);
+                if (!m_desktop->reveal(path))
+                    m_services.messages.show(QStringLiteral("The file manager could not be asked to show %1.").arg(path),
                                              MessageBoxes::Buttons::Ok, {}, MessageBoxes::Icon::Warning);
             }));
     connect(action("copyPath"), &QAction::triggered, this,
@@ -428,7 +429,8 @@ void Form4::undoLastSend()
     m_model->setAllRowColours(QStringLiteral("white"));
 
     QString text = QStringLiteral("%1 put back where %2.")
-                       .arg(plural(back.size(), "file was", "files were"), QLatin1String(back.size() == 1 ? "it was" : "they were"));
+                       .arg(plural(back.size(), "file was", "files were"),
+                            QLatin1String(back.size() == 1 ? "it was" : "they were"));
     if (!failures.isEmpty()) {
         text += QStringLiteral("\n\n%1 not put back:\n\n").arg(plural(failures.size(), "file was", "files were"));
         const QStringList shown = failures.mid(0, 15);
