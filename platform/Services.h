@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class Desktop;
 class EventPump;
 class FolderDialog;
 class MessageBoxes;
@@ -19,4 +20,5 @@ struct Services
     Trash &trash;
     EventPump &pump;
     QString programFolder; // where "HAND-M.CUR" is looked for
+    Desktop *desktop = nullptr; // open, reveal, copy a path; none: the system's
 };

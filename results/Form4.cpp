@@ -1,14 +1,17 @@
 #include "Form4.h"
 
 #include "CursorFile.h"
+#include "Desktop.h"
 #include "FileSystem.h"
 #include "Form2.h"
 #include "MessageBoxes.h"
+#include "Paths.h"
 #include "PictureButton.h"
 #include "RecyclingBin.h"
 #include "ResultsModel.h"
 #include "Screen.h"
 #include "SearchHost.h"
+#include "SelectionHelpers.h"
 #include "Services.h"
 
 #include <QApplication>
@@ -16,14 +19,14 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QHeaderView>
+#include <QAction>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QSet>
 #include <QTreeView>
 
 
 namespace {
-constexpr int MaxNamedFiles = 15;
-
 QRect twipsRect(int left, int top, int width, int height)
 {
     return {twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height)};
@@ -34,54 +37,23 @@ QString plural(qsizetype count, const char *one, const char *many)
     return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
 }
 
-// Up to MaxNamedFiles lines, then how many more there are.
-QString namedLines(const QStringList &lines)
+struct HelperAction
 {
-    QStringList shown = lines.mid(0, MaxNamedFiles);
-    if (lines.size() > MaxNamedFiles)
-        shown << QStringLiteral("... and %1 more.").arg(lines.size() - MaxNamedFiles);
-    return shown.join(QLatin1Char('\n'));
-}
-
-// A checked row that reaches the same folder entry as an unchecked one (through a linked
-// folder) is no copy of it: moving it would take the file the user meant to keep. Such
-// requests leave the list and come back as failures.
-std::vector<TrashFailure> holdFilesListedUnchecked(const ResultsModel &model, std::vector<TrashRequest> &requests)
-{
-    QMultiHash<QPair<quint64, quint64>, std::size_t> byFile;
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-        if (requests[i].listed.valid)
-            byFile.insert({requests[i].listed.device, requests[i].listed.inode}, i);
-    }
-    std::vector<bool> held(requests.size(), false);
-    std::vector<TrashFailure> failures;
-    for (int row = 0; row < model.rows() && !byFile.isEmpty(); ++row) {
-        const FileIdentity &id = model.identity(row);
-        if (model.isChecked(row) || !id.valid)
-            continue;
-        const QList<std::size_t> sameFile = byFile.values({id.device, id.inode});
-        for (std::size_t i : sameFile) {
-            if (!held[i] && sameFolderEntry(requests[i].path, model.path(row))) {
-                held[i] = true;
-                failures.push_back({requests[i].path,
-                                    QStringLiteral("it is the same file as %1, which is not checked").arg(model.path(row))});
-            }
-        }
-    }
-    std::vector<TrashRequest> kept;
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-        if (!held[i])
-            kept.push_back(std::move(requests[i]));
-    }
-    requests = std::move(kept);
-    return failures;
-}
+    const char *name;
+    const char *text;
+    QKeySequence keys;
+    bool needsRow;
+};
 } // namespace
 
 Form4::Form4(Services &services, QWidget *mainWindow)
     : m_services(services), m_mainWindow(mainWindow), m_model(new ResultsModel(this))
 {
+    if (!services.desktop)
+        m_ownDesktop = std::make_unique<SystemDesktop>();
+    m_desktop = services.desktop ? services.desktop : m_ownDesktop.get();
     Form_Load();
+    createActions();
 }
 
 Form4::~Form4() = default;
@@ -89,6 +61,143 @@ Form4::~Form4() = default;
 void Form4::setPreview(Form2 *preview)
 {
     m_preview = preview;
+    if (preview)
+        if (QWidget *picture = preview->findChild<QWidget *>(QStringLiteral("Image1")))
+            picture->setAccessibleName(QStringLiteral("Preview picture"));
+}
+
+void Form4::createActions()
+{
+    const HelperAction helpers[] = {
+        {"open", "Open", QKeySequence(Qt::Key_Return), true},
+        {"reveal", "Reveal in File Manager", QKeySequence(Qt::CTRL | Qt::Key_R), true},
+        {"copyPath", "Copy Path", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), true},
+        {nullptr, nullptr, {}, false},
+        {"keepFirst", "Check All but One, Keep the First Listed", QKeySequence(Qt::CTRL | Qt::Key_1), false},
+        {"keepOldest", "Check All but One, Keep the Oldest", QKeySequence(Qt::CTRL | Qt::Key_2), false},
+        {"keepNewest", "Check All but One, Keep the Newest", QKeySequence(Qt::CTRL | Qt::Key_3), false},
+        {"keepShortest", "Check All but One, Keep the Shortest Path", QKeySequence(Qt::CTRL | Qt::Key_4), false},
+        {"checkInFolder", "Check Every Copy in This Folder", QKeySequence(Qt::CTRL | Qt::Key_I), true},
+        {"checkOutsideFolder", "Check Every Copy outside This Folder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I), true},
+        {"uncheckGroup", "Uncheck This Group", QKeySequence(Qt::CTRL | Qt::Key_U), true},
+        {"nextCheckedGroup", "Go to the Next Fully Checked Group", QKeySequence(Qt::CTRL | Qt::Key_G), false},
+        {nullptr, nullptr, {}, false},
+        {"undo", "Undo Send to Recycling", QKeySequence(Qt::CTRL | Qt::Key_Z), false},
+    };
+    m_menu = new QMenu(this);
+    m_menu->setObjectName(QStringLiteral("rowMenu"));
+    m_menu->setToolTipsVisible(true);
+    for (const HelperAction &helper : helpers) {
+        if (!helper.name) {
+            m_menu->addSeparator();
+            continue;
+        }
+        auto *act = new QAction(QString::fromLatin1(helper.text), this);
+        act->setObjectName(QLatin1String(helper.name));
+        act->setShortcut(helper.keys);
+        // Shortcuts act while the results window is the active one; the menu shows them.
+        act->setShortcutContext(Qt::WindowShortcut);
+        act->setShortcutVisibleInContextMenu(true);
+        addAction(act);
+        m_menu->addAction(act);
+        if (helper.needsRow)
+            m_rowActions.push_back(act);
+    }
+    const auto onCurrent = [this](auto work) {
+        return [this, work] {
+            if (const int row = currentRow(); row >= 0)
+                work(row);
+        };
+    };
+    const auto folderOf = [this](int row) { return FolderOfPath(m_model->path(row)); };
+    connect(action("open"), &QAction::triggered, this, onCurrent([this](int row) { openRow(row); }));
+    connect(action("reveal"), &QAction::triggered, this, onCurrent([this](int row) {
+                const QString path = m_model->path(row);
+                if (!m_desktop->reveal(path))
+                    m_services.messages.show(QStringLiteral("The file manager could not be asked to show %1.").arg(path),
+                                             MessageBoxes::Buttons::Ok, {}, MessageBoxes::Icon::Warning);
+            }));
+    connect(action("copyPath"), &QAction::triggered, this,
+            onCurrent([this](int row) { m_desktop->copyText(m_model->path(row)); }));
+    const std::pair<const char *, KeepRule> keeps[] = {{"keepFirst", KeepRule::FirstListed},
+                                                       {"keepOldest", KeepRule::Oldest},
+                                                       {"keepNewest", KeepRule::Newest},
+                                                       {"keepShortest", KeepRule::ShortestPath}};
+    for (const auto &[name, rule] : keeps)
+        connect(action(name), &QAction::triggered, this, [this, rule = rule] { checkAllButOne(*m_model, rule); });
+    connect(action("checkInFolder"), &QAction::triggered, this,
+            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Inside); }));
+    connect(action("checkOutsideFolder"), &QAction::triggered, this,
+            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Outside); }));
+    connect(action("uncheckGroup"), &QAction::triggered, this, onCurrent([this](int row) { uncheckGroup(*m_model, row); }));
+    connect(action("nextCheckedGroup"), &QAction::triggered, this, [this] {
+        const int next = nextFullyCheckedGroup(*m_model, currentRow());
+        if (next < 0)
+            return;
+        const QModelIndex index = m_model->index(next, 0);
+        m_list->setCurrentIndex(index);
+        m_list->scrollTo(index, QAbstractItemView::PositionAtTop);
+    });
+    connect(action("undo"), &QAction::triggered, this, &Form4::undoLastSend);
+    action("undo")->setEnabled(false);
+
+    // The picture buttons' keys.
+    auto *send = new QAction(this);
+    send->setShortcut(QKeySequence(Qt::Key_Delete));
+    connect(send, &QAction::triggered, m_check1, &QAbstractButton::click);
+    auto *back = new QAction(this);
+    back->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
+    connect(back, &QAction::triggered, m_check2, &QAbstractButton::click);
+    addActions({send, back});
+}
+
+QAction *Form4::action(const char *name) const
+{
+    return findChild<QAction *>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+}
+
+int Form4::currentRow() const
+{
+    const QModelIndex current = m_list->currentIndex();
+    return current.isValid() && current.row() < m_model->rows() ? current.row() : -1;
+}
+
+QMenu *Form4::contextMenuFor(int row)
+{
+    // The folder helpers name the folder they would act on.
+    QString folderName = QStringLiteral("This Folder");
+    if (row >= 0 && row < m_model->rowCount(QModelIndex())) {
+        m_list->setCurrentIndex(m_model->index(row, 0));
+        const QString folder = FolderOfPath(m_model->path(row));
+        const QString name = NameOfPath(folder.size() > 1 ? folder.chopped(1) : folder);
+        folderName = QStringLiteral("\u201c%1\u201d").arg(name.isEmpty() ? folder : name);
+        action("checkInFolder")->setToolTip(folder);
+        action("checkOutsideFolder")->setToolTip(folder);
+    }
+    action("checkInFolder")->setText(QStringLiteral("Check Every Copy in %1").arg(folderName));
+    action("checkOutsideFolder")->setText(QStringLiteral("Check Every Copy outside %1").arg(folderName));
+    for (QAction *act : m_rowActions)
+        act->setEnabled(row >= 0 && row < m_model->rowCount(QModelIndex()));
+    return m_menu;
+}
+
+void Form4::showRowMenu(const QPoint &where)
+{
+    const QModelIndex index = m_list->indexAt(where);
+    QMenu *menu = contextMenuFor(index.isValid() ? index.row() : -1);
+    menu->exec(m_list->viewport()->mapToGlobal(where));
+    // Row actions stay reachable by their keys.
+    for (QAction *act : m_rowActions)
+        act->setEnabled(true);
+}
+
+void Form4::openRow(int row)
+{
+    if (row < 0 || row >= m_model->rows())
+        return;
+    if (!m_desktop->open(m_model->path(row)))
+        m_services.messages.show(QStringLiteral("No program could be asked to open %1.").arg(m_model->path(row)),
+                                 MessageBoxes::Buttons::Ok, {}, MessageBoxes::Icon::Warning);
 }
 
 void Form4::Form_Load()
@@ -103,11 +212,12 @@ void Form4::Form_Load()
     m_check2 = new PictureButton(QStringLiteral(":/results/art/back-to-main.svg"), this);
     m_check2->setObjectName(QStringLiteral("Check2"));
     m_check2->setAccessibleName(QStringLiteral("Back to main"));
+    m_check2->setToolTip(QStringLiteral("Back to the main window. (Alt+Left)"));
     m_check2->setGeometry(twipsRect(120, 120, 3015, 1095));
     m_check1 = new PictureButton(QStringLiteral(":/results/art/send-to-recycling.svg"), this);
     m_check1->setObjectName(QStringLiteral("Check1"));
     m_check1->setAccessibleName(QStringLiteral("Send to recycling"));
-    m_check1->setToolTip(QStringLiteral("Delete checked files."));
+    m_check1->setToolTip(QStringLiteral("Delete checked files. (Delete)"));
     m_check1->setGeometry(twipsRect(3240, 120, 3015, 1095));
     m_check3 = new PictureButton(QStringLiteral(":/results/art/uncheck-all.svg"), this);
     m_check3->setObjectName(QStringLiteral("Check3"));
@@ -120,6 +230,8 @@ void Form4::Form_Load()
 
     m_list = new QTreeView(this);
     m_list->setObjectName(QStringLiteral("ListView1"));
+    m_list->setAccessibleName(QStringLiteral("Duplicate files"));
+    m_list->setAccessibleDescription(QStringLiteral("Groups of identical files; check the copies to move to the trash."));
     m_list->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
@@ -137,6 +249,16 @@ void Form4::Form_Load()
     m_list->header()->setMinimumSectionSize(0);
     m_list->move(twipsToPixels(120), twipsToPixels(1320));
     connect(m_list, &QAbstractItemView::clicked, this, &Form4::ListView1_Click);
+    // A keyboard move is a click for a keyboard user; a mouse press waits for its click.
+    m_list->viewport()->installEventFilter(this);
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        if (!m_mouseDown)
+            ListView1_Click();
+    });
+    connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) { openRow(index.row()); });
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &Form4::showRowMenu);
+    connect(m_model, &ResultsModel::cleared, this, [this] { m_lastSend = {}; action("undo")->setEnabled(false); });
 
     // The window's background shows the arrow; the list and the buttons the hand, if there is one.
     const QString pointerFile = m_services.programFolder + QStringLiteral("/HAND-M.CUR");
@@ -190,6 +312,7 @@ void Form4::moveEvent(QMoveEvent *event)
 
 void Form4::showEvent(QShowEvent *event)
 {
+    m_model->showRows();
     QWidget::showEvent(event);
     Form_Resize();
 }
@@ -203,6 +326,17 @@ void Form4::closeEvent(QCloseEvent *event)
     if (m_mainWindow)
         m_mainWindow->close();
     QCoreApplication::quit();
+}
+
+bool Form4::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_list->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+            m_mouseDown = true;
+        else if (event->type() == QEvent::MouseButtonRelease)
+            m_mouseDown = false;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form4::ListView1_Click()
@@ -225,58 +359,36 @@ void Form4::Check1_Click()
 
 void Form4::deleteCheckedFiles()
 {
-    // Each checked path once, in list order.
-    std::vector<TrashRequest> requests;
-    QSet<QString> seen;
-    const std::vector<int> checked = m_model->checkedRows();
-    for (int row : checked) {
-        const QString path = m_model->path(row);
-        if (!seen.contains(path)) {
-            seen.insert(path);
-            requests.push_back({path, m_model->identity(row)});
-        }
-    }
-
-    std::vector<TrashFailure> failures;
-    if (!requests.empty()) {
-        // Groups whose every listed copy is checked: nothing of their contents would be kept.
-        std::vector<std::pair<int, int>> groups(static_cast<std::size_t>(m_model->groupCount()) + 1); // rows, checked
-        for (int row = 0; row < m_model->rows(); ++row) {
-            auto &counts = groups[static_cast<std::size_t>(m_model->groupOf(row))];
-            ++counts.first;
-            counts.second += m_model->isChecked(row) ? 1 : 0;
-        }
-        QStringList wholeGroupPaths;
-        int wholeGroups = 0;
-        int lastGroup = -1;
-        for (int row : checked) {
-            const int group = m_model->groupOf(row);
-            const auto &counts = groups[static_cast<std::size_t>(group)];
-            if (counts.first != counts.second)
-                continue;
-            if (group != lastGroup)
-                ++wholeGroups;
-            lastGroup = group;
-            wholeGroupPaths << m_model->path(row);
-        }
-
-        QString question = QStringLiteral("Move %1 to the trash?").arg(plural(qsizetype(requests.size()), "checked file", "checked files"));
-        if (wholeGroups > 0) {
-            question += QStringLiteral("\n\nEvery copy is checked in %1, so no copy of %2 would be kept:\n")
-                            .arg(plural(wholeGroups, "group of identical files", "groups of identical files"),
-                                 QLatin1String(wholeGroups == 1 ? "its contents" : "their contents"));
-            question += namedLines(wholeGroupPaths);
-        }
-        const auto answer = m_services.messages.show(question, MessageBoxes::Buttons::OkCancel, {},
-                                                     wholeGroups > 0 ? MessageBoxes::Icon::Warning
-                                                                     : MessageBoxes::Icon::Question);
+    const DeletePlan plan = planDeletion(*m_model);
+    bool reported = false;
+    TrashOutcome outcome;
+    if (!plan.requests.empty() || !plan.held.empty()) {
+        const auto answer = m_services.messages.show(confirmationText(plan), MessageBoxes::Buttons::OkCancel, {},
+                                                     plan.wholeGroups > 0 ? MessageBoxes::Icon::Warning
+                                                                          : MessageBoxes::Icon::Question);
         if (answer == MessageBoxes::Answer::Ok || answer == MessageBoxes::Answer::Yes) {
-            failures = holdFilesListedUnchecked(*m_model, requests);
             QApplication::setOverrideCursor(Qt::WaitCursor);
-            TrashOutcome outcome = SendToRecycleBin(m_services.trash, requests);
+            outcome = SendToRecycleBin(m_services.trash, *m_model, plan);
             QApplication::restoreOverrideCursor();
-            failures.insert(failures.end(), outcome.failed.begin(), outcome.failed.end());
-            RemoveCheckedRows(*m_model);
+            std::vector<ResultsModel::Row> removed = RemoveCheckedRows(*m_model);
+            // Undo puts back what this run moved; rows gone with a file moved earlier stay gone.
+            LastSend last;
+            QSet<QString> movedPaths;
+            for (const MovedFile &moved : outcome.moved) {
+                last.files.push_back({moved.path, moved.identity.device, moved.identity.inode});
+                movedPaths.insert(moved.path);
+            }
+            for (ResultsModel::Row &row : removed) {
+                if (movedPaths.contains(row.path)) {
+                    row.checked = false;
+                    last.rows.push_back(std::move(row));
+                }
+            }
+            if (!last.files.empty()) {
+                m_lastSend = std::move(last);
+                action("undo")->setEnabled(true);
+            }
+            reported = true;
         }
     }
 
@@ -284,15 +396,50 @@ void Form4::deleteCheckedFiles()
     m_model->setAllRowColours(QStringLiteral("white"));
     m_list->viewport()->update();
 
-    if (!failures.empty()) {
-        QStringList lines;
-        for (const TrashFailure &failure : failures)
-            lines << failure.path + QStringLiteral(": ") + failure.reason;
-        const QString text = QStringLiteral("%1 not moved to the trash:\n\n")
-                                 .arg(plural(qsizetype(failures.size()), "file was", "files were")) +
-                             namedLines(lines);
-        m_services.messages.show(text, MessageBoxes::Buttons::Ok, {}, MessageBoxes::Icon::Warning);
+    if (reported)
+        m_services.messages.show(reportText(outcome), MessageBoxes::Buttons::Ok, {},
+                                 outcome.failed.empty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
+}
+
+void Form4::undoLastSend()
+{
+    if (m_lastSend.files.empty())
+        return;
+    LastSend last = std::move(m_lastSend);
+    m_lastSend = {};
+    action("undo")->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::vector<QString> results = m_services.trash.restore(last.files);
+    QApplication::restoreOverrideCursor();
+
+    QSet<QString> back;
+    QStringList failures;
+    for (std::size_t i = 0; i < last.files.size(); ++i) {
+        const QString why = i < results.size() ? results[i] : QStringLiteral("the trash did not answer");
+        if (why.isEmpty())
+            back.insert(last.files[i].originalPath);
+        else
+            failures << last.files[i].originalPath + QStringLiteral(": ") + why;
     }
+    std::vector<ResultsModel::Row> rows;
+    for (ResultsModel::Row &row : last.rows)
+        if (back.contains(row.path))
+            rows.push_back(std::move(row));
+    m_model->restoreRows(std::move(rows));
+    m_model->setAllRowColours(QStringLiteral("white"));
+
+    QString text = QStringLiteral("%1 put back where %2.")
+                       .arg(plural(back.size(), "file was", "files were"),
+                            QLatin1String(back.size() == 1 ? "it was" : "they were"));
+    if (!failures.isEmpty()) {
+        text += QStringLiteral("\n\n%1 not put back:\n\n").arg(plural(failures.size(), "file was", "files were"));
+        const QStringList shown = failures.mid(0, 15);
+        text += shown.join(QLatin1Char('\n'));
+        if (failures.size() > shown.size())
+            text += QStringLiteral("\n... and %1 more.").arg(failures.size() - shown.size());
+    }
+    m_services.messages.show(text, MessageBoxes::Buttons::Ok, {},
+                             failures.isEmpty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
 }
 
 void Form4::Check2_Click()

@@ -4,12 +4,20 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
+#include "RecyclingBin.h"
+#include "ResultsModel.h"
+#include "Trash.h"
+
+class Desktop;
 class Form2;
 class PictureButton;
+class QAction;
+class QMenu;
 class QTreeView;
-class ResultsModel;
 struct Services;
 
 // The results window: the duplicates of the last search, with their commands.
@@ -33,17 +41,32 @@ public:
     void Check2_Click();
     void Check3_Click();
 
+    // The list's helpers, as its context menu and shortcuts offer them, by object name:
+    // "keepFirst", "keepOldest", "keepNewest", "keepShortest", "checkInFolder",
+    // "checkOutsideFolder", "uncheckGroup", "nextCheckedGroup", "open", "reveal", "copyPath",
+    // "undo". Row actions work on the current row.
+    QAction *action(const char *name) const;
+    // The context menu as it would open over this row (-1: over no row).
+    QMenu *contextMenuFor(int row);
+    // Puts back the files the last SEND TO RECYCLING moved, and their rows.
+    void undoLastSend();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Form_Load();
     void Form_Resize();
     void ListView1_Click();
     void deleteCheckedFiles();
+    void createActions();
+    int currentRow() const;
+    void openRow(int row);
+    void showRowMenu(const QPoint &where);
 
     Services &m_services;
     // Either window may go first when the program ends.
@@ -55,4 +78,17 @@ private:
     PictureButton *m_check2 = nullptr;
     PictureButton *m_check3 = nullptr;
     std::optional<QCursor> m_customPointer;
+    bool m_mouseDown = false; // on the list: its click previews, not the move it makes
+    std::unique_ptr<Desktop> m_ownDesktop;
+    Desktop *m_desktop = nullptr;
+    QMenu *m_menu = nullptr;
+    std::vector<QAction *> m_rowActions; // need a row to act on
+
+    // What the last SEND TO RECYCLING moved, for undo.
+    struct LastSend
+    {
+        std::vector<TrashedFile> files;
+        std::vector<ResultsModel::Row> rows;
+    };
+    LastSend m_lastSend;
 };

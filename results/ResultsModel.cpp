@@ -3,16 +3,19 @@
 #include "FileSize.h"
 
 #include <QBrush>
+#include <QDateTime>
+
+#include <algorithm>
 
 namespace {
-constexpr int ColourRoles[] = {Qt::BackgroundRole, Qt::ForegroundRole};
+const QList<int> ColourRoles{Qt::BackgroundRole, Qt::ForegroundRole};
 }
 
 ResultsModel::ResultsModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 int ResultsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : m_shown;
 }
 
 int ResultsModel::columnCount(const QModelIndex &parent) const
@@ -22,15 +25,15 @@ int ResultsModel::columnCount(const QModelIndex &parent) const
 
 QVariant ResultsModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= rows() || index.column() > 1)
+    if (!index.isValid() || index.row() >= m_shown || index.column() > 1)
         return {};
-    const Row &row = m_rows[static_cast<std::size_t>(index.row())];
+    const Row &r = row(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return index.column() == 0 ? row.path : row.sizeText;
+        return index.column() == 0 ? r.path : FormatFileSize(r.size);
     case Qt::CheckStateRole:
         if (index.column() == 0)
-            return row.checked ? Qt::Checked : Qt::Unchecked;
+            return r.checked ? Qt::Checked : Qt::Unchecked;
         break;
     case Qt::BackgroundRole:
         if (const auto colours = ColourForRow(index.row()))
@@ -40,6 +43,20 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
         if (const auto colours = ColourForRow(index.row()))
             return QBrush(colours->text);
         break;
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
+        // Groups told apart without colour: where the row stands in its group and when the file changed.
+        const auto [first, end] = groupRange(index.row());
+        QString text = QStringLiteral("group %1 of %2, copy %3 of %4")
+                           .arg(r.group)
+                           .arg(m_groupCount)
+                           .arg(index.row() - first + 1)
+                           .arg(end - first);
+        if (r.identity.valid)
+            text += QStringLiteral(", modified ") +
+                    QDateTime::fromSecsSinceEpoch(r.identity.mtimeSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        return role == Qt::ToolTipRole ? r.path + QLatin1Char('\n') + text : text;
+    }
     default:
         break;
     }
@@ -65,97 +82,115 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex &index) const
 
 bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 || index.row() >= rows())
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 || index.row() >= m_shown)
         return false;
     SetCheckedByText(path(index.row()), value.toInt() == Qt::Checked);
     return true;
 }
 
-bool ResultsModel::removeRows(int row, int count, const QModelIndex &parent)
+bool ResultsModel::removeRows(int first, int count, const QModelIndex &parent)
 {
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > rows())
+    showRows();
+    if (parent.isValid() || first < 0 || count <= 0 || first + count > rows())
         return false;
-    beginRemoveRows({}, row, row + count - 1);
-    eraseRows(row, count);
-    endRemoveRows();
-    return true;
-}
-
-void ResultsModel::eraseRows(int first, int count)
-{
+    beginRemoveRows({}, first, first + count - 1);
     const auto begin = m_rows.begin() + first;
     m_rows.erase(begin, begin + count);
+    m_shown = rows();
+    endRemoveRows();
+    return true;
 }
 
 void ResultsModel::clearRows()
 {
     beginResetModel();
     m_rows.clear();
-    m_rowColour.clear();
-    m_group = 0;
-    m_groupEnded = true;
-    m_lastColour.clear();
+    m_shown = 0;
+    m_groupCount = 0;
+    m_positionGroup.clear();
+    m_fill.clear();
+    m_fillCount = 0;
+    m_written.clear();
     endResetModel();
+    emit cleared();
 }
 
-void ResultsModel::addRow(const ResultRow &row)
+void ResultsModel::addRow(const ResultRow &added)
 {
-    addRow(row.path, FormatFileSize(row.size), groupColourName(row.group), row.identity);
+    // Until the comparison hands over what it saw, the file is examined as it is listed.
+    m_rows.push_back(Row{added.path, added.size, added.identity.valid ? added.identity : identityOf(added.path),
+                         added.group, added.collectionIndex, false});
+    m_groupCount = std::max(m_groupCount, added.group);
+    m_positionGroup.push_back(added.group);
+    scheduleShow();
 }
 
-void ResultsModel::addRow(const QString &path, const QString &sizeText, const QString &colourName,
-                          const FileIdentity &identity)
+void ResultsModel::scheduleShow()
 {
-    // A group ends where the search says so, or where the colour name changes.
-    if (m_groupEnded || colourName != m_lastColour) {
-        ++m_group;
-        m_groupEnded = false;
-        m_lastColour = colourName;
-    }
-    const int at = rows();
-    beginInsertRows({}, at, at);
-    m_rows.push_back(Row{path, sizeText, identity.valid ? identity : identityOf(path), m_group, false});
-    if (m_rowColour.size() <= static_cast<std::size_t>(at))
-        m_rowColour.resize(static_cast<std::size_t>(at) + 1);
-    m_rowColour[static_cast<std::size_t>(at)] = colourName;
+    if (m_showQueued)
+        return;
+    m_showQueued = true;
+    QMetaObject::invokeMethod(this, &ResultsModel::showRows, Qt::QueuedConnection);
+}
+
+void ResultsModel::showRows()
+{
+    m_showQueued = false;
+    if (m_shown >= rows())
+        return;
+    beginInsertRows({}, m_shown, rows() - 1);
+    m_shown = rows();
     endInsertRows();
 }
 
-void ResultsModel::endGroup()
+void ResultsModel::announce(int first, int last, const QList<int> &roles)
 {
-    m_groupEnded = true;
+    last = std::min(last, m_shown - 1);
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, roles.contains(Qt::CheckStateRole) ? 0 : 1), roles);
 }
 
 std::optional<RowColours> ResultsModel::ColourForRow(int position) const
 {
-    if (position < 0 || static_cast<std::size_t>(position) >= m_rowColour.size())
+    if (position < 0)
         return std::nullopt;
-    return coloursForName(m_rowColour[static_cast<std::size_t>(position)]);
+    if (m_written.isEmpty() && m_fillCount == 0) {
+        // The search's own names, without building texts at every paint.
+        if (static_cast<std::size_t>(position) >= m_positionGroup.size())
+            return std::nullopt;
+        const std::uint32_t group = m_positionGroup[static_cast<std::size_t>(position)];
+        return coloursForName(group % 2 == 1 ? u"light blue" : u"blue");
+    }
+    return coloursForName(rowColour(position));
 }
 
 QString ResultsModel::rowColour(int position) const
 {
-    if (position < 0 || static_cast<std::size_t>(position) >= m_rowColour.size())
+    if (position < 0)
         return {};
-    return m_rowColour[static_cast<std::size_t>(position)];
+    if (const auto written = m_written.constFind(position); written != m_written.cend())
+        return *written;
+    if (static_cast<std::size_t>(position) < m_fillCount)
+        return m_fill;
+    if (static_cast<std::size_t>(position) < m_positionGroup.size())
+        return groupColourName(m_positionGroup[static_cast<std::size_t>(position)]);
+    return {};
 }
 
 void ResultsModel::setRowColour(int position, const QString &name)
 {
     if (position < 0)
         return;
-    if (static_cast<std::size_t>(position) >= m_rowColour.size())
-        m_rowColour.resize(static_cast<std::size_t>(position) + 1);
-    m_rowColour[static_cast<std::size_t>(position)] = name;
-    if (position < rows())
-        emit dataChanged(index(position, 0), index(position, 1), {ColourRoles[0], ColourRoles[1]});
+    m_written.insert(position, name);
+    announce(position, position, ColourRoles);
 }
 
 void ResultsModel::setAllRowColours(const QString &name)
 {
-    m_rowColour.assign(std::max(m_rowColour.size(), m_rows.size()), name);
-    if (!m_rows.empty())
-        emit dataChanged(index(0, 0), index(rows() - 1, 1), {ColourRoles[0], ColourRoles[1]});
+    m_written.clear();
+    m_fill = name;
+    m_fillCount = std::max({m_fillCount, m_positionGroup.size(), m_rows.size()});
+    announce(0, m_shown - 1, ColourRoles);
 }
 
 void ResultsModel::SetCheckedByText(const QString &text, bool checked)
@@ -163,35 +198,66 @@ void ResultsModel::SetCheckedByText(const QString &text, bool checked)
     // One pass over the list; a path is normally listed once, so this finds one row.
     const int count = rows();
     for (int r = 0; r < count; ++r) {
-        Row &row = m_rows[static_cast<std::size_t>(r)];
-        if (row.path == text && row.checked != checked) {
-            row.checked = checked;
-            const QModelIndex changed = index(r, 0);
-            emit dataChanged(changed, changed, {Qt::CheckStateRole});
+        Row &each = m_rows[static_cast<std::size_t>(r)];
+        if (each.path == text && each.checked != checked) {
+            each.checked = checked;
+            announce(r, r, {Qt::CheckStateRole});
         }
     }
 }
 
 void ResultsModel::uncheckAll()
 {
-    for (Row &row : m_rows)
-        row.checked = false;
-    if (!m_rows.empty())
-        emit dataChanged(index(0, 0), index(rows() - 1, 0), {Qt::CheckStateRole});
+    setCheckStates(std::vector<bool>(m_rows.size(), false));
+}
+
+void ResultsModel::setCheckStates(const std::vector<bool> &states)
+{
+    if (states.size() != m_rows.size())
+        return;
+    int first = -1, last = -1;
+    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+        if (m_rows[r].checked == states[r])
+            continue;
+        m_rows[r].checked = states[r];
+        if (first < 0)
+            first = static_cast<int>(r);
+        last = static_cast<int>(r);
+    }
+    // One change notice for the span that changed.
+    if (first >= 0)
+        announce(first, last, {Qt::CheckStateRole});
+}
+
+QString ResultsModel::sizeText(int r) const
+{
+    return FormatFileSize(row(r).size);
+}
+
+std::pair<int, int> ResultsModel::groupRange(int r) const
+{
+    const std::uint32_t group = row(r).group;
+    int first = r, end = r + 1;
+    while (first > 0 && m_rows[static_cast<std::size_t>(first - 1)].group == group)
+        --first;
+    while (end < rows() && m_rows[static_cast<std::size_t>(end)].group == group)
+        ++end;
+    return {first, end};
 }
 
 std::vector<int> ResultsModel::checkedRows() const
 {
-    std::vector<int> rows;
+    std::vector<int> checked;
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         if (m_rows[r].checked)
-            rows.push_back(static_cast<int>(r));
+            checked.push_back(static_cast<int>(r));
     }
-    return rows;
+    return checked;
 }
 
-int ResultsModel::removeRowsWhere(const std::function<bool(int row)> &pick)
+std::vector<ResultsModel::Row> ResultsModel::takeRowsWhere(const std::function<bool(int row)> &pick)
 {
+    showRows();
     std::vector<std::pair<int, int>> runs; // first row, count
     for (int r = 0; r < rows(); ++r) {
         if (!pick(r))
@@ -201,28 +267,54 @@ int ResultsModel::removeRowsWhere(const std::function<bool(int row)> &pick)
         else
             runs.emplace_back(r, 1);
     }
-    int removed = 0;
-    for (const auto &run : runs)
-        removed += run.second;
+    std::vector<Row> taken;
+    if (runs.empty())
+        return taken;
     if (runs.size() > 64) {
         // Many scattered rows: one compaction beats shifting the list once per run.
         beginResetModel();
         std::vector<Row> kept;
-        kept.reserve(m_rows.size() - static_cast<std::size_t>(removed));
+        kept.reserve(m_rows.size());
         std::size_t next = 0;
         for (const auto &run : runs) {
             for (; next < static_cast<std::size_t>(run.first); ++next)
                 kept.push_back(std::move(m_rows[next]));
-            next = static_cast<std::size_t>(run.first + run.second);
+            for (; next < static_cast<std::size_t>(run.first + run.second); ++next)
+                taken.push_back(std::move(m_rows[next]));
         }
         for (; next < m_rows.size(); ++next)
             kept.push_back(std::move(m_rows[next]));
         m_rows = std::move(kept);
+        m_shown = rows();
         endResetModel();
-        return removed;
+        return taken;
     }
+    for (const auto &run : runs)
+        for (int r = run.first; r < run.first + run.second; ++r)
+            taken.push_back(m_rows[static_cast<std::size_t>(r)]);
     // From the last run back, so the rows still to go keep their numbers.
     for (auto run = runs.rbegin(); run != runs.rend(); ++run)
         removeRows(run->first, run->second);
-    return removed;
+    return taken;
+}
+
+void ResultsModel::restoreRows(std::vector<Row> back)
+{
+    if (back.empty())
+        return;
+    showRows();
+    // Rows stand in group order and, within a group, in collection order.
+    const auto before = [](const Row &a, const Row &b) {
+        return a.group != b.group ? a.group < b.group : a.collectionIndex < b.collectionIndex;
+    };
+    std::sort(back.begin(), back.end(), before);
+    beginResetModel();
+    std::vector<Row> merged;
+    merged.reserve(m_rows.size() + back.size());
+    std::merge(std::make_move_iterator(m_rows.begin()), std::make_move_iterator(m_rows.end()),
+               std::make_move_iterator(back.begin()), std::make_move_iterator(back.end()), std::back_inserter(merged),
+               before);
+    m_rows = std::move(merged);
+    m_shown = rows();
+    endResetModel();
 }

@@ -5,20 +5,34 @@
 #include "ResultsSink.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
 
-// The results list ListView1: one row per file (path, size text, check mark) and the
-// row-colour table RowColour, looked up by a row's current position at every paint.
+// The results list ListView1: one row per listed file (path, size, group, check mark) and
+// the row-colour table RowColour, looked up by a row's current position at every paint.
 // RowColour belongs to positions, not to rows: removing a row leaves it as it is.
+// Texts (size, colour name) are derived when a row is shown, so adding a row costs little.
 class ResultsModel final : public QAbstractTableModel, public ResultsSink
 {
     Q_OBJECT
 
 public:
+    // One listed file as the list keeps it.
+    struct Row
+    {
+        QString path;
+        std::int64_t size = 0;
+        FileIdentity identity; // what the comparison saw
+        std::uint32_t group = 0;
+        std::uint32_t collectionIndex = 0;
+        bool checked = false;
+    };
+
     explicit ResultsModel(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -30,16 +44,15 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role) override;
     bool removeRows(int row, int count, const QModelIndex &parent = {}) override;
 
-    // ResultsSink. addRow also notes which file the path names now, so that a file
-    // changed or replaced later is never taken for the one the user saw.
+    // ResultsSink. Rows are announced to views in batches (at the next event loop turn, or
+    // at showRows()), so a million rows cost one insertion, not a million.
     void clearRows() override;
     void addRow(const ResultRow &row) override;
-    // A row with its texts given; the identity is taken now unless one is given.
-    void addRow(const QString &path, const QString &sizeText, const QString &colourName,
-                const FileIdentity &identity = {});
-    void endGroup() override;
+    void endGroup() override {}
     std::size_t rowCount() const override { return m_rows.size(); }
     int rows() const { return static_cast<int>(m_rows.size()); }
+    // Announces every row added so far to the views.
+    void showRows();
 
     // The colours of the row at this position, or none for the list's own colours.
     std::optional<RowColours> ColourForRow(int position) const;
@@ -51,34 +64,48 @@ public:
     // Sets the check mark of every row whose text equals text exactly.
     void SetCheckedByText(const QString &text, bool checked);
     void uncheckAll();
+    // Sets the check marks of many rows at once: states[row] for every row (sizes must match).
+    void setCheckStates(const std::vector<bool> &states);
 
-    QString path(int row) const { return m_rows[static_cast<std::size_t>(row)].path; }
-    QString sizeText(int row) const { return m_rows[static_cast<std::size_t>(row)].sizeText; }
-    bool isChecked(int row) const { return m_rows[static_cast<std::size_t>(row)].checked; }
-    const FileIdentity &identity(int row) const { return m_rows[static_cast<std::size_t>(row)].identity; }
+    const Row &row(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
+    QString path(int row) const { return this->row(row).path; }
+    QString sizeText(int row) const;
+    bool isChecked(int row) const { return this->row(row).checked; }
+    const FileIdentity &identity(int row) const { return this->row(row).identity; }
     // Rows of one group of identical files share a number; it survives removals.
-    int groupOf(int row) const { return m_rows[static_cast<std::size_t>(row)].group; }
+    int groupOf(int row) const { return static_cast<int>(this->row(row).group); }
     // Group numbers run from 1 to this.
-    int groupCount() const { return m_group; }
+    int groupCount() const { return static_cast<int>(m_groupCount); }
+    // The first row of row's group, and one past its last row.
+    std::pair<int, int> groupRange(int row) const;
     std::vector<int> checkedRows() const;
 
     // Removes, in one pass, every row the predicate picks; RowColour stays as it is.
-    int removeRowsWhere(const std::function<bool(int row)> &pick);
+    // Returns the rows removed, in list order.
+    std::vector<Row> takeRowsWhere(const std::function<bool(int row)> &pick);
+    int removeRowsWhere(const std::function<bool(int row)> &pick)
+    {
+        return static_cast<int>(takeRowsWhere(pick).size());
+    }
+    // Puts rows back where their group and collection order place them.
+    void restoreRows(std::vector<Row> rows);
+
+signals:
+    // Every row went: a new search begins.
+    void cleared();
 
 private:
-    struct Row
-    {
-        QString path;
-        QString sizeText;
-        FileIdentity identity;
-        int group = 0;
-        bool checked = false;
-    };
-    void eraseRows(int first, int count);
+    void announce(int first, int last, const QList<int> &roles);
+    void scheduleShow();
 
     std::vector<Row> m_rows;
-    std::vector<QString> m_rowColour;
-    int m_group = 0;
-    bool m_groupEnded = true;
-    QString m_lastColour;
+    int m_shown = 0; // rows the views know of
+    bool m_showQueued = false;
+    std::uint32_t m_groupCount = 0;
+    // RowColour: the group of the row first added at each position gives "light blue" or
+    // "blue"; names written later cover it.
+    std::vector<std::uint32_t> m_positionGroup;
+    QString m_fill; // set for every position below m_fillCount by setAllRowColours
+    std::size_t m_fillCount = 0;
+    QHash<int, QString> m_written;
 };

@@ -9,6 +9,8 @@
 
 #include <QBrush>
 #include <QBuffer>
+#include <QDateTime>
+#include <QSet>
 #include <QDirIterator>
 #include <QImage>
 #include <QProgressBar>
@@ -17,6 +19,8 @@
 
 #include <algorithm>
 #include <map>
+
+#include <utime.h>
 
 namespace {
 const QColor LightBlue(242, 242, 255);
@@ -50,6 +54,7 @@ class TestEndToEnd : public QObject
 
 private slots:
     void findPreviewAndTrashDuplicates();
+    void keepOldestSendAndUndo();
 };
 
 void TestEndToEnd::findPreviewAndTrashDuplicates()
@@ -181,7 +186,9 @@ void TestEndToEnd::findPreviewAndTrashDuplicates()
     // SEND TO RECYCLING, confirmed.
     messages.defaultAnswer = MessageBoxes::Answer::Ok;
     QTest::mouseClick(button(*results, "Check1"), Qt::LeftButton);
-    QCOMPARE(messages.shown.size(), std::size_t(1));
+    QCOMPARE(messages.shown.size(), std::size_t(2));
+    QVERIFY2(messages.shown[1].text.startsWith(QStringLiteral("2 files were moved to the trash. Emptying the trash frees ")),
+             qPrintable(messages.shown[1].text));
     QVERIFY2(messages.shown[0].text.contains(QStringLiteral("2 checked files")), qPrintable(messages.shown[0].text));
     QCOMPARE(messages.shown[0].buttons, MessageBoxes::Buttons::OkCancel);
 
@@ -211,6 +218,77 @@ void TestEndToEnd::findPreviewAndTrashDuplicates()
     QTRY_VERIFY_WITH_TIMEOUT(main.isVisible() && !results->isVisible(), 5000);
     QVERIFY(QTest::qWaitForWindowExposed(&main));
 
+}
+
+// Cleaning in a few actions: search, check all but the oldest copy of each group, send them
+// to the trash, read the report, and undo it: every file is back where it was.
+void TestEndToEnd::keepOldestSendAndUndo()
+{
+    QTemporaryDir temporary;
+    const QString root = temporary.filePath(QStringLiteral("Pictures"));
+    const auto at = [&root](const char *relative) { return root + QLatin1Char('/') + QString::fromUtf8(relative); };
+    const std::tuple<const char *, QByteArray, int> tree[] = {
+        {"beach.jpg", "sand and sea", 2015},      {"2010/beach.jpg", "sand and sea", 2010},
+        {"copies/beach (1).jpg", "sand and sea", 2012}, {"letter.txt", "Dear Ann,", 2020},
+        {"old/letter.txt", "Dear Ann,", 2011},   {"unique.txt", "only once", 2000},
+    };
+    std::map<QString, QByteArray> contents;
+    for (const auto &[relative, data, year] : tree) {
+        QVERIFY(writeFile(at(relative), data));
+        const auto when = time_t(QDateTime(QDate(year, 3, 5), QTime(14, 22)).toSecsSinceEpoch());
+        const utimbuf times{when, when};
+        QVERIFY(::utime(QFile::encodeName(at(relative)).constData(), &times) == 0);
+        contents[at(relative)] = data;
+    }
+
+    AppHarness app;
+    QVERIFY(app.openShown());
+    app.addFolder(root);
+    app.button("Check1")->click(); // FIND DUPES
+    Form4 *results = topLevel<Form4>();
+    QVERIFY(results);
+    QTRY_VERIFY_WITH_TIMEOUT(results->isVisible(), 5000);
+    QVERIFY(QTest::qWaitForWindowExposed(results));
+    const QAbstractItemModel *model = results->list()->model();
+    const auto listedRows = [model] {
+        QStringList rows;
+        for (int row = 0; row < model->rowCount(); ++row)
+            rows << model->index(row, 0).data().toString();
+        return rows;
+    };
+    const QStringList found = listedRows();
+    QCOMPARE(found.size(), 5);
+
+    // Ctrl+2: all but one, keeping the oldest; then Delete: SEND TO RECYCLING.
+    results->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(results));
+    QTest::keySequence(results, QKeySequence(Qt::CTRL | Qt::Key_2));
+    QStringList checked;
+    for (int row = 0; row < model->rowCount(); ++row)
+        if (model->index(row, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked)
+            checked << model->index(row, 0).data().toString();
+    const QStringList sent{at("beach.jpg"), at("copies/beach (1).jpg"), at("letter.txt")};
+    QCOMPARE(QSet<QString>(checked.begin(), checked.end()), QSet<QString>(sent.begin(), sent.end()));
+    app.messages.defaultAnswer = MessageBoxes::Answer::Ok;
+    QTest::keyClick(results, Qt::Key_Delete);
+
+    QCOMPARE(app.messages.shown.size(), std::size_t(2));
+    QCOMPARE(app.messages.shown[0].text, QStringLiteral("Move 3 checked files (33 bytes) to the trash?"));
+    QCOMPARE(app.messages.shown[1].text,
+             QStringLiteral("3 files were moved to the trash. Emptying the trash frees 33 bytes."));
+    for (const QString &path : sent)
+        QVERIFY2(!QFileInfo::exists(path) && !trashEntry(path).storedFile.isEmpty(), qPrintable(path));
+    QCOMPARE(listedRows().size(), 2);
+
+    // Ctrl+Z: the same files come back, to the same places, and so do their rows.
+    QTest::keySequence(results, QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QCOMPARE(app.messages.shown.size(), std::size_t(3));
+    QCOMPARE(app.messages.shown[2].text, QStringLiteral("3 files were put back where they were."));
+    for (const auto &[path, data] : contents)
+        QCOMPARE(readFile(path), data);
+    for (const QString &path : sent)
+        QVERIFY2(trashEntry(path).storedFile.isEmpty(), qPrintable(path));
+    QCOMPARE(listedRows(), found);
 }
 
 TWINFOLD_WIDGETS_TEST_MAIN(TestEndToEnd)

@@ -1,6 +1,9 @@
+#include "Desktop.h"
 #include "EventPump.h"
 #include "Fakes.h"
+#include "Form2.h"
 #include "Form4.h"
+#include "PictureBox.h"
 #include "ResultsModel.h"
 #include "Services.h"
 #include "TestFiles.h"
@@ -8,9 +11,17 @@
 #include "Trash.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QBuffer>
+#include <QImage>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // The real trash, except for one path that it refuses, as a file in use would be.
@@ -25,14 +36,33 @@ public:
             *errorText = QStringLiteral("refused by the test");
         return false;
     }
+    std::vector<QString> restore(const std::vector<TrashedFile> &files) override { return system.restore(files); }
     SystemTrash system;
     QString refuse;
+};
+
+// Records what the window asked of the desktop; launches nothing.
+class FakeDesktop final : public Desktop
+{
+public:
+    bool open(const QString &path) override
+    {
+        opened << path;
+        return true;
+    }
+    bool reveal(const QString &path) override
+    {
+        revealed << path;
+        return true;
+    }
+    void copyText(const QString &text) override { copied << text; }
+    QStringList opened, revealed, copied;
 };
 
 // A results window over a hidden stand-in for the main window.
 struct Harness
 {
-    Harness() : services{settings, messages, folders, screen, trash, pump, QString()}, form(services, &main) {}
+    Harness() : services{settings, messages, folders, screen, trash, pump, QString(), &desktop}, form(services, &main) {}
     QAbstractButton *button(const char *name) { return form.findChild<QAbstractButton *>(QLatin1String(name)); }
     MemorySettingsStore settings;
     FakeMessageBoxes messages;
@@ -40,28 +70,57 @@ struct Harness
     FakeScreen screen;
     RefusingTrash trash;
     QtEventPump pump;
+    FakeDesktop desktop;
     Services services;
     QWidget main;
     Form4 form;
 };
 
-// Two groups of two identical files each: a, b ("light blue") and c, d ("blue").
+// Lists the files as one group, as the search would after reading them.
+void listGroup(ResultsModel &model, const QStringList &paths)
+{
+    const std::uint32_t group = std::uint32_t(model.groupCount() + 1);
+    for (const QString &path : paths) {
+        ResultRow row;
+        row.collectionIndex = std::uint32_t(model.rows());
+        row.path = path;
+        row.size = QFileInfo(path).size();
+        row.group = group;
+        row.identity = identityOf(path);
+        model.addRow(row);
+    }
+    model.endGroup();
+    model.showRows();
+}
+
+// Two groups of two identical files each: a, b ("light blue", 14 bytes each) and c, d
+// ("blue", 15 bytes each).
 struct Groups
 {
-    explicit Groups(Form4 &form)
+    explicit Groups(Form4 &form, const QStringList &names = {"a.txt", "b.txt", "c.txt", "d.txt"})
     {
-        for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
-            paths << dir.filePath(QString::fromLatin1(name));
-            writeFile(paths.last(), name[0] < 'c' ? "first contents" : "second contents");
-            form.results().addRow(paths.last(), QStringLiteral("15 bytes"),
-                                  QLatin1String(name[0] < 'c' ? "light blue" : "blue"));
-            if (name[0] == 'b' || name[0] == 'd')
-                form.results().endGroup();
+        for (const QString &name : names) {
+            paths << dir.filePath(name);
+            writeFile(paths.last(), paths.size() <= 2 ? "first contents" : "second contents");
         }
+        listGroup(form.results(), paths.mid(0, 2));
+        listGroup(form.results(), paths.mid(2));
     }
     QTemporaryDir dir;
     QStringList paths;
 };
+
+// A BMP picture of one colour.
+QByteArray bmpPicture()
+{
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "BMP");
+    return bytes;
+}
 
 QStringList listed(const ResultsModel &model)
 {
@@ -128,25 +187,38 @@ private slots:
 
     void deleteCommand_data()
     {
-        // Rows 0 to 3 are a, b (one group) and c, d (another).
+        // Rows 0 to 3 are a, b (one group, 14 bytes each) and c, d (another, 15 bytes each).
         QTest::addColumn<QList<int>>("checked");
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<QString>("trouble"); // what goes wrong, if anything
         QTest::addColumn<QList<int>>("moved");
-        QTest::addColumn<QString>("question");     // in the confirmation; none asked when empty
-        QTest::addColumn<QStringList>("reported"); // "row: reason" lines of the failure report
+        QTest::addColumn<QString>("question"); // in the confirmation; none asked when empty
+        QTest::addColumn<QString>("report");   // in the report after the move
+        QTest::addColumn<QStringList>("failed"); // "row: reason" lines of the report
         const QString changed = QStringLiteral("it has changed since the search");
-        QTest::newRow("two confirmed") << QList<int>{0, 2} << true << "" << QList<int>{0, 2} << "Move 2 checked files"
+        const QString noKeptCopy = QStringLiteral("no unchecked copy of it is left as the search found it");
+        QTest::newRow("two confirmed") << QList<int>{0, 2} << true << "" << QList<int>{0, 2}
+                                       << "Move 2 checked files (29 bytes) to the trash?"
+                                       << "2 files were moved to the trash. Emptying the trash frees 29 bytes."
                                        << QStringList();
-        QTest::newRow("cancelled") << QList<int>{0, 2} << false << "" << QList<int>() << "Move 2 checked files"
+        QTest::newRow("cancelled") << QList<int>{0, 2} << false << "" << QList<int>() << "Move 2 checked files" << ""
                                    << QStringList();
-        QTest::newRow("nothing checked") << QList<int>() << true << "" << QList<int>() << "" << QStringList();
-        QTest::newRow("a whole group") << QList<int>{0, 1, 2} << false << "" << QList<int>()
-                                       << "Every copy is checked in 1 group of identical files" << QStringList();
+        QTest::newRow("nothing checked") << QList<int>() << true << "" << QList<int>() << "" << "" << QStringList();
+        QTest::newRow("a whole group stays") << QList<int>{0, 1, 2} << true << "" << QList<int>{2}
+                                             << "Every copy is checked in 1 group of identical files"
+                                             << "1 file was moved to the trash. Emptying the trash frees 15 bytes."
+                                             << QStringList{"0: " + noKeptCopy, "1: " + noKeptCopy};
         QTest::newRow("first refused, second moves") << QList<int>{0, 3} << true << "refuse a" << QList<int>{3}
-                                                     << "Move 2" << QStringList{"0: refused by the test"};
+                                                     << "Move 2" << "1 file was moved"
+                                                     << QStringList{"0: refused by the test"};
         QTest::newRow("changed since the search") << QList<int>{1, 3} << true << "b and d changed" << QList<int>()
-                                                  << "Move 2" << QStringList{"1: " + changed, "3: " + changed};
+                                                  << "Move 2" << "0 files were moved"
+                                                  << QStringList{"1: " + changed, "3: " + changed};
+        // The copy being kept is looked at again before its twin goes.
+        QTest::newRow("kept copy deleted") << QList<int>{1} << true << "a deleted" << QList<int>() << "Move 1"
+                                           << "0 files were moved" << QStringList{"1: " + noKeptCopy};
+        QTest::newRow("kept copy changed") << QList<int>{1, 2} << true << "a changed" << QList<int>{2} << "Move 2"
+                                           << "1 file was moved" << QStringList{"1: " + noKeptCopy};
     }
 
     void deleteCommand()
@@ -156,7 +228,8 @@ private slots:
         QFETCH(QString, trouble);
         QFETCH(QList<int>, moved);
         QFETCH(QString, question);
-        QFETCH(QStringList, reported);
+        QFETCH(QString, report);
+        QFETCH(QStringList, failed);
         Harness harness;
         harness.messages.defaultAnswer = confirm ? MessageBoxes::Answer::Ok : MessageBoxes::Answer::Cancel;
         ResultsModel &model = harness.form.results();
@@ -169,6 +242,10 @@ private slots:
             QVERIFY(QFile::remove(groups.paths[3])); // another file now stands at d's path
             QVERIFY(writeFile(groups.paths[3], "other contents!"));
         }
+        if (trouble == QLatin1String("a deleted"))
+            QVERIFY(QFile::remove(groups.paths[0]));
+        if (trouble == QLatin1String("a changed"))
+            QVERIFY(writeFile(groups.paths[0], "other contents, longer"));
         for (int row : checked)
             model.SetCheckedByText(groups.paths[row], true);
 
@@ -177,7 +254,8 @@ private slots:
         QStringList expectedRows;
         std::vector<int> stillChecked;
         for (int row = 0; row < 4; ++row) {
-            QCOMPARE(QFile::exists(groups.paths[row]), !moved.contains(row));
+            if (trouble != QLatin1String("a deleted") || row != 0)
+                QCOMPARE(QFile::exists(groups.paths[row]), !moved.contains(row));
             QCOMPARE(QFile::exists(trashEntry(groups.paths[row]).storedFile), moved.contains(row));
             if (!moved.contains(row)) {
                 if (checked.contains(row))
@@ -192,52 +270,290 @@ private slots:
         QVERIFY(!harness.button("Check1")->isChecked());
 
         const auto &shown = harness.messages.shown;
-        QCOMPARE(shown.size(), std::size_t((question.isEmpty() ? 0 : 1) + (reported.isEmpty() ? 0 : 1)));
+        QCOMPARE(shown.size(), std::size_t((question.isEmpty() ? 0 : 1) + (report.isEmpty() ? 0 : 1)));
         if (!question.isEmpty()) {
             QVERIFY2(shown[0].text.contains(question), qPrintable(shown[0].text));
             QCOMPARE(shown[0].buttons, MessageBoxes::Buttons::OkCancel);
         }
-        if (!reported.isEmpty()) {
-            for (const QString &line : reported) {
+        if (!report.isEmpty()) {
+            QVERIFY2(shown.back().text.startsWith(report), qPrintable(shown.back().text));
+            QCOMPARE(shown.back().icon, failed.isEmpty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
+            for (const QString &line : failed) {
                 const QString expected = groups.paths[line.section(QLatin1Char(':'), 0, 0).toInt()] +
                                          QStringLiteral(": ") + line.section(QStringLiteral(": "), 1);
                 QVERIFY2(shown.back().text.contains(expected), qPrintable(shown.back().text));
             }
-            QVERIFY(shown.back().text.contains(
-                QStringLiteral("%1 not moved").arg(reported.size() == 1 ? "1 file was" : "2 files were")));
+            if (!failed.isEmpty())
+                QVERIFY(shown.back().text.contains(
+                    QStringLiteral("%1 not moved").arg(failed.size() == 1 ? "1 file was" : "2 files were")));
         }
     }
 
-    void deleteRefusesTheSameFileThroughALinkedFolder()
+    void stakesWithHardLinks_data()
     {
-        // One folder listed directly and through a link: its file shows up twice but is one file.
+        // One group of 8-byte copies: keep, a and its hard link a2 (both listed), and o, whose
+        // other name is outside the list.
+        QTest::addColumn<QStringList>("checked");
+        QTest::addColumn<QStringList>("moved");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("both names of a") << QStringList{"a", "a2"} << QStringList{"a", "a2"}
+                                         << "Move 2 checked files (8 bytes) to the trash?"
+                                         << "2 files were moved to the trash. Emptying the trash frees 8 bytes.";
+        QTest::newRow("one name of a, the other unchecked")
+            << QStringList{"a"} << QStringList() << "Move 1 checked file (8 bytes) to the trash?"
+            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%a: it is the same file as "
+               "%a2, which is not checked";
+        QTest::newRow("a name whose twin is not listed")
+            << QStringList{"o"} << QStringList{"o"} << "Move 1 checked file (8 bytes) to the trash?"
+            << "1 file was moved to the trash. Emptying the trash frees 0 bytes. 1 of them is a file with another "
+               "name (a hard link) that stays, so it frees no space.";
+        QTest::newRow("all but the kept one") << QStringList{"a", "a2", "o"} << QStringList{"a", "a2", "o"}
+                                              << "Move 3 checked files (16 bytes) to the trash?"
+                                              << "3 files were moved to the trash. Emptying the trash frees 8 bytes. 1 "
+                                                 "of them is a file with another name";
+    }
+
+    void stakesWithHardLinks()
+    {
+        QFETCH(QStringList, checked);
+        QFETCH(QStringList, moved);
+        QFETCH(QString, question);
+        QFETCH(QString, report);
+        Harness harness;
+        QTemporaryDir dir;
+        const auto at = [&dir](const QString &name) { return dir.filePath(name); };
+        for (const char *name : {"keep", "a", "o"})
+            QVERIFY(writeFile(at(QLatin1String(name)), "12345678"));
+        QVERIFY(::link(QFile::encodeName(at("a")).constData(), QFile::encodeName(at("a2")).constData()) == 0);
+        QVERIFY(::link(QFile::encodeName(at("o")).constData(), QFile::encodeName(at("o-elsewhere")).constData()) == 0);
+        listGroup(harness.form.results(), {at("keep"), at("a"), at("a2"), at("o")});
+        for (const QString &name : checked)
+            harness.form.results().SetCheckedByText(at(name), true);
+
+        harness.button("Check1")->click();
+
+        const auto &shown = harness.messages.shown;
+        QCOMPARE(shown.size(), std::size_t(2));
+        QCOMPARE(shown[0].text, question);
+        report.replace(QLatin1String("%a2"), at("a2")).replace(QLatin1String("%a"), at("a"));
+        QVERIFY2(shown[1].text.startsWith(report), qPrintable(shown[1].text));
+        for (const char *name : {"keep", "a", "a2", "o"})
+            QCOMPARE(QFile::exists(at(QLatin1String(name))), !moved.contains(QLatin1String(name)));
+        QCOMPARE(readFile(at("o-elsewhere")), QByteArray("12345678"));
+    }
+
+    void checkedNameOfAnUncheckedFileStays_data()
+    {
+        // One file reached twice: through a linked folder, and (as a bind mount would show it)
+        // under a second name.
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("linked folder") << true;
+        QTest::newRow("second name") << false;
+    }
+
+    void checkedNameOfAnUncheckedFileStays()
+    {
+        QFETCH(bool, throughLink);
         Harness harness;
         QTemporaryDir dir;
         const QString real = dir.filePath(QStringLiteral("real/photo.jpg"));
-        const QString viaLink = dir.filePath(QStringLiteral("link/photo.jpg"));
+        const QString other = dir.filePath(throughLink ? QStringLiteral("link/photo.jpg") : QStringLiteral("view.jpg"));
         QVERIFY(writeFile(real, "the only copy"));
-        QVERIFY(QFile::link(dir.filePath(QStringLiteral("real")), dir.filePath(QStringLiteral("link"))));
-        for (const QString &path : {real, viaLink})
-            harness.form.results().addRow(path, QStringLiteral("13 bytes"), QStringLiteral("light blue"));
-        harness.form.results().SetCheckedByText(viaLink, true);
+        if (throughLink)
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("real")), dir.filePath(QStringLiteral("link"))));
+        else
+            QVERIFY(::link(QFile::encodeName(real).constData(), QFile::encodeName(other).constData()) == 0);
+        listGroup(harness.form.results(), {real, other});
+        harness.form.results().SetCheckedByText(other, true);
 
         harness.button("Check1")->click();
 
         QCOMPARE(readFile(real), QByteArray("the only copy"));
         QCOMPARE(harness.form.results().rows(), 2);
-        QVERIFY(harness.messages.shown.back().text.contains(viaLink + QStringLiteral(": it is the same file as ") + real));
+        QVERIFY(harness.messages.shown.back().text.contains(other + QStringLiteral(": it is the same file as ") + real));
+    }
+
+    void pathTooLongForTheTrashIsReported()
+    {
+        // A copy below folders whose path runs past the system's limit, made one folder at a time.
+        Harness harness;
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("keep")), "deep contents"));
+        const QByteArray folderName(250, 'f');
+        std::vector<int> folders{::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY)};
+        QString deep = dir.path();
+        while (deep.size() < 4200) {
+            QVERIFY(::mkdirat(folders.back(), folderName.constData(), 0700) == 0);
+            folders.push_back(::openat(folders.back(), folderName.constData(), O_RDONLY | O_DIRECTORY));
+            QVERIFY(folders.back() >= 0);
+            deep += QLatin1Char('/') + QLatin1String(folderName);
+        }
+        const int file = ::openat(folders.back(), "copy", O_WRONLY | O_CREAT, 0600);
+        QVERIFY(file >= 0 && ::write(file, "deep contents", 13) == 13);
+        ::close(file);
+        deep += QStringLiteral("/copy");
+        listGroup(harness.form.results(), {dir.filePath(QStringLiteral("keep")), deep});
+        harness.form.results().SetCheckedByText(deep, true);
+
+        harness.button("Check1")->click();
+
+        const bool stillThere = ::faccessat(folders.back(), "copy", F_OK, 0) == 0;
+        // Clean up from the bottom: the temporary folder cannot remove what it cannot name.
+        ::unlinkat(folders.back(), "copy", 0);
+        for (std::size_t i = folders.size() - 1; i > 0; --i) {
+            ::close(folders[i]);
+            ::unlinkat(folders[i - 1], folderName.constData(), AT_REMOVEDIR);
+        }
+        ::close(folders[0]);
+        QVERIFY(stillThere);
+        QCOMPARE(harness.form.results().rows(), 2);
+        const QString text = harness.messages.shown.back().text;
+        QVERIFY2(text.contains(deep + QStringLiteral(": its path is too long for the trash")), qPrintable(text.right(200)));
+    }
+
+    void undoPutsBackExactlyWhatWasMoved_data()
+    {
+        QTest::addColumn<bool>("occupied"); // a new file stands at one original path
+        QTest::newRow("both back") << false;
+        QTest::newRow("never over a new file") << true;
+    }
+
+    void undoPutsBackExactlyWhatWasMoved()
+    {
+        QFETCH(bool, occupied);
+        Harness harness;
+        Groups groups(harness.form);
+        ResultsModel &model = harness.form.results();
+        QVERIFY(!harness.form.action("undo")->isEnabled());
+        for (int row : {1, 2})
+            model.SetCheckedByText(groups.paths[row], true);
+        harness.button("Check1")->click();
+        QCOMPARE(listed(model), (QStringList{groups.paths[0], groups.paths[3]}));
+        QVERIFY(harness.form.action("undo")->isEnabled());
+        if (occupied)
+            QVERIFY(writeFile(groups.paths[2], "a new file"));
+        harness.messages.shown.clear();
+
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        QTest::keyClick(&harness.form, Qt::Key_Z, Qt::ControlModifier);
+
+        QCOMPARE(readFile(groups.paths[1]), QByteArray("first contents"));
+        QVERIFY(!QFile::exists(trashEntry(groups.paths[1]).storedFile));
+        QCOMPARE(harness.messages.shown.size(), std::size_t(1));
+        const QString text = harness.messages.shown[0].text;
+        if (occupied) {
+            QCOMPARE(readFile(groups.paths[2]), QByteArray("a new file"));
+            QCOMPARE(readFile(trashEntry(groups.paths[2]).storedFile), QByteArray("second contents"));
+            QVERIFY2(text.startsWith(QStringLiteral("1 file was put back where it was.")), qPrintable(text));
+            QVERIFY2(text.contains(groups.paths[2] + QStringLiteral(": another file now stands at its place")),
+                     qPrintable(text));
+            QCOMPARE(listed(model), (QStringList{groups.paths[0], groups.paths[1], groups.paths[3]}));
+        } else {
+            QCOMPARE(readFile(groups.paths[2]), QByteArray("second contents"));
+            QCOMPARE(text, QStringLiteral("2 files were put back where they were."));
+            QCOMPARE(listed(model), groups.paths); // each in its group again
+        }
+        QVERIFY(model.checkedRows().empty());
+        QVERIFY(!harness.form.action("undo")->isEnabled()); // once only
+    }
+
+    void helpersFromTheMenuAndTheirKeys_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<QList<int>>("checked");
+        QTest::newRow("all but first") << "keepFirst" << QKeySequence(Qt::CTRL | Qt::Key_1) << QList<int>{1, 3};
+        QTest::newRow("in this folder") << "checkInFolder" << QKeySequence(Qt::CTRL | Qt::Key_I) << QList<int>{1, 2};
+        QTest::newRow("outside this folder") << "checkOutsideFolder" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I)
+                                             << QList<int>{0, 3};
+    }
+
+    void helpersFromTheMenuAndTheirKeys()
+    {
+        QFETCH(QString, action);
+        QFETCH(QKeySequence, keys);
+        QFETCH(QList<int>, checked);
+        Harness harness;
+        Groups groups(harness.form, {"a.txt", "sub/b.txt", "sub/c.txt", "d.txt"});
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        // The menu over row 2 (in sub/) offers the helper with its keys shown.
+        QMenu *menu = harness.form.contextMenuFor(2);
+        QAction *helper = harness.form.action(qPrintable(action));
+        QVERIFY(helper && menu->actions().contains(helper) && helper->isEnabled());
+        QCOMPARE(helper->shortcut(), keys);
+        QVERIFY(helper->isShortcutVisibleInContextMenu());
+        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on
+            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201csub\u201d")), qPrintable(helper->text()));
+
+        QTest::keySequence(&harness.form, keys);
+
+        const std::vector<int> rows = harness.form.results().checkedRows();
+        QCOMPARE(QList<int>(rows.begin(), rows.end()), checked);
+    }
+
+    void openRevealCopy()
+    {
+        Harness harness;
+        Groups groups(harness.form);
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        QTreeView *list = harness.form.list();
+        QMenu *menu = harness.form.contextMenuFor(-1); // over no row: nothing to act on
+        QVERIFY(!harness.form.action("open")->isEnabled() && menu->actions().contains(harness.form.action("reveal")));
+        harness.form.contextMenuFor(1);
+        harness.form.action("reveal")->trigger();
+        harness.form.action("copyPath")->trigger();
+        harness.form.action("open")->trigger();
+        const QRect third = list->visualRect(harness.form.results().index(2, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third.center());
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, third.center());
+        QCOMPARE(harness.desktop.revealed, QStringList{groups.paths[1]});
+        QCOMPARE(harness.desktop.copied, QStringList{groups.paths[1]});
+        QCOMPARE(harness.desktop.opened, (QStringList{groups.paths[1], groups.paths[2]}));
+        QVERIFY(harness.messages.shown.empty());
+    }
+
+    void previewFollowsKeyboardMoves()
+    {
+        Harness harness;
+        Form2 preview;
+        harness.form.setPreview(&preview);
+        Groups groups(harness.form, {"a.bmp", "b.bmp", "c.txt", "d.txt"});
+        for (int row : {0, 1})
+            QVERIFY(writeFile(groups.paths[row], bmpPicture()));
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        QTreeView *list = harness.form.list();
+        auto *picture = preview.findChild<PictureBox *>(QStringLiteral("Image1"));
+        QVERIFY(picture);
+        QCOMPARE(picture->accessibleName(), QStringLiteral("Preview picture"));
+        QVERIFY(!list->accessibleName().isEmpty());
+        list->setFocus();
+        list->setCurrentIndex(harness.form.results().index(1, 0));
+        QTRY_VERIFY(picture->hasPicture());
+        QTest::keyClick(list, Qt::Key_Down); // onto c.txt: no picture
+        QTRY_VERIFY(!picture->hasPicture());
+        QTest::keyClick(list, Qt::Key_Up);
+        QTRY_VERIFY(picture->hasPicture());
     }
 
     void backToMain_data()
     {
         QTest::addColumn<bool>("maximised");
-        QTest::newRow("normal") << false;
-        QTest::newRow("maximised") << true;
+        QTest::addColumn<bool>("byKey"); // Alt+Left instead of the button
+        QTest::newRow("normal") << false << false;
+        QTest::newRow("maximised") << true << false;
+        QTest::newRow("Alt+Left") << false << true;
     }
 
     void backToMain()
     {
         QFETCH(bool, maximised);
+        QFETCH(bool, byKey);
         Harness harness;
         Form4 &form = harness.form;
         harness.main.setWindowState(maximised ? Qt::WindowNoState : Qt::WindowMaximized);
@@ -251,7 +567,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QRect outer = form.frameGeometry();
 
-        harness.button("Check2")->click();
+        if (byKey)
+            QTest::keyClick(&form, Qt::Key_Left, Qt::AltModifier);
+        else
+            harness.button("Check2")->click();
         QCoreApplication::processEvents();
 
         QVERIFY(harness.main.isVisible() && !form.isVisible());

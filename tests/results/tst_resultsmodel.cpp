@@ -3,7 +3,44 @@
 
 #include <QAbstractItemModelTester>
 #include <QBrush>
+#include <QDateTime>
 #include <QtTest>
+
+namespace {
+// A row as the matching hands it over; the identity is made up, so nothing is examined.
+ResultRow listedRow(const QString &path, std::uint32_t group, std::uint32_t index = 0, std::int64_t mtime = 0)
+{
+    ResultRow row;
+    row.path = path;
+    row.group = group;
+    row.collectionIndex = index;
+    row.size = 3;
+    row.identity.valid = true;
+    row.identity.inode = index + 1;
+    row.identity.mtimeSeconds = mtime;
+    return row;
+}
+
+// Rows in groups of the given sizes, paths "/g<group>/<copy>".
+void addGroups(ResultsModel &model, const QList<int> &sizes)
+{
+    std::uint32_t index = 0;
+    for (int g = 0; g < sizes.size(); ++g) {
+        for (int copy = 0; copy < sizes[g]; ++copy, ++index)
+            model.addRow(listedRow(QStringLiteral("/g%1/%2").arg(g + 1).arg(copy + 1), std::uint32_t(g + 1), index));
+        model.endGroup();
+    }
+    model.showRows();
+}
+
+QStringList paths(const ResultsModel &model)
+{
+    QStringList listed;
+    for (int row = 0; row < model.rows(); ++row)
+        listed << model.path(row);
+    return listed;
+}
+} // namespace
 
 class TestResultsModel : public QObject
 {
@@ -27,7 +64,8 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QColor, background);
         ResultsModel model;
-        model.addRow(QStringLiteral("/nowhere/a"), QStringLiteral("1 KB"), name);
+        addGroups(model, {2});
+        model.setRowColour(0, name);
         for (int column : {0, 1}) {
             const QModelIndex index = model.index(0, column);
             const QVariant back = model.data(index, Qt::BackgroundRole);
@@ -42,16 +80,28 @@ private slots:
         }
     }
 
+    void groupsAlternateFromLightBlue()
+    {
+        ResultsModel model;
+        addGroups(model, {3, 2, 2});
+        const QStringList expected{"light blue", "light blue", "light blue", "blue", "blue", "light blue", "light blue"};
+        for (int row = 0; row < model.rows(); ++row)
+            QCOMPARE(model.rowColour(row), expected[row]);
+        QCOMPARE(model.rowColour(7), QString()); // past the last row
+        QCOMPARE(model.groupCount(), 3);
+    }
+
     void coloursFollowPositionsAfterRemoval()
     {
         ResultsModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        addGroups(model, {1, 1, 1, 1, 1});
         const QStringList names{"blue", "light blue", "green", "red", "orange"};
         for (int i = 0; i < names.size(); ++i)
-            model.addRow(QStringLiteral("/nowhere/%1").arg(i), QString(), names[i]);
+            model.setRowColour(i, names[i]);
         QVERIFY(model.removeRows(0, 1));
         QCOMPARE(model.rowCount(QModelIndex()), 4);
-        QCOMPARE(model.path(0), QStringLiteral("/nowhere/1"));
+        QCOMPARE(model.path(0), QStringLiteral("/g2/1"));
         // Each remaining row takes the name of its new position; position 4's goes unused.
         for (int row = 0; row < 4; ++row)
             QCOMPARE(model.ColourForRow(row)->background, coloursForName(names[row])->background);
@@ -62,8 +112,10 @@ private slots:
     {
         ResultsModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        std::uint32_t index = 0;
         for (const char *path : {"/d/a", "/d/b", "/d/a", "/d/A"})
-            model.addRow(QString::fromLatin1(path), QString(), QStringLiteral("blue"));
+            model.addRow(listedRow(QString::fromLatin1(path), 1, index++));
+        model.showRows();
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         QVERIFY(model.setData(model.index(2, 0), Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(model.checkedRows(), (std::vector<int>{0, 2}));
@@ -74,6 +126,71 @@ private slots:
         // The size column has no check box.
         QVERIFY(!model.setData(model.index(1, 1), Qt::Checked, Qt::CheckStateRole));
         QVERIFY(!(model.flags(model.index(1, 1)) & Qt::ItemIsUserCheckable));
+    }
+
+    void rowsReachTheViewInOneInsertion()
+    {
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        for (std::uint32_t i = 0; i < 5000; ++i)
+            model.addRow(listedRow(QString::number(i), i / 2 + 1, i));
+        QCOMPARE(model.rows(), 5000);
+        QTRY_COMPARE(model.rowCount(QModelIndex()), 5000); // at the next turn of the event loop
+        QCOMPARE(inserted.size(), 1);
+        model.addRow(listedRow(QStringLiteral("late"), 2501, 5000));
+        model.showRows(); // at once when asked
+        QCOMPARE(model.rowCount(QModelIndex()), 5001);
+        QCOMPARE(inserted.size(), 2);
+    }
+
+    void rowsDescribeTheirGroup_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("description");
+        const QString modified = QStringLiteral(", modified ") +
+                                 QDateTime::fromSecsSinceEpoch(1614954120).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        QTest::newRow("first of three") << 0 << "group 1 of 2, copy 1 of 3" + modified;
+        QTest::newRow("last of three") << 2 << "group 1 of 2, copy 3 of 3" + modified;
+        QTest::newRow("second group") << 4 << "group 2 of 2, copy 2 of 2" + modified;
+    }
+
+    void rowsDescribeTheirGroup()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, description);
+        ResultsModel model;
+        for (std::uint32_t i = 0; i < 5; ++i)
+            model.addRow(listedRow(QStringLiteral("/p/%1").arg(i), i < 3 ? 1 : 2, i, 1614954120));
+        model.showRows();
+        for (int column : {0, 1}) {
+            const QModelIndex index = model.index(row, column);
+            QCOMPARE(index.data(Qt::AccessibleDescriptionRole).toString(), description);
+            QCOMPARE(index.data(Qt::ToolTipRole).toString(), model.path(row) + QLatin1Char('\n') + description);
+        }
+    }
+
+    void takenRowsComeBackInTheirGroups_data()
+    {
+        QTest::addColumn<QList<int>>("taken");
+        QTest::newRow("one") << QList<int>{1};
+        QTest::newRow("first of a group and last of another") << QList<int>{0, 4};
+        QTest::newRow("a whole group") << QList<int>{3, 4};
+        QTest::newRow("scattered, compacted") << QList<int>{0, 2, 5, 7, 9};
+    }
+
+    void takenRowsComeBackInTheirGroups()
+    {
+        QFETCH(QList<int>, taken);
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        addGroups(model, {3, 2, 5});
+        const QStringList before = paths(model);
+        std::vector<ResultsModel::Row> rows = model.takeRowsWhere([&](int row) { return taken.contains(row); });
+        QCOMPARE(rows.size(), std::size_t(taken.size()));
+        QCOMPARE(model.rows(), before.size() - taken.size());
+        model.restoreRows(std::move(rows));
+        QCOMPARE(paths(model), before);
     }
 
     void scatteredRemovalKeepsOrderAndTurnsWhite_data()
@@ -94,7 +211,7 @@ private slots:
         if (rows <= 1000)
             tester.emplace(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         for (int i = 0; i < rows; ++i)
-            model.addRow(QString::number(i), QString(), QLatin1String(i % 2 ? "blue" : "light blue"));
+            model.addRow(listedRow(QString::number(i), std::uint32_t(i / 2 + 1), std::uint32_t(i)));
         const int removed = model.removeRowsWhere([&](int row) { return model.path(row).toInt() % every == 0; });
         QCOMPARE(removed, (rows + every - 1) / every);
         QCOMPARE(model.rows(), rows - removed);

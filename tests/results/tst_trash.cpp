@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class TestTrash : public QObject
 {
     Q_OBJECT
@@ -64,6 +66,54 @@ private slots:
         QVERIFY(!error.isEmpty());
         if (blocked) // never deleted for good instead
             QCOMPARE(readFile(path), QByteArray("keep me"));
+    }
+
+    void restoreFromTheTrashRecord_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("reason"); // empty: the file is back
+        QTest::newRow("back where it was") << "" << "";
+        QTest::newRow("a new file at its place") << "occupied" << "another file now stands at its place";
+        QTest::newRow("its folder is gone") << "folder gone" << "its folder is no longer there";
+        QTest::newRow("emptied from the trash") << "emptied" << "it is no longer in the trash";
+        QTest::newRow("another file of that name in the trash") << "other inode" << "it is no longer in the trash";
+    }
+
+    void restoreFromTheTrashRecord()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("album/50%41 photo.jpg"));
+        QVERIFY(writeFile(path, "the picture"));
+        struct stat st {};
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
+        SystemTrash trash;
+        QString error;
+        QVERIFY2(trash.moveToTrash(path, &error), qPrintable(error));
+        const TrashEntry entry = trashEntry(path);
+        TrashedFile trashed{path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+        if (trouble == QLatin1String("occupied"))
+            QVERIFY(writeFile(path, "a new picture"));
+        if (trouble == QLatin1String("folder gone"))
+            QVERIFY(QDir(dir.filePath(QStringLiteral("album"))).removeRecursively());
+        if (trouble == QLatin1String("emptied"))
+            QVERIFY(QFile::remove(entry.storedFile));
+        if (trouble == QLatin1String("other inode"))
+            ++trashed.inode;
+
+        const std::vector<QString> results = trash.restore({trashed});
+
+        QCOMPARE(results, std::vector<QString>{reason});
+        if (reason.isEmpty()) {
+            QCOMPARE(readFile(path), QByteArray("the picture"));
+            QVERIFY(trashEntry(path).storedFile.isEmpty()); // record and file both gone from the trash
+            QVERIFY(!QFile::exists(entry.storedFile));
+        } else if (trouble != QLatin1String("emptied")) {
+            QCOMPARE(readFile(entry.storedFile), QByteArray("the picture")); // still restorable
+            if (trouble == QLatin1String("occupied"))
+                QCOMPARE(readFile(path), QByteArray("a new picture"));
+        }
     }
 };
 

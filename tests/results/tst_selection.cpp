@@ -1,0 +1,184 @@
+#include "ResultsModel.h"
+#include "SelectionHelpers.h"
+#include "TestFiles.h"
+#include "TestMain.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+namespace {
+// Four groups on disk, listed as the search lists them:
+//   1: A/a1 (2001), B/a2 (2005), B/sub/a3 (2003)         three files
+//   2: A/h1 and A/h1link, one file (2009); B/h2 (2002)   a hard link beside a copy
+//   3: A/s1 and A/s1hard, one file                      a group of one file under two names
+//   4: A/x2 (2008), L/x1 (2004) where L is a link to B   a folder listed through a link
+struct Listed
+{
+    Listed()
+    {
+        const auto make = [this](const char *name, const char *contents, int year) {
+            QVERIFY(writeFile(at(name), contents));
+            setYear(name, year);
+        };
+        make("A/a1", "one", 2001);
+        make("B/a2", "one", 2005);
+        make("B/sub/a3", "one", 2003);
+        make("A/h1", "two", 2009);
+        QVERIFY(::link(QFile::encodeName(at("A/h1")).constData(), QFile::encodeName(at("A/h1link")).constData()) == 0);
+        make("B/h2", "two", 2002);
+        make("A/s1", "three", 2000);
+        QVERIFY(::link(QFile::encodeName(at("A/s1")).constData(), QFile::encodeName(at("A/s1hard")).constData()) == 0);
+        make("A/x2", "four", 2008);
+        make("B/x1", "four", 2004);
+        QVERIFY(QFile::link(at("B"), at("L")));
+        const std::vector<std::pair<std::uint32_t, const char *>> rows{
+            {1, "A/a1"}, {1, "B/a2"},   {1, "B/sub/a3"}, {2, "A/h1"}, {2, "A/h1link"},
+            {2, "B/h2"}, {3, "A/s1"},   {3, "A/s1hard"}, {4, "A/x2"}, {4, "L/x1"}};
+        std::uint32_t index = 0;
+        for (const auto &[group, name] : rows) {
+            ResultRow row;
+            row.collectionIndex = index++;
+            row.path = at(name);
+            row.size = QFileInfo(row.path).size();
+            row.group = group;
+            row.identity = identityOf(row.path);
+            model.addRow(row);
+        }
+        model.showRows();
+    }
+    QString at(const char *name) const { return dir.path() + QLatin1Char('/') + QLatin1String(name); }
+    void setYear(const char *name, int year)
+    {
+        const QDateTime when(QDate(year, 6, 1), QTime(12, 0));
+        utimbuf times{time_t(when.toSecsSinceEpoch()), time_t(when.toSecsSinceEpoch())};
+        QVERIFY(::utime(QFile::encodeName(at(name)).constData(), &times) == 0);
+    }
+    int rowOf(const char *name) const
+    {
+        for (int row = 0; row < model.rows(); ++row)
+            if (model.path(row) == at(name))
+                return row;
+        return -1;
+    }
+    QStringList checkedNames() const
+    {
+        QStringList names;
+        for (int row : model.checkedRows())
+            names << model.path(row).mid(dir.path().size() + 1);
+        return names;
+    }
+    // Every group keeps at least one unchecked row.
+    bool noWholeGroupChecked() const
+    {
+        for (int row = 0; row < model.rows();) {
+            const auto [first, end] = model.groupRange(row);
+            bool whole = true;
+            for (int r = first; r < end; ++r)
+                whole = whole && model.isChecked(r);
+            if (whole)
+                return false;
+            row = end;
+        }
+        return true;
+    }
+
+    QTemporaryDir dir;
+    ResultsModel model;
+};
+} // namespace
+
+class TestSelection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void helpers_data()
+    {
+        QTest::addColumn<QStringList>("before"); // checked first, by the user
+        QTest::addColumn<QString>("helper");
+        QTest::addColumn<QString>("row"); // the row the helper is asked on
+        QTest::addColumn<QStringList>("checked");
+        const QStringList none;
+        QTest::newRow("keep first listed") << none << "first" << "" << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1"};
+        QTest::newRow("keep first replaces marks")
+            << QStringList{"A/a1", "A/s1"} << "first" << "" << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1"};
+        QTest::newRow("keep oldest") << none << "oldest" << ""
+                                     << QStringList{"B/a2", "B/sub/a3", "A/h1", "A/h1link", "A/x2"};
+        QTest::newRow("keep newest") << none << "newest" << "" << QStringList{"A/a1", "B/sub/a3", "B/h2", "L/x1"};
+        QTest::newRow("keep shortest path") << none << "shortest" << ""
+                                            << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1"};
+        // Subfolders are inside; a file listed through the link L is where its path says.
+        QTest::newRow("in B") << none << "inside" << "B/a2" << QStringList{"B/a2", "B/sub/a3", "B/h2"};
+        QTest::newRow("in A: the two names of s1 stay") << none << "inside" << "A/a1"
+                                                        << QStringList{"A/a1", "A/h1", "A/h1link", "A/x2"};
+        QTest::newRow("outside B") << none << "outside" << "B/a2"
+                                   << QStringList{"A/a1", "A/h1", "A/h1link", "L/x1"};
+        QTest::newRow("outside B/sub keeps earlier marks")
+            << QStringList{"B/a2"} << "outside" << "B/sub/a3" << QStringList{"A/a1", "B/a2", "B/h2", "L/x1"};
+        QTest::newRow("in sub, rest of the group checked by hand")
+            << QStringList{"A/a1", "B/a2"} << "inside" << "B/sub/a3" << QStringList{"A/a1", "B/a2"};
+        QTest::newRow("uncheck this group") << QStringList{"A/a1", "B/h2", "L/x1"} << "uncheck" << "B/h2"
+                                            << QStringList{"A/a1", "L/x1"};
+    }
+
+    void helpers()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, helper);
+        QFETCH(QString, row);
+        QFETCH(QStringList, checked);
+        Listed listed;
+        QVERIFY(!QTest::currentTestFailed());
+        for (const QString &name : before)
+            listed.model.SetCheckedByText(listed.at(qPrintable(name)), true);
+        const int at = listed.rowOf(qPrintable(row));
+        const QString folder = at >= 0 ? QFileInfo(listed.model.path(at)).path() : QString();
+        if (helper == QLatin1String("first"))
+            checkAllButOne(listed.model, KeepRule::FirstListed);
+        else if (helper == QLatin1String("oldest"))
+            checkAllButOne(listed.model, KeepRule::Oldest);
+        else if (helper == QLatin1String("newest"))
+            checkAllButOne(listed.model, KeepRule::Newest);
+        else if (helper == QLatin1String("shortest"))
+            checkAllButOne(listed.model, KeepRule::ShortestPath);
+        else if (helper == QLatin1String("inside"))
+            checkByFolder(listed.model, folder, FolderSide::Inside);
+        else if (helper == QLatin1String("outside"))
+            checkByFolder(listed.model, folder + QLatin1Char('/'), FolderSide::Outside);
+        else
+            uncheckGroup(listed.model, at);
+        QCOMPARE(listed.checkedNames(), checked);
+        QVERIFY(listed.noWholeGroupChecked());
+    }
+
+    void nextFullyCheckedGroup_data()
+    {
+        QTest::addColumn<QStringList>("checked");
+        QTest::addColumn<QString>("from"); // empty: no current row
+        QTest::addColumn<QString>("found"); // empty: none
+        const QStringList groups24{"A/h1", "A/h1link", "B/h2", "A/x2", "L/x1"};
+        QTest::newRow("none") << QStringList{"A/a1"} << "A/a1" << "";
+        QTest::newRow("next after") << groups24 << "A/a1" << "A/h1";
+        QTest::newRow("from inside one goes to the next") << groups24 << "A/h1link" << "A/x2";
+        QTest::newRow("round to the top") << groups24 << "L/x1" << "A/h1";
+        QTest::newRow("no current row") << groups24 << "" << "A/h1";
+    }
+
+    void nextFullyCheckedGroup()
+    {
+        QFETCH(QStringList, checked);
+        QFETCH(QString, from);
+        QFETCH(QString, found);
+        Listed listed;
+        for (const QString &name : checked)
+            listed.model.SetCheckedByText(listed.at(qPrintable(name)), true);
+        QCOMPARE(::nextFullyCheckedGroup(listed.model, listed.rowOf(qPrintable(from))), listed.rowOf(qPrintable(found)));
+    }
+};
+
+TWINFOLD_GUILESS_TEST_MAIN(TestSelection)
+#include "tst_selection.moc"
