@@ -481,8 +481,7 @@ void Form1::ListView3_DragDrop(const QMimeData *data)
 {
     bool failed = data->urls().isEmpty();
     for (const QUrl &url : data->urls()) {
-        const std::optional<QString> row =
-            url.isLocalFile() ? folderRowForDroppedPath(url.toLocalFile()) : std::nullopt;
+        const std::optional<QString> row = folderRowForDroppedUrl(url);
         if (!row) {
             failed = true;
             break;
