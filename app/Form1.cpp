@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QListWidget>
 #include <QLocale>
 #include <QMimeData>
@@ -147,6 +148,14 @@ void Form1::buildControls()
     m_check6 = makeButton("Check6", "stop-find", 9120, 2040);
     m_check6->setAccessibleName(QStringLiteral("Stop Find"));
     m_check6->hide();
+    // Keys for the picture buttons; a hidden button's key does nothing, as its click would.
+    const auto giveKey = [](PictureButton *button, const QKeySequence &key) {
+        button->setShortcut(key);
+        button->setToolTip(QStringLiteral("%1 (%2)").arg(button->accessibleName(), key.toString(QKeySequence::NativeText)));
+    };
+    giveKey(m_check2, QKeySequence(Qt::CTRL | Qt::Key_O));
+    giveKey(m_check1, QKeySequence(Qt::Key_F5));
+    giveKey(m_check6, QKeySequence(Qt::Key_Escape));
 
     m_frame2 = new QGroupBox(QStringLiteral("Folders to Find Duplicate Images In:"), this);
     m_frame2->setObjectName(QStringLiteral("Frame2"));
@@ -160,12 +169,14 @@ void Form1::buildControls()
     m_folders = new FolderListModel(this);
     m_listView3 = new FolderListView(*m_folders, m_frame2);
     m_listView3->setObjectName(QStringLiteral("ListView3"));
+    m_listView3->setAccessibleName(QStringLiteral("Folders to find duplicate images in"));
     m_listView3->setFont(listFont());
     m_listView3->setPalette(palette());
     setTwipsGeometry(m_listView3, 120, 240, 8295, 1695);
 
     m_progressBar1 = new QProgressBar(this);
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar1->setAccessibleName(QStringLiteral("Search progress"));
     m_progressBar1->setRange(0, 100);
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(false);

@@ -226,6 +226,37 @@ private slots:
         QVERIFY(app.form->isVisible());
     }
 
+    void keysRunTheVisibleButtons_data()
+    {
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<QString>("tooltip");
+        QTest::addColumn<int>("prompts");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("Ctrl+O: ADD FOLDER") << QKeySequence(Qt::CTRL | Qt::Key_O) << "Check2|Add Folder (Ctrl+O)" << 1 << 0;
+        QTest::newRow("F5: FIND DUPES") << QKeySequence(Qt::Key_F5) << "Check1|Find Dupes (F5)" << 0 << 1;
+        QTest::newRow("Esc while idle: nothing") << QKeySequence(Qt::Key_Escape) << "Check6|Stop Find (Esc)" << 0 << 0;
+    }
+    void keysRunTheVisibleButtons()
+    {
+        QFETCH(QKeySequence, key);
+        QFETCH(QString, tooltip);
+        QFETCH(int, prompts);
+        QFETCH(int, messages);
+        AppHarness app;
+        QVERIFY(app.openShown());
+        app.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(app.form.get()));
+        const QStringList button = tooltip.split(QLatin1Char('|'));
+        QCOMPARE(app.button(button[0].toLatin1().constData())->toolTip(), button[1]);
+
+        QTest::keySequence(app.form.get(), key);
+        QTest::qWait(300); // a key clicks its button after showing it pressed
+        QCOMPARE(app.dialog.prompts.size(), prompts);
+        QCOMPARE(int(app.messages.shown.size()), messages);
+        QVERIFY(!app.settings.value(QStringLiteral("Stop")));
+        verifyIdle(app);
+    }
+
     void findDupesWithEmptyList()
     {
         AppHarness app;
@@ -285,6 +316,7 @@ private slots:
         QTest::newRow("20,000 files") << false << QString() << "False";
         QTest::newRow("20,001 files, No") << true << "no" << "False";
         QTest::newRow("20,001 files, STOP FIND, Yes") << true << "stop" << "True";
+        QTest::newRow("20,001 files, Esc, Yes") << true << "esc" << "True";
         QTest::newRow("20,001 files, window closed, Yes") << true << "close" << "False";
     }
 
@@ -306,6 +338,10 @@ private slots:
             swapped = app.button("Check1")->isHidden() && QApplication::focusWidget() == app.button("Check6");
             if (duringQuestion == QLatin1String("stop"))
                 QTest::mouseClick(app.button("Check6"), Qt::LeftButton);
+            else if (duringQuestion == QLatin1String("esc")) {
+                QTest::keyClick(&form, Qt::Key_Escape);
+                QTest::qWait(300); // a key clicks its button after showing it pressed
+            }
             else if (duringQuestion == QLatin1String("close"))
                 form.close();
         };

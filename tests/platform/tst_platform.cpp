@@ -1,11 +1,13 @@
 #include "CursorFile.h"
 #include "FileSystem.h"
+#include "QtFolderDialog.h"
 #include "QtMessageBoxes.h"
 #include "SettingsStore.h"
 #include "TestMain.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -202,6 +204,47 @@ private slots:
         QCOMPARE(width, QStringLiteral("9000")); // kept for this run
         QFileInfo after(path);
         QVERIFY(after.exists() && !after.isFile()); // never replaced or written
+    }
+
+    // The dialog opens at home, then where the user chose last; never in the working directory.
+    void folderDialogStartsAtHomeThenAtTheLastChoice()
+    {
+        QTemporaryDir home, work, chosen;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        const QString oldWork = QDir::currentPath();
+        QDir::setCurrent(work.path());
+        QStringList opened;
+        QString answer;
+        QTimer answerer;
+        answerer.setInterval(10);
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            opened << QDir(dialog->directory()).canonicalPath();
+            if (answer.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->setDirectory(answer);
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        });
+        answerer.start();
+
+        QtFolderDialog folderDialog;
+        QCOMPARE(folderDialog.browseForFolder(QStringLiteral("Please select folder to add:")), QString());
+        answer = chosen.path();
+        QCOMPARE(QDir(folderDialog.browseForFolder({})).canonicalPath(), QDir(chosen.path()).canonicalPath());
+        answer.clear();
+        folderDialog.browseForFolder({});
+        chosen.remove();
+        folderDialog.browseForFolder({});
+
+        QDir::setCurrent(oldWork);
+        qputenv("HOME", oldHome);
+        const QString homePath = QDir(home.path()).canonicalPath();
+        QCOMPARE(opened, (QStringList{homePath, homePath, QDir(chosen.path()).absolutePath(), homePath}));
     }
 
     void messageBoxBearsApplicationTitleAndAnswers_data()
