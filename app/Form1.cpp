@@ -26,12 +26,12 @@
 #include <QLocale>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QWindow>
-#include <QWindowStateChangeEvent>
 #include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
+#include <QWindowStateChangeEvent>
 
 #include <cmath>
 
@@ -84,6 +84,15 @@ QRect insideWorkArea(QRect outer, const QRect &area)
     outer.moveLeft(std::clamp(outer.left(), area.left(), area.right() + 1 - outer.width()));
     outer.moveTop(std::clamp(outer.top(), area.top(), area.bottom() + 1 - outer.height()));
     return outer;
+}
+
+// The window manager's frame around a window, as far as it is known: none before it is framed.
+QMargins frameOf(const QWidget &window)
+{
+    const QRect outer = window.frameGeometry();
+    const QRect inside = window.geometry();
+    return {inside.left() - outer.left(), inside.top() - outer.top(), outer.right() - inside.right(),
+            outer.bottom() - inside.bottom()};
 }
 
 int stateNumber(Qt::WindowStates state)
@@ -525,8 +534,7 @@ void Form1::Check1_Click()
 void Form1::presentResults()
 {
     // Read while this window is still shown: a hidden window reports no frame.
-    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const QMargins frame = frameOf(*this);
     const QRect mainOuter = frameGeometry();
     Form4 &results = resultsWindow();
     if (isMaximized()) {
@@ -551,11 +559,7 @@ void Form1::presentResults()
     else if (outer == results.geometry())
         outer = results.geometry().marginsAdded(frame);
     Form2 &preview = previewWindow();
-    const QMargins previewFrame = preview.isVisible() ? QMargins(preview.geometry().left() - preview.frameGeometry().left(),
-                                                                 preview.geometry().top() - preview.frameGeometry().top(),
-                                                                 preview.frameGeometry().right() - preview.geometry().right(),
-                                                                 preview.frameGeometry().bottom() - preview.geometry().bottom())
-                                                      : frame;
+    const QMargins previewFrame = preview.isVisible() ? frameOf(preview) : frame;
     const QRect previewOuter(QPoint(outer.left(), outer.top() + outer.height()), preview.size().grownBy(previewFrame));
     // The inside is placed: where a move() puts a window not yet framed depends on the platform.
     preview.setGeometry(insideWorkArea(previewOuter, workArea).marginsRemoved(previewFrame));
