@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QListWidget>
 #include <QLocale>
 #include <QMimeData>
@@ -29,6 +30,8 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
+#include <QWindowStateChangeEvent>
 
 #include <cmath>
 
@@ -68,6 +71,28 @@ std::optional<int> savedInt16(const SettingsStore &settings, const QString &key)
     if (rounded < -32768 || rounded > 32767)
         return std::nullopt;
     return static_cast<int>(rounded);
+}
+
+// The smallest outer size a saved size is raised to: the banner and a button stay in view.
+constexpr int MinimumOuterWidth = 6000;
+constexpr int MinimumOuterHeight = 3000;
+
+// The rectangle moved (and if need be shrunk) so that it lies inside the area.
+QRect insideWorkArea(QRect outer, const QRect &area)
+{
+    outer.setSize(outer.size().boundedTo(area.size()));
+    outer.moveLeft(std::clamp(outer.left(), area.left(), area.right() + 1 - outer.width()));
+    outer.moveTop(std::clamp(outer.top(), area.top(), area.bottom() + 1 - outer.height()));
+    return outer;
+}
+
+// The window manager's frame around a window, as far as it is known: none before it is framed.
+QMargins frameOf(const QWidget &window)
+{
+    const QRect outer = window.frameGeometry();
+    const QRect inside = window.geometry();
+    return {inside.left() - outer.left(), inside.top() - outer.top(), outer.right() - inside.right(),
+            outer.bottom() - inside.bottom()};
 }
 
 int stateNumber(Qt::WindowStates state)
@@ -113,6 +138,9 @@ Form1::Form1(Services &services) : m_services(services)
         m_check6->setFocus();
         m_list4->clear();
     });
+    m_restoreCheck.setSingleShot(true);
+    m_restoreCheck.setInterval(150);
+    m_restoreCheck.callOnTimeout(this, &Form1::keepInsideWorkArea);
     Form_Load();
 }
 
@@ -147,6 +175,14 @@ void Form1::buildControls()
     m_check6 = makeButton("Check6", "stop-find", 9120, 2040);
     m_check6->setAccessibleName(QStringLiteral("Stop Find"));
     m_check6->hide();
+    // Keys for the picture buttons; a hidden button's key does nothing, as its click would.
+    const auto giveKey = [](PictureButton *button, const QKeySequence &key) {
+        button->setShortcut(key);
+        button->setToolTip(QStringLiteral("%1 (%2)").arg(button->accessibleName(), key.toString(QKeySequence::NativeText)));
+    };
+    giveKey(m_check2, QKeySequence(Qt::CTRL | Qt::Key_O));
+    giveKey(m_check1, QKeySequence(Qt::Key_F5));
+    giveKey(m_check6, QKeySequence(Qt::Key_Escape));
 
     m_frame2 = new QGroupBox(QStringLiteral("Folders to Find Duplicate Images In:"), this);
     m_frame2->setObjectName(QStringLiteral("Frame2"));
@@ -160,12 +196,14 @@ void Form1::buildControls()
     m_folders = new FolderListModel(this);
     m_listView3 = new FolderListView(*m_folders, m_frame2);
     m_listView3->setObjectName(QStringLiteral("ListView3"));
+    m_listView3->setAccessibleName(QStringLiteral("Folders to find duplicate images in"));
     m_listView3->setFont(listFont());
     m_listView3->setPalette(palette());
     setTwipsGeometry(m_listView3, 120, 240, 8295, 1695);
 
     m_progressBar1 = new QProgressBar(this);
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar1->setAccessibleName(QStringLiteral("Search progress"));
     m_progressBar1->setRange(0, 100);
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(false);
@@ -246,17 +284,26 @@ void Form1::Form_Load()
     const std::optional<int> savedWidth = savedInt16(m_services.settings, KeyFormWidth);
     const std::optional<int> savedHeight = savedInt16(m_services.settings, KeyFormHeight);
     const QSize margins = frameGeometry().size() - size();
+    // A saved size too small to see or larger than the work area would leave the window
+    // unusable: it is brought within those bounds, and the window within the work area.
+    const QRect workArea = m_services.screen.workArea();
+    const auto usable = [](int twips, int minimum, int available) {
+        return std::max(std::min(twipsToPixels(twips), available), std::min(twipsToPixels(minimum), available));
+    };
     if (savedWidth && *savedWidth > 0) {
-        const int outer = twipsToPixels(*savedWidth);
+        const int outer = usable(*savedWidth, MinimumOuterWidth, workArea.width());
         resize(std::max(1, outer - margins.width()), height());
         m_pendingOuterWidth = outer;
     }
     if (savedHeight && *savedHeight > 0) {
-        const int outer = twipsToPixels(*savedHeight);
+        const int outer = usable(*savedHeight, MinimumOuterHeight, workArea.height());
         resize(width(), std::max(1, outer - margins.height()));
         m_pendingOuterHeight = outer;
     }
     m_sizeAsApplied = size();
+    const QRect outerRect(pos(), QSize(m_pendingOuterWidth.value_or(frameGeometry().width()),
+                                       m_pendingOuterHeight.value_or(frameGeometry().height())));
+    move(insideWorkArea(outerRect, workArea).topLeft());
     if (startState != Qt::WindowNoState)
         setWindowState(startState);
 
@@ -269,6 +316,7 @@ void Form1::Form_Resize()
 {
     if (m_loading || m_closing)
         return;
+    m_outerLaidOut = frameGeometry().size();
     const int outerWidth = pixelsToTwips(frameGeometry().width());
     const int outerHeight = pixelsToTwips(frameGeometry().height());
     // A minimised window has no room to lay out; every layout step is skipped then.
@@ -324,13 +372,62 @@ bool Form1::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
     switch (event->type()) {
+    case QEvent::WindowStateChange:
+        // A window the user takes out of the maximised state comes back inside the work
+        // area, once the window manager has given it its restored size.
+        if ((static_cast<QWindowStateChangeEvent *>(event)->oldState() & Qt::WindowMaximized) &&
+            !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
+            m_restoreChecksLeft = 5;
+            m_restoreCheck.start();
+        }
+        Q_FALLTHROUGH();
     case QEvent::Show:
     case QEvent::Move:
     case QEvent::Resize:
-    case QEvent::WindowStateChange: fitOuterSizeToFrame(); break;
+        fitOuterSizeToFrame();
+        // The window manager frames a window after it is shown: the outer size changes
+        // with no resize of the inside, and the layout and the saved size follow it.
+        if (isVisible() && !m_loading && frameGeometry().size() != m_outerLaidOut)
+            Form_Resize();
+        if (m_restoreCheck.isActive())
+            m_restoreCheck.start();
+        break;
     default: break;
     }
     return handled;
+}
+
+void Form1::keepInsideWorkArea()
+{
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+        return;
+    // The frame of the restored window may be told later than its size: the layout and the
+    // saved size follow it, and the window is checked again once it has moved.
+    if (frameGeometry().size() != m_outerLaidOut)
+        Form_Resize();
+    const QRect outer = frameGeometry();
+    const QRect inside = insideWorkArea(outer, m_services.screen.workArea());
+    if (inside == outer || m_restoreChecksLeft <= 0)
+        return;
+    --m_restoreChecksLeft;
+    resize(size() - (outer.size() - inside.size()));
+    move(inside.topLeft());
+    m_restoreCheck.start();
+}
+
+void Form1::setVisible(bool visible)
+{
+    // A window started minimised and restored by the user may keep its start-up
+    // "iconic" hint on the platform window; shown again, it would come back minimised.
+    // Passing through another state makes the platform window write its hint afresh.
+    if (visible && !isVisible() && !(windowState() & Qt::WindowMinimized)) {
+        if (QWindow *handle = windowHandle()) {
+            const Qt::WindowStates target = windowState();
+            handle->setWindowStates(target & Qt::WindowMaximized ? Qt::WindowNoState : Qt::WindowMaximized);
+            handle->setWindowStates(target);
+        }
+    }
+    QWidget::setVisible(visible);
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -423,8 +520,12 @@ void Form1::Check1_Click()
     if (outcome == SearchDriver::Outcome::Found && !m_closing)
         presentResults();
 
-    m_check6->hide();
     m_check1->show();
+    // The focus STOP FIND had goes back to FIND DUPES, not on to CLEAR LIST, where one
+    // Space would empty the list.
+    if (focusWidget() == m_check6 || !focusWidget())
+        m_check1->setFocus();
+    m_check6->hide();
     setWindowTitle(productCaption());
     m_progressBar1->setValue(0);
     m_searching = false;
@@ -432,6 +533,9 @@ void Form1::Check1_Click()
 
 void Form1::presentResults()
 {
+    // Read while this window is still shown: a hidden window reports no frame.
+    const QMargins frame = frameOf(*this);
+    const QRect mainOuter = frameGeometry();
     Form4 &results = resultsWindow();
     if (isMaximized()) {
         results.setWindowState(Qt::WindowMaximized);
@@ -444,10 +548,24 @@ void Form1::presentResults()
     results.show();
     hide();
 
+    // The results window is framed only some time after it is shown; its outer rectangle
+    // is worked out from this window's frame, which the window manager gave both alike.
+    const QRect workArea = m_services.screen.workArea();
+    QRect outer = results.frameGeometry();
+    if (results.isMaximized())
+        outer = workArea;
+    else if (!isMinimized())
+        outer = mainOuter; // the results window took this window's place
+    else if (outer == results.geometry())
+        outer = results.geometry().marginsAdded(frame);
     Form2 &preview = previewWindow();
-    const QRect outer = results.frameGeometry();
-    preview.move(outer.left(), outer.top() + outer.height());
+    const QMargins previewFrame = preview.isVisible() ? frameOf(preview) : frame;
+    const QRect previewOuter(QPoint(outer.left(), outer.top() + outer.height()), preview.size().grownBy(previewFrame));
+    // The inside is placed: where a move() puts a window not yet framed depends on the platform.
+    preview.setGeometry(insideWorkArea(previewOuter, workArea).marginsRemoved(previewFrame));
     preview.show();
+    // In front of the results window even where it overlaps a maximised one.
+    preview.raise();
 }
 
 void Form1::Check6_Click()
@@ -481,8 +599,7 @@ void Form1::ListView3_DragDrop(const QMimeData *data)
 {
     bool failed = data->urls().isEmpty();
     for (const QUrl &url : data->urls()) {
-        const std::optional<QString> row =
-            url.isLocalFile() ? folderRowForDroppedPath(url.toLocalFile()) : std::nullopt;
+        const std::optional<QString> row = folderRowForDroppedUrl(url);
         if (!row) {
             failed = true;
             break;

@@ -4,6 +4,7 @@
 #include "SearchHost.h"
 
 #include <QCursor>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -38,6 +39,7 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    void setVisible(bool visible) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -59,6 +61,7 @@ private:
     void presentResults();
     void showHandPointer(bool hand);
     void fitOuterSizeToFrame();
+    void keepInsideWorkArea();
 
     Form4 &resultsWindow();
     Form2 &previewWindow();
@@ -102,4 +105,7 @@ private:
     std::optional<int> m_pendingOuterWidth;
     std::optional<int> m_pendingOuterHeight;
     QSize m_sizeAsApplied;
+    QSize m_outerLaidOut; // the outer size the resize steps last ran for
+    QTimer m_restoreCheck; // runs once the geometry of a restore has settled
+    int m_restoreChecksLeft = 0;
 };

@@ -4,6 +4,8 @@
 
 class QWidget;
 
+// The platform's folder dialog. It opens in the folder chosen last in this run, else in
+// the home folder, never in the process's working directory.
 class QtFolderDialog final : public FolderDialog
 {
 public:
@@ -13,4 +15,5 @@ public:
 
 private:
     QWidget *m_owner;
+    QString m_lastChosen;
 };

@@ -457,14 +457,16 @@ void Form4::Check2_Click()
         return;
     }
     const QRect outer = frameGeometry();
+    // Read from this window, which is framed now; a window just shown again may not know
+    // its frame yet. Both windows carry the same frame.
+    const QMargins frame(geometry().left() - outer.left(), geometry().top() - outer.top(),
+                         outer.right() - geometry().right(), outer.bottom() - geometry().bottom());
     m_mainWindow->setWindowState(m_mainWindow->windowState() &
                                  ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     m_mainWindow->show();
     hide();
-    // The outer rectangle: move() places the frame, resize() sets the inside.
-    m_mainWindow->move(outer.topLeft());
-    const QSize frame = m_mainWindow->frameGeometry().size() - m_mainWindow->geometry().size();
-    m_mainWindow->resize(outer.size() - frame);
+    // The inside is placed: where a move() puts a window not yet framed depends on the platform.
+    m_mainWindow->setGeometry(outer.marginsRemoved(frame));
 }
 
 void Form4::Check3_Click()

@@ -8,6 +8,8 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 class FolderListTest : public QObject
 {
     Q_OBJECT
@@ -53,6 +55,13 @@ private slots:
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("sub")));
         QVERIFY(writeFile(m_dir.filePath(QStringLiteral("sub/a.jpg")), {}));
         QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("sub")), m_dir.filePath(QStringLiteral("link"))));
+        QVERIFY(::mkdir(QFile::encodeName(m_dir.path()) + "/bad\xff", 0700) == 0);
+    }
+
+    void cleanupTestCase()
+    {
+        // QTemporaryDir cannot remove a name it cannot decode.
+        ::rmdir(QFile::encodeName(m_dir.path()) + "/bad\xff");
     }
 
     void drop_data()
@@ -67,11 +76,20 @@ private slots:
         QTest::newRow("folder and its file") << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
         QTest::newRow("link to a folder") << QStringList{"file://{dir}/link"} << QStringList{"{dir}/link"} << false;
         QTest::newRow("root folder") << QStringList{"file:///"} << QStringList{"/"} << false;
-        QTest::newRow("file in the root") << QStringList{"file:///twinfold-not-a-folder.jpg"} << QStringList{"/"}
-                                          << false;
+        const QStringList rootFiles = QDir::root().entryList(QDir::Files | QDir::System | QDir::Hidden);
+        if (!rootFiles.isEmpty())
+            QTest::newRow("file in the root") << QStringList{"file:///" + rootFiles.first()} << QStringList{"/"} << false;
+        QTest::newRow("localhost") << QStringList{"file://localhost{dir}/sub"} << QStringList{"{dir}/sub"} << false;
         QTest::newRow("second path fails") << QStringList{sub, "https://example.com/a.jpg", file}
                                            << QStringList{"{dir}/sub"} << true;
         QTest::newRow("no paths") << QStringList{} << QStringList{} << true;
+        // Each of these once added a parent folder (or a relative row) that the search walked whole.
+        QTest::newRow("missing folder") << QStringList{sub, "file://{dir}/no/such"} << QStringList{"{dir}/sub"} << true;
+        QTest::newRow("missing file") << QStringList{"file://{dir}/sub/gone.jpg"} << QStringList{} << true;
+        QTest::newRow("other host") << QStringList{"file://otherhost{dir}/sub"} << QStringList{} << true;
+        QTest::newRow("relative") << QStringList{"file:sub"} << QStringList{} << true;
+        QTest::newRow("name not valid UTF-8") << QStringList{"file://{dir}/bad%FF"} << QStringList{} << true;
+        QTest::newRow("encoded NUL") << QStringList{"file://{dir}/sub%00/a.jpg"} << QStringList{} << true;
     }
 
     void drop()

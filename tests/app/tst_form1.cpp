@@ -109,7 +109,11 @@ private slots:
         QTest::newRow("saved maximised") << 1280 << "2" << none << none << maximised << QSize(792, 416);
         QTest::newRow("rounded") << 1280 << "0" << "9000.4" << " 6007.6 " << normal << QSize(600, 401);
         QTest::newRow("not numbers") << 1280 << "normal" << "wide" << "" << normal << QSize(792, 416);
-        QTest::newRow("out of 16-bit range") << 1280 << "65536" << "32768" << "32767" << normal << QSize(792, 2184);
+        QTest::newRow("out of 16-bit range") << 1280 << "65536" << "32768" << "32767" << normal << QSize(792, 600);
+        // A size too small to see, or larger than the work area, is brought within them.
+        QTest::newRow("too small to see") << 1280 << "0" << "15" << "15" << normal << QSize(400, 200);
+        QTest::newRow("larger than the work area") << 1280 << "0" << "32767" << "32767" << normal << QSize(1280, 600);
+        QTest::newRow("minimum above the work area") << 300 << "0" << "15" << "32767" << normal << QSize(300, 600);
         QTest::newRow("negative and unknown") << 1280 << "3" << "-9000" << "6000" << normal << QSize(792, 400);
     }
 
@@ -132,6 +136,8 @@ private slots:
 
         QCOMPARE(int(form.windowState()), expectedState);
         QCOMPARE(form.frameGeometry().size(), expectedSize);
+        if (expectedState == Qt::WindowNoState)
+            QVERIFY(app.screen.area.contains(form.frameGeometry()));
     }
 
     void resizeStepsLayOutAndSave_data()
@@ -222,8 +228,41 @@ private slots:
             QCOMPARE(app.stored("Stop"), QStringLiteral("True"));
         else
             verifyMessage(app.messages, QStringLiteral("No duplicate images found."), {}, Buttons::Ok);
+        if (name == QLatin1String("Check1")) // not CLEAR LIST, where one Space would empty the list
+            QCOMPARE(app.form->focusWidget(), app.button("Check1"));
         verifyIdle(app);
         QVERIFY(app.form->isVisible());
+    }
+
+    void keysRunTheVisibleButtons_data()
+    {
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<QString>("tooltip");
+        QTest::addColumn<int>("prompts");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("Ctrl+O: ADD FOLDER") << QKeySequence(Qt::CTRL | Qt::Key_O) << "Check2|Add Folder (Ctrl+O)" << 1 << 0;
+        QTest::newRow("F5: FIND DUPES") << QKeySequence(Qt::Key_F5) << "Check1|Find Dupes (F5)" << 0 << 1;
+        QTest::newRow("Esc while idle: nothing") << QKeySequence(Qt::Key_Escape) << "Check6|Stop Find (Esc)" << 0 << 0;
+    }
+    void keysRunTheVisibleButtons()
+    {
+        QFETCH(QKeySequence, key);
+        QFETCH(QString, tooltip);
+        QFETCH(int, prompts);
+        QFETCH(int, messages);
+        AppHarness app;
+        QVERIFY(app.openShown());
+        app.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(app.form.get()));
+        const QStringList button = tooltip.split(QLatin1Char('|'));
+        QCOMPARE(app.button(button[0].toLatin1().constData())->toolTip(), button[1]);
+
+        QTest::keySequence(app.form.get(), key);
+        QTest::qWait(300); // a key clicks its button after showing it pressed
+        QCOMPARE(app.dialog.prompts.size(), prompts);
+        QCOMPARE(int(app.messages.shown.size()), messages);
+        QVERIFY(!app.settings.value(QStringLiteral("Stop")));
+        verifyIdle(app);
     }
 
     void findDupesWithEmptyList()
@@ -245,21 +284,26 @@ private slots:
     void resultsTakeTheMainWindowsPlace_data()
     {
         QTest::addColumn<bool>("maximised");
-        QTest::newRow("normal") << false;
-        QTest::newRow("maximised") << true;
+        QTest::addColumn<QRect>("mainPlace");
+        QTest::addColumn<QPoint>("previewAt"); // work area 1280 x 1000, preview 250 x 185
+        QTest::newRow("normal") << false << QRect(100, 50, 700, 400) << QPoint(100, 450);
+        QTest::newRow("normal, near the bottom") << false << QRect(100, 700, 700, 250) << QPoint(100, 815);
+        QTest::newRow("maximised") << true << QRect() << QPoint(0, 815);
     }
     void resultsTakeTheMainWindowsPlace()
     {
         QFETCH(bool, maximised);
+        QFETCH(QRect, mainPlace);
+        QFETCH(QPoint, previewAt);
         AppHarness app;
         QVERIFY(app.openShown());
         Form1 &form = *app.form;
         if (maximised)
             form.setWindowState(Qt::WindowMaximized);
         else
-            form.setGeometry(100, 50, 700, 400);
+            form.setGeometry(mainPlace);
         QTRY_COMPARE_WITH_TIMEOUT(form.isMaximized(), maximised, 2000);
-        const QRect mainPlace = form.geometry();
+        mainPlace = form.geometry();
         app.addFolder(folder("twins"));
         app.button("Check1")->click();
 
@@ -270,8 +314,8 @@ private slots:
         QCOMPARE(results->isMaximized(), maximised);
         if (!maximised)
             QCOMPARE(results->geometry(), mainPlace);
-        const QRect outer = results->frameGeometry();
-        QCOMPARE(preview->frameGeometry().topLeft(), QPoint(outer.left(), outer.top() + outer.height()));
+        // Right below the results window, as far as the work area allows.
+        QCOMPARE(preview->frameGeometry().topLeft(), previewAt);
         QCOMPARE(static_cast<ResultsSink &>(results->results()).rowCount(), std::size_t(2));
         verifyIdle(app);
     }
@@ -285,6 +329,7 @@ private slots:
         QTest::newRow("20,000 files") << false << QString() << "False";
         QTest::newRow("20,001 files, No") << true << "no" << "False";
         QTest::newRow("20,001 files, STOP FIND, Yes") << true << "stop" << "True";
+        QTest::newRow("20,001 files, Esc, Yes") << true << "esc" << "True";
         QTest::newRow("20,001 files, window closed, Yes") << true << "close" << "False";
     }
 
@@ -306,6 +351,10 @@ private slots:
             swapped = app.button("Check1")->isHidden() && QApplication::focusWidget() == app.button("Check6");
             if (duringQuestion == QLatin1String("stop"))
                 QTest::mouseClick(app.button("Check6"), Qt::LeftButton);
+            else if (duringQuestion == QLatin1String("esc")) {
+                QTest::keyClick(&form, Qt::Key_Escape);
+                QTest::qWait(300); // a key clicks its button after showing it pressed
+            }
             else if (duringQuestion == QLatin1String("close"))
                 form.close();
         };

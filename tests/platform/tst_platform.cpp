@@ -1,17 +1,30 @@
 #include "CursorFile.h"
 #include "FileSystem.h"
+#include "QtFolderDialog.h"
 #include "QtMessageBoxes.h"
 #include "SettingsStore.h"
 #include "TestMain.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtEndian>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 template <typename T> void put(QByteArray &data, T v)
@@ -109,15 +122,129 @@ private slots:
 
     void settingsRoundTripAsTextInTheUserFile()
     {
-        QtSettingsStore store;
-        QVERIFY(!store.value(QStringLiteral("NeverWritten")).has_value());
-        store.setValue(QStringLiteral("FormWidth"), QStringLiteral("12000"));
-        QCOMPARE(store.value(QStringLiteral("FormWidth")), QStringLiteral("12000"));
-
         QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillmoor"));
-        file.sync();
+        QCOMPARE(QtSettingsStore::userFileName(), file.fileName());
         QVERIFY2(file.fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")), qPrintable(file.fileName()));
+        {
+            QtSettingsStore store;
+            QVERIFY(store.usesFile());
+            QVERIFY(!store.value(QStringLiteral("NeverWritten")).has_value());
+            store.setValue(QStringLiteral("FormWidth"), QStringLiteral("12000"));
+            QCOMPARE(store.value(QStringLiteral("FormWidth")), QStringLiteral("12000"));
+        } // the last values reach the file when the store ends
+        file.sync();
         QCOMPARE(file.value(QStringLiteral("Twinfold/FormWidth")).toString(), QStringLiteral("12000"));
+        QtSettingsStore again;
+        QCOMPARE(again.value(QStringLiteral("FormWidth")), QStringLiteral("12000"));
+    }
+
+    // Every step of a resize writes the window values; the file is rewritten once the steps pause.
+    void settingsWritesAreCoalesced()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Quillmoor.ini"));
+        const auto stored = [&path] {
+            QSettings file(path, QSettings::IniFormat);
+            return file.value(QStringLiteral("Twinfold/FormWidth")).toString();
+        };
+        QtSettingsStore store(path, std::chrono::milliseconds(300));
+        for (int width = 9000; width < 9100; ++width) {
+            store.setValue(QStringLiteral("FormWidth"), QString::number(width));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(store.value(QStringLiteral("FormWidth")), QStringLiteral("9099"));
+        QCOMPARE(stored(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), QStringLiteral("9099"), 5000);
+    }
+
+    void settingsFileThatIsNoRegularFileGivesDefaults_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("link to a FIFO") << QStringLiteral("link");
+    }
+    void settingsFileThatIsNoRegularFileGivesDefaults()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Quillmoor.ini"));
+        const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        if (kind == QLatin1String("fifo"))
+            QVERIFY(::rename(fifo.constData(), QFile::encodeName(path).constData()) == 0);
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(path));
+        else
+            QVERIFY(QFile::link(QString::fromUtf8(fifo), path));
+
+        // A store that opened the FIFO would wait for a writer for ever: run it aside.
+        std::atomic<bool> done{false};
+        bool usesFile = true;
+        std::optional<QString> width;
+        std::thread start([&] {
+            QtSettingsStore store(path);
+            usesFile = store.usesFile();
+            store.setValue(QStringLiteral("FormWidth"), QStringLiteral("9000"));
+            width = store.value(QStringLiteral("FormWidth"));
+            store.flush();
+            done = true;
+        });
+        QDeadlineTimer deadline(10000);
+        while (!done && !deadline.hasExpired())
+            QThread::msleep(10);
+        if (!done) { // let the blocked open return before failing
+            const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            start.join();
+            ::close(writer);
+            QFAIL("the settings store blocked on its file");
+        }
+        start.join();
+        QVERIFY(!usesFile);
+        QCOMPARE(width, QStringLiteral("9000")); // kept for this run
+        QFileInfo after(path);
+        QVERIFY(after.exists() && !after.isFile()); // never replaced or written
+    }
+
+    // The dialog opens at home, then where the user chose last; never in the working directory.
+    void folderDialogStartsAtHomeThenAtTheLastChoice()
+    {
+        QTemporaryDir home, work, chosen;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        const QString oldWork = QDir::currentPath();
+        QDir::setCurrent(work.path());
+        QStringList opened;
+        QString answer;
+        QTimer answerer;
+        answerer.setInterval(10);
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            opened << QDir(dialog->directory()).canonicalPath();
+            if (answer.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->setDirectory(answer);
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        });
+        answerer.start();
+
+        QtFolderDialog folderDialog;
+        QCOMPARE(folderDialog.browseForFolder(QStringLiteral("Please select folder to add:")), QString());
+        answer = chosen.path();
+        QCOMPARE(QDir(folderDialog.browseForFolder({})).canonicalPath(), QDir(chosen.path()).canonicalPath());
+        answer.clear();
+        folderDialog.browseForFolder({});
+        chosen.remove();
+        folderDialog.browseForFolder({});
+
+        QDir::setCurrent(oldWork);
+        qputenv("HOME", oldHome);
+        const QString homePath = QDir(home.path()).canonicalPath();
+        QCOMPARE(opened, (QStringList{homePath, homePath, QDir(chosen.path()).absolutePath(), homePath}));
     }
 
     void messageBoxBearsApplicationTitleAndAnswers_data()
