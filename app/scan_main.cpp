@@ -12,10 +12,12 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include <sys/resource.h>
@@ -154,6 +156,8 @@ int main(int argc, char *argv[])
         options.threads = static_cast<unsigned>(n);
     }
 
+    const int walkThreads = qEnvironmentVariableIntValue("TWINFOLD_WALK_THREADS");
+
     std::signal(SIGINT, onInterrupt);
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
@@ -164,11 +168,23 @@ int main(int argc, char *argv[])
     SearchDriver driver(host, settings, sink);
     driver.setAskAboveLimit(false);
     driver.setReadOptions(options);
+    if (walkThreads > 0)
+        driver.setWalkThreads(static_cast<unsigned>(std::min(walkThreads, 256)));
 
     const Clock::time_point started = Clock::now();
     const SearchDriver::Outcome outcome = driver.run(ArgumentRows(folders));
     const Clock::time_point ended = Clock::now();
     std::fflush(stdout);
+
+    // Every folder and file collecting could not read, by name, then how many.
+    const CollectStats &leftOut = driver.collectStats();
+    for (const auto &[list, kind] : {std::pair(&leftOut.folders, "folder"), std::pair(&leftOut.files, "file")})
+        for (const LeftOutEntry &entry : *list)
+            std::fprintf(stderr, "twinfold-scan: cannot read %s %s: %s\n", kind, entry.path.constData(),
+                         std::strerror(entry.error));
+    if (!leftOut.folders.empty() || !leftOut.files.empty())
+        std::fprintf(stderr, "twinfold-scan: left out while collecting: %zu folders, %zu files\n",
+                     leftOut.folders.size(), leftOut.files.size());
 
     const Clock::time_point reading = host.readingStarted.value_or(ended);
     const Clock::time_point matching = host.matchingStarted.value_or(ended);

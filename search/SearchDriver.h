@@ -2,6 +2,7 @@
 
 #include "CandidateTable.h"
 #include "DuplicateMatcher.h"
+#include "FolderWalker.h"
 
 #include <QString>
 
@@ -35,6 +36,10 @@ public:
     void setAskAboveLimit(bool ask) { m_askAboveLimit = ask; }
     // Reader threads, open files and buffers of the reading phase.
     void setReadOptions(const ReadOptions &options) { m_readOptions = options; }
+    // Threads that list folders while collecting (the collection order does not depend on it).
+    void setWalkThreads(unsigned threads) { m_walkThreads = threads; }
+    // What the last search's collecting could not read (folders, files), in collection order.
+    const CollectStats &collectStats() const { return m_table.collectStats(); }
     // Counts of the last search's reading and matching phases.
     const DuplicateMatcher::Stats &matchStats() const { return m_matchStats; }
 
@@ -53,5 +58,6 @@ private:
     std::function<void()> m_started;
     bool m_askAboveLimit = true;
     ReadOptions m_readOptions;
+    unsigned m_walkThreads = DefaultWalkThreads;
     DuplicateMatcher::Stats m_matchStats;
 };
