@@ -413,6 +413,16 @@ private slots:
         QCOMPARE(stopped.host.progress, std::vector<int>{0});
         QCOMPARE(stopped.host.captions.size(), 1);
 
+        // The search stopped there ends idle: nothing collected, read or listed (with nothing
+        // collected, the stop in the last folder leads to "No duplicate images found.").
+        Search stoppedSearch;
+        stoppedSearch.driver.setWalkThreads(64);
+        stoppedSearch.host.stopWhen = [&] { return stoppedSearch.host.polls >= stopAtPoll + 1; };
+        QCOMPARE(stoppedSearch.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::NoDuplicates);
+        QCOMPARE(stoppedSearch.driver.candidates().count(), std::size_t(0));
+        QCOMPARE(stoppedSearch.driver.matchStats().filesRead, std::uint64_t(0));
+        QCOMPARE(stoppedSearch.sink.rowCount(), std::size_t(0));
+
         Search search;
         search.driver.setWalkThreads(64);
         QCOMPARE(search.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::Found);
