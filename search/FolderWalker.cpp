@@ -128,7 +128,18 @@ public:
         : m_queue(queue), m_table(table), m_host(host), m_threadCount(std::max(1u, threads))
     {
     }
-    ~Walk() { finish(); }
+    ~Walk()
+    {
+        finish();
+        // Node by node: a recursive release would be as deep as the tree.
+        std::vector<std::unique_ptr<Node>> pending = std::move(m_root.children);
+        while (!pending.empty()) {
+            const std::unique_ptr<Node> node = std::move(pending.back());
+            pending.pop_back();
+            for (std::unique_ptr<Node> &child : node->children)
+                pending.push_back(std::move(child));
+        }
+    }
 
     void run()
     {
