@@ -343,6 +343,39 @@ private slots:
         QCOMPARE(gotFiles, files);
     }
 
+#ifdef TWINFOLD_SCAN
+    // twinfold-scan, run as an unprivileged user, names on standard error what it could not read.
+    void scanToolNamesWhatItLeftOut()
+    {
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
+        QVERIFY(writeFile(dir.filePath("closed/inner"), "same") && writeFile(dir.filePath("blind/inner"), "same"));
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), dir.path()});
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0000) == 0);
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0600) == 0);
+        QProcess scan;
+        scan.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                               QStringLiteral("--clear-groups"), QStringLiteral(TWINFOLD_SCAN),
+                                               dir.path()});
+        QVERIFY(scan.waitForFinished(60000));
+        ::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0755);
+        ::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0755);
+        const QString errors = QString::fromUtf8(scan.readAllStandardError());
+        if (scan.exitCode() != 0 && errors.contains(QLatin1String("setpriv")))
+            QSKIP("cannot become an unprivileged user here");
+        QCOMPARE(scan.exitCode(), 0);
+        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        rows.sort(); // the one group, in listing order
+        QCOMPARE(rows, (QStringList{dir.filePath("a/copy"), dir.filePath("b/copy")}));
+        QVERIFY2(errors.contains("cannot read folder " + dir.filePath("closed/") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("cannot read file " + dir.filePath("blind/inner") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("left out while collecting: 1 folders, 1 files"), qPrintable(errors));
+    }
+#endif
+
     // However many threads list folders, the host sees the same walk: the same files in the same
     // order, the same events, progress, captions and skip messages.
     void parallelWalkKeepsTheOrder_data()
