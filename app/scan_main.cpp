@@ -19,11 +19,13 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -628,6 +630,8 @@ int main(int argc, char *argv[])
         options.threads = static_cast<unsigned>(n);
     }
 
+    const int walkThreads = qEnvironmentVariableIntValue("TWINFOLD_WALK_THREADS");
+
     catchStopSignals();
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
@@ -646,6 +650,8 @@ int main(int argc, char *argv[])
         driver.setFileFilter([&filter](QByteArrayView folder, QByteArrayView name, std::int64_t size) {
             return filter.keep(folder, name, size);
         });
+    if (walkThreads > 0)
+        driver.setWalkThreads(static_cast<unsigned>(std::min(walkThreads, 256)));
 
     sink.begin();
     const Clock::time_point started = Clock::now();
@@ -655,6 +661,13 @@ int main(int argc, char *argv[])
     sink.end(!stopped);
     progress.clear();
     const bool written = output.finish();
+
+    // Every folder and file collecting could not read, by name, like the skip messages.
+    const CollectStats &leftOut = driver.collectStats();
+    for (const auto &[list, kind] : {std::pair(&leftOut.folders, "folder"), std::pair(&leftOut.files, "file")})
+        for (const LeftOutEntry &entry : *list)
+            std::fprintf(stderr, "twinfold-scan: cannot read %s %s: %s\n", kind, entry.path.constData(),
+                         std::strerror(entry.error));
 
     // The summary, in one place.
     if (showSummary) {
@@ -668,6 +681,9 @@ int main(int argc, char *argv[])
                      driver.candidates().count(), static_cast<unsigned long long>(stats.filesRead),
                      static_cast<unsigned long long>(stats.bytesRead),
                      static_cast<unsigned long long>(stats.unreadable));
+        if (!leftOut.folders.empty() || !leftOut.files.empty())
+            std::fprintf(stderr, "twinfold-scan: left out while collecting: %zu folders, %zu files\n",
+                         leftOut.folders.size(), leftOut.files.size());
         if (filter.active())
             std::fprintf(stderr, "twinfold-scan: %llu files left out by size or name\n",
                          static_cast<unsigned long long>(filter.leftOut));

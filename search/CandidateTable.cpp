@@ -4,6 +4,74 @@
 
 #include <algorithm>
 
+namespace {
+constexpr unsigned InodeBits = 48;
+constexpr std::uint64_t MaxDeviceNumber = (std::uint64_t(1) << (64 - InodeBits)) - 1;
+
+std::uint64_t mix(std::uint64_t key)
+{
+    key ^= key >> 33;
+    key *= 0xFF51AFD7ED558CCDull;
+    key ^= key >> 33;
+    key *= 0xC4CEB9FE1A85EC53ull;
+    return key ^ (key >> 33);
+}
+
+// A slot in [0, size) from the hash's low 32 bits, without a division (a part stays far below 2^32).
+std::size_t slotOf(std::uint64_t hash, std::size_t size)
+{
+    return static_cast<std::size_t>(((hash & 0xFFFFFFFFull) * size) >> 32);
+}
+
+bool insertKey(std::vector<std::uint64_t> &keys, std::uint64_t key, std::uint64_t hash)
+{
+    for (std::size_t i = slotOf(hash, keys.size());; i = i + 1 == keys.size() ? 0 : i + 1) {
+        if (keys[i] == key)
+            return false;
+        if (keys[i] == 0) {
+            keys[i] = key;
+            return true;
+        }
+    }
+}
+} // namespace
+
+void CandidateTable::SeenFiles::clear()
+{
+    m_deviceNumbers.clear();
+    m_lastNumber = 0;
+    m_parts.assign(Parts, Part{});
+    m_rest.clear();
+}
+
+bool CandidateTable::SeenFiles::insert(std::uint64_t device, std::uint64_t inode)
+{
+    // Nearly every file shares its device with the one before.
+    if (m_lastNumber == 0 || m_lastDevice != device) {
+        m_lastDevice = device;
+        m_lastNumber = m_deviceNumbers.emplace(device, m_deviceNumbers.size() + 1).first->second;
+    }
+    const std::uint64_t number = m_lastNumber;
+    if (number > MaxDeviceNumber || inode >> InodeBits != 0)
+        return m_rest.insert(Identity{device, inode}).second;
+
+    const std::uint64_t key = number << InodeBits | inode;
+    const std::uint64_t hash = mix(key);
+    Part &part = m_parts[hash >> 58];
+    static_assert(Parts == 64);
+    if ((part.used + 1) * 4 > part.keys.size() * 3) {
+        std::vector<std::uint64_t> grown(std::max<std::size_t>(16, part.keys.size() + part.keys.size() / 2), 0);
+        for (const std::uint64_t old : part.keys)
+            if (old != 0)
+                insertKey(grown, old, mix(old));
+        part.keys = std::move(grown);
+    }
+    if (!insertKey(part.keys, key, hash))
+        return false;
+    ++part.used;
+    return true;
+}
+
 void CandidateTable::clear()
 {
     m_folders.clear();
@@ -12,6 +80,7 @@ void CandidateTable::clear()
     m_nameUsed = 0;
     m_seen.clear();
     m_walkedFolders.clear();
+    m_collectStats = {};
 }
 
 bool CandidateTable::markFolderWalked(std::uint64_t device, std::uint64_t inode)
@@ -26,7 +95,7 @@ std::uint32_t CandidateTable::addFolder(const QByteArray &folderWithSeparator)
 }
 
 bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
-                             std::uint64_t inode, bool hardLinked)
+                             std::uint64_t inode)
 {
     // Before the identity is remembered: a name left out must not hide another name of its file.
     if (m_filter && !m_filter(m_folders[folder], name, size))
@@ -34,7 +103,7 @@ bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int
     const auto length = static_cast<std::uint64_t>(name.size());
     if (length > NameChunk)
         return false; // no file system has such names
-    if (hardLinked && !m_seen.insert(Identity{device, inode}).second)
+    if (!m_seen.insert(device, inode))
         return false;
     if (m_nameChunks.empty() || m_nameUsed + length > NameChunk) {
         m_nameChunks.push_back(std::make_unique_for_overwrite<char[]>(NameChunk));

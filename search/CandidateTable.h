@@ -8,8 +8,23 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+// A folder or file the search could not list, enter or examine, and why (an errno).
+struct LeftOutEntry
+{
+    QByteArray path; // a folder's ends with '/'
+    int error = 0;
+};
+
+// What collecting left out for want of access, in collection order.
+struct CollectStats
+{
+    std::vector<LeftOutEntry> folders;
+    std::vector<LeftOutEntry> files;
+};
 
 // The collected files of one search, in collection order. Paths are kept as the raw
 // bytes the file system gave, so any name survives; folders end with '/'.
@@ -35,15 +50,21 @@ public:
     std::size_t count() const { return m_files.size(); }
 
     std::uint32_t addFolder(const QByteArray &folderWithSeparator);
-    // Records a file unless its device and inode were met before in this search;
-    // returns whether it was added. A file with one name can be met again only through a
-    // folder walked twice, which the walk prevents, so only hard-linked files are remembered.
+    // Records a file unless its device and inode were met before in this search (a hard link,
+    // or one file mounted over another path, which has a single name); returns whether it was added.
     bool addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
-                 std::uint64_t inode, bool hardLinked = true);
+                 std::uint64_t inode);
 
     // Folders walked in this search, by device and inode: one met again (listed twice, under
     // another spelling, or inside another listed folder) is not walked again. True the first time.
     bool markFolderWalked(std::uint64_t device, std::uint64_t inode);
+    bool folderWalked(std::uint64_t device, std::uint64_t inode) const
+    {
+        return m_walkedFolders.count(Identity{device, inode}) != 0;
+    }
+
+    const CollectStats &collectStats() const { return m_collectStats; }
+    CollectStats &collectStats() { return m_collectStats; }
 
     const File &file(std::size_t k) const { return m_files[k]; }
     const QByteArray &folderBytes(std::size_t k) const { return m_folders[m_files[k].folder]; }
@@ -81,7 +102,30 @@ private:
     static constexpr std::uint64_t NameChunk = 256 * 1024; // far above the longest file name
     std::vector<std::unique_ptr<char[]>> m_nameChunks;
     std::uint64_t m_nameUsed = 0; // bytes taken in the last chunk
-    std::unordered_set<Identity, IdentityHash> m_seen;
+    // Every collected file's device and inode in about 13 bytes: one 64-bit key of a small device
+    // number and the inode, in open-addressed parts that each grow by half, so no growth step
+    // doubles the whole set at once.
+    class SeenFiles
+    {
+    public:
+        bool insert(std::uint64_t device, std::uint64_t inode);
+        void clear();
+
+    private:
+        struct Part
+        {
+            std::vector<std::uint64_t> keys; // 0: free
+            std::size_t used = 0;
+        };
+        static constexpr std::size_t Parts = 64;
+        std::unordered_map<std::uint64_t, std::uint64_t> m_deviceNumbers; // from 1
+        std::uint64_t m_lastDevice = 0, m_lastNumber = 0;
+        std::vector<Part> m_parts = std::vector<Part>(Parts);
+        // Inodes above 48 bits or more devices than the key has room for: rare, kept whole.
+        std::unordered_set<Identity, IdentityHash> m_rest;
+    };
+    SeenFiles m_seen;
     std::unordered_set<Identity, IdentityHash> m_walkedFolders;
     Filter m_filter;
+    CollectStats m_collectStats;
 };

@@ -1,23 +1,31 @@
 #include "FolderWalker.h"
 
 #include "CandidateTable.h"
+#include "Paths.h"
 #include "SearchHost.h"
 
 #include <QFile>
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
-
-// Deeper folders are opened by their full path instead of relative to a held parent, so a very
-// deep tree cannot use up the process's descriptors.
-constexpr std::size_t HeldFolderDepth = 64;
 
 constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
@@ -49,104 +57,360 @@ bool isPseudoFileSystem(int fd)
     }
 }
 
+// A folder whose descriptor its subfolders are opened relative to; closed with the last of them.
+struct HeldFolder
+{
+    HeldFolder(int descriptor, std::atomic<int> &count) : fd(descriptor), held(count) {}
+    HeldFolder(const HeldFolder &) = delete;
+    HeldFolder &operator=(const HeldFolder &) = delete;
+    int fd;
+    std::atomic<int> &held;
+    ~HeldFolder()
+    {
+        ::close(fd);
+        held.fetch_sub(1, std::memory_order_relaxed);
+    }
+};
+
+// Descriptors held for subfolders not yet opened. Past this, subfolders are opened by path,
+// piece by piece, so a deep or wide tree cannot use up the process's descriptors.
+constexpr int HeldFolderLimit = 128;
+
+// Errors that mean the entry is gone or is no folder any more: nothing to report.
+bool quietError(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
+struct Identity
+{
+    std::uint64_t device, inode;
+    bool operator==(const Identity &) const = default;
+};
+struct IdentityHash
+{
+    std::size_t operator()(const Identity &id) const noexcept
+    {
+        return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+    }
+};
+
+// One folder of the tree. Threads list folders in any order; this thread then takes their listings
+// in the walk's own order, so the queue, the messages and which of two ways to one folder is walked
+// come out exactly as from a walk on one thread.
+struct Node
+{
+    enum class State : std::uint8_t {
+        Pending,
+        Listed,
+        Unopened, // could not be opened or examined: queued with nothing in it
+        Skipped,  // walked before in this search, or a kernel view: not queued
+        SameAs,   // another node lists the same folder
+    };
+    // Set when made.
+    QByteArray name; // as its parent lists it; empty for the listed folder
+    QByteArray openPath; // for opening without a held parent
+    std::shared_ptr<HeldFolder> parent;
+    std::uint64_t parentDevice = 0;
+    // Set by the thread that lists it, before it is published.
+    State state = State::Pending;
+    int error = 0;
+    Identity identity{};
+    Node *owner = nullptr; // SameAs: the node that holds the listing
+    FolderListing listing;
+    std::vector<std::unique_ptr<Node>> children; // one per listed subfolder, in order
+};
+
 class Walk
 {
 public:
-    Walk(FolderQueue &queue, CandidateTable &table, SearchHost &host) : m_queue(queue), m_table(table), m_host(host)
+    Walk(FolderQueue &queue, CandidateTable &table, SearchHost &host, unsigned threads)
+        : m_queue(queue), m_table(table), m_host(host), m_threadCount(std::max(1u, threads))
     {
     }
     ~Walk()
     {
-        for (const Frame &frame : m_stack)
-            closeFd(frame.fd);
+        finish();
+        // Node by node: a recursive release would be as deep as the tree.
+        std::vector<std::unique_ptr<Node>> pending = std::move(m_root.children);
+        while (!pending.empty()) {
+            const std::unique_ptr<Node> node = std::move(pending.back());
+            pending.pop_back();
+            for (std::unique_ptr<Node> &child : node->children)
+                pending.push_back(std::move(child));
+        }
     }
 
     void run()
     {
-        // The listed folder itself may be a link: it is followed, as the user chose that folder.
-        const int fd = ::open(m_queue.back().path.constData(), FolderFlags & ~O_NOFOLLOW);
-        std::uint64_t device = 0;
-        if (fd >= 0 && !admit(fd, 0, true, device)) {
-            ::close(fd);
-            return;
-        }
-        enter(fd, device, m_queue.size() - 1);
-        while (!m_stack.empty()) {
-            Frame &top = m_stack.back();
-            if (top.next == top.subfolders.size()) {
-                closeFd(top.fd);
-                m_stack.pop_back();
-                continue;
-            }
-            const QByteArray &name = top.subfolders[top.next++];
-            const QByteArray path = m_queue[top.queueIndex].path + name;
-            const int parentFd = top.fd;
-            const std::uint64_t parentDevice = top.device;
-            const int child = parentFd >= 0 ? ::openat(parentFd, name.constData(), FolderFlags)
-                                            : ::open(path.constData(), FolderFlags);
-            std::uint64_t device = 0;
-            if (child >= 0 && !admit(child, parentDevice, false, device)) {
-                ::close(child);
-                continue;
-            }
-            // An unreadable folder is still queued, as an empty listing would be; it adds nothing.
-            m_queue.push_back(QueuedFolder{path + '/', {}});
-            enter(child, device, m_queue.size() - 1);
-        }
+        m_root.openPath = m_queue.back().path;
+        m_outstanding = 1;
+        m_tasks.push_back(&m_root);
+        for (unsigned i = 0; i < m_threadCount; ++i)
+            m_threads.emplace_back([this] { work(); });
+        visitAll();
+        finish();
+        // Whether stopped or not, the folders taken count as walked for the next listed folder.
+        for (const Identity &id : m_taken)
+            m_table.markFolderWalked(id.device, id.inode);
     }
 
 private:
-    struct Frame
-    {
-        int fd;
-        std::uint64_t device;
-        std::size_t queueIndex;
-        std::vector<QByteArray> subfolders;
-        std::size_t next = 0;
-    };
+    // ---- the listing threads ----
 
-    static void closeFd(int fd)
+    void work()
     {
-        if (fd >= 0)
-            ::close(fd);
+        for (;;) {
+            Node *node = nullptr;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [&] { return m_cancel.load() || !m_tasks.empty() || m_outstanding == 0; });
+                if (m_cancel.load() || m_tasks.empty())
+                    return;
+                node = m_tasks.back(); // deepest first: the walk's order needs those soonest
+                m_tasks.pop_back();
+            }
+            list(*node);
+        }
     }
 
-    // Whether the open folder is walked: not when it was walked before in this search (which also
-    // ends any cycle through bind mounts) or when it belongs to a kernel pseudo file system.
-    bool admit(int fd, std::uint64_t parentDevice, bool root, std::uint64_t &device)
+    void list(Node &node)
     {
+        const bool root = &node == &m_root;
+        int fd = -1;
+        if (root) // the listed folder may be a link: it is followed, as the user chose that folder
+            fd = openLongPath(node.openPath.constData(), FolderFlags & ~O_NOFOLLOW);
+        else if (node.parent)
+            fd = ::openat(node.parent->fd, node.name.constData(), FolderFlags);
+        else
+            fd = openLongPath(node.openPath.constData(), FolderFlags);
+        const int openError = errno;
+        node.parent.reset();
+
+        Node::State state = Node::State::Listed;
         struct stat st {};
-        if (::fstat(fd, &st) != 0)
-            return false;
-        device = static_cast<std::uint64_t>(st.st_dev);
-        // Only a mount point can change the file system, so statfs is asked there alone.
-        if ((root || device != parentDevice) && isPseudoFileSystem(fd))
-            return false;
-        return m_table.markFolderWalked(device, static_cast<std::uint64_t>(st.st_ino));
-    }
-
-    // Walks one queued folder: its files go into its queue entry, its subfolders onto the stack.
-    void enter(int fd, std::uint64_t device, std::size_t queueIndex)
-    {
-        m_host.pumpEvents();
-        Frame frame{fd, device, queueIndex, {}};
-        if (fd >= 0) {
-            FolderListing listing;
-            readFolder(fd, m_queue[queueIndex].path, m_host, listing);
-            m_queue[queueIndex].files = std::move(listing.files);
-            frame.subfolders = std::move(listing.subfolders);
-            if (m_stack.size() + 1 >= HeldFolderDepth) {
-                ::close(fd);
-                frame.fd = -1;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            state = Node::State::Unopened;
+            node.error = fd < 0 ? openError : errno;
+        } else {
+            node.identity = Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+            // Only a mount point can change the file system, so statfs is asked there alone.
+            if (((root || node.identity.device != node.parentDevice) && isPseudoFileSystem(fd))
+                || m_table.folderWalked(node.identity.device, node.identity.inode)) {
+                state = Node::State::Skipped;
+            } else {
+                std::lock_guard lock(m_mutex);
+                const auto [at, fresh] = m_lister.emplace(node.identity, &node);
+                if (!fresh) {
+                    state = Node::State::SameAs;
+                    node.owner = at->second;
+                }
             }
         }
-        m_stack.push_back(std::move(frame));
+
+        if (state == Node::State::Listed) {
+            readFolder(fd, m_cancel, node.listing);
+            std::shared_ptr<HeldFolder> held;
+            const bool hasFolders = std::any_of(node.listing.entries.begin(), node.listing.entries.end(),
+                                                [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::Folder; });
+            if (hasFolders) {
+                if (m_held.fetch_add(1, std::memory_order_relaxed) < HeldFolderLimit)
+                    held = std::make_shared<HeldFolder>(fd, m_held);
+                else
+                    m_held.fetch_sub(1, std::memory_order_relaxed);
+            }
+            for (const ListedEntry &entry : node.listing.entries) {
+                if (entry.kind != ListedEntry::Kind::Folder)
+                    continue;
+                auto child = std::make_unique<Node>();
+                child->name = node.listing.name(entry);
+                child->parentDevice = node.identity.device;
+                if (held)
+                    child->parent = held;
+                else
+                    child->openPath = node.openPath + node.listing.name(entry) + '/';
+                node.children.push_back(std::move(child));
+            }
+            if (held)
+                fd = -1; // the children close it
+        }
+        if (fd >= 0)
+            ::close(fd);
+        node.openPath.clear();
+
+        {
+            std::lock_guard lock(m_mutex);
+            node.state = state;
+            for (auto child = node.children.rbegin(); child != node.children.rend(); ++child)
+                m_tasks.push_back(child->get());
+            m_outstanding += node.children.size();
+            --m_outstanding;
+        }
+        m_wake.notify_all();
+        m_published.notify_all();
+    }
+
+    // ---- this thread: the walk's order ----
+
+    // Waits until the node is listed; false when the stop flag was raised meanwhile.
+    bool waitFor(Node &node)
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point began = Clock::now();
+        std::unique_lock lock(m_mutex);
+        // Not taken by a listing thread yet: listing it here saves waking one and waiting for it,
+        // which is most of the time a chain of single folders takes.
+        if (node.state == Node::State::Pending) {
+            const auto waiting = std::find(m_tasks.rbegin(), m_tasks.rend(), &node);
+            if (waiting != m_tasks.rend()) {
+                m_tasks.erase(std::next(waiting).base());
+                lock.unlock();
+                list(node);
+                return true;
+            }
+        }
+        while (node.state == Node::State::Pending) {
+            if (m_published.wait_for(lock, std::chrono::milliseconds(10)) == std::cv_status::timeout) {
+                lock.unlock();
+                // A slow folder (a network share, a cold disk) must not freeze the window.
+                if (Clock::now() - began > std::chrono::milliseconds(100))
+                    m_host.pumpEvents();
+                const bool stop = m_host.stopRequested();
+                lock.lock();
+                if (stop)
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    void finish()
+    {
+        stop();
+        for (std::thread &thread : m_threads)
+            thread.join();
+        m_threads.clear();
+    }
+
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_cancel.store(true);
+        }
+        m_wake.notify_all();
+    }
+
+    void visitAll()
+    {
+        struct Frame
+        {
+            Node *listing;
+            std::size_t queueIndex;
+            std::size_t next = 0;
+        };
+        std::vector<Frame> stack;
+        // Takes one folder in the walk's order; false when the walk must end.
+        const auto visit = [&](Node &node, std::size_t queueIndex) {
+            if (!waitFor(node))
+                return false;
+            if (node.state == Node::State::Skipped)
+                return true;
+            if (node.state == Node::State::Unopened) {
+                // Queued as an empty listing would be; it adds nothing but its name to the left-out list.
+                queueFolder(queueIndex);
+                m_host.pumpEvents();
+                if (!quietError(node.error))
+                    m_table.collectStats().folders.push_back({m_queue[queueIndex].path, node.error});
+                return true;
+            }
+            if (m_table.folderWalked(node.identity.device, node.identity.inode)
+                || !m_taken.insert(node.identity).second)
+                return true;
+            Node *listing = node.state == Node::State::SameAs ? node.owner : &node;
+            if (!waitFor(*listing))
+                return false;
+            queueFolder(queueIndex);
+            m_host.pumpEvents();
+            if (!take(*listing, queueIndex))
+                return false;
+            stack.push_back(Frame{listing, queueIndex});
+            return true;
+        };
+
+        if (!visit(m_root, m_queue.size() - 1))
+            return stop();
+        while (!stack.empty()) {
+            Frame &top = stack.back();
+            if (top.next == top.listing->children.size()) {
+                stack.pop_back();
+                continue;
+            }
+            Node &child = *top.listing->children[top.next++];
+            const std::size_t childIndex = m_queue.size();
+            m_pendingPath = m_queue[top.queueIndex].path + child.name + '/';
+            if (!visit(child, childIndex))
+                return stop();
+        }
+    }
+
+    // The queue entry for the folder being visited (the listed folder is queued already).
+    void queueFolder(std::size_t queueIndex)
+    {
+        if (queueIndex == m_queue.size())
+            m_queue.push_back(QueuedFolder{std::move(m_pendingPath), {}});
+    }
+
+    // Replays a folder's listing as the walk reads it: a stop poll at every entry, the skip message
+    // in its place. False when stopped.
+    bool take(Node &listing, std::size_t queueIndex)
+    {
+        QueuedFolder &folder = m_queue[queueIndex];
+        folder.files.reserve(static_cast<std::size_t>(
+            std::count_if(listing.listing.entries.begin(), listing.listing.entries.end(),
+                          [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::File; })));
+        const FolderListing &found = listing.listing;
+        for (const ListedEntry &entry : found.entries) {
+            if (m_host.stopRequested())
+                return false;
+            switch (entry.kind) {
+            case ListedEntry::Kind::File:
+                folder.files.push_back(WalkFile{found.name(entry), entry.size, entry.device, entry.inode});
+                break;
+            case ListedEntry::Kind::Undecodable:
+                m_host.showMessage(skipMessage(folder.path + found.name(entry)), QStringLiteral("Skip"));
+                break;
+            case ListedEntry::Kind::Unreadable:
+                m_table.collectStats().files.push_back({folder.path + found.name(entry), entry.error});
+                break;
+            case ListedEntry::Kind::Folder:
+                break;
+            }
+        }
+        if (listing.listing.error != 0 && !quietError(listing.listing.error))
+            m_table.collectStats().folders.push_back({folder.path, listing.listing.error});
+        listing.listing = {};
+        return true;
     }
 
     FolderQueue &m_queue;
     CandidateTable &m_table;
     SearchHost &m_host;
-    std::vector<Frame> m_stack;
+    const unsigned m_threadCount;
+    std::vector<std::thread> m_threads;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;      // work for the listing threads
+    std::condition_variable m_published; // a node was listed
+    std::atomic<bool> m_cancel{false};
+    std::atomic<int> m_held{0};
+    std::vector<Node *> m_tasks;
+    std::size_t m_outstanding = 0;
+    std::unordered_map<Identity, Node *, IdentityHash> m_lister; // which node lists each folder
+
+    Node m_root;
+    std::unordered_set<Identity, IdentityHash> m_taken; // folders in the queue, this walk
+    QByteArray m_pendingPath;
 };
 
 } // namespace
@@ -159,13 +423,19 @@ QByteArray QueueEntryOf(const QString &folder)
     return entry;
 }
 
-void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host)
+void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host, unsigned threads)
 {
-    if (!queue.empty())
-        Walk(queue, table, host).run();
+    if (queue.empty())
+        return;
+    Walk(queue, table, host, threads).run();
+#ifdef __GLIBC__
+    // The listing threads' memory pools keep what the walk freed; hand it back before reading starts.
+    if (threads > 1)
+        ::malloc_trim(0);
+#endif
 }
 
-void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &host)
+void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &host, unsigned walkThreads)
 {
     host.setProgress(0);
     if (folder.isEmpty())
@@ -174,7 +444,7 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
 
     FolderQueue queue;
     queue.push_back(QueuedFolder{QueueEntryOf(folder), {}});
-    WalkSubfolders(queue, table, host);
+    WalkSubfolders(queue, table, host, walkThreads);
 
     const std::size_t total = queue.size();
     while (!queue.empty()) {
@@ -187,7 +457,7 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
         if (!files.empty()) {
             const std::uint32_t folderIndex = table.addFolder(current.path);
             for (const WalkFile &file : files)
-                table.addFile(folderIndex, file.name, file.size, file.device, file.inode, file.hardLinked);
+                table.addFile(folderIndex, file.name, file.size, file.device, file.inode);
         }
         queue.pop_front();
     }

@@ -2,7 +2,14 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
 
 QString NameOfPath(const QString &path)
 {
@@ -20,4 +27,52 @@ bool IsFolder(const QString &path)
 {
     struct stat st {};
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int openLongPath(const char *path, int flags)
+{
+    const std::size_t length = std::strlen(path);
+    if (length < PATH_MAX)
+        return ::open(path, flags);
+
+    int dirFd = AT_FDCWD;
+    std::size_t start = 0;
+    std::string piece;
+    while (length - start >= PATH_MAX) {
+        // The longest piece that fits, cut at a separator; an absolute first piece keeps its '/'.
+        std::size_t cut = start + PATH_MAX - 1;
+        while (cut > start && path[cut] != '/')
+            --cut;
+        if (cut == start && path[start] != '/') {
+            if (dirFd != AT_FDCWD)
+                ::close(dirFd);
+            errno = ENAMETOOLONG; // one name longer than any file system allows
+            return -1;
+        }
+        if (cut > start)
+            piece.assign(path + start, cut - start);
+        else
+            piece = start == 0 ? "/" : ".";
+        const int next = ::openat(dirFd, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int error = errno;
+        if (dirFd != AT_FDCWD)
+            ::close(dirFd);
+        if (next < 0) {
+            errno = error;
+            return -1;
+        }
+        dirFd = next;
+        start = cut + 1;
+    }
+    const int fd = ::openat(dirFd, start < length ? path + start : ".", flags);
+    const int error = errno;
+    if (dirFd != AT_FDCWD)
+        ::close(dirFd);
+    errno = error;
+    return fd;
+}
+
+int openFileForReading(const char *path)
+{
+    return openLongPath(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
 }

@@ -46,7 +46,7 @@ SearchDriver::Outcome SearchDriver::run(const FolderRows &rows)
         if (m_host.stopRequested())
             return Outcome::Stopped;
         if (row < rows.rowCount())
-            AnalyzeFolder(rows.rowText(row), m_table, m_host);
+            AnalyzeFolder(rows.rowText(row), m_table, m_host, m_walkThreads);
     }
 
     if (m_askAboveLimit && m_table.count() > QuestionLimit

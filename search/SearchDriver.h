@@ -2,6 +2,7 @@
 
 #include "CandidateTable.h"
 #include "DuplicateMatcher.h"
+#include "FolderWalker.h"
 
 #include <QString>
 
@@ -37,6 +38,10 @@ public:
     void setReadOptions(const ReadOptions &options) { m_readOptions = options; }
     // Leaves out the files the filter turns down as they are collected (the headless tool's options).
     void setFileFilter(CandidateTable::Filter filter) { m_table.setFilter(std::move(filter)); }
+    // Threads that list folders while collecting (the collection order does not depend on it).
+    void setWalkThreads(unsigned threads) { m_walkThreads = threads; }
+    // What the last search's collecting could not read (folders, files), in collection order.
+    const CollectStats &collectStats() const { return m_table.collectStats(); }
     // Counts of the last search's reading and matching phases.
     const DuplicateMatcher::Stats &matchStats() const { return m_matchStats; }
 
@@ -55,5 +60,6 @@ private:
     std::function<void()> m_started;
     bool m_askAboveLimit = true;
     ReadOptions m_readOptions;
+    unsigned m_walkThreads = DefaultWalkThreads;
     DuplicateMatcher::Stats m_matchStats;
 };

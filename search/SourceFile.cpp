@@ -1,5 +1,7 @@
 #include "SourceFile.h"
 
+#include "Paths.h"
+
 #include <cerrno>
 
 #include <fcntl.h>
@@ -20,7 +22,7 @@ bool SourceFile::open(const char *path, std::int64_t expectedSize)
 {
     close();
     // O_NONBLOCK: a FIFO put in a file's place must not hang the open; O_NOFOLLOW: nor may a link.
-    m_fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    m_fd = openFileForReading(path);
     if (m_fd < 0)
         return false;
     struct stat st {};

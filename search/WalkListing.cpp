@@ -1,7 +1,5 @@
 #include "WalkListing.h"
 
-#include "SearchHost.h"
-
 #include <QFile>
 
 #include <dirent.h>
@@ -10,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 bool nameDecodes(const QByteArray &name)
 {
@@ -34,32 +34,50 @@ QString skipMessage(const QByteArray &path)
                          "time you find dupes.");
 }
 
-void readFolder(int dirFd, const QByteArray &path, SearchHost &host, FolderListing &listing)
+void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing)
 {
     // fdopendir takes its descriptor over; a duplicate keeps dirFd open for fstatat and for the
     // subfolders, which are opened relative to it.
     const int listFd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    if (listFd < 0)
+    if (listFd < 0) {
+        listing.error = errno;
         return;
+    }
     DIR *dir = ::fdopendir(listFd);
     if (!dir) {
+        listing.error = errno;
         ::close(listFd);
         return;
     }
-    // A read error ends the listing like its end does: what was read stands.
-    while (const dirent *entry = ::readdir(dir)) {
-        if (host.stopRequested())
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry) {
+            listing.error = errno; // what was read before an error stands
+            break;
+        }
+        if (stop.load(std::memory_order_relaxed))
             break;
         const char *name = entry->d_name;
         if (name[0] == '.') // ".", ".." and hidden entries
             continue;
+        const auto add = [&](ListedEntry::Kind kind, int error) -> ListedEntry & {
+            const std::size_t length = std::strlen(name);
+            listing.entries.push_back({kind, error, static_cast<std::uint32_t>(listing.names.size()),
+                                       static_cast<std::uint32_t>(length)});
+            listing.names.append(name, length);
+            return listing.entries.back();
+        };
 
         struct stat st {};
         bool haveStat = false;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
-            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue; // gone meanwhile
+            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno != ENOENT) // not merely gone meanwhile
+                    add(ListedEntry::Kind::Unreadable, errno);
+                continue;
+            }
             haveStat = true;
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
         }
@@ -67,22 +85,25 @@ void readFolder(int dirFd, const QByteArray &path, SearchHost &host, FolderListi
         if (type != DT_DIR && type != DT_REG)
             continue;
 
-        const QByteArray bytes(name);
-        if (!nameDecodes(bytes)) {
-            host.showMessage(skipMessage(path + bytes), QStringLiteral("Skip"));
+        if (!nameDecodes(QByteArray::fromRawData(name, static_cast<qsizetype>(std::strlen(name))))) {
+            add(ListedEntry::Kind::Undecodable, 0);
             continue;
         }
         if (type == DT_DIR) {
-            listing.subfolders.push_back(bytes);
+            add(ListedEntry::Kind::Folder, 0);
             continue;
         }
-        if (!haveStat && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (!haveStat && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                add(ListedEntry::Kind::Unreadable, errno);
             continue;
+        }
         if (!S_ISREG(st.st_mode)) // replaced by something else since it was listed
             continue;
-        listing.files.push_back(WalkFile{bytes, static_cast<std::int64_t>(st.st_size),
-                                         static_cast<std::uint64_t>(st.st_dev),
-                                         static_cast<std::uint64_t>(st.st_ino), st.st_nlink > 1});
+        ListedEntry &file = add(ListedEntry::Kind::File, 0);
+        file.size = static_cast<std::int64_t>(st.st_size);
+        file.device = static_cast<std::uint64_t>(st.st_dev);
+        file.inode = static_cast<std::uint64_t>(st.st_ino);
     }
     ::closedir(dir);
 }

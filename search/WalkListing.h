@@ -3,33 +3,56 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
-
-class SearchHost;
 
 // A plain file as the walk met it, with the size and identity one fstatat gave.
 struct WalkFile
 {
     QByteArray name;
-    std::int64_t size;
-    std::uint64_t device;
-    std::uint64_t inode;
-    bool hardLinked; // more than one name: may be met again in another folder
+    std::int64_t size = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 
-// What one pass over a folder's listing found, in the order the file system yielded it.
+// One entry of a folder that the walk acts on.
+struct ListedEntry
+{
+    enum class Kind : std::uint8_t {
+        File,
+        Folder,
+        Undecodable, // gets the skip message
+        Unreadable,  // could not be examined: named in the left-out list
+    };
+    Kind kind;
+    int error = 0; // Unreadable: the errno
+    std::uint32_t nameOffset = 0, nameLength = 0; // in the listing's names
+    std::int64_t size = 0;                        // size and identity: a File's
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+// What one pass over a folder's listing found, in the order the file system yielded it. The names
+// share one buffer: a folder's listing is a few allocations, whichever thread made it.
 struct FolderListing
 {
-    std::vector<WalkFile> files;
-    std::vector<QByteArray> subfolders;
+    std::vector<ListedEntry> entries;
+    std::string names;
+    int error = 0; // the errno of a listing that ended early on a read error
+
+    QByteArray name(const ListedEntry &entry) const
+    {
+        return QByteArray(names.data() + entry.nameOffset, static_cast<qsizetype>(entry.nameLength));
+    }
 };
 
-// Reads the open folder dirFd once (path: its text ending in '/', for messages). The stop flag is
-// polled at every entry and ends the reading. Hidden entries (a leading '.'), symbolic links, FIFOs,
-// sockets and devices are left out; a name that does not decode gets the skip message and is left
-// out. dirFd stays open and owned by the caller.
-void readFolder(int dirFd, const QByteArray &path, SearchHost &host, FolderListing &listing);
+// Reads the open folder dirFd once; no window calls, so any thread may do it. `stop` is polled at
+// every entry and ends the reading. Hidden entries (a leading '.'), symbolic links, FIFOs, sockets
+// and devices are left out, as are entries gone since they were listed. dirFd stays open and owned
+// by the caller.
+void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing);
 
 // True when the name survives decoding and encoding again unchanged.
 bool nameDecodes(const QByteArray &name);

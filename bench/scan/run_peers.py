@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""Times twinfold-scan against the duplicate finders Debian ships, on a warm page cache.
+"""Times twinfold-scan against the duplicate finders Debian ships, on a warm or a cold page cache.
 
-    run_peers.py [--runs 3] [--scan build/app/twinfold-scan] [--tools twinfold,jdupes,...] FOLDER
+    run_peers.py [--runs 3] [--cold] [--scan build/app/twinfold-scan] [--tools twinfold,jdupes,...] FOLDER
 
-Each tool runs once untimed (warming the cache), then --runs times under /usr/bin/time.
+Warm: each tool runs once untimed (warming the cache), then --runs times under /usr/bin/time.
+--cold: the page cache is dropped before every run (sync, then 3 into /proc/sys/vm/drop_caches,
+which needs root; without it the runs are warm and the script says so), and the tools take turns
+(A B A B ...) so that a noisy machine weighs on each alike; --probe adds scan_probe's limit.
 Prints the median wall time, CPU time (user + system) and peak memory of each, the ratio
 of each to the fastest peer, and whether each found the same groups as twinfold-scan:
 as sets of paths, and as sets of files (device and inode, so hard links count once).
@@ -95,6 +98,23 @@ def timed(command, work):
     return float(wall), float(user) + float(system), int(rss) / 1024.0, run.stdout
 
 
+def drop_caches():
+    """True when the page cache was dropped."""
+    try:
+        os.sync()
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+        return True
+    except OSError:
+        return False
+
+
+def probe_limit(probe, folder):
+    run = subprocess.run([probe, folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    line = run.stdout.decode().strip().splitlines()[-1]
+    return line
+
+
 def as_paths(groups):
     return {frozenset(g) for g in groups if len(g) >= 2}
 
@@ -117,6 +137,8 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--scan", default=DEFAULT_SCAN)
     parser.add_argument("--tools", default="twinfold,jdupes,fdupes,rmlint,rdfind,duff")
+    parser.add_argument("--cold", action="store_true", help="drop the page cache before every run")
+    parser.add_argument("--probe", help="scan_probe to run (cold too, with --cold) after each round")
     args = parser.parse_args()
     folder = os.path.abspath(args.folder)
     scan = os.path.abspath(args.scan)
@@ -125,14 +147,28 @@ def main():
     groups = {}
     with tempfile.TemporaryDirectory(prefix="twinfold-bench-") as work:
         commands = tools(scan, folder, work)
-        for name in args.tools.split(","):
-            command, parse = commands[name]
-            timed(command, work)  # warm-up
-            runs = [timed(command, work) for _ in range(args.runs)]
-            groups[name] = parse(runs[-1][3])
-            rows.append((name, statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs),
-                         statistics.median(r[2] for r in runs)))
-            print("%-8s %s" % (name, " ".join("%.2fs" % r[0] for r in runs)), file=sys.stderr)
+        names = args.tools.split(",")
+        runs = {name: [] for name in names}
+        cold = args.cold and drop_caches()
+        if args.cold and not cold:
+            print("cannot drop the page cache (needs root): these runs are WARM", file=sys.stderr)
+        if not cold:
+            for name in names:
+                timed(commands[name][0], work)  # warm-up
+        for _ in range(args.runs):
+            for name in names:  # A B A B: turns, so load changes hit every tool
+                if cold:
+                    drop_caches()
+                runs[name].append(timed(commands[name][0], work))
+            if args.probe:
+                if cold:
+                    drop_caches()
+                print("probe    %s" % probe_limit(args.probe, folder), file=sys.stderr)
+        for name in names:
+            groups[name] = commands[name][1](runs[name][-1][3])
+            rows.append((name, statistics.median(r[0] for r in runs[name]),
+                         statistics.median(r[1] for r in runs[name]), statistics.median(r[2] for r in runs[name])))
+            print("%-8s %s" % (name, " ".join("%.2fs" % r[0] for r in runs[name])), file=sys.stderr)
 
     peers = [r for r in rows if r[0] != "twinfold"]
     fastest = min((r[1] for r in peers), default=None)

@@ -1,0 +1,467 @@
+// Collecting against hostile trees: one file reached twice, trees deeper than PATH_MAX, folders
+// that cannot be read, and the walk on many threads giving the order of a walk on one.
+
+#include "CandidateTable.h"
+#include "Fakes.h"
+#include "FolderWalker.h"
+#include "SearchDriver.h"
+#include "SettingsStore.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <memory>
+
+namespace {
+
+bool writeAt(int dirFd, const char *name, const QByteArray &contents)
+{
+    const int fd = ::openat(dirFd, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, contents.constData(), static_cast<size_t>(contents.size())) == contents.size();
+    return ::close(fd) == 0 && ok;
+}
+
+bool writeFile(const QString &path, const QByteArray &contents)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return writeAt(AT_FDCWD, QFile::encodeName(path).constData(), contents);
+}
+
+// `levels` folders below root, each named `name`, made relative to the one above (their full path
+// may be longer than any path the kernel takes); the deepest folder's path.
+QByteArray makeChain(const QString &root, int levels, const QByteArray &name, int &deepestFd)
+{
+    QByteArray path = QFile::encodeName(root);
+    int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+        const int next = ::mkdirat(fd, name.constData(), 0755) == 0
+            ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        ::close(fd);
+        fd = next;
+        path += '/' + name;
+    }
+    deepestFd = fd;
+    return path;
+}
+
+// QTemporaryDir removes by path, which fails below PATH_MAX and on names that do not decode; rm
+// walks by descriptors.
+void removeTree(const QString &path)
+{
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), path});
+}
+struct RemovedAtEnd
+{
+    QString path;
+    ~RemovedAtEnd() { removeTree(path); }
+};
+
+// A bind mount of one path over another, undone at the end; invalid where mounting is not allowed.
+class BindMount
+{
+public:
+    BindMount(const QString &source, const QString &target) : m_target(QFile::encodeName(target))
+    {
+        m_mounted = ::mount(QFile::encodeName(source).constData(), m_target.constData(), nullptr, MS_BIND,
+                            nullptr) == 0;
+    }
+    ~BindMount()
+    {
+        if (m_mounted)
+            ::umount2(m_target.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    QByteArray m_target;
+    bool m_mounted = false;
+};
+
+QStringList collected(const CandidateTable &table, const QString &root)
+{
+    QStringList paths;
+    for (std::size_t k = 0; k < table.count(); ++k)
+        paths << table.path(k).mid(root.size() + 1);
+    return paths;
+}
+
+QStringList leftOut(const std::vector<LeftOutEntry> &entries, const QString &root)
+{
+    QStringList paths;
+    for (const LeftOutEntry &entry : entries)
+        paths << QFile::decodeName(entry.path).mid(root.size() + 1);
+    return paths;
+}
+
+// One whole collection as the driver runs it, with everything the host saw.
+struct Collection
+{
+    RecordingHost host;
+    CandidateTable table;
+    void over(const QStringList &folders, unsigned threads)
+    {
+        for (const QString &folder : folders)
+            AnalyzeFolder(folder, table, host, threads);
+    }
+};
+
+class FolderRowsOf final : public FolderRows
+{
+public:
+    explicit FolderRowsOf(QStringList rows) : m_rows(std::move(rows)) {}
+    std::size_t rowCount() const override { return static_cast<std::size_t>(m_rows.size()); }
+    QString rowText(std::size_t row) const override { return m_rows.at(static_cast<qsizetype>(row)); }
+
+private:
+    QStringList m_rows;
+};
+
+struct Search
+{
+    RecordingHost host;
+    MemorySettingsStore settings;
+    VectorSink sink;
+    SearchDriver driver{host, settings, sink};
+};
+
+// A tree with some of everything the walk's order depends on: files before and after folders in the
+// listing, nested and empty folders, a hard link and a name that does not decode (a skip message).
+QStringList makeMixedTree(const QString &root, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QStringList folders{QString()};
+    for (int i = 0; i < 60; ++i) {
+        const QString parent = folders.at(static_cast<qsizetype>(random.bounded(folders.size())));
+        folders << parent + QStringLiteral("/d%1").arg(i);
+        QDir().mkpath(root + folders.back());
+    }
+    QString first;
+    for (int i = 0; i < 400; ++i) {
+        const QString folder = folders.at(static_cast<qsizetype>(random.bounded(folders.size())));
+        writeFile(root + folder + QStringLiteral("/f%1").arg(i), QByteArray::number(i % 37));
+        if (i == 0)
+            first = root + folder + QStringLiteral("/f0");
+    }
+    if (::link(QFile::encodeName(first).constData(), QFile::encodeName(root + folders.back() + "/hard").constData())
+        != 0)
+        qFatal("no hard link");
+    writeAt(AT_FDCWD, (QFile::encodeName(root + folders.at(5)) + "/bad\xff").constData(), "x");
+    return folders;
+}
+
+} // namespace
+
+class CollectingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The set of collected identities must say "met before" exactly for repeats, however many files,
+    // devices and inode widths there are.
+    void identityRepeats_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("devices");
+        QTest::addColumn<quint64>("inodeBase");
+        QTest::newRow("one file twice") << 1 << 1 << quint64(2);
+        QTest::newRow("300,000 files on three devices") << 300000 << 3 << quint64(2);
+        QTest::newRow("inodes above 48 bits") << 5000 << 2 << (quint64(1) << 60);
+        QTest::newRow("more devices than the key holds") << 70000 << 70000 << quint64(7);
+    }
+    void identityRepeats()
+    {
+        QFETCH(int, files);
+        QFETCH(int, devices);
+        QFETCH(quint64, inodeBase);
+        CandidateTable table;
+        const std::uint32_t folder = table.addFolder("/x/");
+        const auto identity = [&](int i) {
+            return std::pair<std::uint64_t, std::uint64_t>(0x800 + std::uint64_t(i % devices),
+                                                           inodeBase + std::uint64_t(i) * 7919);
+        };
+        for (int i = 0; i < files; ++i) {
+            const auto [device, inode] = identity(i);
+            QVERIFY(table.addFile(folder, "f", 1, device, inode));
+        }
+        for (int i = files - 1; i >= 0; --i) {
+            const auto [device, inode] = identity(i);
+            QVERIFY(!table.addFile(folder, "g", 1, device, inode));
+        }
+        QCOMPARE(table.count(), std::size_t(files));
+        table.clear();
+        QVERIFY(table.addFile(table.addFolder("/x/"), "f", 1, identity(0).first, identity(0).second));
+    }
+
+    // One file with a single name, reached under two paths: collected once, at its first path.
+    void fileMountedOverAnother()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("a/orig"), "same") && writeFile(dir.filePath("b/view"), ""));
+        QVERIFY(writeFile(dir.filePath("b/other"), "same"));
+        BindMount mount(dir.filePath("a/orig"), dir.filePath("b/view"));
+        if (!mount.mounted())
+            QSKIP("mounting needs root with CAP_SYS_ADMIN");
+        Search search;
+        search.driver.run(FolderRowsOf{{dir.path()}});
+        // orig and other stay a real group; view is the same file as orig and is not listed.
+        const std::vector<QStringList> groups = search.sink.groups();
+        QCOMPARE(groups.size(), std::size_t(1));
+        const QStringList group = groups.front();
+        QCOMPARE(group.size(), 2);
+        QVERIFY(group.contains(dir.filePath("b/other")));
+    }
+
+    // Copies below folders whose full path is longer than PATH_MAX are collected, read and grouped.
+    void treesDeeperThanPathMax_data()
+    {
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<int>("nameLength");
+        QTest::newRow("40 folders of 250-byte names") << 40 << 250;
+        QTest::newRow("3,500 folders of one-byte names") << 3500 << 1;
+    }
+    void treesDeeperThanPathMax()
+    {
+        QFETCH(int, levels);
+        QFETCH(int, nameLength);
+        QTemporaryDir dir;
+        const QString root = dir.filePath("t");
+        QVERIFY(QDir().mkpath(root));
+        int deepest = -1;
+        const QByteArray deep = makeChain(root, levels, QByteArray(nameLength, 'n'), deepest);
+        QVERIFY(deepest >= 0);
+        QVERIFY(deep.size() > PATH_MAX);
+        QVERIFY(writeAt(deepest, "copy1", "same") && writeAt(deepest, "copy2", "same") && writeAt(deepest, "lone", "diff"));
+        ::close(deepest);
+        QVERIFY(writeFile(root + "/top", "same"));
+
+        Search search;
+        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
+        QCOMPARE(search.driver.candidates().count(), std::size_t(4));
+        QCOMPARE(search.driver.matchStats().unreadable, std::uint64_t(0));
+        const std::vector<QStringList> groups = search.sink.groups();
+        QCOMPARE(groups.size(), std::size_t(1));
+        QStringList group = groups.front();
+        QCOMPARE(group.front(), root + "/top"); // the listed folder's own files come first
+        group.sort();
+        const QString deepText = QFile::decodeName(deep);
+        QCOMPARE(group, (QStringList{deepText + "/copy1", deepText + "/copy2", root + "/top"}));
+        QVERIFY(search.driver.collectStats().folders.empty());
+        removeTree(root);
+    }
+
+    // Run as an unprivileged user (root reads everything): what cannot be listed or entered is
+    // named, the rest is collected.
+    void unreadableFoldersAreNamed_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("collected");
+        const QStringList keep{"keep", "open/inner"};
+        QTest::newRow("000: neither listed nor entered") << 0000 << QStringList{"locked/"} << QStringList{} << keep;
+        QTest::newRow("300: entered, not listed") << 0300 << QStringList{"locked/"} << QStringList{} << keep;
+        QTest::newRow("600: listed, not entered")
+            << 0600 << QStringList{"locked/sub/"} << QStringList{"locked/inner"} << keep;
+        QTest::newRow("755: all read") << 0755 << QStringList{} << QStringList{}
+                                       << QStringList{"keep", "locked/inner", "locked/sub/deeper", "open/inner"};
+    }
+    void unreadableFoldersAreNamed()
+    {
+        QFETCH(int, mode);
+        QFETCH(QStringList, folders);
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, collected);
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        for (const char *file : {"keep", "locked/inner", "locked/sub/deeper", "open/inner"})
+            QVERIFY(writeFile(dir.filePath(QString::fromLatin1(file)), file));
+        // Owned by the user who reads it, as a user's own folders are.
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), dir.path()});
+        const QByteArray locked = QFile::encodeName(dir.filePath("locked"));
+        QVERIFY(::chmod(locked.constData(), static_cast<mode_t>(mode)) == 0);
+
+        // The child drops to nobody, collects, and writes one line per finding.
+        int out[2];
+        QVERIFY(::pipe(out) == 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(out[0]);
+            const gid_t nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                ::_exit(77);
+            Collection walk;
+            walk.over({dir.path()}, 4);
+            QByteArray report;
+            for (const QString &path : ::collected(walk.table, dir.path()))
+                report += "C " + path.toUtf8() + '\n';
+            for (const QString &path : leftOut(walk.table.collectStats().folders, dir.path()))
+                report += "D " + path.toUtf8() + '\n';
+            for (const QString &path : leftOut(walk.table.collectStats().files, dir.path()))
+                report += "F " + path.toUtf8() + '\n';
+            const bool written = ::write(out[1], report.constData(), static_cast<size_t>(report.size())) == report.size();
+            ::_exit(written ? 0 : 1);
+        }
+        ::close(out[1]);
+        QByteArray report;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+            report.append(buffer, got);
+        ::close(out[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::chmod(locked.constData(), 0755);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            QSKIP("cannot become an unprivileged user here");
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+        QStringList gotCollected, gotFolders, gotFiles;
+        for (const QByteArray &line : report.split('\n')) {
+            if (line.startsWith("C "))
+                gotCollected << QString::fromUtf8(line.mid(2));
+            else if (line.startsWith("D "))
+                gotFolders << QString::fromUtf8(line.mid(2));
+            else if (line.startsWith("F "))
+                gotFiles << QString::fromUtf8(line.mid(2));
+        }
+        gotCollected.sort();
+        QCOMPARE(gotCollected, collected);
+        QCOMPARE(gotFolders, folders);
+        QCOMPARE(gotFiles, files);
+    }
+
+#ifdef TWINFOLD_SCAN
+    // twinfold-scan, run as an unprivileged user, names on standard error what it could not read.
+    void scanToolNamesWhatItLeftOut()
+    {
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
+        QVERIFY(writeFile(dir.filePath("closed/inner"), "same") && writeFile(dir.filePath("blind/inner"), "same"));
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), dir.path()});
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0000) == 0);
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0600) == 0);
+        QProcess scan;
+        scan.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                               QStringLiteral("--clear-groups"), QStringLiteral(TWINFOLD_SCAN),
+                                               dir.path()});
+        QVERIFY(scan.waitForFinished(60000));
+        ::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0755);
+        ::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0755);
+        const QString errors = QString::fromUtf8(scan.readAllStandardError());
+        if (scan.exitCode() != 0 && errors.contains(QLatin1String("setpriv")))
+            QSKIP("cannot become an unprivileged user here");
+        QCOMPARE(scan.exitCode(), 0);
+        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        rows.sort(); // the one group, in listing order
+        QCOMPARE(rows, (QStringList{dir.filePath("a/copy"), dir.filePath("b/copy")}));
+        QVERIFY2(errors.contains("cannot read folder " + dir.filePath("closed/") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("cannot read file " + dir.filePath("blind/inner") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("left out while collecting: 1 folders, 1 files"), qPrintable(errors));
+    }
+#endif
+
+    // However many threads list folders, the host sees the same walk: the same files in the same
+    // order, the same events, progress, captions and skip messages.
+    void parallelWalkKeepsTheOrder_data()
+    {
+        QTest::addColumn<bool>("mountTwice");
+        QTest::newRow("mixed tree") << false;
+        QTest::newRow("a folder mounted a second time inside the tree") << true;
+    }
+    void parallelWalkKeepsTheOrder()
+    {
+        QFETCH(bool, mountTwice);
+        QTemporaryDir dir;
+        const RemovedAtEnd removed{dir.path()};
+        const QStringList folders = makeMixedTree(dir.path(), 1234);
+        std::unique_ptr<BindMount> mount;
+        if (mountTwice) {
+            // Reached first through the mount in some listing orders, through its own path in others.
+            QVERIFY(QDir().mkpath(dir.filePath("again")));
+            mount = std::make_unique<BindMount>(dir.path() + folders.at(7), dir.filePath("again"));
+            if (!mount->mounted())
+                QSKIP("mounting needs root with CAP_SYS_ADMIN");
+        }
+        Collection one;
+        one.over({dir.path(), dir.filePath("d3")}, 1);
+        QVERIFY(one.table.count() > 300);
+        QCOMPARE(one.host.messages.size(), 1);
+        for (const unsigned threads : {4u, 64u}) {
+            for (int round = 0; round < 3; ++round) {
+                Collection many;
+                many.over({dir.path(), dir.filePath("d3")}, threads);
+                QCOMPARE(collected(many.table, dir.path()), collected(one.table, dir.path()));
+                QCOMPARE(many.host.messages, one.host.messages);
+                QCOMPARE(many.host.pumps, one.host.pumps);
+                QCOMPARE(many.host.progress, one.host.progress);
+                QCOMPARE(many.host.captions, one.host.captions);
+            }
+        }
+        // The search over it: the same groups in the same order.
+        Search single, parallel;
+        single.driver.setWalkThreads(1);
+        parallel.driver.setWalkThreads(64);
+        single.driver.run(FolderRowsOf{{dir.path()}});
+        parallel.driver.run(FolderRowsOf{{dir.path()}});
+        QVERIFY(!single.sink.groups().empty());
+        QCOMPARE(parallel.sink.groups(), single.sink.groups());
+        mount.reset();
+    }
+
+    // A stop at any point of a walk on many threads ends it with nothing collected, and the next
+    // search runs whole.
+    void stopDuringParallelWalk_data()
+    {
+        QTest::addColumn<int>("stopAtPoll");
+        QTest::newRow("first entry") << 1;
+        QTest::newRow("a few folders in") << 40;
+        QTest::newRow("near the end") << 400;
+    }
+    void stopDuringParallelWalk()
+    {
+        QFETCH(int, stopAtPoll);
+        QTemporaryDir dir;
+        const RemovedAtEnd removed{dir.path()};
+        makeMixedTree(dir.path(), 99);
+        Collection stopped;
+        stopped.host.stopWhen = [&] { return stopped.host.polls >= stopAtPoll; };
+        stopped.over({dir.path()}, 64);
+        QCOMPARE(stopped.table.count(), std::size_t(0));
+        QCOMPARE(stopped.host.progress, std::vector<int>{0});
+        QCOMPARE(stopped.host.captions.size(), 1);
+
+        // The search stopped there ends idle: nothing collected, read or listed (with nothing
+        // collected, the stop in the last folder leads to "No duplicate images found.").
+        Search stoppedSearch;
+        stoppedSearch.driver.setWalkThreads(64);
+        stoppedSearch.host.stopWhen = [&] { return stoppedSearch.host.polls >= stopAtPoll + 1; };
+        QCOMPARE(stoppedSearch.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::NoDuplicates);
+        QCOMPARE(stoppedSearch.driver.candidates().count(), std::size_t(0));
+        QCOMPARE(stoppedSearch.driver.matchStats().filesRead, std::uint64_t(0));
+        QCOMPARE(stoppedSearch.sink.rowCount(), std::size_t(0));
+
+        Search search;
+        search.driver.setWalkThreads(64);
+        QCOMPARE(search.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::Found);
+        QVERIFY(search.driver.candidates().count() > 300);
+    }
+};
+
+TWINFOLD_GUILESS_TEST_MAIN(CollectingTest)
+#include "tst_collecting.moc"
