@@ -184,6 +184,8 @@ int main(int argc, char *argv[])
                  static_cast<unsigned long long>(stats.groups), static_cast<unsigned long long>(stats.rows),
                  seconds(reading - started), seconds(matching - reading), seconds(ended - matching),
                  static_cast<double>(usage.ru_maxrss) / 1024.0);
+    std::fprintf(stderr, "twinfold-scan: %llu left out as changed while read, %llu left out as their reader failed\n",
+                 static_cast<unsigned long long>(stats.changed), static_cast<unsigned long long>(stats.failed));
 
     if (outcome == SearchDriver::Outcome::Stopped) {
         std::fprintf(stderr, "twinfold-scan: stopped\n");

@@ -11,6 +11,8 @@
 #include <string>
 #include <unordered_map>
 
+#include <sys/stat.h>
+
 namespace {
 // Progress counts bytes, plus this much per file so that many small files still show.
 constexpr std::uint64_t PerFileWork = 4096;
@@ -23,6 +25,17 @@ constexpr std::size_t MinCompareBlock = 4096;
 
 constexpr int Unreadable = -1;
 constexpr int Alone = -2;
+constexpr int Changed = -3; // written to or replaced while it was read
+bool leftOut(int label)
+{
+    return label == Unreadable || label == Changed;
+}
+
+enum FileState : std::uint8_t {
+    Planned = 1, // shares its size with another file, so it has to be compared
+    Opened = 2,
+    Settled = 4, // its outcome is known: listed, left out, or unlike every other file
+};
 constexpr std::uint32_t CrcStart = 0xFFFFFFFFu;
 
 // Each reader thread keeps its buffers from task to task: a fresh multi-megabyte buffer per
@@ -67,14 +80,15 @@ const char *pathOf(const CandidateTable &table, std::uint32_t k)
 
 struct ContentGrouper::Counters
 {
-    std::uint64_t filesRead = 0, bytesRead = 0, unreadable = 0;
+    std::uint64_t filesRead = 0, bytesRead = 0, unreadable = 0, changed = 0;
 };
 
-// Per member: a class number (equal numbers, equal contents), Unreadable or Alone.
+// Per member: a class number (equal numbers, equal contents), Unreadable, Changed or Alone.
 struct ContentGrouper::Lockstep
 {
     std::vector<int> label;
-    std::vector<std::uint32_t> crc; // per class number
+    std::vector<std::uint32_t> crc;        // per class number
+    std::vector<FileIdentity> identity;    // per member in a class: the file as it was read
 };
 
 struct ContentGrouper::SignatureStage
@@ -115,7 +129,7 @@ void ContentGrouper::plan()
 {
     const std::size_t n = m_table.count();
     m_credited.assign(n, 0);
-    m_opened.assign(n, 0);
+    m_state.assign(n, 0);
 
     // Only files that share their size with another file can have a duplicate.
     struct SizeSlot
@@ -142,6 +156,7 @@ void ContentGrouper::plan()
             slot.group = static_cast<std::uint32_t>(groups.size());
         }
         groups[slot.group - 1].second.push_back(static_cast<Index>(k));
+        m_state[k] = Planned;
     }
     bySize = {};
 
@@ -156,7 +171,7 @@ void ContentGrouper::plan()
         if (cancelled())
             return;
         if (size == 0)
-            record(std::move(members), 0); // the CRC-32 of nothing
+            m_pool->post([this, members = std::move(members)] { recordEmpty(members); });
         else
             planGroup(size, std::move(members));
     }
@@ -164,7 +179,28 @@ void ContentGrouper::plan()
 
 bool ContentGrouper::waitFor(std::chrono::milliseconds timeout)
 {
-    return !m_pool || m_pool->waitIdle(timeout);
+    const bool finished = !m_pool || m_pool->waitIdle(timeout);
+    if (finished && !cancelled())
+        tallyFailed();
+    return finished;
+}
+
+// A task that threw (the pool carries on without it) leaves its files unsettled: they
+// are counted here rather than vanishing from the results without a word.
+void ContentGrouper::tallyFailed()
+{
+    if (m_tallied)
+        return;
+    m_tallied = true;
+    std::uint64_t failed = 0;
+    if (!m_planned)
+        failed = m_table.count();
+    else
+        for (const std::uint8_t state : m_state)
+            if ((state & Planned) && !(state & Settled))
+                ++failed;
+    std::lock_guard lock(m_mutex);
+    m_stats.failed = failed;
 }
 
 void ContentGrouper::cancel()
@@ -215,27 +251,26 @@ void ContentGrouper::readWholeInMemory(std::int64_t size, const Members &members
     const auto s = static_cast<std::size_t>(size);
     std::uint8_t *const data = Scratch::get(BlockSlot, s * members.size());
     std::vector<std::size_t> readable;
+    std::vector<FileIdentity> identity(members.size());
     Counters counters;
     SourceFile file;
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
             return;
         const Index k = members[i];
-        bool ok = file.open(pathOf(m_table, k), size);
-        if (ok) {
-            noteOpened(k, counters);
-            ok = file.readAt(0, data + i * s, s);
-            file.close();
-        }
-        if (ok) {
-            counters.bytesRead += s;
-            readable.push_back(i);
-        } else {
+        const bool ok = openFile(file, k, counters) && file.readAt(0, data + i * s, s);
+        if (!ok)
             ++counters.unreadable;
+        else if (!file.unchangedSinceOpen())
+            ++counters.changed;
+        else {
+            counters.bytesRead += s;
+            credit(k, s);
+            identity[i] = file.identity();
+            readable.push_back(i);
         }
-        settle(k);
+        file.close();
     }
-    addCounters(counters);
 
     const auto at = [&](std::size_t i) { return data + i * s; };
     std::stable_sort(readable.begin(), readable.end(),
@@ -246,30 +281,46 @@ void ContentGrouper::readWholeInMemory(std::int64_t size, const Members &members
             ++end;
         if (end - begin >= 2) {
             Members same;
-            for (std::size_t i = begin; i < end; ++i)
-                same.push_back(members[readable[i]]);
-            record(std::move(same), crc32::checksum(at(readable[begin]), s));
+            std::vector<FileIdentity> identities;
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::size_t pos = readable[i];
+                // Renamed over or replaced while it was read: its bytes need not be the path's.
+                if (!SourceFile::pathStillNames(pathOf(m_table, members[pos]), identity[pos])) {
+                    ++counters.changed;
+                    continue;
+                }
+                same.push_back(members[pos]);
+                identities.push_back(identity[pos]);
+            }
+            if (same.size() >= 2)
+                record(std::move(same), crc32::checksum(at(readable[begin]), s), std::move(identities));
         }
         begin = end;
     }
+    addCounters(counters);
+    for (const Index k : members)
+        settle(k);
 }
 
 void ContentGrouper::compareAndRecord(std::int64_t size, const Members &members)
 {
     Counters counters;
     const Lockstep result = compare(size, members, false, counters);
-    addCounters(counters);
-    for (const Index k : members)
-        settle(k);
     if (cancelled())
         return;
     std::vector<Members> classes(result.crc.size());
+    std::vector<std::vector<FileIdentity>> identities(result.crc.size());
     for (std::size_t i = 0; i < members.size(); ++i)
-        if (result.label[i] >= 0)
+        if (result.label[i] >= 0) {
             classes[static_cast<std::size_t>(result.label[i])].push_back(members[i]);
+            identities[static_cast<std::size_t>(result.label[i])].push_back(result.identity[i]);
+        }
     for (std::size_t c = 0; c < classes.size(); ++c)
         if (classes[c].size() >= 2)
-            record(std::move(classes[c]), result.crc[c]);
+            record(std::move(classes[c]), result.crc[c], std::move(identities[c]));
+    addCounters(counters);
+    for (const Index k : members)
+        settle(k);
 }
 
 // Compares up to m_maxOpenPerTask files of one size at once: both ends first, then the
@@ -282,6 +333,7 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
     const std::size_t m = members.size();
     Lockstep out;
     out.label.assign(m, Alone);
+    out.identity.resize(m);
 
     const auto edge = static_cast<std::int64_t>(m_options.edgeBlock);
     const std::int64_t headLen = std::min(edge, size);
@@ -297,9 +349,8 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
         if (cancelled())
             return out;
         const Index k = members[i];
-        bool ok = files[i].open(pathOf(m_table, k), size);
+        bool ok = openFile(files[i], k, counters);
         if (ok) {
-            noteOpened(k, counters);
             ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
                 && (tailLen == 0
                     || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
@@ -314,7 +365,7 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
         credit(k, edgeLen);
         live.push_back(i);
     }
-    if (onlyFirstsClass && out.label[0] == Unreadable)
+    if (onlyFirstsClass && leftOut(out.label[0]))
         return out;
 
     struct Class
@@ -365,7 +416,7 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
 
         for (std::int64_t offset = headLen; offset < tailStart && !classes.empty();) {
             if (cancelled())
-                return Lockstep{std::vector<int>(m, Alone), {}};
+                return Lockstep{std::vector<int>(m, Alone), {}, {}};
             const auto len = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block),
                                                                                tailStart - offset));
             std::vector<Class> next;
@@ -403,8 +454,18 @@ ContentGrouper::Lockstep ContentGrouper::compare(std::int64_t size, const Member
         c.reg = crc32::update(c.reg, edgeOf(c.at.front()) + headLen, static_cast<std::size_t>(tailLen));
         const int number = static_cast<int>(out.crc.size());
         out.crc.push_back(~c.reg);
-        for (const std::size_t i : c.at)
-            out.label[i] = number;
+        for (const std::size_t i : c.at) {
+            // Written to, renamed over or replaced while it was read: its bytes may be a mix.
+            if (!files[i].unchangedSinceOpen()
+                || !SourceFile::pathStillNames(pathOf(m_table, members[i]), files[i].identity())) {
+                out.label[i] = Changed;
+                ++counters.changed;
+            } else {
+                out.label[i] = number;
+                out.identity[i] = files[i].identity();
+            }
+            files[i].close();
+        }
     }
     return out;
 }
@@ -419,6 +480,7 @@ void ContentGrouper::compareAgainstFirst(std::int64_t size, Members remaining)
     while (remaining.size() > m_maxOpenPerTask && !cancelled()) {
         const Index first = remaining.front();
         Members same{first};
+        std::vector<FileIdentity> identities;
         Members rest;
         std::uint32_t crc = 0;
         bool firstLost = false;
@@ -432,20 +494,28 @@ void ContentGrouper::compareAgainstFirst(std::int64_t size, Members remaining)
             const Lockstep result = compare(size, bucket, true, counters);
             if (cancelled())
                 break;
-            if (result.label[0] == Unreadable) {
+            const int firstsClass = result.label[0];
+            // The first file is read again for every bucket: it must be the same file each time.
+            const bool firstChanged = firstsClass >= 0 && !identities.empty() && result.identity[0] != identities[0];
+            if (leftOut(firstsClass) || firstChanged) {
+                if (firstChanged)
+                    ++counters.changed;
                 firstLost = true;
                 rest.insert(rest.end(), bucket.begin() + 1, bucket.end());
                 break;
             }
-            const int firstsClass = result.label[0];
-            if (firstsClass >= 0)
+            if (firstsClass >= 0) {
                 crc = result.crc[static_cast<std::size_t>(firstsClass)];
+                if (identities.empty())
+                    identities.push_back(result.identity[0]);
+            }
             for (std::size_t j = 1; j < bucket.size(); ++j) {
-                if (result.label[j] == Unreadable)
+                if (leftOut(result.label[j]))
                     settle(bucket[j]);
-                else if (firstsClass >= 0 && result.label[j] == firstsClass)
+                else if (firstsClass >= 0 && result.label[j] == firstsClass) {
                     same.push_back(bucket[j]);
-                else
+                    identities.push_back(result.identity[j]);
+                } else
                     rest.push_back(bucket[j]);
             }
         }
@@ -457,10 +527,11 @@ void ContentGrouper::compareAgainstFirst(std::int64_t size, Members remaining)
             rest.insert(rest.end(), same.begin() + 1, same.end());
             rest.insert(rest.end(), remaining.begin() + static_cast<std::ptrdiff_t>(i), remaining.end());
         } else {
-            for (const Index k : same)
-                settle(k);
+            const Members listed = same;
             if (same.size() >= 2)
-                record(std::move(same), crc);
+                record(std::move(same), crc, std::move(identities));
+            for (const Index k : listed)
+                settle(k);
         }
         std::sort(rest.begin(), rest.end());
         remaining = std::move(rest);
@@ -509,9 +580,7 @@ void ContentGrouper::signChunk(const std::shared_ptr<SignatureStage> &stage, std
             return;
         const Index k = stage->members[i];
         std::uint32_t reg = CrcStart;
-        bool ok = file.open(pathOf(m_table, k), size);
-        if (ok)
-            noteOpened(k, counters);
+        bool ok = openFile(file, k, counters);
         if (ok && stage->wholeContents) {
             for (std::int64_t offset = 0; ok && offset < size && !cancelled();) {
                 const auto len = static_cast<std::size_t>(
@@ -579,11 +648,66 @@ void ContentGrouper::finishSignatures(const std::shared_ptr<SignatureStage> &sta
     }
 }
 
-void ContentGrouper::record(Members members, std::uint32_t crc)
+// Empty files are never opened: their identity is an lstat taken as reading starts, the
+// nearest to the walk's own look that this side has. One that got contents by then is left out.
+void ContentGrouper::recordEmpty(const Members &members)
 {
-    std::sort(members.begin(), members.end());
+    Members same;
+    std::vector<FileIdentity> identities;
+    Counters counters;
+    struct stat st {};
+    for (const Index k : members) {
+        if (cancelled())
+            return;
+        if (::lstat(pathOf(m_table, k), &st) != 0)
+            ++counters.unreadable;
+        else if (!S_ISREG(st.st_mode) || st.st_size != 0)
+            ++counters.changed;
+        else {
+            same.push_back(k);
+            identities.push_back(identityOf(st));
+        }
+    }
+    if (same.size() >= 2)
+        record(std::move(same), 0, std::move(identities)); // the CRC-32 of nothing
+    addCounters(counters);
+    for (const Index k : members)
+        settle(k);
+}
+
+void ContentGrouper::record(Members members, std::uint32_t crc, std::vector<FileIdentity> identities)
+{
+    if (!std::is_sorted(members.begin(), members.end())) {
+        std::vector<std::size_t> order(members.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return members[a] < members[b]; });
+        Members sortedMembers;
+        std::vector<FileIdentity> sortedIdentities;
+        for (const std::size_t i : order) {
+            sortedMembers.push_back(members[i]);
+            sortedIdentities.push_back(identities[i]);
+        }
+        members = std::move(sortedMembers);
+        identities = std::move(sortedIdentities);
+    }
     std::lock_guard lock(m_mutex);
-    m_classes.push_back(ContentClass{std::move(members), crc, {}});
+    m_classes.push_back(ContentClass{std::move(members), crc, std::move(identities)});
+}
+
+// Opens a file for reading and gives a test its chance to change it underneath.
+bool ContentGrouper::openFile(SourceFile &file, Index k, Counters &counters)
+{
+    const char *path = pathOf(m_table, k);
+    if (!file.open(path, m_table.file(k).size))
+        return false;
+    if (!(m_state[k] & Opened)) {
+        m_state[k] |= Opened;
+        ++counters.filesRead;
+    }
+    if (m_options.afterOpen)
+        m_options.afterOpen(path);
+    return true;
 }
 
 void ContentGrouper::credit(Index file, std::uint64_t bytes)
@@ -596,15 +720,9 @@ void ContentGrouper::credit(Index file, std::uint64_t bytes)
 
 void ContentGrouper::settle(Index file)
 {
-    credit(file, std::numeric_limits<std::uint64_t>::max());
-}
-
-void ContentGrouper::noteOpened(Index file, Counters &counters)
-{
-    if (!m_opened[file]) {
-        m_opened[file] = 1;
-        ++counters.filesRead;
-    }
+    m_state[file] |= Settled;
+    if (m_table.file(file).size > 0)
+        credit(file, std::numeric_limits<std::uint64_t>::max());
 }
 
 void ContentGrouper::addCounters(const Counters &counters)
@@ -613,4 +731,5 @@ void ContentGrouper::addCounters(const Counters &counters)
     m_stats.filesRead += counters.filesRead;
     m_stats.bytesRead += counters.bytesRead;
     m_stats.unreadable += counters.unreadable;
+    m_stats.changed += counters.changed;
 }

@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 class CandidateTable;
+class SourceFile;
 class WorkerPool;
 
 // How the reading phase may use the machine.
@@ -22,13 +24,18 @@ struct ReadOptions
     // share fits its core's cache, copying from the page cache and comparing cost half as much.
     std::size_t bufferBytes = 2u << 20;
     std::size_t edgeBlock = 4096;          // bytes compared first at each end of a file
+    // Runs on a reader right after a file is opened, before it is read; lets a test change
+    // or replace the file while it is being read, or fail the reader's task.
+    std::function<void(const char *path)> afterOpen;
 };
 
 struct ReadStats
 {
     std::uint64_t filesRead = 0;  // files opened and read, whole or in part
     std::uint64_t bytesRead = 0;  // every byte read, rereads included
-    std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed
+    std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed before opening
+    std::uint64_t changed = 0;    // left out: written to, replaced or removed while it was being read
+    std::uint64_t failed = 0;     // left out: the reader working on it failed (out of memory, say)
 };
 
 // A set of collected files whose contents are byte-for-byte identical.
@@ -82,10 +89,12 @@ private:
     void finishSignatures(const std::shared_ptr<SignatureStage> &stage);
     Lockstep compare(std::int64_t size, const Members &members, bool onlyFirstsClass, Counters &counters);
 
-    void record(Members members, std::uint32_t crc);
+    void recordEmpty(const Members &members);
+    void record(Members members, std::uint32_t crc, std::vector<FileIdentity> identities);
+    bool openFile(SourceFile &file, Index k, Counters &counters);
     void credit(Index file, std::uint64_t bytes);
     void settle(Index file);
-    void noteOpened(Index file, Counters &counters);
+    void tallyFailed();
     void addCounters(const Counters &counters);
     bool cancelled() const { return m_cancel.load(std::memory_order_relaxed); }
 
@@ -99,8 +108,9 @@ private:
 
     // Per file; each file is worked on by one task at a time.
     std::vector<std::uint64_t> m_credited;
-    std::vector<std::uint8_t> m_opened;
+    std::vector<std::uint8_t> m_state; // FileState bits
     std::atomic<bool> m_planned{false};
+    bool m_tallied = false;
     std::atomic<std::uint64_t> m_totalWork{0};
     std::atomic<std::uint64_t> m_doneWork{0};
 
