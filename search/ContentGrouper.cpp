@@ -2,6 +2,7 @@
 
 #include "CandidateTable.h"
 #include "Crc32.h"
+#include "ReadPlan.h"
 #include "SourceFile.h"
 #include "WorkerPool.h"
 
@@ -16,8 +17,6 @@
 namespace {
 // Progress counts bytes, plus this much per file so that many small files still show.
 constexpr std::uint64_t PerFileWork = 4096;
-// A group this small (in members and in bytes) is read whole and sorted in memory.
-constexpr std::size_t InMemoryMaxMembers = 1024;
 // Files per task when big groups are signed.
 constexpr std::size_t SignatureChunk = 64;
 constexpr std::size_t WholeReadBlock = 1u << 20;
@@ -103,10 +102,7 @@ struct ContentGrouper::SignatureStage
 
 ContentGrouper::ContentGrouper(const CandidateTable &table, ReadOptions options) : m_table(table), m_options(options)
 {
-    m_options.threads = std::clamp(m_options.threads, 1u, 32u);
     m_options.edgeBlock = std::clamp<std::size_t>(m_options.edgeBlock, 1, 1u << 20);
-    m_maxOpenPerTask = std::max<std::size_t>(2, m_options.maxOpenFiles / m_options.threads);
-    m_bytesPerTask = std::max<std::size_t>(64u << 10, m_options.bufferBytes / m_options.threads);
 }
 
 ContentGrouper::~ContentGrouper()
@@ -121,6 +117,15 @@ void ContentGrouper::start()
         m_planned = true;
         return;
     }
+    if (m_options.threads == 0)
+        m_options.threads = readersForDevice(m_table.folderBytes(0).constData());
+    m_options.threads = std::clamp(m_options.threads, 1u, 64u);
+    // Readers beyond the fourth are there to keep reads in flight, not to hold more: each
+    // task keeps the share it would have among four, within 256 open files in all.
+    const std::size_t sharing = std::min(m_options.threads, 4u);
+    m_maxOpenPerTask = std::max<std::size_t>(
+        2, std::min<std::size_t>(m_options.maxOpenFiles / sharing, 256 / m_options.threads));
+    m_bytesPerTask = std::max<std::size_t>(64u << 10, m_options.bufferBytes / sharing);
     m_pool = std::make_unique<WorkerPool>(m_options.threads);
     m_pool->post([this] { plan(); });
 }
@@ -132,48 +137,26 @@ void ContentGrouper::plan()
     m_state.assign(n, 0);
 
     // Only files that share their size with another file can have a duplicate.
-    struct SizeSlot
-    {
-        std::uint32_t count = 0;
-        std::uint32_t group = 0;
-    };
-    std::unordered_map<std::int64_t, SizeSlot> bySize;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k % 4096 == 0 && cancelled())
-            return;
-        ++bySize[m_table.file(k).size].count;
-    }
-
-    std::vector<std::pair<std::int64_t, Members>> groups;
-    for (std::size_t k = 0; k < n; ++k) {
-        const std::int64_t size = m_table.file(k).size;
-        SizeSlot &slot = bySize[size];
-        if (slot.count < 2 || size < 0)
-            continue;
-        if (slot.group == 0) {
-            groups.emplace_back(size, Members{});
-            groups.back().second.reserve(slot.count);
-            slot.group = static_cast<std::uint32_t>(groups.size());
-        }
-        groups[slot.group - 1].second.push_back(static_cast<Index>(k));
-        m_state[k] = Planned;
-    }
-    bySize = {};
+    std::vector<SizeGroup> groups = groupBySize(m_table, m_cancel);
+    if (m_options.inodeOrder && !groups.empty())
+        orderByInode(groups, listedInodes(m_table, m_cancel));
+    if (cancelled())
+        return;
+    for (const SizeGroup &group : groups)
+        for (const Index k : group.members)
+            m_state[k] = Planned;
 
     std::uint64_t total = 0;
-    for (const auto &[size, members] : groups)
-        if (size > 0)
-            total += members.size() * (static_cast<std::uint64_t>(size) + PerFileWork);
+    for (const SizeGroup &group : groups)
+        if (group.size > 0)
+            total += group.members.size() * (static_cast<std::uint64_t>(group.size) + PerFileWork);
     m_totalWork = total;
     m_planned = true;
 
-    for (auto &[size, members] : groups) {
+    for (SizeGroup &group : groups) {
         if (cancelled())
             return;
-        if (size == 0)
-            m_pool->post([this, members = std::move(members)] { recordEmpty(members); });
-        else
-            planGroup(size, std::move(members));
+        planGroup(group.size, std::move(group.members));
     }
 }
 
@@ -236,13 +219,20 @@ std::vector<ContentClass> ContentGrouper::takeClasses()
 
 void ContentGrouper::planGroup(std::int64_t size, Members members)
 {
-    const auto bytes = static_cast<std::uint64_t>(size) * members.size();
-    if (members.size() <= InMemoryMaxMembers && bytes <= m_bytesPerTask)
+    switch (choosePath(size, members.size(), ReadLimits{m_maxOpenPerTask, m_bytesPerTask})) {
+    case ReadPath::Empty:
+        m_pool->post([this, members = std::move(members)] { recordEmpty(members); });
+        break;
+    case ReadPath::WholeInMemory:
         m_pool->post([this, size, members = std::move(members)] { readWholeInMemory(size, members); });
-    else if (members.size() <= m_maxOpenPerTask)
+        break;
+    case ReadPath::Lockstep:
         m_pool->post([this, size, members = std::move(members)] { compareAndRecord(size, members); });
-    else
+        break;
+    case ReadPath::Signatures:
         startSignatures(size, std::move(members), false);
+        break;
+    }
 }
 
 // Small groups: each file is opened once and read whole, then equal contents are found by sorting.

@@ -474,16 +474,33 @@ private slots:
         const std::vector<QStringList> expected = expectedGroups(table);
         QVERIFY(expected.size() > 20);
 
-        for (const Variant &v : variants) {
+        std::vector<Variant> all(std::begin(variants), std::end(variants));
+        for (const unsigned readers : {1u, 4u, 64u})
+            for (const bool inodeOrder : {true, false}) {
+                ReadOptions options;
+                options.threads = readers;
+                options.inodeOrder = inodeOrder;
+                all.push_back({inodeOrder ? "by inode" : "by collection", options});
+            }
+        for (const Variant &v : all) {
             Run run;
             runMatcher(table, v.options, run);
-            QVERIFY2(run.sink.groups() == expected, v.name);
+            QVERIFY2(run.sink.groups() == expected,
+                     qPrintable(QStringLiteral("%1 readers, %2").arg(v.options.threads).arg(v.name)));
         }
     }
 
-    // Several readers are busy when the stop comes: they stop and join, and no row appears.
+    void stopDuringReading_data()
+    {
+        QTest::addColumn<unsigned>("readers");
+        for (const unsigned readers : {1u, 4u, 64u})
+            QTest::addRow("%u readers", readers) << readers;
+    }
+
+    // The readers are busy when the stop comes: they stop and join, and no row appears.
     void stopDuringReading()
     {
+        QFETCH(unsigned, readers);
         // Same size, same ends and same CRC-32 everywhere: every byte must be compared.
         FileTree tree;
         QStringList order;
@@ -497,7 +514,7 @@ private slots:
 
         Run run;
         run.host.stopWhen = [&] { return run.host.polls >= 2; };
-        runMatcher(table, limits(4, 64, 1u << 20, 4096), run);
+        runMatcher(table, limits(readers, 64, 1u << 20, 4096), run);
         QCOMPARE(run.read, DuplicateMatcher::Result::Stopped);
         QCOMPARE(run.sink.rowCount(), std::size_t(0));
         QCOMPARE(run.host.polls, 2);
