@@ -1,6 +1,8 @@
 #pragma once
 
 #include "FileIdentity.h"
+#include "ReadPlan.h"
+#include "ReadProgress.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,7 +14,7 @@
 #include <vector>
 
 class CandidateTable;
-class SourceFile;
+class ReadStages;
 class WorkerPool;
 
 // How the reading phase may use the machine.
@@ -29,6 +31,8 @@ struct ReadOptions
     // or replace the file while it is being read, or fail the reader's task.
     std::function<void(const char *path)> afterOpen;
 };
+
+struct ReadCounters;
 
 struct ReadStats
 {
@@ -52,7 +56,8 @@ struct ContentClass
 // Sorts the collected files into classes of identical contents on a pool of reader threads.
 // Files of a size no other file has are never opened; files of one size are told apart by
 // a block at each end, then compared whole, block by block, while their CRC-32 is computed.
-// Empty files form one class without being opened. Which files take which path: ReadPlan.cpp.
+// Empty files form one class without being opened. Which files take which path: ReadPlan.cpp;
+// the paths themselves: ReadStages. This class only hands them out to the readers.
 class ContentGrouper
 {
 public:
@@ -77,43 +82,27 @@ public:
 
 private:
     struct SignatureStage;
-    struct Lockstep;
-    struct Counters;
 
     void plan();
     void planGroup(std::int64_t size, Members members);
-    void readWholeInMemory(std::int64_t size, const Members &members);
-    void compareAndRecord(std::int64_t size, const Members &members);
-    void compareAgainstFirst(std::int64_t size, Members members);
+    // Runs one stage over `members` and keeps what it found; then every member is settled.
+    template <typename Stage> void post(Members members, Stage stage);
     void startSignatures(std::int64_t size, Members members, bool wholeContents);
     void signChunk(const std::shared_ptr<SignatureStage> &stage, std::size_t begin, std::size_t end);
     void finishSignatures(const std::shared_ptr<SignatureStage> &stage);
-    Lockstep compare(std::int64_t size, const Members &members, bool onlyFirstsClass, Counters &counters);
-
-    void recordEmpty(const Members &members);
-    void record(Members members, std::uint32_t crc, std::vector<FileIdentity> identities);
-    bool openFile(SourceFile &file, Index k, Counters &counters);
-    void credit(Index file, std::uint64_t bytes);
-    void settle(Index file);
+    void keep(std::vector<ContentClass> classes, const ReadCounters &counters);
     void tallyFailed();
-    void addCounters(const Counters &counters);
     bool cancelled() const { return m_cancel.load(std::memory_order_relaxed); }
 
     const CandidateTable &m_table;
     ReadOptions m_options;
-    std::size_t m_maxOpenPerTask;
-    std::size_t m_bytesPerTask;
+    ReadLimits m_limits;
 
     std::unique_ptr<WorkerPool> m_pool;
     std::atomic<bool> m_cancel{false};
-
-    // Per file; each file is worked on by one task at a time.
-    std::vector<std::uint64_t> m_credited;
-    std::vector<std::uint8_t> m_state; // FileState bits
-    std::atomic<bool> m_planned{false};
+    ReadProgress m_progress;
+    std::unique_ptr<ReadStages> m_stages;
     bool m_tallied = false;
-    std::atomic<std::uint64_t> m_totalWork{0};
-    std::atomic<std::uint64_t> m_doneWork{0};
 
     mutable std::mutex m_mutex; // guards the two below
     std::vector<ContentClass> m_classes;

@@ -1,10 +1,14 @@
-// The reading phase's plan, without threads: which files are read, by which path, in which order.
+// The reading phase without threads: which files are read, by which path, in which order,
+// and each path on its own.
 
 #include "MatchingFixture.h"
 #include "ReadPlan.h"
+#include "ReadProgress.h"
+#include "ReadStages.h"
 #include "TestMain.h"
 
 #include <algorithm>
+#include <set>
 
 Q_DECLARE_METATYPE(ReadPath)
 
@@ -114,6 +118,86 @@ private slots:
         QFETCH(bool, virtualDisk);
         QFETCH(unsigned, readers);
         QCOMPARE(readersFor(rotational, virtualDisk), readers);
+    }
+
+    void stagesAgree_data()
+    {
+        QTest::addColumn<QString>("stage");
+        for (const char *stage : {"whole in memory", "lockstep", "against first", "signatures, then lockstep"})
+            QTest::newRow(stage) << QString::fromLatin1(stage);
+    }
+
+    // Every path finds the same classes among files of one size, with the identity each file
+    // was read under, and leaves out a file that vanished; every file ends settled.
+    void stagesAgree()
+    {
+        QFETCH(QString, stage);
+        FileTree tree;
+        const QByteArray a = randomBytes(20000, 61), b = randomBytes(20000, 62);
+        const QStringList order{"a1", "b1", "c", "a2", "gone", "crc-of-a", "b2", "a3"};
+        tree.write("a1", a);
+        tree.write("b1", b);
+        tree.write("c", randomBytes(20000, 63));
+        tree.write("a2", a);
+        tree.write("gone", a);
+        tree.write("crc-of-a", crcNeutralChange(a, 9000));
+        tree.write("b2", b);
+        tree.write("a3", a);
+        CandidateTable table;
+        tree.collect(table, order);
+        QVERIFY(QFile::remove(tree.path("gone")));
+
+        const std::atomic<bool> cancel{false};
+        std::vector<SizeGroup> groups = groupBySize(table, cancel);
+        QCOMPARE(groups.size(), std::size_t(1));
+        ReadProgress progress;
+        progress.plan(table, groups);
+        ReadOptions options;
+        options.edgeBlock = 64;
+        // Two open files a task: the buckets take several rounds.
+        ReadStages stages(table, options, ReadLimits{2, 1u << 20}, progress, cancel);
+        const ReadStages::Members members = groups[0].members;
+        ReadCounters counters;
+        std::vector<ContentClass> found;
+        if (stage == "whole in memory") {
+            found = stages.wholeInMemory(20000, members, counters);
+        } else if (stage == "lockstep") {
+            found = stages.lockstep(20000, members, counters);
+        } else if (stage == "against first") {
+            found = stages.againstFirst(20000, members, counters);
+        } else {
+            std::vector<std::uint32_t> signature(members.size());
+            std::vector<std::uint8_t> readable(members.size());
+            stages.sign(20000, false, members, 0, members.size(), signature, readable, counters);
+            for (const ReadStages::Members &run : stages.runs(members, signature, readable))
+                for (ContentClass &c : stages.lockstep(20000, run, counters))
+                    found.push_back(std::move(c));
+        }
+        for (const std::uint32_t k : members)
+            progress.settle(k);
+
+        std::set<QStringList> classes;
+        for (const ContentClass &c : found) {
+            QVERIFY(std::is_sorted(c.members.begin(), c.members.end()));
+            QCOMPARE(c.identities.size(), c.members.size());
+            QStringList paths;
+            for (std::size_t i = 0; i < c.members.size(); ++i) {
+                paths << table.path(c.members[i]);
+                QCOMPARE(c.identities[i], identityOf(table.path(c.members[i])));
+            }
+            QVERIFY(classes.insert(paths).second);
+        }
+        const auto paths = [&](const QStringList &names) {
+            QStringList full;
+            for (const QString &name : names)
+                full << tree.path(name);
+            return full;
+        };
+        QCOMPARE(classes, (std::set<QStringList>{paths({"a1", "a2", "a3"}), paths({"b1", "b2"})}));
+        QVERIFY(counters.unreadable >= 1);
+        QCOMPARE(counters.changed, 0u);
+        QCOMPARE(progress.percent(), 100);
+        QCOMPARE(progress.unsettled(), 0u);
     }
 
     // Whatever the device, the answer is one of the rule's, and an odd path gets one too.
