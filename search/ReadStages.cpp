@@ -137,11 +137,11 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
         if (cancelled())
             return {};
         const Index k = members[i];
+        // No fstat after the read: the lstat below, once the classes are known, sees the same
+        // inode's size and time whenever the path still names this file.
         const bool ok = openFile(file, k, counters) && file.readAt(0, data + i * s, s);
         if (!ok)
             ++counters.unreadable;
-        else if (!file.unchangedSinceOpen())
-            ++counters.changed;
         else {
             counters.bytesRead += s;
             m_progress.credit(k, s);
