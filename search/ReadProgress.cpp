@@ -8,14 +8,12 @@
 void ReadProgress::plan(const CandidateTable &table, const std::vector<SizeGroup> &groups)
 {
     const std::size_t n = table.count();
-    m_size.assign(n, 0);
-    m_credited.assign(n, 0);
-    m_state.assign(n, 0);
+    m_table = &table;
+    m_files.assign(n, File{});
     m_total = 0;
     for (const SizeGroup &group : groups)
         for (const std::uint32_t k : group.members) {
-            m_state[k] = Planned;
-            m_size[k] = group.size;
+            m_files[k].state = Planned;
             if (group.size > 0)
                 m_total += static_cast<std::uint64_t>(group.size) + PerFileWork;
         }
@@ -24,25 +22,27 @@ void ReadProgress::plan(const CandidateTable &table, const std::vector<SizeGroup
 
 void ReadProgress::credit(std::uint32_t k, std::uint64_t bytes)
 {
-    if (m_size[k] <= 0)
+    const std::int64_t size = m_table->file(k).size;
+    if (size <= 0)
         return; // empty files are no work
-    const std::uint64_t weight = static_cast<std::uint64_t>(m_size[k]) + PerFileWork;
-    const std::uint64_t add = std::min(bytes, weight - m_credited[k]);
-    m_credited[k] += add;
+    File &file = m_files[k];
+    const std::uint64_t weight = static_cast<std::uint64_t>(size) + PerFileWork;
+    const std::uint64_t add = std::min(bytes, weight - file.credited);
+    file.credited += add;
     m_done.fetch_add(add, std::memory_order_relaxed);
 }
 
 void ReadProgress::settle(std::uint32_t k)
 {
-    m_state[k] |= Settled;
+    m_files[k].state |= Settled;
     credit(k, std::numeric_limits<std::uint64_t>::max());
 }
 
 bool ReadProgress::firstOpen(std::uint32_t k)
 {
-    if (m_state[k] & Opened)
+    if (m_files[k].state & Opened)
         return false;
-    m_state[k] |= Opened;
+    m_files[k].state |= Opened;
     return true;
 }
 
@@ -58,8 +58,8 @@ int ReadProgress::percent() const
 std::uint64_t ReadProgress::unsettled() const
 {
     std::uint64_t count = 0;
-    for (const std::uint8_t state : m_state)
-        if ((state & Planned) && !(state & Settled))
+    for (const File &file : m_files)
+        if ((file.state & Planned) && !(file.state & Settled))
             ++count;
     return count;
 }

@@ -33,9 +33,15 @@ public:
 private:
     enum : std::uint8_t { Planned = 1, Opened = 2, Settled = 4 };
 
-    std::vector<std::int64_t> m_size;
-    std::vector<std::uint64_t> m_credited;
-    std::vector<std::uint8_t> m_state;
+    // Together, so that a file's visit touches one cache line: files come in inode order,
+    // which jumps about the table.
+    struct File
+    {
+        std::uint64_t credited = 0;
+        std::uint8_t state = 0;
+    };
+    const CandidateTable *m_table = nullptr;
+    std::vector<File> m_files;
     std::uint64_t m_total = 0;
     std::atomic<std::uint64_t> m_done{0};
     std::atomic<bool> m_planned{false};
