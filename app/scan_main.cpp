@@ -684,6 +684,10 @@ int main(int argc, char *argv[])
         if (!leftOut.folders.empty() || !leftOut.files.empty())
             std::fprintf(stderr, "twinfold-scan: left out while collecting: %zu folders, %zu files\n",
                          leftOut.folders.size(), leftOut.files.size());
+        if (stats.changed != 0 || stats.failed != 0)
+            std::fprintf(stderr,
+                         "twinfold-scan: %llu left out as changed while read, %llu left out as their reader failed\n",
+                         static_cast<unsigned long long>(stats.changed), static_cast<unsigned long long>(stats.failed));
         if (filter.active())
             std::fprintf(stderr, "twinfold-scan: %llu files left out by size or name\n",
                          static_cast<unsigned long long>(filter.leftOut));

@@ -1,34 +1,46 @@
 #pragma once
 
 #include "FileIdentity.h"
+#include "ReadPlan.h"
+#include "ReadProgress.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 class CandidateTable;
+class ReadStages;
 class WorkerPool;
 
 // How the reading phase may use the machine.
 struct ReadOptions
 {
-    unsigned threads = 4;                  // reader threads (1 to 32)
-    unsigned maxOpenFiles = 64;            // open files across all readers
+    unsigned threads = 0;                  // reader threads (1 to 64); 0: as suits the device
+    unsigned maxOpenFiles = 64;            // open files across the first four readers
     // File contents held at once across all readers. Small on purpose: while each reader's
     // share fits its core's cache, copying from the page cache and comparing cost half as much.
     std::size_t bufferBytes = 2u << 20;
     std::size_t edgeBlock = 4096;          // bytes compared first at each end of a file
+    bool inodeOrder = true;                // read in inode order (else in collection order)
+    // Runs on a reader right after a file is opened, before it is read; lets a test change
+    // or replace the file while it is being read, or fail the reader's task.
+    std::function<void(const char *path)> afterOpen;
 };
+
+struct ReadCounters;
 
 struct ReadStats
 {
     std::uint64_t filesRead = 0;  // files opened and read, whole or in part
     std::uint64_t bytesRead = 0;  // every byte read, rereads included
-    std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed
+    std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed before opening
+    std::uint64_t changed = 0;    // left out: written to, replaced or removed while it was being read
+    std::uint64_t failed = 0;     // left out: the reader working on it failed (out of memory, say)
 };
 
 // A set of collected files whose contents are byte-for-byte identical.
@@ -44,7 +56,8 @@ struct ContentClass
 // Sorts the collected files into classes of identical contents on a pool of reader threads.
 // Files of a size no other file has are never opened; files of one size are told apart by
 // a block at each end, then compared whole, block by block, while their CRC-32 is computed.
-// Empty files form one class without being opened.
+// Empty files form one class without being opened. Which files take which path: ReadPlan.cpp;
+// the paths themselves: ReadStages. This class only hands them out to the readers.
 class ContentGrouper
 {
 public:
@@ -69,40 +82,27 @@ public:
 
 private:
     struct SignatureStage;
-    struct Lockstep;
-    struct Counters;
 
     void plan();
     void planGroup(std::int64_t size, Members members);
-    void readWholeInMemory(std::int64_t size, const Members &members);
-    void compareAndRecord(std::int64_t size, const Members &members);
-    void compareAgainstFirst(std::int64_t size, Members members);
+    // Runs one stage over `members` and keeps what it found; then every member is settled.
+    template <typename Stage> void post(Members members, Stage stage);
     void startSignatures(std::int64_t size, Members members, bool wholeContents);
     void signChunk(const std::shared_ptr<SignatureStage> &stage, std::size_t begin, std::size_t end);
     void finishSignatures(const std::shared_ptr<SignatureStage> &stage);
-    Lockstep compare(std::int64_t size, const Members &members, bool onlyFirstsClass, Counters &counters);
-
-    void record(Members members, std::uint32_t crc);
-    void credit(Index file, std::uint64_t bytes);
-    void settle(Index file);
-    void noteOpened(Index file, Counters &counters);
-    void addCounters(const Counters &counters);
+    void keep(std::vector<ContentClass> classes, const ReadCounters &counters);
+    void tallyFailed();
     bool cancelled() const { return m_cancel.load(std::memory_order_relaxed); }
 
     const CandidateTable &m_table;
     ReadOptions m_options;
-    std::size_t m_maxOpenPerTask;
-    std::size_t m_bytesPerTask;
+    ReadLimits m_limits;
 
     std::unique_ptr<WorkerPool> m_pool;
     std::atomic<bool> m_cancel{false};
-
-    // Per file; each file is worked on by one task at a time.
-    std::vector<std::uint64_t> m_credited;
-    std::vector<std::uint8_t> m_opened;
-    std::atomic<bool> m_planned{false};
-    std::atomic<std::uint64_t> m_totalWork{0};
-    std::atomic<std::uint64_t> m_doneWork{0};
+    ReadProgress m_progress;
+    std::unique_ptr<ReadStages> m_stages;
+    bool m_tallied = false;
 
     mutable std::mutex m_mutex; // guards the two below
     std::vector<ContentClass> m_classes;

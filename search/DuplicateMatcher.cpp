@@ -47,6 +47,8 @@ DuplicateMatcher::Result DuplicateMatcher::readFiles()
     m_stats.filesRead = read.filesRead;
     m_stats.bytesRead = read.bytesRead;
     m_stats.unreadable = read.unreadable;
+    m_stats.changed = read.changed;
+    m_stats.failed = read.failed;
     m_classes = grouper.takeClasses();
     return Result::Done;
 }

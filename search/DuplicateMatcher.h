@@ -25,7 +25,9 @@ public:
     {
         std::uint64_t filesRead = 0;
         std::uint64_t bytesRead = 0;
-        std::uint64_t unreadable = 0; // left out of the results
+        std::uint64_t unreadable = 0; // left out of the results: could not be read
+        std::uint64_t changed = 0;    // left out: changed or replaced while it was read
+        std::uint64_t failed = 0;     // left out: the reader working on it failed
         std::uint64_t groups = 0;     // groups listed
         std::uint64_t rows = 0;       // files listed
     };

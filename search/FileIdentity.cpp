@@ -13,6 +13,12 @@ FileIdentity identityOf(const QString &path)
     struct stat st {};
     if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return identity;
+    return identityOf(st);
+}
+
+FileIdentity identityOf(const struct stat &st)
+{
+    FileIdentity identity;
     identity.valid = true;
     identity.device = st.st_dev;
     identity.inode = st.st_ino;

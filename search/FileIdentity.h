@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+struct stat;
+
 // What a path named when it was listed: which file (device and inode) and in what state
 // (size and modification time). The path itself is not followed if it is a link.
 struct FileIdentity
@@ -23,6 +25,8 @@ struct FileIdentity
 };
 
 FileIdentity identityOf(const QString &path);
+// The identity that a stat or fstat result describes.
+FileIdentity identityOf(const struct stat &st);
 
 // True only when the path names no entry at all (not when it merely cannot be examined).
 bool entryIsGone(const QString &path);

@@ -76,3 +76,24 @@ int openFileForReading(const char *path)
 {
     return openLongPath(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
 }
+
+int lstatLongPath(const char *path, struct stat *st)
+{
+    const std::size_t length = std::strlen(path);
+    if (length < PATH_MAX)
+        return ::lstat(path, st);
+    const char *slash = std::strrchr(path, '/');
+    if (slash == nullptr || slash[1] == '\0') {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const std::string folder(path, static_cast<std::size_t>(slash - path));
+    const int dirFd = openLongPath(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return -1;
+    const int result = ::fstatat(dirFd, slash + 1, st, AT_SYMLINK_NOFOLLOW);
+    const int error = errno;
+    ::close(dirFd);
+    errno = error;
+    return result;
+}

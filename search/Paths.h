@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct stat;
+
 // The text after the last separator; the whole text when there is none.
 QString NameOfPath(const QString &path);
 // The text up to and including the last separator; the empty text when there is none.
@@ -16,3 +18,5 @@ int openLongPath(const char *path, int flags);
 // Opens a file of the search for reading: never through a link in its last component, never
 // blocking (a FIFO put in its place), closed on exec. The caller checks that it is a plain file.
 int openFileForReading(const char *path);
+// lstat() for a path of any length, reached the way openLongPath reaches it.
+int lstatLongPath(const char *path, struct stat *st);

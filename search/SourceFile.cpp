@@ -13,6 +13,7 @@ SourceFile &SourceFile::operator=(SourceFile &&other) noexcept
     if (this != &other) {
         close();
         m_fd = other.m_fd;
+        m_atOpen = other.m_atOpen;
         other.m_fd = -1;
     }
     return *this;
@@ -30,6 +31,7 @@ bool SourceFile::open(const char *path, std::int64_t expectedSize)
         close();
         return false;
     }
+    m_atOpen = identityOf(st);
     if (expectedSize > 256 * 1024)
         ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return true;
@@ -55,4 +57,17 @@ void SourceFile::close()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_atOpen = {};
+}
+
+bool SourceFile::unchangedSinceOpen() const
+{
+    struct stat st {};
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && identityOf(st) == m_atOpen;
+}
+
+bool SourceFile::pathStillNames(const char *path, const FileIdentity &identity)
+{
+    struct stat st {};
+    return lstatLongPath(path, &st) == 0 && S_ISREG(st.st_mode) && identityOf(st) == identity;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileIdentity.h"
+
 #include <QByteArray>
 
 #include <cstddef>
@@ -13,7 +15,7 @@ class SourceFile
 public:
     SourceFile() = default;
     ~SourceFile() { close(); }
-    SourceFile(SourceFile &&other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    SourceFile(SourceFile &&other) noexcept : m_fd(other.m_fd), m_atOpen(other.m_atOpen) { other.m_fd = -1; }
     SourceFile &operator=(SourceFile &&other) noexcept;
     SourceFile(const SourceFile &) = delete;
     SourceFile &operator=(const SourceFile &) = delete;
@@ -25,6 +27,16 @@ public:
     void close();
     bool isOpen() const { return m_fd >= 0; }
 
+    // The open file as fstat saw it when it was opened.
+    const FileIdentity &identity() const { return m_atOpen; }
+    // Call after the last read: false when the open file was written to, grown or shrunk
+    // since it was opened, so the bytes read may be a mix of old and new.
+    bool unchangedSinceOpen() const;
+    // False when the path no longer names the file with this identity (renamed over,
+    // replaced, removed, or changed in place).
+    static bool pathStillNames(const char *path, const FileIdentity &identity);
+
 private:
     int m_fd = -1;
+    FileIdentity m_atOpen;
 };

@@ -58,7 +58,7 @@ void WorkerPool::work()
         try {
             task();
         } catch (...) {
-            // A task that fails leaves its files out of the results; the others go on.
+            // The others go on; whoever posted the task accounts for the work it left undone.
         }
         task = nullptr;
         lock.lock();

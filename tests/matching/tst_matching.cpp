@@ -4,14 +4,27 @@
 #include "MatchingFixture.h"
 #include "TestMain.h"
 
+#include <atomic>
 #include <map>
+#include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(ReadOptions)
 
 namespace {
+
+ReadOptions limits(unsigned threads, unsigned maxOpenFiles, std::size_t bufferBytes, std::size_t edgeBlock)
+{
+    ReadOptions options;
+    options.threads = threads;
+    options.maxOpenFiles = maxOpenFiles;
+    options.bufferBytes = bufferBytes;
+    options.edgeBlock = edgeBlock;
+    return options;
+}
 
 struct Variant
 {
@@ -23,15 +36,38 @@ struct Variant
 // limits that force signatures, buckets and many small blocks.
 const Variant variants[] = {
     {"4 readers", {}},
-    {"1 reader", {1, 64, 16u << 20, 4096}},
-    {"tight", {3, 6, 0, 16}},
+    {"1 reader", limits(1, 64, 16u << 20, 4096)},
+    {"tight", limits(3, 6, 0, 16)},
+};
+
+// Keeps every row whole (with the identity the delete command will check) besides the texts.
+class RowSink final : public ResultsSink
+{
+public:
+    void clearRows() override
+    {
+        texts.clearRows();
+        rows.clear();
+    }
+    void addRow(const ResultRow &row) override
+    {
+        texts.addRow(row);
+        rows.push_back(row);
+    }
+    void endGroup() override { texts.endGroup(); }
+    std::size_t rowCount() const override { return rows.size(); }
+    std::vector<QStringList> groups() const { return texts.groups(); }
+
+    VectorSink texts;
+    std::vector<ResultRow> rows;
 };
 
 struct Run
 {
     DuplicateMatcher::Result read = DuplicateMatcher::Result::Done;
     DuplicateMatcher::Result matched = DuplicateMatcher::Result::Done;
-    VectorSink sink;
+    DuplicateMatcher::Stats stats;
+    RowSink sink;
     RecordingHost host;
 };
 
@@ -51,6 +87,15 @@ void runMatcher(const CandidateTable &table, const ReadOptions &options, Run &ru
     run.read = matcher.readFiles();
     if (run.read == DuplicateMatcher::Result::Done)
         run.matched = matcher.matchFiles(run.sink);
+    run.stats = matcher.stats();
+}
+
+// Gives a file an old modification time, so that any later write shows in it whatever the
+// clock's granularity.
+void backdate(const QString &path)
+{
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
 QStringList names(const FileTree &tree, const QStringList &relative)
@@ -111,11 +156,11 @@ private slots:
         QCOMPARE(run.sink.groups(), (std::vector<QStringList>{names(tree, {"a", "sub/b", "sub/c"}),
                                                                names(tree, {"d", "e"}), names(tree, {"f", "g"})}));
         QStringList colours;
-        for (const VectorSink::Row &row : run.sink.rows)
+        for (const VectorSink::Row &row : run.sink.texts.rows)
             colours << row.colour;
         QCOMPARE(colours, (QStringList{"light blue", "light blue", "light blue", "blue", "blue", "light blue",
                                        "light blue"}));
-        QCOMPARE(run.sink.rows[5].sizeText, QStringLiteral("70 Bytes"));
+        QCOMPARE(run.sink.texts.rows[5].sizeText, QStringLiteral("70 Bytes"));
         QCOMPARE(run.host.progress.back(), 100);
     }
 
@@ -194,7 +239,7 @@ private slots:
         QCOMPARE(matcher.readFiles(), DuplicateMatcher::Result::Done);
         QCOMPARE(matcher.matchFiles(run.sink), DuplicateMatcher::Result::Done);
         QCOMPARE(run.sink.groups(), (std::vector<QStringList>{names(tree, {"e1", "sub/e2", "sub/e3"})}));
-        QCOMPARE(run.sink.rows[0].sizeText, QString());
+        QCOMPARE(run.sink.texts.rows[0].sizeText, QString());
         QCOMPARE(matcher.fingerprint(0), QStringLiteral("0"));
         QCOMPARE(matcher.fingerprint(1), QString()); // CRC 0, but not empty: never "0" as a group of empties
         QCOMPARE(matcher.stats().filesRead, 2u); // the two CRC-zero files, never the empty ones
@@ -264,6 +309,142 @@ private slots:
         QCOMPARE(run.sink.groups(), (std::vector<QStringList>{names(tree, {"a", "c", "d"})}));
     }
 
+    void identitiesAsCompared_data() { variantRows({"identities"}); }
+
+    // Each row carries the file as its contents were compared, so a file changed afterwards
+    // (contents, modification time, or an empty file given contents) no longer matches it.
+    void identitiesAsCompared()
+    {
+        QFETCH(ReadOptions, options);
+        FileTree tree;
+        const QByteArray contents = randomBytes(200 * 1024, 31);
+        const QStringList order{"a", "e1", "b", "c", "e2", "d", "e3"};
+        for (const QString &name : order)
+            backdate(tree.write(name, name.startsWith('e') ? QByteArray() : contents));
+        CandidateTable table;
+        tree.collect(table, order);
+
+        Run run;
+        runMatcher(table, options, run);
+        QCOMPARE(run.sink.groups(),
+                 (std::vector<QStringList>{names(tree, {"a", "b", "c", "d"}), names(tree, {"e1", "e2", "e3"})}));
+        for (const ResultRow &row : run.sink.rows) {
+            QVERIFY2(row.identity.valid, qPrintable(row.path));
+            QCOMPARE(row.identity, identityOf(row.path));
+        }
+
+        QFile appended(tree.path("a"));
+        QVERIFY(appended.open(QIODevice::Append) && appended.write("x") == 1);
+        appended.close();
+        const timespec now[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(tree.path("b")).constData(), now, 0), 0);
+        tree.write("e2", "now with contents");
+        backdate(tree.path("e2"));
+        const QStringList changed = names(tree, {"a", "b", "e2"});
+        for (const ResultRow &row : run.sink.rows)
+            QCOMPARE(row.identity == identityOf(row.path), !changed.contains(row.path));
+    }
+
+    void changedWhileRead_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<ReadOptions>("options");
+        QTest::addColumn<bool>("countedAsChanged");
+        for (const char *how : {"appended", "written in place", "renamed over", "replaced by a FIFO", "removed"})
+            for (const Variant &v : variants)
+                // With signatures a file is opened several times: a change seen at a later open
+                // (a new length, a vanished file) counts as unreadable, and one that makes the
+                // signature differ leaves the file simply unlike the others.
+                QTest::addRow("%s, %s", how, v.name)
+                    << QString::fromLatin1(how) << v.options << (QByteArray(v.name) != "tight");
+    }
+
+    // A file changed or replaced while it is read is left out of its group and counted; a
+    // replacement with equal contents is left out too, as its bytes were never all compared.
+    void changedWhileRead()
+    {
+        QFETCH(QString, how);
+        QFETCH(ReadOptions, options);
+        QFETCH(bool, countedAsChanged);
+        FileTree tree;
+        const QByteArray contents = randomBytes(200 * 1024, 41);
+        for (const char *name : {"a", "b", "c", "d"})
+            backdate(tree.write(name, contents));
+        CandidateTable table;
+        tree.collect(table, {"a", "b", "c", "d"});
+
+        const QByteArray b = QFile::encodeName(tree.path("b"));
+        std::atomic<int> changes{0};
+        std::atomic<bool> hookFailed{false};
+        // Every time b is opened it changes underneath, so whichever read the result rests on sees it.
+        options.afterOpen = [&](const char *path) {
+            if (b != path)
+                return;
+            const int n = ++changes;
+            bool ok = true;
+            if (how == "appended" || how == "written in place") {
+                // In place, the same bytes again: the contents still match, only the change shows.
+                const int fd = ::open(path, O_WRONLY | (how == "appended" ? O_APPEND : 0));
+                ok = fd >= 0 && ::pwrite(fd, contents.constData() + 1000, 4, 1000) == 4;
+                ::close(fd);
+            } else if (how == "renamed over") {
+                const QByteArray copy = b + QByteArray::number(n);
+                QFile file(QFile::decodeName(copy));
+                ok = file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+                file.close();
+                const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+                ok = ok && ::utimensat(AT_FDCWD, copy.constData(), old, 0) == 0
+                    && ::rename(copy.constData(), path) == 0;
+            } else if (how == "replaced by a FIFO") {
+                ok = ::unlink(path) == 0 && ::mkfifo(path, 0644) == 0;
+            } else {
+                ok = ::unlink(path) == 0;
+            }
+            if (!ok)
+                hookFailed = true;
+        };
+
+        Run run;
+        runMatcher(table, options, run);
+        QVERIFY(changes > 0);
+        QVERIFY(!hookFailed);
+        QCOMPARE(run.sink.groups(), (std::vector<QStringList>{names(tree, {"a", "c", "d"})}));
+        if (countedAsChanged) {
+            QCOMPARE(run.stats.changed, 1u);
+            QCOMPARE(run.stats.unreadable, 0u);
+        } else {
+            QVERIFY(run.stats.changed + run.stats.unreadable <= 1);
+        }
+    }
+
+    void readerFailure_data() { variantRows({"a reader fails"}); }
+
+    // A reader that fails (as when memory runs out) leaves its files out, counted, never lost
+    // without a word; other sizes are still compared and listed.
+    void readerFailure()
+    {
+        QFETCH(ReadOptions, options);
+        FileTree tree;
+        const QByteArray big = randomBytes(200 * 1024, 51), small = randomBytes(300, 52);
+        for (const char *name : {"a", "b", "c", "d"})
+            tree.write(name, big);
+        tree.write("x", small);
+        tree.write("y", small);
+        CandidateTable table;
+        tree.collect(table, {"a", "x", "b", "c", "y", "d"});
+
+        const QByteArray b = QFile::encodeName(tree.path("b"));
+        options.afterOpen = [&](const char *path) {
+            if (b == path)
+                throw std::runtime_error("reader failed");
+        };
+        Run run;
+        runMatcher(table, options, run);
+        QCOMPARE(run.matched, DuplicateMatcher::Result::Done);
+        QCOMPARE(run.sink.groups(), (std::vector<QStringList>{names(tree, {"x", "y"})}));
+        QCOMPARE(run.stats.failed, 4u);
+    }
+
     // Every strategy, with one reader or many, finds exactly the groups of equal bytes.
     void sameGroupsWhateverTheStrategy()
     {
@@ -293,16 +474,33 @@ private slots:
         const std::vector<QStringList> expected = expectedGroups(table);
         QVERIFY(expected.size() > 20);
 
-        for (const Variant &v : variants) {
+        std::vector<Variant> all(std::begin(variants), std::end(variants));
+        for (const unsigned readers : {1u, 4u, 64u})
+            for (const bool inodeOrder : {true, false}) {
+                ReadOptions options;
+                options.threads = readers;
+                options.inodeOrder = inodeOrder;
+                all.push_back({inodeOrder ? "by inode" : "by collection", options});
+            }
+        for (const Variant &v : all) {
             Run run;
             runMatcher(table, v.options, run);
-            QVERIFY2(run.sink.groups() == expected, v.name);
+            QVERIFY2(run.sink.groups() == expected,
+                     qPrintable(QStringLiteral("%1 readers, %2").arg(v.options.threads).arg(v.name)));
         }
     }
 
-    // Several readers are busy when the stop comes: they stop and join, and no row appears.
+    void stopDuringReading_data()
+    {
+        QTest::addColumn<unsigned>("readers");
+        for (const unsigned readers : {1u, 4u, 64u})
+            QTest::addRow("%u readers", readers) << readers;
+    }
+
+    // The readers are busy when the stop comes: they stop and join, and no row appears.
     void stopDuringReading()
     {
+        QFETCH(unsigned, readers);
         // Same size, same ends and same CRC-32 everywhere: every byte must be compared.
         FileTree tree;
         QStringList order;
@@ -316,7 +514,7 @@ private slots:
 
         Run run;
         run.host.stopWhen = [&] { return run.host.polls >= 2; };
-        runMatcher(table, {4, 64, 1u << 20, 4096}, run);
+        runMatcher(table, limits(readers, 64, 1u << 20, 4096), run);
         QCOMPARE(run.read, DuplicateMatcher::Result::Stopped);
         QCOMPARE(run.sink.rowCount(), std::size_t(0));
         QCOMPARE(run.host.polls, 2);

@@ -1,0 +1,65 @@
+#include "ReadProgress.h"
+
+#include "CandidateTable.h"
+
+#include <algorithm>
+#include <limits>
+
+void ReadProgress::plan(const CandidateTable &table, const std::vector<SizeGroup> &groups)
+{
+    const std::size_t n = table.count();
+    m_table = &table;
+    m_files.assign(n, File{});
+    m_total = 0;
+    for (const SizeGroup &group : groups)
+        for (const std::uint32_t k : group.members) {
+            m_files[k].state = Planned;
+            if (group.size > 0)
+                m_total += static_cast<std::uint64_t>(group.size) + PerFileWork;
+        }
+    m_planned = true;
+}
+
+void ReadProgress::credit(std::uint32_t k, std::uint64_t bytes)
+{
+    const std::int64_t size = m_table->file(k).size;
+    if (size <= 0)
+        return; // empty files are no work
+    File &file = m_files[k];
+    const std::uint64_t weight = static_cast<std::uint64_t>(size) + PerFileWork;
+    const std::uint64_t add = std::min(bytes, weight - file.credited);
+    file.credited += add;
+    m_done.fetch_add(add, std::memory_order_relaxed);
+}
+
+void ReadProgress::settle(std::uint32_t k)
+{
+    m_files[k].state |= Settled;
+    credit(k, std::numeric_limits<std::uint64_t>::max());
+}
+
+bool ReadProgress::firstOpen(std::uint32_t k)
+{
+    if (m_files[k].state & Opened)
+        return false;
+    m_files[k].state |= Opened;
+    return true;
+}
+
+int ReadProgress::percent() const
+{
+    if (!m_planned)
+        return 0;
+    if (m_total == 0)
+        return 100;
+    return static_cast<int>(std::min<std::uint64_t>(100, m_done.load() * 100 / m_total));
+}
+
+std::uint64_t ReadProgress::unsettled() const
+{
+    std::uint64_t count = 0;
+    for (const File &file : m_files)
+        if ((file.state & Planned) && !(file.state & Settled))
+            ++count;
+    return count;
+}

@@ -1,0 +1,213 @@
+// The reading phase without threads: which files are read, by which path, in which order,
+// and each path on its own.
+
+#include "MatchingFixture.h"
+#include "ReadPlan.h"
+#include "ReadProgress.h"
+#include "ReadStages.h"
+#include "TestMain.h"
+
+#include <algorithm>
+#include <set>
+
+Q_DECLARE_METATYPE(ReadPath)
+
+class ReadPlanTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void paths_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("members");
+        QTest::addColumn<ReadPath>("path");
+        // Limits: 16 open files and 512 KiB per task.
+        QTest::newRow("empty files") << qint64(0) << 5000 << ReadPath::Empty;
+        QTest::newRow("small pair") << qint64(100) << 2 << ReadPath::WholeInMemory;
+        QTest::newRow("fills the share exactly") << qint64(256 * 1024) << 2 << ReadPath::WholeInMemory;
+        QTest::newRow("one byte over the share") << qint64(256 * 1024 + 1) << 2 << ReadPath::Lockstep;
+        QTest::newRow("1024 tiny files") << qint64(1) << 1024 << ReadPath::WholeInMemory;
+        QTest::newRow("1025 tiny files") << qint64(1) << 1025 << ReadPath::Signatures;
+        QTest::newRow("16 big files, held open") << qint64(1 << 20) << 16 << ReadPath::Lockstep;
+        QTest::newRow("17 big files") << qint64(1 << 20) << 17 << ReadPath::Signatures;
+        QTest::newRow("5 GiB pair") << qint64(5) * (1LL << 30) << 2 << ReadPath::Lockstep;
+    }
+    void paths()
+    {
+        QFETCH(qint64, size);
+        QFETCH(int, members);
+        QFETCH(ReadPath, path);
+        QCOMPARE(choosePath(size, std::size_t(members), ReadLimits{16, 512u << 10}), path);
+    }
+
+    // Files alone in their size are never planned; groups come in order of their first member.
+    void sizeGroups()
+    {
+        FileTree tree;
+        const QStringList order{"a3", "b5", "lone", "c3", "e0", "d5", "f0", "g3"};
+        for (const QString &name : order)
+            tree.write(name, QByteArray(name.back().digitValue() + (name == "lone" ? 7 : 0), 'x'));
+        CandidateTable table;
+        tree.collect(table, order);
+        const std::atomic<bool> cancel{false};
+        const std::vector<SizeGroup> groups = groupBySize(table, cancel);
+        QCOMPARE(groups.size(), std::size_t(3));
+        QCOMPARE(groups[0].size, 3);
+        QCOMPARE(groups[0].members, (std::vector<std::uint32_t>{0, 3, 7}));
+        QCOMPARE(groups[1].members, (std::vector<std::uint32_t>{1, 5}));
+        QCOMPARE(groups[2].size, 0);
+        QCOMPARE(groups[2].members, (std::vector<std::uint32_t>{4, 6}));
+
+        const std::atomic<bool> raised{true};
+        QVERIFY(groupBySize(table, raised).empty());
+    }
+
+    // The inodes come from the folders' listings and match what stat says; ordering by them
+    // keeps every group's members and sorts the groups by their first member.
+    void inodeOrder()
+    {
+        FileTree tree;
+        QStringList order;
+        for (int i = 0; i < 40; ++i)
+            order << QStringLiteral("d%1/f%2").arg(i % 3).arg(i);
+        for (const QString &name : order)
+            tree.write(name, QByteArray(order.indexOf(name) % 4 + 1, 'x'));
+        CandidateTable table;
+        tree.collect(table, order);
+        const std::atomic<bool> cancel{false};
+        const std::vector<std::uint64_t> inodes = listedInodes(table, cancel);
+        QCOMPARE(inodes.size(), table.count());
+        for (std::size_t k = 0; k < table.count(); ++k)
+        {
+            struct stat st {};
+            QCOMPARE(::lstat(table.pathBytes(k).constData(), &st), 0);
+            QCOMPARE(inodes[k], std::uint64_t(st.st_ino));
+        }
+
+        std::vector<SizeGroup> groups = groupBySize(table, cancel);
+        const std::vector<SizeGroup> before = groups;
+        orderByInode(groups, inodes);
+        QCOMPARE(groups.size(), before.size());
+        for (const SizeGroup &group : groups) {
+            QVERIFY(std::is_sorted(group.members.begin(), group.members.end(),
+                                   [&](std::uint32_t a, std::uint32_t b) { return inodes[a] < inodes[b]; }));
+            const auto same = std::find_if(before.begin(), before.end(),
+                                           [&](const SizeGroup &g) { return g.size == group.size; });
+            QVERIFY(same != before.end());
+            QVERIFY(std::is_permutation(group.members.begin(), group.members.end(), same->members.begin(),
+                                        same->members.end()));
+        }
+        QVERIFY(std::is_sorted(groups.begin(), groups.end(), [&](const SizeGroup &a, const SizeGroup &b) {
+            return inodes[a.members.front()] < inodes[b.members.front()];
+        }));
+    }
+
+    void readers_data()
+    {
+        QTest::addColumn<bool>("rotational");
+        QTest::addColumn<bool>("virtualDisk");
+        QTest::addColumn<unsigned>("readers");
+        QTest::newRow("flash") << false << false << 16u;
+        QTest::newRow("virtual disk that says rotational") << true << true << 16u;
+        QTest::newRow("spinning disk") << true << false << 4u;
+    }
+    void readers()
+    {
+        QFETCH(bool, rotational);
+        QFETCH(bool, virtualDisk);
+        QFETCH(unsigned, readers);
+        QCOMPARE(readersFor(rotational, virtualDisk), readers);
+    }
+
+    void stagesAgree_data()
+    {
+        QTest::addColumn<QString>("stage");
+        for (const char *stage : {"whole in memory", "lockstep", "against first", "signatures, then lockstep"})
+            QTest::newRow(stage) << QString::fromLatin1(stage);
+    }
+
+    // Every path finds the same classes among files of one size, with the identity each file
+    // was read under, and leaves out a file that vanished; every file ends settled.
+    void stagesAgree()
+    {
+        QFETCH(QString, stage);
+        FileTree tree;
+        const QByteArray a = randomBytes(20000, 61), b = randomBytes(20000, 62);
+        const QStringList order{"a1", "b1", "c", "a2", "gone", "crc-of-a", "b2", "a3"};
+        tree.write("a1", a);
+        tree.write("b1", b);
+        tree.write("c", randomBytes(20000, 63));
+        tree.write("a2", a);
+        tree.write("gone", a);
+        tree.write("crc-of-a", crcNeutralChange(a, 9000));
+        tree.write("b2", b);
+        tree.write("a3", a);
+        CandidateTable table;
+        tree.collect(table, order);
+        QVERIFY(QFile::remove(tree.path("gone")));
+
+        const std::atomic<bool> cancel{false};
+        std::vector<SizeGroup> groups = groupBySize(table, cancel);
+        QCOMPARE(groups.size(), std::size_t(1));
+        ReadProgress progress;
+        progress.plan(table, groups);
+        ReadOptions options;
+        options.edgeBlock = 64;
+        // Two open files a task: the buckets take several rounds.
+        ReadStages stages(table, options, ReadLimits{2, 1u << 20}, progress, cancel);
+        const ReadStages::Members members = groups[0].members;
+        ReadCounters counters;
+        std::vector<ContentClass> found;
+        if (stage == "whole in memory") {
+            found = stages.wholeInMemory(20000, members, counters);
+        } else if (stage == "lockstep") {
+            found = stages.lockstep(20000, members, counters);
+        } else if (stage == "against first") {
+            found = stages.againstFirst(20000, members, counters);
+        } else {
+            std::vector<std::uint32_t> signature(members.size());
+            std::vector<std::uint8_t> readable(members.size());
+            stages.sign(20000, false, members, 0, members.size(), signature, readable, counters);
+            for (const ReadStages::Members &run : stages.runs(members, signature, readable))
+                for (ContentClass &c : stages.lockstep(20000, run, counters))
+                    found.push_back(std::move(c));
+        }
+        for (const std::uint32_t k : members)
+            progress.settle(k);
+
+        std::set<QStringList> classes;
+        for (const ContentClass &c : found) {
+            QVERIFY(std::is_sorted(c.members.begin(), c.members.end()));
+            QCOMPARE(c.identities.size(), c.members.size());
+            QStringList paths;
+            for (std::size_t i = 0; i < c.members.size(); ++i) {
+                paths << table.path(c.members[i]);
+                QCOMPARE(c.identities[i], identityOf(table.path(c.members[i])));
+            }
+            QVERIFY(classes.insert(paths).second);
+        }
+        const auto paths = [&](const QStringList &names) {
+            QStringList full;
+            for (const QString &name : names)
+                full << tree.path(name);
+            return full;
+        };
+        QCOMPARE(classes, (std::set<QStringList>{paths({"a1", "a2", "a3"}), paths({"b1", "b2"})}));
+        QVERIFY(counters.unreadable >= 1);
+        QCOMPARE(counters.changed, 0u);
+        QCOMPARE(progress.percent(), 100);
+        QCOMPARE(progress.unsettled(), 0u);
+    }
+
+    // Whatever the device, the answer is one of the rule's, and an odd path gets one too.
+    void readersForPaths()
+    {
+        const unsigned rule[] = {readersFor(false, false), readersFor(true, false)};
+        for (const char *path : {"/", "/tmp", "/proc", "/no/such/folder"})
+            QVERIFY2(std::find(std::begin(rule), std::end(rule), readersForDevice(path)) != std::end(rule), path);
+    }
+};
+
+TWINFOLD_GUILESS_TEST_MAIN(ReadPlanTest)
+#include "tst_readplan.moc"
