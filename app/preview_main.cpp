@@ -17,6 +17,7 @@
 #include <QSvgRenderer>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -40,12 +41,14 @@ QSize parseSize(const QString &text)
 
 // Everything that opens files of its own (image plugins, fonts, the drawing module) is made to
 // do so now, while files can still be opened.
-void loadDecoders()
+void loadDecoders(PictureKind kind)
 {
     QBuffer probe;
     probe.setData(QByteArray(64, '\0'));
     probe.open(QIODevice::ReadOnly);
     QImageReader::imageFormat(&probe); // asks every image plugin, which loads them all
+    if (kind != PictureKind::Wmf && kind != PictureKind::Emf)
+        return;
     QImage canvas(16, 16, QImage::Format_RGB32);
     QPainter painter(&canvas);
     painter.drawText(0, 12, QStringLiteral("Aa"));
@@ -89,13 +92,16 @@ int main(int argc, char *argv[])
         }
     }
 
-    // No window is ever shown; text still needs a font database, which needs a platform.
+    // No window is ever shown; text in metafiles still needs a font database, which needs a
+    // platform. Raster pictures do without it and start sooner.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
     char program[] = "twinfold-preview";
     char *qtArgv[] = {program, nullptr};
-    QGuiApplication app(qtArgc, qtArgv);
-    loadDecoders();
+    const std::unique_ptr<QCoreApplication> app = kind == PictureKind::Wmf || kind == PictureKind::Emf
+                                                      ? std::make_unique<QGuiApplication>(qtArgc, qtArgv)
+                                                      : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
+    loadDecoders(kind);
     if (forbidFileAccess(readableFolders()) == FileAccess::Failed)
         return 3;
 

@@ -69,7 +69,13 @@ void PictureLoader::load(const QString &path, QSize size)
     cancel();
     // Only a regular file is handed on: a FIFO or device would block its reader, and a link
     // could point anywhere by now.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        // The child's standard streams are set up before it takes this descriptor as its input.
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        ::close(fd);
+        fd = moved;
+    }
     struct stat status {};
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || size.isEmpty() || m_program.isEmpty()) {
         if (fd >= 0)
