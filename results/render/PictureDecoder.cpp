@@ -153,16 +153,50 @@ QByteArray checkedEmfRecords(const QByteArray &data)
     return {};
 }
 
-// libemf2svg writes text as CDATA sections, verbatim: a "]]>" in a string would end the
-// section and turn the rest of the string into markup. The '>' of every such sequence, in
-// single-byte or UTF-16 text, becomes '?'.
-void breakCdataEnds(QByteArray &data)
+// Font names go into attributes verbatim: any character that could end one becomes a space.
+// A font name is only looked up, never shown, so nothing visible changes.
+void quoteSafeName(QByteArray &data, qsizetype offset, qsizetype characters)
+{
+    for (qsizetype i = 0; i < characters && offset + 2 * i + 1 < data.size(); ++i) {
+        char *c = data.data() + offset + 2 * i;
+        if (c[1] == 0 && std::strchr("\"'<>&", c[0]) && c[0] != 0)
+            c[0] = ' ';
+    }
+}
+
+// libemf2svg writes text as CDATA sections and font names as attribute values, both verbatim:
+// a "]]>" in a string would end the section and a quote would end the attribute, turning the
+// rest into markup. The '>' of every "]]>", in single-byte or UTF-16 text, becomes '?', and
+// font names lose their quotes and brackets.
+void neutraliseText(QByteArray &data)
 {
     for (qsizetype at = data.indexOf("]]>"); at >= 0; at = data.indexOf("]]>", at))
         data[at + 2] = '?';
     static const QByteArray wide("]\0]\0>\0", 6);
     for (qsizetype at = data.indexOf(wide); at >= 0; at = data.indexOf(wide, at))
         data[at + 4] = '?';
+
+    constexpr quint32 EmrComment = 70, EmrExtCreateFontIndirectW = 82;
+    constexpr quint16 EmfPlusObject = 0x4008, EmfPlusFontObject = 6;
+    for (qsizetype offset = 0; offset + 8 <= data.size();) {
+        const quint32 type = wordAt<quint32>(data, offset), size = wordAt<quint32>(data, offset + 4);
+        if (type == EmrExtCreateFontIndirectW && size >= 104) // the face name: 32 characters at byte 40
+            quoteSafeName(data, offset + 40, 32);
+        if (type == EmrComment && size >= 16 && std::memcmp(data.constData() + offset + 12, "EMF+", 4) == 0) {
+            // EMF+ records inside: a font object names its family after 24 bytes of its own.
+            const qsizetype end = offset + size;
+            for (qsizetype plus = offset + 16; plus + 12 <= end;) {
+                const quint16 plusType = wordAt<quint16>(data, plus), flags = wordAt<quint16>(data, plus + 2);
+                const quint32 plusSize = wordAt<quint32>(data, plus + 4);
+                if (plusSize < 12 || plusSize > quint64(end - plus))
+                    break;
+                if (plusType == EmfPlusObject && ((flags >> 8) & 0x7F) == EmfPlusFontObject && plusSize >= 36)
+                    quoteSafeName(data, plus + 36, wordAt<quint32>(data, plus + 32));
+                plus += plusSize;
+            }
+        }
+        offset += size; // checkedEmfRecords has vouched for every size
+    }
 }
 } // namespace
 
@@ -233,7 +267,7 @@ QByteArray emfToSvg(const QByteArray &data)
     QByteArray records = checkedEmfRecords(data);
     if (records.isEmpty())
         return {};
-    breakCdataEnds(records);
+    neutraliseText(records);
     generatorOptions options{};
     options.nameSpace = nullptr; // a namespace makes the converter leak
     options.verbose = false;

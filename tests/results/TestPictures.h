@@ -124,8 +124,8 @@ inline QByteArray redSquareEmf(const QByteArray &end = emfRecord(14, emfWords({0
                  3, end);
 }
 
-// An EMF that writes `text` with ExtTextOutW.
-inline QByteArray textEmf(const QString &text)
+// An EMF that writes `text` with ExtTextOutW, in the font named `face` when there is one.
+inline QByteArray textEmf(const QString &text, const QString &face = {})
 {
     const qsizetype n = text.size();
     QByteArray string(reinterpret_cast<const char *>(text.utf16()), n * 2);
@@ -138,7 +138,12 @@ inline QByteArray textEmf(const QString &text)
     payload += string;
     for (qsizetype i = 0; i < n; ++i)
         put<quint32>(payload, {8});
-    return emfOf(emfRecord(84, payload), 1);
+    if (face.isEmpty())
+        return emfOf(emfRecord(84, payload), 1);
+    // A font 40 units high as handle 1: LOGFONTW's numbers, then its 32-character face name.
+    QByteArray font = emfWords({1, quint32(-40), 0, 0, 0, 400, 0, 0});
+    font += QByteArray(reinterpret_cast<const char *>(face.left(31).utf16()), face.left(31).size() * 2).leftJustified(64, '\0');
+    return emfOf(emfRecord(82, font) + emfRecord(37, emfWords({1})) + emfRecord(84, payload), 3);
 }
 
 // A 1 x 1 red GIF; Qt reads GIF but cannot write it.

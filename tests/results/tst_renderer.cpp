@@ -72,11 +72,12 @@ QByteArray flipped(const QByteArray &bytes, quint32 seed)
     return copy;
 }
 
-// Markup that draws red over everything and names the FIFO beside the renderer's working
-// folder as a picture to fetch.
+// Markup that leaves the text element, draws red over everything and names the FIFO in the
+// renderer's working folder as a picture to fetch.
 QByteArray hostileMarkup()
 {
-    return QByteArray("<image xlink:href=\"FIFO\" width=\"99\" height=\"99\"/><rect width=\"99\" height=\"99\" fill=\"red\"/>");
+    return QByteArray("</text><image xlink:href=\"FIFO\" width=\"99\" height=\"99\"/>"
+                      "<rect width=\"99\" height=\"99\" fill=\"red\"/><text>");
 }
 } // namespace
 
@@ -107,10 +108,13 @@ private slots:
         QTest::newRow("EMF text closing its CDATA")
             << textEmf(QStringLiteral("]]>") + QString::fromLatin1(hostileMarkup()) + QStringLiteral("<![CDATA["))
             << "emf" << Outcome::Drawn << false;
+        QTest::newRow("EMF font name closing its attribute")
+            << textEmf(QStringLiteral("Hi"), QStringLiteral("\"/><circle r=\"99\" fill=\"red\"/>")) << "emf"
+            << Outcome::Drawn << false;
         QTest::newRow("WMF text with markup") << textWmf(hostileMarkup()) << "wmf" << Outcome::Drawn << false;
         QTest::newRow("SVG named as a picture")
             << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
-                          "width=\"99\" height=\"99\">" + hostileMarkup() + "</svg>")
+                          "width=\"99\" height=\"99\"><text>" + hostileMarkup() + "</text></svg>")
             << "image" << Outcome::Refused << false;
 
         // Amplification: pictures that claim far more than they hold, or cost far more than they weigh.
