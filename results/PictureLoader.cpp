@@ -51,6 +51,12 @@ PictureLoader::PictureLoader(const QString &rendererProgram, QObject *parent)
 PictureLoader::~PictureLoader()
 {
     cancel();
+    // Renderers killed but not yet reaped: reaping a killed process takes a moment at most.
+    for (QProcess *process : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
+        process->disconnect();
+        process->kill();
+        process->waitForFinished(2000);
+    }
 }
 
 QString PictureLoader::installedRenderer()

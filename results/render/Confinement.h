@@ -6,7 +6,8 @@
 // before it reads any input, so they hold however it is started.
 
 // Address space about 1 GiB (not under AddressSanitizer, which reserves far more), a few
-// seconds of CPU time, no core files, and no new privileges through exec.
+// seconds of CPU time, no core files, no new privileges through exec, and a lower priority
+// than the window waiting for it.
 // False when one of them cannot be set.
 bool limitResources();
 
