@@ -15,6 +15,8 @@
 
 namespace {
 constexpr std::size_t KeptPictures = 8;
+// The renderer's largest side; a larger preview stretches the picture the rest of the way.
+constexpr int LargestRenderedSide = 4096;
 
 QString rendererArgument(const QString &path)
 {
@@ -73,6 +75,7 @@ QString PictureLoader::installedRenderer()
 void PictureLoader::load(const QString &path, QSize size)
 {
     cancel();
+    size = size.boundedTo(QSize(LargestRenderedSide, LargestRenderedSide));
     // Only a regular file is handed on: a FIFO or device would block its reader, and a link
     // could point anywhere by now.
     int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
