@@ -4,9 +4,12 @@
 #include "PictureLoader.h"
 #include "Screen.h"
 
+#include <QTimer>
+
 #include <array>
 
-Form2::Form2() : m_image(new PictureBox(this))
+Form2::Form2(const QString &renderer)
+    : m_image(new PictureBox(this)), m_loader(new PictureLoader(renderer, this)), m_resized(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("Preview"));
     setAutoFillBackground(true);
@@ -16,6 +19,20 @@ Form2::Form2() : m_image(new PictureBox(this))
     resize(twipsToPixels(3750), twipsToPixels(2775));
     m_image->setObjectName(QStringLiteral("Image1"));
     m_image->setGeometry(twipsToPixels(120), twipsToPixels(120), twipsToPixels(2295), twipsToPixels(2055));
+    connect(m_loader, &PictureLoader::loaded, m_image, &PictureBox::setPicture);
+    m_resized->setSingleShot(true);
+    m_resized->setInterval(150);
+    connect(m_resized, &QTimer::timeout, this, [this] {
+        if (m_loader->isLoading())
+            m_resized->start(); // the picture on its way is for the old size: ask once it is here
+        else if (!m_path.isEmpty() && m_image->hasPicture())
+            m_loader->load(m_path, pictureSize());
+    });
+}
+
+QString Form2::installedRenderer()
+{
+    return PictureLoader::installedRenderer();
 }
 
 bool Form2::hasPreviewExtension(const QString &path)
@@ -33,10 +50,20 @@ bool Form2::hasPreviewExtension(const QString &path)
 
 void Form2::previewFile(const QString &path)
 {
-    if (hasPreviewExtension(path))
-        m_image->setPicture(loadPicture(path));
-    else
-        m_image->clear();
+    // The previous picture goes at once: it must never pass for the newly clicked file's.
+    m_image->clear();
+    m_resized->stop();
+    m_loader->cancel();
+    m_path.clear();
+    if (!hasPreviewExtension(path))
+        return;
+    m_path = path;
+    m_loader->load(path, pictureSize());
+}
+
+QSize Form2::pictureSize() const
+{
+    return m_image->size() * m_image->devicePixelRatio();
 }
 
 void Form2::Form_Resize()
@@ -50,7 +77,10 @@ void Form2::Form_Resize()
         size.setWidth(twipsToPixels(width));
     if (height >= 0)
         size.setHeight(twipsToPixels(height));
-    m_image->resize(size);
+    if (size != m_image->size()) {
+        m_image->resize(size);
+        m_resized->start();
+    }
 }
 
 void Form2::resizeEvent(QResizeEvent *event)

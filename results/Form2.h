@@ -3,6 +3,8 @@
 #include <QWidget>
 
 class PictureBox;
+class PictureLoader;
+class QTimer;
 
 // The preview window: the picture of the last clicked result row.
 class Form2 final : public QWidget
@@ -10,14 +12,18 @@ class Form2 final : public QWidget
     Q_OBJECT
 
 public:
-    Form2();
+    // `renderer` is the program that decodes pictures (twinfold-preview).
+    explicit Form2(const QString &renderer = installedRenderer());
+    static QString installedRenderer();
 
     // Shows the file when its lower-cased path ends in a preview extension, else nothing.
-    // Loads it anew each time; a file that cannot be decoded leaves the preview empty.
+    // The picture is decoded by the renderer while the window goes on; one that cannot be
+    // decoded in time leaves the preview empty.
     void previewFile(const QString &path);
     static bool hasPreviewExtension(const QString &path);
 
     PictureBox *image() const { return m_image; }
+    PictureLoader *loader() const { return m_loader; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -26,6 +32,10 @@ protected:
 
 private:
     void Form_Resize();
+    QSize pictureSize() const;
 
     PictureBox *m_image;
+    PictureLoader *m_loader;
+    QTimer *m_resized; // asks for the picture again once resizing pauses
+    QString m_path;    // of the picture shown or on its way
 };

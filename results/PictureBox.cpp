@@ -7,21 +7,18 @@ PictureBox::PictureBox(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
-void PictureBox::setPicture(const Picture &picture)
+void PictureBox::setPicture(const QImage &picture)
 {
-    m_image = picture.image;
-    m_drawing.load(picture.svg); // an empty document leaves the renderer invalid
+    m_image = picture;
     update();
 }
 
 void PictureBox::paintEvent(QPaintEvent *)
 {
+    if (m_image.isNull())
+        return;
+    // The renderer draws at the control's size; until a resized picture arrives the old one stretches.
     QPainter painter(this);
-    if (!m_image.isNull()) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(rect(), m_image);
-    } else if (m_drawing.isValid()) {
-        painter.setRenderHint(QPainter::Antialiasing);
-        m_drawing.render(&painter, QRectF(rect()));
-    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(rect(), m_image);
 }

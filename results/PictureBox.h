@@ -1,8 +1,6 @@
 #pragma once
 
-#include "PictureLoader.h"
-
-#include <QSvgRenderer>
+#include <QImage>
 #include <QWidget>
 
 // The picture control Image1: one picture or none, stretched over the whole control
@@ -14,14 +12,13 @@ class PictureBox final : public QWidget
 public:
     explicit PictureBox(QWidget *parent = nullptr);
 
-    void setPicture(const Picture &picture);
+    void setPicture(const QImage &picture);
     void clear() { setPicture({}); }
-    bool hasPicture() const { return !m_image.isNull() || m_drawing.isValid(); }
+    bool hasPicture() const { return !m_image.isNull(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     QImage m_image;
-    QSvgRenderer m_drawing;
 };

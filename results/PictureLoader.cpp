@@ -1,127 +1,177 @@
 #include "PictureLoader.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
-#include <QImageReader>
-#include <QSvgRenderer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
 
-#include <emf2svg.h>
-#include <libwmf/api.h>
-#include <libwmf/svg.h>
-
-#include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
-// A preview is a few hundred pixels; bigger pictures are decoded smaller to spare memory.
-constexpr int MaxDecodedSide = 2048;
-// No metafile worth previewing comes near this; reading more would only cost memory.
-constexpr qint64 MaxMetafileBytes = 64 * 1024 * 1024;
+constexpr std::size_t KeptPictures = 8;
+// The renderer's largest side; a larger preview stretches the picture the rest of the way.
+constexpr int LargestRenderedSide = 4096;
 
-QImage readImage(const QString &path, const QByteArray &format)
+QString rendererArgument(const QString &path)
 {
-    QImageReader reader(path, format);
-    reader.setDecideFormatFromContent(format.isEmpty());
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (size.isValid() && (size.width() > MaxDecodedSide || size.height() > MaxDecodedSide))
-        reader.setScaledSize(size.scaled(MaxDecodedSide, MaxDecodedSide, Qt::KeepAspectRatio));
-    return reader.read();
-}
-
-QByteArray readSmallFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxMetafileBytes)
-        return {};
-    return file.read(MaxMetafileBytes);
-}
-
-bool renders(const QByteArray &svg)
-{
-    return !svg.isEmpty() && QSvgRenderer(svg).isValid();
+    const QString lower = path.toLower();
+    if (lower.endsWith(QLatin1String("wmf")))
+        return QStringLiteral("wmf");
+    if (lower.endsWith(QLatin1String("emf")))
+        return QStringLiteral("emf");
+    if (lower.endsWith(QLatin1String("dib")))
+        return QStringLiteral("dib");
+    return QStringLiteral("image");
 }
 } // namespace
 
-QByteArray wmfToSvg(const QByteArray &data)
+QImage readPixels(const QByteArray &ppm, QSize size)
 {
-    if (data.size() < 18)
+    const QByteArray header = "P6\n" + QByteArray::number(size.width()) + ' ' + QByteArray::number(size.height()) + "\n255\n";
+    const qint64 row = qint64(size.width()) * 3;
+    if (size.isEmpty() || !ppm.startsWith(header) || ppm.size() - header.size() != row * size.height())
         return {};
-    wmfAPI_Options options{};
-    options.function = wmf_svg_function;
-    const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
-    wmfAPI *api = nullptr;
-    if (wmf_api_create(&api, flags, &options) != wmf_E_None) {
-        if (api)
-            wmf_api_destroy(api);
+    QImage image(size, QImage::Format_RGB888);
+    if (image.isNull())
         return {};
+    for (int y = 0; y < size.height(); ++y)
+        std::memcpy(image.scanLine(y), ppm.constData() + header.size() + row * y, std::size_t(row));
+    return image;
+}
+
+PictureLoader::PictureLoader(const QString &rendererProgram, QObject *parent)
+    : QObject(parent), m_program(rendererProgram)
+{
+}
+
+PictureLoader::~PictureLoader()
+{
+    cancel();
+    // Renderers killed but not yet reaped: reaping a killed process takes a moment at most.
+    for (QProcess *process : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
+        process->disconnect();
+        process->kill();
+        process->waitForFinished(2000);
     }
-    // The library reads from its own copy; everything it allocates goes with wmf_api_destroy.
-    QByteArray input = data;
-    QByteArray svg;
-    wmfD_Rect bbox{};
-    if (wmf_mem_open(api, reinterpret_cast<unsigned char *>(input.data()), static_cast<long>(input.size())) == wmf_E_None &&
-        wmf_scan(api, 0, &bbox) == wmf_E_None) {
-        wmf_svg_t *device = WMF_SVG_GetData(api);
-        device->out = wmf_stream_create(api, nullptr);
-        unsigned int width = 0, height = 0;
-        if (device->out && wmf_display_size(api, &width, &height, 72, 72) == wmf_E_None && width > 0 && height > 0) {
-            device->Description = const_cast<char *>("Preview");
-            device->bbox = bbox;
-            device->width = width;
-            device->height = height;
-            device->flags |= WMF_SVG_INLINE_IMAGES;
-            const bool played = wmf_play(api, 0, &bbox) == wmf_E_None;
-            char *buffer = nullptr;
-            unsigned long length = 0;
-            wmf_stream_destroy(api, device->out, &buffer, &length);
-            device->out = nullptr;
-            if (played && buffer)
-                svg = QByteArray(buffer, static_cast<qsizetype>(length));
-        } else if (device->out) {
-            wmf_stream_destroy(api, device->out, nullptr, nullptr);
-            device->out = nullptr;
+}
+
+QString PictureLoader::installedRenderer()
+{
+    const QDir folder(QCoreApplication::applicationDirPath());
+    for (const QString &candidate : {QStringLiteral("twinfold-preview"), QStringLiteral("../libexec/twinfold/twinfold-preview")}) {
+        const QFileInfo renderer(folder.filePath(candidate));
+        if (renderer.isFile() && renderer.isExecutable())
+            return QDir::cleanPath(renderer.absoluteFilePath());
+    }
+    return {};
+}
+
+void PictureLoader::load(const QString &path, QSize size)
+{
+    cancel();
+    size = size.boundedTo(QSize(LargestRenderedSide, LargestRenderedSide));
+    // Only a regular file is handed on: a FIFO or device would block its reader, and a link
+    // could point anywhere by now.
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        // The child's standard streams are set up before it takes this descriptor as its input.
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        ::close(fd);
+        fd = moved;
+    }
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || size.isEmpty() || m_program.isEmpty()) {
+        if (fd >= 0)
+            ::close(fd);
+        emit loaded({});
+        return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+
+    Key key{path, size, quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
+            qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec,
+            qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec};
+    for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
+        if (kept->key == key) {
+            m_kept.splice(m_kept.begin(), m_kept, kept);
+            ::close(fd);
+            emit loaded(m_kept.front().picture);
+            return;
         }
-        wmf_mem_close(api);
     }
-    wmf_api_destroy(api);
-    return renders(svg) ? svg : QByteArray();
+
+    auto *process = new QProcess(this);
+    process->setProgram(m_program);
+    process->setArguments({QStringLiteral("--as"), rendererArgument(path), QStringLiteral("--size"),
+                           QString::number(size.width()) + QLatin1Char('x') + QString::number(size.height())});
+    process->setStandardErrorFile(QProcess::nullDevice());
+    // The opened file becomes the renderer's standard input; dup2 clears close-on-exec.
+    process->setChildProcessModifier([fd] { ::dup2(fd, STDIN_FILENO); });
+    const qint64 expected = 32 + qint64(size.width()) * size.height() * 3;
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process, expected] {
+        m_output += process->readAllStandardOutput();
+        if (m_output.size() > expected) // more than the picture asked for: not a renderer's answer
+            finish({});
+    });
+    connect(process, &QProcess::finished, this, [this, process](int status, QProcess::ExitStatus how) {
+        m_output += process->readAllStandardOutput();
+        const bool rendered = how == QProcess::NormalExit && status == 0;
+        finish(rendered ? readPixels(m_output, m_runningKey.size) : QImage());
+    });
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            finish({});
+    });
+    m_running = process;
+    m_runningKey = key;
+    m_output.clear();
+    m_deadline = new QTimer(this);
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, [this] { finish({}); });
+    m_deadline->start(m_timeLimit);
+    process->start(QIODevice::ReadOnly);
+    ::close(fd); // the renderer has its own copy from here on
 }
 
-QByteArray emfToSvg(const QByteArray &data)
+void PictureLoader::cancel()
 {
-    // The header record: type 1, then the " EMF" signature at byte 40.
-    if (data.size() < 88 || std::memcmp(data.constData(), "\x01\0\0\0", 4) != 0 ||
-        std::memcmp(data.constData() + 40, " EMF", 4) != 0)
-        return {};
-    generatorOptions options{};
-    options.nameSpace = nullptr; // a namespace makes the converter leak
-    options.verbose = false;
-    options.emfplus = true;
-    options.svgDelimiter = true;
-    QByteArray input = data;
-    char *out = nullptr;
-    size_t length = 0;
-    const int converted = emf2svg(input.data(), static_cast<size_t>(input.size()), &out, &length, &options);
-    QByteArray svg;
-    if (converted == 1 && out)
-        svg = QByteArray(out, static_cast<qsizetype>(length));
-    std::free(out);
-    return renders(svg) ? svg : QByteArray();
+    if (!m_running)
+        return;
+    stop(m_running);
+    m_running = nullptr;
+    delete m_deadline;
+    m_deadline = nullptr;
+    m_output.clear();
 }
 
-Picture loadPicture(const QString &path)
+void PictureLoader::stop(QProcess *process)
 {
-    Picture picture;
-    const QString lower = path.toLower();
-    if (lower.endsWith(QLatin1String("wmf"))) {
-        picture.svg = wmfToSvg(readSmallFile(path));
-    } else if (lower.endsWith(QLatin1String("emf"))) {
-        picture.svg = emfToSvg(readSmallFile(path));
-    } else {
-        picture.image = readImage(path, {});
-        // Qt's "dib" is a bitmap without its file header; a .dib file may be either kind.
-        if (picture.image.isNull() && lower.endsWith(QLatin1String("dib")))
-            picture.image = readImage(path, QByteArrayLiteral("dib"));
+    // Killed and reaped in the background; waiting for it here could block the window.
+    process->disconnect(this);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
     }
-    return picture;
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->kill();
+}
+
+void PictureLoader::finish(QImage picture)
+{
+    if (!m_running)
+        return;
+    const Key key = m_runningKey;
+    cancel();
+    if (!picture.isNull()) {
+        m_kept.push_front({key, picture});
+        if (m_kept.size() > KeptPictures)
+            m_kept.pop_back();
+    }
+    emit loaded(picture);
 }

@@ -1,83 +1,44 @@
 #include "Form2.h"
 #include "PictureBox.h"
+#include "PictureLoader.h"
 #include "Screen.h"
 #include "TestFiles.h"
+#include "TestPictures.h"
 #include "TestMain.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
+#include <sys/stat.h>
+
+
 namespace {
-QByteArray encoded(const QImage &image, const char *format)
+enum class Entry { File, Fifo, LinkToPicture, Folder };
+
+QString renderer()
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM);
 }
 
-QImage solid(QColor colour, int width = 16, int height = 16)
+QRgb centre(PictureBox &image)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
+    const QImage shown = image.grab().toImage();
+    return shown.pixel(shown.rect().center());
 }
 
-template <typename Word>
-void put(QByteArray &bytes, std::initializer_list<Word> words)
+// A stand-in renderer: a shell script doing `body`.
+QString fakeRenderer(const QTemporaryDir &dir, const QByteArray &body)
 {
-    for (Word w : words) {
-        char b[sizeof(Word)];
-        qToLittleEndian(w, b);
-        bytes.append(b, sizeof(Word));
-    }
-}
-
-// Small valid metafiles, 100 x 100 units, filled with one solid red rectangle.
-QByteArray redSquareWmf()
-{
-    QByteArray w;
-    // Placeable header: key, handle, bounds 0,0-100,100, 96 units per inch, reserved, checksum.
-    const std::initializer_list<quint16> header{0xCDD7, 0x9AC6, 0, 0, 0, 100, 100, 96, 0, 0};
-    quint16 checksum = 0;
-    for (quint16 word : header)
-        checksum ^= word;
-    put(w, header);
-    put<quint16>(w, {checksum});
-    // Metafile header (memory, 9 words, version 3, 40 words in all, 1 object, largest record 7 words),
-    // then records of (size in words, function, parameters): window origin and extent, a solid red
-    // brush, selecting it, a rectangle (bottom, right, top, left), the end.
-    put<quint16>(w, {1, 9, 0x0300, 40, 0, 1, 7, 0, 0});
-    put<quint16>(w, {5, 0, 0x020B, 0, 0, 5, 0, 0x020C, 100, 100});
-    put<quint16>(w, {7, 0, 0x02FC, 0, 0x00FF, 0, 0, 4, 0, 0x012D, 0});
-    put<quint16>(w, {7, 0, 0x041B, 100, 100, 0, 0, 3, 0, 0});
-    return w;
-}
-
-QByteArray redSquareEmf()
-{
-    QByteArray e;
-    // Header: type, size, bounds (pixels), frame (0.01 mm), " EMF", version, bytes, records,
-    // handles, description, palette, reference device in pixels and millimetres.
-    put<quint32>(e, {1, 88, 0, 0, 99, 99, 0, 0, 2646, 2646, 0x464D4520, 0x10000, 168, 5, 2, 0, 0, 0, 1024, 768, 271, 203});
-    put<quint32>(e, {39, 24, 1, 0, 0x000000FF, 0}); // solid red brush as handle 1
-    put<quint32>(e, {37, 12, 1});                   // select it
-    put<quint32>(e, {43, 24, 0, 0, 99, 99});        // rectangle
-    put<quint32>(e, {14, 20, 0, 16, 20});           // end
-    return e;
-}
-
-// A 1 x 1 red GIF; Qt reads GIF but cannot write it.
-const QByteArray redGif = QByteArray::fromHex("47494638396101000100800000ff000000000021f90400000000002c00000000010001000002024401003b");
-
-bool near(QRgb pixel, QRgb expected)
-{
-    return qAbs(qRed(pixel) - qRed(expected)) < 40 && qAbs(qGreen(pixel) - qGreen(expected)) < 40 &&
-           qAbs(qBlue(pixel) - qBlue(expected)) < 40;
+    const QString path = dir.filePath(QStringLiteral("fake-renderer"));
+    if (!writeFile(path, "#!/bin/sh\n" + body + "\n"))
+        return {};
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
 }
 } // namespace
 
@@ -90,72 +51,193 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("contents"); // null: no file at all
+        QTest::addColumn<Entry>("entry");
         QTest::addColumn<bool>("previews");       // a red picture; otherwise the preview clears
         const QByteArray bmp = encoded(solid(Qt::red), "BMP"), jpeg = encoded(solid(Qt::red, 64, 64), "JPEG");
-        QTest::newRow(".JPG in capitals") << "PHOTO.JPG" << jpeg << true;
-        QTest::newRow(".jpeg") << "photo.jpeg" << jpeg << true;
-        QTest::newRow("notabmp, no dot") << "notabmp" << bmp << true;
-        QTest::newRow(".gif") << "tiny.gif" << redGif << true;
-        QTest::newRow(".dib without file header") << "plain.dib" << bmp.mid(14) << true;
-        QTest::newRow("WMF") << "square.wmf" << redSquareWmf() << true;
-        QTest::newRow("EMF in capitals") << "square.EMF" << redSquareEmf() << true;
-        QTest::newRow(".png") << "image.png" << encoded(solid(Qt::red), "PNG") << false;
-        QTest::newRow(".tif") << "image.tif" << encoded(solid(Qt::red), "PNG") << false;
-        QTest::newRow("missing") << "missing.jpg" << QByteArray() << false;
-        QTest::newRow("damaged JPEG") << "damaged.jpg" << (jpeg.left(20) + QByteArray(200, '\x55')) << false;
-        QTest::newRow("cut-off WMF") << "short.wmf" << redSquareWmf().left(30) << false;
-        QTest::newRow("garbage EMF") << "garbage.emf" << QByteArray(500, '\x01') << false;
+        QTest::newRow(".JPG in capitals") << "PHOTO.JPG" << jpeg << Entry::File << true;
+        QTest::newRow(".jpeg") << "photo.jpeg" << jpeg << Entry::File << true;
+        QTest::newRow("notabmp, no dot") << "notabmp" << bmp << Entry::File << true;
+        QTest::newRow(".gif") << "tiny.gif" << redGif << Entry::File << true;
+        QTest::newRow(".dib with file header") << "full.dib" << bmp << Entry::File << true;
+        QTest::newRow(".dib without file header") << "plain.dib" << bmp.mid(14) << Entry::File << true;
+        QTest::newRow(".ico") << "icon.ico" << redIcon() << Entry::File << true;
+        QTest::newRow(".cur") << "pointer.cur" << redIcon(2) << Entry::File << true;
+        QTest::newRow("WMF") << "square.wmf" << redSquareWmf() << Entry::File << true;
+        QTest::newRow("EMF in capitals") << "square.EMF" << redSquareEmf() << Entry::File << true;
+        QTest::newRow("PNG named .jpg") << "really-png.jpg" << encoded(solid(Qt::red), "PNG") << Entry::File << true;
+        QTest::newRow(".png") << "image.png" << encoded(solid(Qt::red), "PNG") << Entry::File << false;
+        QTest::newRow(".tif") << "image.tif" << encoded(solid(Qt::red), "PNG") << Entry::File << false;
+        QTest::newRow("missing") << "missing.jpg" << QByteArray() << Entry::File << false;
+        QTest::newRow("damaged JPEG") << "damaged.jpg" << (jpeg.left(20) + QByteArray(200, '\x55')) << Entry::File << false;
+        QTest::newRow("cut-off WMF") << "short.wmf" << redSquareWmf().left(30) << Entry::File << false;
+        QTest::newRow("garbage EMF") << "garbage.emf" << QByteArray(500, '\x01') << Entry::File << false;
+        QTest::newRow("FIFO named .jpg") << "pipe.jpg" << QByteArray() << Entry::Fifo << false;
+        QTest::newRow("link to a picture") << "link.bmp" << bmp << Entry::LinkToPicture << false;
+        QTest::newRow("folder named .bmp") << "folder.bmp" << QByteArray() << Entry::Folder << false;
     }
 
     void previewOrClear()
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, contents);
+        QFETCH(Entry, entry);
         QFETCH(bool, previews);
         QTemporaryDir dir;
-        Form2 preview;
+        Form2 preview(renderer());
         preview.show();
         QVERIFY(QTest::qWaitForWindowExposed(&preview));
         // Start from another picture, so a clearing is seen.
         QVERIFY(writeFile(dir.filePath(QStringLiteral("before.bmp")), encoded(solid(Qt::blue), "BMP")));
         preview.previewFile(dir.filePath(QStringLiteral("before.bmp")));
-        QVERIFY(preview.image()->hasPicture());
+        QTRY_VERIFY_WITH_TIMEOUT(preview.image()->hasPicture(), 10000);
 
-        QVERIFY(contents.isNull() || writeFile(dir.filePath(name), contents));
-        preview.previewFile(dir.filePath(name));
-        QCOMPARE(preview.image()->hasPicture(), previews);
-        const QImage shown = preview.image()->grab().toImage(); // painting an empty preview is harmless too
-        if (previews)
-            QVERIFY(near(shown.pixel(shown.rect().center()), qRgb(255, 0, 0)));
+        const QString path = dir.filePath(name);
+        const QByteArray encodedPath = QFile::encodeName(path);
+        switch (entry) {
+        case Entry::File:
+            QVERIFY(contents.isNull() || writeFile(path, contents));
+            break;
+        case Entry::Fifo:
+            QCOMPARE(::mkfifo(encodedPath.constData(), 0600), 0);
+            break;
+        case Entry::LinkToPicture:
+            QVERIFY(writeFile(dir.filePath(QStringLiteral("target.bmp")), contents));
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("target.bmp")), path));
+            break;
+        case Entry::Folder:
+            QVERIFY(QDir().mkpath(path));
+            break;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        preview.previewFile(path);
+        QVERIFY(clock.elapsed() < 2000); // a FIFO must not block the window in open()
+        if (previews) {
+            QTRY_VERIFY_WITH_TIMEOUT(preview.image()->hasPicture(), 10000);
+            QVERIFY(near(centre(*preview.image()), qRgb(255, 0, 0)));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!preview.loader()->isLoading(), 10000);
+            QVERIFY(!preview.image()->hasPicture());
+            centre(*preview.image()); // painting an empty preview is harmless too
+        }
+    }
+
+    void pictureIsStretchedToTheWindow_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("contents");
+        // Left half red, right half blue: stretched without keeping proportions, edge to edge.
+        QImage halves(2, 1, QImage::Format_RGB32);
+        halves.setPixel(0, 0, qRgb(255, 0, 0));
+        halves.setPixel(1, 0, qRgb(0, 0, 255));
+        QTest::newRow("bitmap") << "halves.bmp" << encoded(halves, "BMP");
+        QTest::newRow("EMF") << "halves.emf"
+                             << emfOf(emfRecord(39, emfWords({1, 0, 0x000000FF, 0})) + emfRecord(37, emfWords({1})) +
+                                          emfRecord(43, emfWords({0, 0, 49, 99})) +
+                                          emfRecord(39, emfWords({2, 0, 0x00FF0000, 0})) + emfRecord(37, emfWords({2})) +
+                                          emfRecord(43, emfWords({50, 0, 99, 99})),
+                                      6);
     }
 
     void pictureIsStretchedToTheWindow()
     {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, contents);
         QTemporaryDir dir;
-        Form2 preview;
+        Form2 preview(renderer());
         preview.show();
         QVERIFY(QTest::qWaitForWindowExposed(&preview));
+        QVERIFY(writeFile(dir.filePath(name), contents));
+        preview.previewFile(dir.filePath(name));
+        QTRY_VERIFY_WITH_TIMEOUT(preview.image()->hasPicture(), 10000);
+
         const QSize frame = preview.frameGeometry().size() - preview.geometry().size();
         preview.resize(QSize(twipsToPixels(6000), twipsToPixels(4000)) - frame);
         QCoreApplication::processEvents();
-
         PictureBox *image = preview.image();
         QCOMPARE(image->pos(), QPoint(twipsToPixels(120), twipsToPixels(120)));
         QVERIFY(qAbs(image->width() - twipsToPixels(5660)) <= 1);
         QVERIFY(qAbs(image->height() - twipsToPixels(3350)) <= 1);
 
-        // Left half red, right half blue: stretched without keeping proportions, edge to edge.
-        QImage halves(2, 1, QImage::Format_RGB32);
-        halves.setPixel(0, 0, qRgb(255, 0, 0));
-        halves.setPixel(1, 0, qRgb(0, 0, 255));
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("halves.bmp")), encoded(halves, "BMP")));
-        preview.previewFile(dir.filePath(QStringLiteral("halves.bmp")));
+        // The picture is drawn again at the new size once resizing pauses.
+        QTRY_VERIFY_WITH_TIMEOUT(preview.loader()->isLoading(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.loader()->isLoading(), 10000);
         const QImage shown = image->grab().toImage();
+        QCOMPARE(shown.size(), image->size());
         const int w = shown.width(), h = shown.height();
-        for (QPoint left : {QPoint(1, 1), QPoint(1, h - 2)})
+        for (QPoint left : {QPoint(w / 16, h / 8), QPoint(w / 16, h * 7 / 8)})
             QVERIFY(near(shown.pixel(left), qRgb(255, 0, 0)));
-        for (QPoint right : {QPoint(w - 2, 1), QPoint(w - 2, h - 2)})
+        for (QPoint right : {QPoint(w * 15 / 16, h / 8), QPoint(w * 15 / 16, h * 7 / 8)})
             QVERIFY(near(shown.pixel(right), qRgb(0, 0, 255)));
+    }
+
+    void aFailingRendererLeavesTheWindowResponsive_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("hangs") << QByteArray("exec sleep 60");
+        QTest::newRow("crashes") << QByteArray("kill -SEGV $$");
+        QTest::newRow("floods its output") << QByteArray("exec cat /dev/zero");
+        QTest::newRow("answers another size") << QByteArray("printf 'P6\\n1 1\\n255\\nabc'");
+        QTest::newRow("fails") << QByteArray("exit 1");
+        QTest::newRow("is not there") << QByteArray();
+    }
+
+    void aFailingRendererLeavesTheWindowResponsive()
+    {
+        QFETCH(QByteArray, script);
+        QTemporaryDir dir;
+        const QString program =
+            script.isNull() ? dir.filePath(QStringLiteral("no-such-renderer")) : fakeRenderer(dir, script);
+        Form2 preview(program);
+        preview.loader()->setTimeLimit(1500);
+        preview.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&preview));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("red.bmp")), encoded(solid(Qt::red), "BMP")));
+
+        QElapsedTimer clock;
+        clock.start();
+        preview.previewFile(dir.filePath(QStringLiteral("red.bmp")));
+        QVERIFY(clock.elapsed() < 1000); // the click does not wait for the renderer
+        bool eventsRun = false;
+        QTimer::singleShot(0, &preview, [&] { eventsRun = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(eventsRun, 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.loader()->isLoading(), 10000);
+        QVERIFY(!preview.image()->hasPicture());
+        centre(*preview.image());
+    }
+
+    void aNewerClickWinsAndKeptPicturesComeBackAtOnce()
+    {
+        QTemporaryDir dir;
+        const QString red = dir.filePath(QStringLiteral("red.bmp")), blue = dir.filePath(QStringLiteral("blue.bmp"));
+        QVERIFY(writeFile(red, encoded(solid(Qt::red), "BMP")));
+        QVERIFY(writeFile(blue, encoded(solid(Qt::blue), "BMP")));
+        Form2 preview(renderer());
+        preview.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&preview));
+
+        preview.previewFile(red);
+        preview.previewFile(blue); // before the red one is drawn
+        QTRY_VERIFY_WITH_TIMEOUT(preview.image()->hasPicture(), 10000);
+        QVERIFY(near(centre(*preview.image()), qRgb(0, 0, 255)));
+        QTest::qWait(300);
+        QVERIFY(near(centre(*preview.image()), qRgb(0, 0, 255)));
+
+        preview.previewFile(red);
+        QTRY_VERIFY_WITH_TIMEOUT(preview.image()->hasPicture(), 10000);
+        // Back and forth: both are kept, nothing is decoded again.
+        for (const auto &[path, colour] : {std::pair(blue, qRgb(0, 0, 255)), std::pair(red, qRgb(255, 0, 0))}) {
+            preview.previewFile(path);
+            QVERIFY(!preview.loader()->isLoading());
+            QVERIFY(near(centre(*preview.image()), colour));
+        }
+
+        // A file changed since is decoded again.
+        QVERIFY(writeFile(red, encoded(solid(Qt::green, 20, 20), "BMP")));
+        preview.previewFile(red);
+        QVERIFY(preview.loader()->isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(preview.image()->hasPicture(), 10000);
+        QVERIFY(near(centre(*preview.image()), qRgb(0, 255, 0)));
     }
 };
 

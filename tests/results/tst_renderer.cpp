@@ -1,0 +1,216 @@
+#include "PictureLoader.h"
+#include "TestFiles.h"
+#include "TestMain.h"
+#include "TestPictures.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+enum class Outcome {
+    Drawn,   // exit 0 and a picture of the size asked for
+    Refused, // exit 1 and nothing written
+    Stopped, // no picture: refused, or ended by its own limits
+    Either   // exit 0 with a picture or exit 1 without; never a crash
+};
+
+const QSize Asked(40, 30);
+
+struct Run
+{
+    bool normalExit = false;
+    int status = -1;
+    qint64 milliseconds = 0;
+    QByteArray output;
+    bool namedFileOpened = false;
+};
+
+// Runs the renderer on the file, watching whether anything opens `watchedFifo` meanwhile:
+// a writer's non-blocking open of a FIFO succeeds only while a reader has it open.
+Run render(const QString &picture, const QString &as, const QString &watchedFifo)
+{
+    Run run;
+    QProcess renderer;
+    renderer.setWorkingDirectory(QFileInfo(watchedFifo).path());
+    renderer.setStandardInputFile(picture);
+    renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM),
+                   {QStringLiteral("--as"), as, QStringLiteral("--size"), QStringLiteral("40x30")});
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray fifo = QFile::encodeName(watchedFifo);
+    while (!renderer.waitForFinished(20) && clock.elapsed() < 90000) {
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0) {
+            run.namedFileOpened = true;
+            ::close(writer); // the reader sees the end and goes on
+        }
+    }
+    run.milliseconds = clock.elapsed();
+    if (renderer.state() != QProcess::NotRunning) {
+        renderer.kill();
+        renderer.waitForFinished();
+    }
+    run.normalExit = renderer.exitStatus() == QProcess::NormalExit;
+    run.status = renderer.exitCode();
+    run.output = renderer.readAllStandardOutput();
+    return run;
+}
+
+QByteArray flipped(const QByteArray &bytes, quint32 seed)
+{
+    QByteArray copy = bytes;
+    QRandomGenerator random(seed);
+    for (int i = 0, n = 1 + random.bounded(4); i < n; ++i)
+        copy[random.bounded(int(copy.size()))] ^= char(1 << random.bounded(8));
+    return copy;
+}
+
+// Markup that leaves the text element, draws red over everything and names the FIFO in the
+// renderer's working folder as a picture to fetch.
+QByteArray hostileMarkup()
+{
+    return QByteArray("</text><image xlink:href=\"FIFO\" width=\"99\" height=\"99\"/>"
+                      "<rect width=\"99\" height=\"99\" fill=\"red\"/><text>");
+}
+} // namespace
+
+class TestRenderer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void craftedFiles_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("as");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<bool>("red"); // whether a drawn picture is red in the middle
+
+        const QByteArray jpeg = encoded(solid(Qt::red, 64, 64), "JPEG"), bmp = encoded(solid(Qt::red), "BMP");
+        QTest::newRow("JPEG") << jpeg << "image" << Outcome::Drawn << true;
+        QTest::newRow("EMF") << redSquareEmf() << "emf" << Outcome::Drawn << true;
+        QTest::newRow("WMF") << redSquareWmf() << "wmf" << Outcome::Drawn << true;
+
+        // Overreads: an EMF whose last record is of an unknown type, or runs past the file.
+        QTest::newRow("EMF ending in record type 0x7FFFFFFF")
+            << redSquareEmf(emfRecord(0x7FFFFFFF, emfWords({0, 16, 20}))) << "emf" << Outcome::Refused << false;
+        QTest::newRow("EMF record longer than the file")
+            << redSquareEmf(emfWords({14, 4000, 0, 16, 20})) << "emf" << Outcome::Refused << false;
+
+        // Injection: text that would close the converter's markup and fetch another file.
+        QTest::newRow("EMF text closing its CDATA")
+            << textEmf(QStringLiteral("]]>") + QString::fromLatin1(hostileMarkup()) + QStringLiteral("<![CDATA["))
+            << "emf" << Outcome::Drawn << false;
+        QTest::newRow("EMF font name closing its attribute")
+            << textEmf(QStringLiteral("Hi"), QStringLiteral("\"/><circle r=\"99\" fill=\"red\"/>")) << "emf"
+            << Outcome::Drawn << false;
+        QTest::newRow("WMF text with markup") << textWmf(hostileMarkup()) << "wmf" << Outcome::Drawn << false;
+        QTest::newRow("SVG named as a picture")
+            << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                          "width=\"99\" height=\"99\"><text>" + hostileMarkup() + "</text></svg>")
+            << "image" << Outcome::Refused << false;
+
+        // Amplification: pictures that claim far more than they hold, or cost far more than they weigh.
+        QByteArray hugeBmp = bmp;
+        qToLittleEndian<qint32>(60000, hugeBmp.data() + 18);
+        qToLittleEndian<qint32>(60000, hugeBmp.data() + 22);
+        QTest::newRow("BMP claiming 60000 x 60000") << hugeBmp << "image" << Outcome::Refused << false;
+        QByteArray hugeGif = redGif;
+        qToLittleEndian<quint16>(60000, hugeGif.data() + 6);
+        qToLittleEndian<quint16>(60000, hugeGif.data() + 8);
+        QTest::newRow("GIF claiming 60000 x 60000") << hugeGif << "image" << Outcome::Stopped << false;
+        QByteArray clips;
+        for (int i = 0; i < 1000000; ++i)
+            clips += emfRecord(30, emfWords({quint32(i % 50), 0, 99, 99})); // EMR_INTERSECTCLIPRECT
+        QTest::newRow("EMF of a million clip records") << emfOf(clips, 1000000) << "emf" << Outcome::Stopped << false;
+
+        // Truncated and bit-flipped files of every kind.
+        const QList<std::pair<const char *, std::pair<QByteArray, QString>>> kinds{
+            {"JPEG", {jpeg, QStringLiteral("image")}},
+            {"GIF", {redGif, QStringLiteral("image")}},
+            {"BMP", {bmp, QStringLiteral("image")}},
+            {"DIB", {bmp.mid(14), QStringLiteral("dib")}},
+            {"ICO", {redIcon(), QStringLiteral("image")}},
+            {"CUR", {redIcon(2), QStringLiteral("image")}},
+            {"WMF", {redSquareWmf(), QStringLiteral("wmf")}},
+            {"WMF text", {textWmf("Twinfold"), QStringLiteral("wmf")}},
+            {"EMF", {redSquareEmf(), QStringLiteral("emf")}},
+            {"EMF text", {textEmf(QStringLiteral("Twinfold")), QStringLiteral("emf")}}};
+        for (const auto &[name, file] : kinds) {
+            const auto &[bytes, as] = file;
+            for (qsizetype cut : {qsizetype(10), bytes.size() / 2, bytes.size() - 1})
+                QTest::addRow("%s cut to %d bytes", name, int(cut)) << bytes.left(cut) << as << Outcome::Either << false;
+            for (quint32 seed = 1; seed <= 6; ++seed)
+                QTest::addRow("%s bit-flipped, seed %u", name, seed) << flipped(bytes, seed) << as << Outcome::Either << false;
+        }
+    }
+
+    void craftedFiles()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, as);
+        QFETCH(Outcome, outcome);
+        QFETCH(bool, red);
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("FIFO"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString picture = dir.filePath(QStringLiteral("picture"));
+        QVERIFY(writeFile(picture, contents));
+
+        const Run run = render(picture, as, fifo);
+        QVERIFY2(!run.namedFileOpened, "the renderer opened a file named inside the picture");
+        // It ends by itself: its CPU limit is a few seconds, far below this.
+        QVERIFY2(run.milliseconds < 60000, qPrintable(QString::number(run.milliseconds)));
+        QVERIFY2(run.normalExit || outcome == Outcome::Stopped, "the renderer crashed");
+        const QImage drawn = readPixels(run.output, Asked);
+        switch (outcome) {
+        case Outcome::Drawn:
+            QCOMPARE(run.status, 0);
+            QVERIFY(!drawn.isNull());
+            QCOMPARE(near(drawn.pixel(drawn.rect().center()), qRgb(255, 0, 0)), red);
+            break;
+        case Outcome::Refused:
+            QCOMPARE(run.status, 1);
+            QVERIFY(run.output.isEmpty());
+            break;
+        case Outcome::Stopped:
+            QVERIFY(!run.normalExit || run.status != 0);
+            QVERIFY(run.output.isEmpty());
+            break;
+        case Outcome::Either:
+            QVERIFY2(run.status == 0 || run.status == 1, qPrintable(QString::number(run.status)));
+            QCOMPARE(drawn.isNull(), run.status != 0);
+            break;
+        }
+    }
+
+    void refusesBadArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown kind") << QStringList{QStringLiteral("--as"), QStringLiteral("svg")};
+        QTest::newRow("size too large") << QStringList{QStringLiteral("--size"), QStringLiteral("5000x10")};
+        QTest::newRow("size not a size") << QStringList{QStringLiteral("--size"), QStringLiteral("10")};
+        QTest::newRow("missing value") << QStringList{QStringLiteral("--size")};
+    }
+
+    void refusesBadArguments()
+    {
+        QFETCH(QStringList, arguments);
+        QProcess renderer;
+        renderer.setStandardInputFile(QProcess::nullDevice());
+        renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM), arguments);
+        QVERIFY(renderer.waitForFinished(30000));
+        QCOMPARE(renderer.exitCode(), 2);
+        QVERIFY(renderer.readAllStandardOutput().isEmpty());
+    }
+};
+
+TWINFOLD_GUILESS_TEST_MAIN(TestRenderer)
+#include "tst_renderer.moc"
