@@ -474,7 +474,7 @@ the name of each file and folder below a listed folder; one with '/' against the
 path below the listed folder. A matching folder is left out with all it holds.
 JSON: {"groups": [{"size": N, "files": [{"path": "...", "mtime": "..."}]}],
 "complete": true}; a path that is not UTF-8 also carries "path_bytes", its exact
-bytes in base64. TWINFOLD_THREADS=N (1 to 32) sets the number of readers.
+bytes in base64. TWINFOLD_THREADS=N (1 to 64) sets the number of readers.
 
 Exit status:
   0    the search ran to its end (duplicates found or not)
@@ -625,8 +625,8 @@ int main(int argc, char *argv[])
     if (const QByteArray threads = qgetenv("TWINFOLD_THREADS"); !threads.isEmpty()) {
         bool ok = false;
         const int n = threads.toInt(&ok);
-        if (!ok || n < 1 || n > 32)
-            return usageError(QStringLiteral("TWINFOLD_THREADS must be a number from 1 to 32"));
+        if (!ok || n < 1 || n > 64)
+            return usageError(QStringLiteral("TWINFOLD_THREADS must be a number from 1 to 64"));
         options.threads = static_cast<unsigned>(n);
     }
 

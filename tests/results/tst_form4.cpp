@@ -520,7 +520,7 @@ private slots:
     void previewFollowsKeyboardMoves()
     {
         Harness harness;
-        Form2 preview;
+        Form2 preview(QStringLiteral(TWINFOLD_PREVIEW_PROGRAM));
         harness.form.setPreview(&preview);
         Groups groups(harness.form, {"a.bmp", "b.bmp", "c.txt", "d.txt"});
         for (int row : {0, 1})
