@@ -563,6 +563,8 @@ void Form1::presentResults()
     const QRect previewOuter(QPoint(outer.left(), outer.top() + outer.height()), preview.size().grownBy(previewFrame));
     // The inside is placed: where a move() puts a window not yet framed depends on the platform.
     preview.setGeometry(insideWorkArea(previewOuter, workArea).marginsRemoved(previewFrame));
+    // The results window keeps the keyboard, so its keys work without a click first.
+    preview.setAttribute(Qt::WA_ShowWithoutActivating);
     preview.show();
     // In front of the results window even where it overlaps a maximised one.
     preview.raise();

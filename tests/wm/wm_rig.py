@@ -361,6 +361,8 @@ def case_preview(desk):
     p = wait_for('the preview below the results window',
                  lambda: (lambda o: o and o[:2] == (r[0], r[1] + r[3]) and o)(desk.outer(preview)))
     check(inside(p, WORK_AREA), 'preview %r outside the work area %r' % (p, WORK_AREA))
+    # The keys of the results window work at once: the preview does not take the focus.
+    wait_for('the results window active', lambda: desk.active() == str(results))
     # BACK TO MAIN from a normal results window: the main window takes its place again.
     desk.back_to_main(results)
     wait_for('the main window back at the results window\'s place', lambda: desk.outer(main) == r)
