@@ -31,6 +31,20 @@ struct CollectStats
 class CandidateTable
 {
 public:
+    // A file or folder by device and inode.
+    struct Identity
+    {
+        std::uint64_t device, inode;
+        bool operator==(const Identity &) const = default;
+    };
+    struct IdentityHash
+    {
+        std::size_t operator()(const Identity &id) const noexcept
+        {
+            return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+        }
+    };
+
     // Kept small: a search may hold millions. Names live in one shared buffer.
     struct File
     {
@@ -82,18 +96,6 @@ public:
     QString folderName(std::size_t k) const; // FileFolders(k)
 
 private:
-    struct Identity
-    {
-        std::uint64_t device, inode;
-        bool operator==(const Identity &) const = default;
-    };
-    struct IdentityHash
-    {
-        std::size_t operator()(const Identity &id) const noexcept
-        {
-            return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
-        }
-    };
 
     std::vector<QByteArray> m_folders;
     // Both grow in fixed blocks: a doubling vector would hold its old and new storage at

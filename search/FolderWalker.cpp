@@ -82,18 +82,8 @@ bool quietError(int error)
     return error == ENOENT || error == ENOTDIR || error == ELOOP;
 }
 
-struct Identity
-{
-    std::uint64_t device, inode;
-    bool operator==(const Identity &) const = default;
-};
-struct IdentityHash
-{
-    std::size_t operator()(const Identity &id) const noexcept
-    {
-        return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
-    }
-};
+using Identity = CandidateTable::Identity;
+using IdentityHash = CandidateTable::IdentityHash;
 
 // One folder of the tree. Threads list folders in any order; this thread then takes their listings
 // in the walk's own order, so the queue, the messages and which of two ways to one folder is walked
