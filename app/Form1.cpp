@@ -546,6 +546,9 @@ void Form1::presentResults()
         results.move(pos());
     }
     results.show();
+    // Arrow keys and the list's shortcuts act on the rows at once; Space on a focused
+    // SEND TO RECYCLING would be one key away from the confirmation.
+    results.list()->setFocus();
     hide();
 
     // The results window is framed only some time after it is shown; its outer rectangle

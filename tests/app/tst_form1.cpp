@@ -316,6 +316,9 @@ private slots:
             QCOMPARE(results->geometry(), mainPlace);
         // Right below the results window, as far as the work area allows.
         QCOMPARE(preview->frameGeometry().topLeft(), previewAt);
+        // The rows have the keyboard, not SEND TO RECYCLING, and the preview never takes it.
+        QCOMPARE(results->focusWidget(), results->list());
+        QVERIFY(preview->testAttribute(Qt::WA_ShowWithoutActivating));
         QCOMPARE(static_cast<ResultsSink &>(results->results()).rowCount(), std::size_t(2));
         verifyIdle(app);
     }
