@@ -38,7 +38,10 @@ void ContentGrouper::start()
         m_progress.plan(m_table, {});
         return;
     }
-    if (m_options.threads == 0)
+    // Left to the device, the count is settled once the files to read are known: from memory
+    // four readers do as well as more, so the pool grows only when they have to be read.
+    const bool byDevice = m_options.threads == 0;
+    if (byDevice)
         m_options.threads = readersForDevice(m_table.folderBytes(0).constData());
     m_options.threads = std::clamp(m_options.threads, 1u, 64u);
     // Readers beyond the fourth are there to keep reads in flight, not to hold more: each
@@ -48,7 +51,8 @@ void ContentGrouper::start()
         std::max<std::size_t>(2, std::min<std::size_t>(m_options.maxOpenFiles / sharing, 256 / m_options.threads));
     m_limits.bytesPerTask = std::max<std::size_t>(64u << 10, m_options.bufferBytes / sharing);
     m_stages = std::make_unique<ReadStages>(m_table, m_options, m_limits, m_progress, m_cancel);
-    m_pool = std::make_unique<WorkerPool>(m_options.threads);
+    m_pool = std::make_unique<WorkerPool>(byDevice ? std::min(m_options.threads, 4u) : m_options.threads);
+    m_growTo = byDevice ? m_options.threads : 0;
     m_pool->post([this] { plan(); });
 }
 
@@ -60,6 +64,8 @@ void ContentGrouper::plan()
         orderByInode(groups, listedInodes(m_table, m_cancel));
     if (cancelled())
         return;
+    if (m_growTo != 0 && readersForCache(m_growTo, cachedShare(m_table, groups)) > m_pool->threads())
+        m_pool->grow(m_growTo);
     m_progress.plan(m_table, groups);
     for (SizeGroup &group : groups) {
         if (cancelled())

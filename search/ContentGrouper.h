@@ -99,6 +99,7 @@ private:
     ReadLimits m_limits;
 
     std::unique_ptr<WorkerPool> m_pool;
+    unsigned m_growTo = 0; // readers the device would have, when the files are not in memory
     std::atomic<bool> m_cancel{false};
     ReadProgress m_progress;
     std::unique_ptr<ReadStages> m_stages;

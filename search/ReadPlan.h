@@ -45,3 +45,11 @@ void orderByInode(std::vector<SizeGroup> &groups, const std::vector<std::uint64_
 unsigned readersForDevice(const char *path);
 // The rule itself, from what /sys says about the device.
 unsigned readersFor(bool rotational, bool virtualDisk);
+
+// The share (0 to 1) of the first megabyte of a sample of the groups' files that the page
+// cache holds now, without reading anything; below 0 when no file could be sampled. Gives up
+// sampling after a few milliseconds and judges on what it has.
+double cachedShare(const CandidateTable &table, const std::vector<SizeGroup> &groups, std::size_t samples = 32);
+// Readers for a search whose files are that much in memory: reads in flight only pay off when
+// the device has to be asked; from memory, four readers copy as fast and hold less.
+unsigned readersForCache(unsigned deviceReaders, double cachedShare);

@@ -12,6 +12,20 @@ WorkerPool::~WorkerPool()
     cancel();
 }
 
+void WorkerPool::grow(unsigned threads)
+{
+    // cancel() sets m_stopping under the lock before it walks the threads: none is added after.
+    std::lock_guard lock(m_mutex);
+    while (!m_stopping && m_threads.size() < threads)
+        m_threads.emplace_back([this] { work(); });
+}
+
+unsigned WorkerPool::threads()
+{
+    std::lock_guard lock(m_mutex);
+    return static_cast<unsigned>(m_threads.size());
+}
+
 void WorkerPool::post(std::function<void()> task)
 {
     {

@@ -20,6 +20,9 @@ public:
     WorkerPool &operator=(const WorkerPool &) = delete;
 
     void post(std::function<void()> task);
+    // Adds threads up to `threads` in all; may be called from a task. Does nothing once cancelled.
+    void grow(unsigned threads);
+    unsigned threads();
     // True when idle; waits at most `timeout` for that.
     bool waitIdle(std::chrono::milliseconds timeout);
     // Drops queued tasks, waits for running ones to return and joins the threads.

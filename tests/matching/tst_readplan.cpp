@@ -6,9 +6,15 @@
 #include "ReadProgress.h"
 #include "ReadStages.h"
 #include "TestMain.h"
+#include "WorkerPool.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <set>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ReadPath)
 
@@ -118,6 +124,82 @@ private slots:
         QFETCH(bool, virtualDisk);
         QFETCH(unsigned, readers);
         QCOMPARE(readersFor(rotational, virtualDisk), readers);
+    }
+
+    // Whether the files to read are in memory decides between the device's readers and four;
+    // the sample only asks the page cache, so it leaves cold files cold.
+    void readersByCache_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<unsigned>("readers");
+        QTest::newRow("just written, in memory") << "cached" << 4u;
+        QTest::newRow("dropped from memory") << "dropped" << 16u;
+        QTest::newRow("only empty files") << "empty" << 16u;
+        QTest::newRow("gone since collected") << "gone" << 16u;
+    }
+    void readersByCache()
+    {
+        QFETCH(QString, state);
+        QFETCH(unsigned, readers);
+        FileTree tree;
+        QStringList order;
+        for (int i = 0; i < 24; ++i) {
+            order << QStringLiteral("d%1/f%2").arg(i % 3).arg(i);
+            tree.write(order.back(), state == "empty" ? QByteArray() : randomBytes(300 * 1024, quint32(i / 2)));
+        }
+        CandidateTable table;
+        tree.collect(table, order);
+        for (const QString &name : order) {
+            if (state == "gone") {
+                QVERIFY(QFile::remove(tree.path(name)));
+            } else if (state == "dropped") {
+                const int fd = ::open(QFile::encodeName(tree.path(name)).constData(), O_RDONLY | O_CLOEXEC);
+                QVERIFY(fd >= 0);
+                QCOMPARE(::fsync(fd), 0);
+                QCOMPARE(::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED), 0);
+                ::close(fd);
+            }
+        }
+        const std::atomic<bool> cancel{false};
+        const double share = cachedShare(table, groupBySize(table, cancel));
+        if (state == "dropped" && share >= 0.75)
+            QSKIP("this file system keeps dropped pages (tmpfs, say)");
+        QCOMPARE(readersForCache(16, share), readers);
+        QCOMPARE(readersForCache(2, share), 2u);
+        if (state == "dropped") {
+            // Sampling read nothing in.
+            QVERIFY(cachedShare(table, groupBySize(table, cancel)) < 0.25);
+        }
+    }
+
+    // The reading pool starts small and grows from one of its own tasks once the plan is known.
+    void poolGrowsFromATask()
+    {
+        WorkerPool pool(1);
+        std::mutex mutex;
+        std::condition_variable allThere;
+        int waiting = 0;
+        std::atomic<int> metAll{0};
+        pool.post([&] {
+            pool.grow(6);
+            for (int i = 0; i < 6; ++i)
+                pool.post([&] {
+                    // Six tasks that each wait for the others need six threads at once.
+                    std::unique_lock lock(mutex);
+                    ++waiting;
+                    allThere.notify_all();
+                    if (allThere.wait_for(lock, std::chrono::seconds(20), [&] { return waiting == 6; }))
+                        ++metAll;
+                });
+        });
+        QVERIFY(pool.waitIdle(std::chrono::seconds(30)));
+        QCOMPARE(metAll.load(), 6);
+        QCOMPARE(pool.threads(), 6u);
+        pool.grow(3); // never shrinks
+        QCOMPARE(pool.threads(), 6u);
+        pool.cancel();
+        pool.grow(8); // nor grows once cancelled
+        QCOMPARE(pool.threads(), 0u);
     }
 
     void stagesAgree_data()
