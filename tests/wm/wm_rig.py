@@ -390,7 +390,9 @@ def case_maximised_results(desk):
     wait_for('the main window back, maximised', lambda: desk.info(main)['viewable'] and desk.maximised(main))
     wait_for('the results window hidden', lambda: not desk.info(results)['viewable'])
     saved(desk, 2)
-    check(desk.outer(main) == WORK_AREA, 'maximised main window %r, work area %r' % (desk.outer(main), WORK_AREA))
+    # The state is told before the frame has its maximised size: the size is waited for.
+    wait_for('the maximised main window to fill the work area %r' % (WORK_AREA,),
+             lambda: desk.outer(main) == WORK_AREA)
 
     desk.find_dupes(main)
     wait_for('the results window maximised', lambda: desk.maximised(results))
