@@ -3,6 +3,7 @@
 
 #include "EventPump.h"
 #include "FileSystem.h"
+#include "MemoryPools.h"
 #include "QtFolderDialog.h"
 #include "QtMessageBoxes.h"
 #include "Screen.h"
@@ -15,6 +16,7 @@
 
 int main(int argc, char *argv[])
 {
+    UseOneMemoryPool();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(TWINFOLD_PRODUCT_NAME));
     QApplication::setApplicationVersion(QStringLiteral(TWINFOLD_PRODUCT_VERSION));

@@ -4,6 +4,7 @@
 
 #include "CandidateTable.h"
 #include "FolderWalker.h"
+#include "MemoryPools.h"
 #include "ProductInfo.h"
 #include "ResultsSink.h"
 #include "SearchDriver.h"
@@ -511,6 +512,7 @@ std::optional<QList<QByteArray>> readNulSeparated(const QString &source)
 
 int main(int argc, char *argv[])
 {
+    UseOneMemoryPool();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("twinfold-scan"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TWINFOLD_PRODUCT_VERSION));

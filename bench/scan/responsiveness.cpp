@@ -6,6 +6,7 @@
 //                                                     (collect, read or match)
 // TWINFOLD_THREADS=N sets the number of readers.
 
+#include "MemoryPools.h"
 #include "ResultsSink.h"
 #include "SearchDriver.h"
 #include "SearchHost.h"
@@ -114,6 +115,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    UseOneMemoryPool(); // as the window does
     int stopPhase = -1, stopAfterMs = 0, first = 1;
     if (argc > 3 && std::strcmp(argv[1], "--stop") == 0) {
         const QByteArray phase(argv[2]);
