@@ -28,6 +28,7 @@ struct Run
     bool normalExit = false;
     int status = -1;
     qint64 milliseconds = 0;
+    bool endedByItself = false;
     QByteArray output;
     bool namedFileOpened = false;
 };
@@ -45,7 +46,9 @@ Run render(const QString &picture, const QString &as, const QString &watchedFifo
     QElapsedTimer clock;
     clock.start();
     const QByteArray fifo = QFile::encodeName(watchedFifo);
-    while (!renderer.waitForFinished(20) && clock.elapsed() < 90000) {
+    // Far above the renderer's few seconds of CPU: at its lowered priority, on a machine busy
+    // with other tests, those seconds can take minutes of wall time.
+    while (!renderer.waitForFinished(20) && clock.elapsed() < 300000) {
         const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (writer >= 0) {
             run.namedFileOpened = true;
@@ -53,7 +56,8 @@ Run render(const QString &picture, const QString &as, const QString &watchedFifo
         }
     }
     run.milliseconds = clock.elapsed();
-    if (renderer.state() != QProcess::NotRunning) {
+    run.endedByItself = renderer.state() == QProcess::NotRunning;
+    if (!run.endedByItself) {
         renderer.kill();
         renderer.waitForFinished();
     }
@@ -166,8 +170,8 @@ private slots:
 
         const Run run = render(picture, as, fifo);
         QVERIFY2(!run.namedFileOpened, "the renderer opened a file named inside the picture");
-        // It ends by itself: its CPU limit is a few seconds, far below this.
-        QVERIFY2(run.milliseconds < 60000, qPrintable(QString::number(run.milliseconds)));
+        // It ends by itself: its CPU limit is a few seconds.
+        QVERIFY2(run.endedByItself, qPrintable(QStringLiteral("still running after %1 ms").arg(run.milliseconds)));
         QVERIFY2(run.normalExit || outcome == Outcome::Stopped, "the renderer crashed");
         const QImage drawn = readPixels(run.output, Asked);
         switch (outcome) {
