@@ -67,6 +67,7 @@ QStringList readableFolders()
 
 int main(int argc, char *argv[])
 {
+    closeInheritedDescriptors();
     if (!limitResources())
         return 3;
 
@@ -102,7 +103,7 @@ int main(int argc, char *argv[])
                                                       ? std::make_unique<QGuiApplication>(qtArgc, qtArgv)
                                                       : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     loadDecoders(kind);
-    if (forbidFileAccess(readableFolders()) == FileAccess::Failed)
+    if (forbidFileAccess(readableFolders()) == FileAccess::Failed || !forbidSignalsAndNetwork())
         return 3;
 
     QFile input;
