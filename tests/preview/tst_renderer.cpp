@@ -1,4 +1,5 @@
 #include "Confinement.h"
+#include "PictureDecoder.h"
 #include "PictureLoader.h"
 #include "TestFiles.h"
 #include "TestMain.h"
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -298,6 +300,25 @@ private slots:
         QVERIFY(!drawn.isNull());
         for (const QPoint corner : {QPoint(0, 0), QPoint(39, 29)})
             QVERIFY(near(drawn.pixel(corner), qRgb(255, 0, 0)));
+    }
+
+    // Long WMF text reaches the drawing whole, at the converter's buffer sizes and beyond
+    // (a checked build sees any read outside the text).
+    void longWmfTextIsDrawnWhole_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        for (const int length : {126, 127, 128, 255, 256, 4000})
+            QTest::addRow("%d characters", length) << QByteArray(length, 'a');
+        QTest::newRow("124 characters, 127 escaped") << QByteArray(123, 'a') + '<';
+        QTest::newRow("300 ampersands") << QByteArray(300, '&');
+    }
+    void longWmfTextIsDrawnWhole()
+    {
+        QFETCH(QByteArray, text);
+        QXmlStreamReader svg(wmfToSvg(textWmf(text)));
+        while (!svg.atEnd() && !(svg.readNext() == QXmlStreamReader::StartElement && svg.name() == QLatin1String("text"))) {
+        }
+        QCOMPARE(svg.readElementText().toLatin1(), text);
     }
 
     // The renderer's filter: no socket of any kind and no signal to another process.
