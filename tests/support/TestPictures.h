@@ -150,52 +150,6 @@ inline QByteArray textEmf(const QString &text, const QString &face = {})
 inline const QByteArray redGif =
     QByteArray::fromHex("47494638396101000100800000ff000000000021f90400000000002c00000000010001000002024401003b");
 
-// A GIF of one red colour, whatever its size, in a few kilobytes: a run of one colour is
-// coded as ever longer strings, the table started afresh before it fills.
-inline QByteArray redGifOf(quint16 width, quint16 height)
-{
-    QByteArray codes;
-    quint32 bits = 0;
-    int pending = 0, codeBits = 3, next = 6;
-    const auto sendCode = [&](int code) {
-        bits |= quint32(code) << pending;
-        for (pending += codeBits; pending >= 8; pending -= 8, bits >>= 8)
-            codes += char(bits & 0xFF);
-    };
-    sendCode(4); // clear
-    qint64 left = qint64(width) * height;
-    for (int code = 0, length = 1; left > 0;) {
-        if (length > left) { // the last run: the string of just that length
-            length = int(left);
-            code = length == 1 ? 0 : length + 4;
-        }
-        sendCode(code);
-        left -= length;
-        if (next >= (1 << codeBits) && codeBits < 12)
-            ++codeBits;
-        if (++next == 4000) {
-            sendCode(4);
-            codeBits = 3;
-            next = 6;
-            code = 0;
-        } else {
-            code = code == 0 ? 6 : code + 1;
-        }
-        length = code == 0 ? 1 : code - 4;
-    }
-    sendCode(5); // end
-    if (pending > 0)
-        codes += char(bits & 0xFF);
-    QByteArray gif("GIF89a");
-    put<quint16>(gif, {width, height});
-    gif += QByteArray::fromHex("810000ff0000ffffff000000000000") + ',';
-    put<quint16>(gif, {0, 0, width, height});
-    gif += QByteArray::fromHex("0002");
-    for (qsizetype at = 0; at < codes.size(); at += 255)
-        gif += char(qMin<qsizetype>(255, codes.size() - at)) + codes.mid(at, 255);
-    return gif + QByteArray::fromHex("003b");
-}
-
 // An icon made by Qt's writer; the same bytes with type 2 are a cursor.
 inline QByteArray redIcon(quint16 type = 1)
 {
