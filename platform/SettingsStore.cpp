@@ -9,26 +9,30 @@
 #include <unistd.h>
 
 namespace {
+// The settings are a handful of short values; a file far larger was not written by us, and
+// reading it would hold up the start for seconds or minutes.
+constexpr off_t MaxSettingsBytes = 1 << 20;
+
 QString groupKey(const QString &key)
 {
     return QStringLiteral("Twinfold/") + key;
 }
 
-// True when the file is missing or a regular file. Anything else (a FIFO, a device, a
-// folder) is never opened by QSettings: opening a FIFO for reading blocks until some
-// writer comes. The final check runs on a descriptor opened without blocking.
+// True when the file is missing or a regular file of at most MaxSettingsBytes. Anything else
+// (a FIFO, a device, a folder) is never opened by QSettings: opening a FIFO for reading blocks
+// until some writer comes. The final check runs on a descriptor opened without blocking.
 bool usableSettingsFile(const QString &fileName)
 {
     const QByteArray path = QFile::encodeName(fileName);
     struct stat info{};
     if (::stat(path.constData(), &info) != 0)
         return errno == ENOENT;
-    if (!S_ISREG(info.st_mode))
+    if (!S_ISREG(info.st_mode) || info.st_size > MaxSettingsBytes)
         return false;
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return errno == ENOENT || errno == EACCES; // QSettings copes with an unreadable file
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= MaxSettingsBytes;
     ::close(fd);
     return regular;
 }

@@ -25,7 +25,8 @@ public:
 // is seen at once by this process; the file takes the latest values once writes have
 // paused for writeDelay, and when the store ends, so a large file is not rewritten at
 // every step of a window resize. A settings file that is not a regular file (a FIFO
-// would block the start) is neither read nor written: the store starts empty then.
+// would block the start) or is over 1 MiB (it would take seconds to read) is neither read
+// nor written: the store starts empty then.
 // Used from one thread, which runs an event loop.
 class QtSettingsStore final : public SettingsStore
 {

@@ -107,6 +107,22 @@ Word wordAt(const QByteArray &data, qsizetype offset)
 // so text in a picture stays text.
 void (*svgDrawText)(wmfAPI *, wmfDrawText_t *) = nullptr;
 
+// The device prints through libwmf's own formatted output, into a buffer of 64 bytes at first.
+// A line that does not fit is printed again into a larger buffer from an argument list already
+// used up: a string of 127 bytes or more comes out as whatever that list points to. The buffer
+// is made large enough beforehand, so the retry never happens. False without the memory.
+bool reserveOutputBuffer(wmfAPI *api, std::size_t bytes)
+{
+    if (api->string_buffer.length >= bytes)
+        return true;
+    void *grown = wmf_realloc(api, api->string_buffer.buffer, bytes);
+    if (!grown)
+        return false;
+    api->string_buffer.buffer = static_cast<char *>(grown);
+    api->string_buffer.length = bytes;
+    return true;
+}
+
 void drawEscapedText(wmfAPI *api, wmfDrawText_t *text)
 {
     std::string escaped;
@@ -127,6 +143,9 @@ void drawEscapedText(wmfAPI *api, wmfDrawText_t *text)
                 escaped += char(byte);
         }
     }
+    // Room for the string and the markup printed with it on the same line.
+    if (!reserveOutputBuffer(api, escaped.size() + 256))
+        return;
     char *original = text->str;
     text->str = escaped.data();
     svgDrawText(api, text);

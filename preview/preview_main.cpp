@@ -67,6 +67,7 @@ QStringList readableFolders()
 
 int main(int argc, char *argv[])
 {
+    closeInheritedDescriptors();
     if (!limitResources())
         return 3;
 
@@ -101,8 +102,12 @@ int main(int argc, char *argv[])
     const std::unique_ptr<QCoreApplication> app = kind == PictureKind::Wmf || kind == PictureKind::Emf
                                                       ? std::make_unique<QGuiApplication>(qtArgc, qtArgv)
                                                       : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
+    // Qt refuses pictures over 128 MiB decoded (6000 x 6000 GIF and BMP pictures, which are
+    // decoded whole before they are scaled). Half the address space is left to the picture:
+    // the libraries, a piped input and the scaled copy share the rest.
+    QImageReader::setAllocationLimit(512);
     loadDecoders(kind);
-    if (forbidFileAccess(readableFolders()) == FileAccess::Failed)
+    if (forbidFileAccess(readableFolders()) == FileAccess::Failed || !forbidSignalsAndNetwork())
         return 3;
 
     QFile input;

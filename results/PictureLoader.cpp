@@ -111,8 +111,12 @@ void PictureLoader::load(const QString &path, QSize size)
     process->setArguments({QStringLiteral("--as"), rendererArgument(path), QStringLiteral("--size"),
                            QString::number(size.width()) + QLatin1Char('x') + QString::number(size.height())});
     process->setStandardErrorFile(QProcess::nullDevice());
-    // The opened file becomes the renderer's standard input; dup2 clears close-on-exec.
-    process->setChildProcessModifier([fd] { ::dup2(fd, STDIN_FILENO); });
+    // The opened file becomes the renderer's standard input; dup2 clears close-on-exec. Every
+    // other descriptor this process inherited closes at exec (the renderer closes them too).
+    process->setChildProcessModifier([fd] {
+        ::dup2(fd, STDIN_FILENO);
+        ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    });
     const qint64 expected = 32 + qint64(size.width()) * size.height() * 3;
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process, expected] {
         m_output += process->readAllStandardOutput();

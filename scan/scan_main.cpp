@@ -43,6 +43,7 @@ enum Status : int {
     Finished = 0, // the search ran to its end, whether or not it found duplicates
     Failed = 1,   // standard output or the folder names could not be read or written
     Usage = 2,    // bad options or folders; nothing was searched
+    OutOfMemory = 3, // memory or threads ran out; the search stopped there
     // A stop by signal gives 128 + the signal's number: 130 for Ctrl-C, 143 for SIGTERM.
 };
 
@@ -481,6 +482,7 @@ Exit status:
   0    the search ran to its end (duplicates found or not)
   1    the results or the folder names could not be written or read
   2    bad options or folders; nothing was searched
+  3    memory or threads ran out; the search stopped there
   130  stopped by Ctrl-C (128 + the signal's number for SIGTERM and SIGHUP)
 )";
 
@@ -659,7 +661,8 @@ int main(int argc, char *argv[])
     const Clock::time_point started = Clock::now();
     const SearchDriver::Outcome outcome = driver.run(ArgumentRows(folders));
     const Clock::time_point ended = Clock::now();
-    const bool stopped = stopSignal != 0 || outcome == SearchDriver::Outcome::Stopped;
+    const bool outOfMemory = outcome == SearchDriver::Outcome::OutOfMemory;
+    const bool stopped = stopSignal != 0 || outcome == SearchDriver::Outcome::Stopped || outOfMemory;
     sink.end(!stopped);
     progress.clear();
     const bool written = output.finish();
@@ -705,6 +708,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "twinfold-scan: cannot write the results: %s\n", output.reason());
         return Failed;
     }
+    if (outOfMemory)
+        return OutOfMemory;
     if (stopped) {
         std::fprintf(stderr, "twinfold-scan: stopped\n");
         return 128 + (stopSignal ? static_cast<int>(stopSignal) : SIGINT);

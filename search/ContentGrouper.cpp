@@ -5,6 +5,7 @@
 #include "WorkerPool.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 // Files per task when big groups are signed.
@@ -77,6 +78,10 @@ void ContentGrouper::plan()
 bool ContentGrouper::waitFor(std::chrono::milliseconds timeout)
 {
     const bool finished = !m_pool || m_pool->waitIdle(timeout);
+    if (m_pool && m_pool->ranOutOfMemory()) {
+        cancel();
+        throw std::bad_alloc();
+    }
     if (finished && !cancelled())
         tallyFailed();
     return finished;

@@ -40,7 +40,7 @@ struct ReadStats
     std::uint64_t bytesRead = 0;  // every byte read, rereads included
     std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed before opening
     std::uint64_t changed = 0;    // left out: written to, replaced or removed while it was being read
-    std::uint64_t failed = 0;     // left out: the reader working on it failed (out of memory, say)
+    std::uint64_t failed = 0;     // left out: the reader working on it failed (not for want of memory)
 };
 
 // A set of collected files whose contents are byte-for-byte identical.
@@ -67,7 +67,8 @@ public:
     ContentGrouper &operator=(const ContentGrouper &) = delete;
 
     void start();
-    // True once every file is settled; waits at most `timeout` for that.
+    // True once every file is settled; waits at most `timeout` for that. Once a reader has run
+    // out of memory, stops the others and throws std::bad_alloc.
     bool waitFor(std::chrono::milliseconds timeout);
     // Stops the readers at their next block and joins them. Results are then incomplete.
     void cancel();

@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -136,13 +138,19 @@ public:
         m_root.openPath = m_queue.back().path;
         m_outstanding = 1;
         m_tasks.push_back(&m_root);
-        for (unsigned i = 0; i < m_threadCount; ++i)
-            m_threads.emplace_back([this] { work(); });
+        try {
+            for (unsigned i = 0; i < m_threadCount; ++i)
+                m_threads.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+            // The system starts no more threads: those started (or this one alone) list the rest.
+        }
         visitAll();
         finish();
         // Whether stopped or not, the folders taken count as walked for the next listed folder.
         for (const Identity &id : m_taken)
             m_table.markFolderWalked(id.device, id.inode);
+        if (m_outOfMemory)
+            throw std::bad_alloc();
     }
 
 private:
@@ -160,7 +168,14 @@ private:
                 node = m_tasks.back(); // deepest first: the walk's order needs those soonest
                 m_tasks.pop_back();
             }
-            list(*node);
+            try {
+                list(*node);
+            } catch (const std::bad_alloc &) {
+                // The walk ends here; run() passes the failure on to the search.
+                m_outOfMemory = true;
+                stop();
+                return;
+            }
         }
     }
 
@@ -265,7 +280,7 @@ private:
                 // A slow folder (a network share, a cold disk) must not freeze the window.
                 if (Clock::now() - began > std::chrono::milliseconds(100))
                     m_host.pumpEvents();
-                const bool stop = m_host.stopRequested();
+                const bool stop = m_host.stopRequested() || m_outOfMemory;
                 lock.lock();
                 if (stop)
                     return false;
@@ -393,6 +408,7 @@ private:
     std::condition_variable m_wake;      // work for the listing threads
     std::condition_variable m_published; // a node was listed
     std::atomic<bool> m_cancel{false};
+    std::atomic<bool> m_outOfMemory{false}; // a listing thread found no memory
     std::atomic<int> m_held{0};
     std::vector<Node *> m_tasks;
     std::size_t m_outstanding = 0;

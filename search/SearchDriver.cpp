@@ -7,6 +7,9 @@
 #include "SettingsStore.h"
 #include "UserLocale.h"
 
+#include <new>
+#include <system_error>
+
 SearchDriver::SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink)
     : m_host(host), m_settings(settings), m_sink(sink)
 {
@@ -25,6 +28,23 @@ QString SearchDriver::tooManyFilesQuestion(std::size_t folderRows, std::size_t f
 }
 
 SearchDriver::Outcome SearchDriver::run(const FolderRows &rows)
+{
+    try {
+        return search(rows);
+    } catch (const std::bad_alloc &) {
+    } catch (const std::system_error &error) {
+        // Not even one reader thread could be started.
+        if (error.code() != std::errc::resource_unavailable_try_again)
+            throw;
+    }
+    m_host.showMessage(QStringLiteral("Not enough memory or threads are left to go on finding duplicates, so the "
+                                      "search has stopped. Close some programs or search fewer folders at a time, "
+                                      "and try again."),
+                       {});
+    return Outcome::OutOfMemory;
+}
+
+SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
 {
     if (rows.rowCount() == 0) {
         m_host.showMessage(QStringLiteral("There are no folders to find duplicates for. Please drag and drop some "

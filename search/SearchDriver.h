@@ -26,7 +26,9 @@ public:
 class SearchDriver
 {
 public:
-    enum class Outcome { EmptyList, Stopped, Declined, NoDuplicates, Found };
+    // OutOfMemory: memory (or a first reader thread) could not be had; the search stopped
+    // as at STOP FIND, after saying so.
+    enum class Outcome { EmptyList, Stopped, Declined, NoDuplicates, Found, OutOfMemory };
 
     SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink);
 
@@ -53,6 +55,8 @@ public:
     static QString tooManyFilesQuestion(std::size_t folderRows, std::size_t fileCount);
 
 private:
+    Outcome search(const FolderRows &rows);
+
     SearchHost &m_host;
     SettingsStore &m_settings;
     ResultsSink &m_sink;

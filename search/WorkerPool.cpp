@@ -1,10 +1,29 @@
 #include "WorkerPool.h"
 
+#include <new>
+#include <system_error>
+
 WorkerPool::WorkerPool(unsigned threads)
 {
     m_threads.reserve(threads);
-    for (unsigned i = 0; i < threads; ++i)
-        m_threads.emplace_back([this] { work(); });
+    start(threads);
+    // Threads just ended elsewhere may still count against the limit for a moment.
+    for (int attempt = 0; attempt < 20 && m_threads.empty() && threads > 0; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        start(1);
+    }
+    if (m_threads.empty() && threads > 0)
+        m_threads.emplace_back([this] { work(); }); // throws the system's reason
+}
+
+// A thread the system will not start (a limit on processes or memory) leaves fewer doing the work.
+void WorkerPool::start(unsigned threads)
+{
+    try {
+        while (m_threads.size() < threads)
+            m_threads.emplace_back([this] { work(); });
+    } catch (const std::system_error &) {
+    }
 }
 
 WorkerPool::~WorkerPool()
@@ -16,8 +35,8 @@ void WorkerPool::grow(unsigned threads)
 {
     // cancel() sets m_stopping under the lock before it walks the threads: none is added after.
     std::lock_guard lock(m_mutex);
-    while (!m_stopping && m_threads.size() < threads)
-        m_threads.emplace_back([this] { work(); });
+    if (!m_stopping)
+        start(threads);
 }
 
 unsigned WorkerPool::threads()
@@ -71,6 +90,8 @@ void WorkerPool::work()
         lock.unlock();
         try {
             task();
+        } catch (const std::bad_alloc &) {
+            m_outOfMemory = true;
         } catch (...) {
             // The others go on; whoever posted the task accounts for the work it left undone.
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -14,21 +15,27 @@
 class WorkerPool
 {
 public:
+    // Starts as many of `threads` as the system allows (at least one: else the system's
+    // std::system_error is thrown on).
     explicit WorkerPool(unsigned threads);
     ~WorkerPool(); // cancels and joins
     WorkerPool(const WorkerPool &) = delete;
     WorkerPool &operator=(const WorkerPool &) = delete;
 
     void post(std::function<void()> task);
-    // Adds threads up to `threads` in all; may be called from a task. Does nothing once cancelled.
+    // Adds threads up to `threads` in all, or as many as the system allows; may be called from
+    // a task. Does nothing once cancelled.
     void grow(unsigned threads);
     unsigned threads();
+    // True once a task has thrown std::bad_alloc; other exceptions are the poster's to count.
+    bool ranOutOfMemory() const { return m_outOfMemory.load(); }
     // True when idle; waits at most `timeout` for that.
     bool waitIdle(std::chrono::milliseconds timeout);
     // Drops queued tasks, waits for running ones to return and joins the threads.
     void cancel();
 
 private:
+    void start(unsigned threads);
     void work();
 
     std::mutex m_mutex;
@@ -37,5 +44,6 @@ private:
     std::deque<std::function<void()>> m_queue;
     std::size_t m_running = 0;
     bool m_stopping = false;
+    std::atomic<bool> m_outOfMemory{false};
     std::vector<std::thread> m_threads;
 };

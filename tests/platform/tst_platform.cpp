@@ -206,6 +206,33 @@ private slots:
         QVERIFY(after.exists() && !after.isFile()); // never replaced or written
     }
 
+    // A settings file of many megabytes takes seconds to read: over 1 MiB it is left alone.
+    void settingsFileOverOneMebibyteGivesDefaults_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("1 MiB") << 1048576 << true;
+        QTest::newRow("1 MiB and a byte") << 1048577 << false;
+    }
+    void settingsFileOverOneMebibyteGivesDefaults()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, read);
+        QTemporaryDir dir;
+        const QByteArray values = "[Twinfold]\nFormWidth=1234\n;";
+        const QByteArray contents = values + QByteArray(size - values.size() - 1, 'x') + '\n';
+        const QString path = writeFile(dir, QStringLiteral("Quillmoor.ini"), contents);
+        {
+            QtSettingsStore store(path);
+            QCOMPARE(store.usesFile(), read);
+            QCOMPARE(store.value(QStringLiteral("FormWidth")).value_or(QString()), read ? QStringLiteral("1234") : QString());
+            store.setValue(QStringLiteral("FormWidth"), QStringLiteral("9000"));
+        }
+        QFile after(path);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll() == contents, !read); // never rewritten when too large
+    }
+
     // The dialog opens at home, then where the user chose last; never in the working directory.
     void folderDialogStartsAtHomeThenAtTheLastChoice()
     {

@@ -1,3 +1,5 @@
+#include "Confinement.h"
+#include "PictureDecoder.h"
 #include "PictureLoader.h"
 #include "TestFiles.h"
 #include "TestMain.h"
@@ -7,10 +9,15 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -74,6 +81,18 @@ QByteArray flipped(const QByteArray &bytes, quint32 seed)
     for (int i = 0, n = 1 + random.bounded(4); i < n; ++i)
         copy[random.bounded(int(copy.size()))] ^= char(1 << random.bounded(8));
     return copy;
+}
+
+// Waits (bounded) until no process holds the pipe's write end any more.
+bool writersGone(int readEnd, int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    pollfd watched{readEnd, POLLIN, 0};
+    while (clock.elapsed() < milliseconds)
+        if (::poll(&watched, 1, 100) > 0 && (watched.revents & POLLHUP))
+            return true;
+    return false;
 }
 
 // Markup that leaves the text element, draws red over everything and names the FIFO in the
@@ -213,6 +232,106 @@ private slots:
         QVERIFY(renderer.waitForFinished(30000));
         QCOMPARE(renderer.exitCode(), 2);
         QVERIFY(renderer.readAllStandardOutput().isEmpty());
+    }
+
+
+    // A descriptor inherited from whatever started the window reaches neither the renderer
+    // (it closes every one before reading) nor, where the window can help it, the renderer's start.
+    void inheritedDescriptorsAreClosed_data()
+    {
+        QTest::addColumn<bool>("realRenderer");
+        QTest::newRow("the renderer closes them") << true;
+        QTest::newRow("the window does not pass them on") << false;
+    }
+    void inheritedDescriptorsAreClosed()
+    {
+        QFETCH(bool, realRenderer);
+        int watched[2];
+        QVERIFY(::pipe2(watched, O_CLOEXEC) == 0);
+        if (realRenderer) {
+            QProcess renderer;
+            renderer.setChildProcessModifier([&watched] { ::dup2(watched[1], 7); });
+            renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM), {QStringLiteral("--as"), QStringLiteral("image")});
+            QVERIFY(renderer.waitForStarted(30000));
+            ::close(watched[1]);
+            // Its input stays open and empty: it is still waiting to read when the descriptor goes.
+            const bool closed = writersGone(watched[0], 120000);
+            const bool running = renderer.state() == QProcess::Running;
+            renderer.closeWriteChannel();
+            QVERIFY(renderer.waitForFinished(120000));
+            ::close(watched[0]);
+            QVERIFY(closed && running);
+            return;
+        }
+        // A renderer that keeps whatever it is given, started by the window with a descriptor
+        // the window inherited (not closed on exec).
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("renderer"));
+        QVERIFY(writeFile(program, "#!/bin/sh\nexec sleep 600\n"));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("picture.png")), encoded(solid(Qt::red), "PNG")));
+        ::fcntl(watched[1], F_SETFD, 0);
+        PictureLoader loader(program);
+        loader.load(dir.filePath(QStringLiteral("picture.png")), Asked);
+        ::close(watched[1]);
+        const bool closed = writersGone(watched[0], 30000);
+        loader.cancel();
+        ::close(watched[0]);
+        QVERIFY(closed);
+    }
+
+    // A picture whose pixels take more than Qt's usual 128 MiB, decoded whole before it is
+    // scaled (as GIF and BMP are), is drawn: the renderer has an address space of its own.
+    void largePictureIsDrawn()
+    {
+        QTemporaryDir dir;
+        const QString picture = dir.filePath(QStringLiteral("picture"));
+        QVERIFY(writeFile(picture, encoded(solid(Qt::red, 6000, 6000), "BMP")));
+        const Run run = render(picture, QStringLiteral("image"), dir.filePath(QStringLiteral("FIFO")));
+        QCOMPARE(run.status, 0);
+        const QImage drawn = readPixels(run.output, Asked);
+        QVERIFY(!drawn.isNull());
+        for (const QPoint corner : {QPoint(0, 0), QPoint(39, 29)})
+            QVERIFY(near(drawn.pixel(corner), qRgb(255, 0, 0)));
+    }
+
+    // Long WMF text reaches the drawing whole, at the converter's buffer sizes and beyond
+    // (a checked build sees any read outside the text).
+    void longWmfTextIsDrawnWhole_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        for (const int length : {126, 127, 128, 255, 256, 4000})
+            QTest::addRow("%d characters", length) << QByteArray(length, 'a');
+        QTest::newRow("124 characters, 127 escaped") << QByteArray(123, 'a') + '<';
+        QTest::newRow("300 ampersands") << QByteArray(300, '&');
+    }
+    void longWmfTextIsDrawnWhole()
+    {
+        QFETCH(QByteArray, text);
+        QXmlStreamReader svg(wmfToSvg(textWmf(text)));
+        while (!svg.atEnd() && !(svg.readNext() == QXmlStreamReader::StartElement && svg.name() == QLatin1String("text"))) {
+        }
+        QCOMPARE(svg.readElementText().toLatin1(), text);
+    }
+
+    // The renderer's filter: no socket of any kind and no signal to another process.
+    void confinedProcessCannotSignalOrConnect()
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (!forbidSignalsAndNetwork())
+                ::_exit(10);
+            const int refused[] = {::kill(::getppid(), 0), ::kill(0, 0), ::kill(-1, 0),
+                                   ::socket(AF_INET, SOCK_STREAM, 0), ::socket(AF_UNIX, SOCK_STREAM, 0)};
+            for (std::size_t i = 0; i < std::size(refused); ++i)
+                if (refused[i] != -1)
+                    ::_exit(int(11 + i));
+            ::_exit(::kill(::getpid(), 0) == 0 ? 0 : 20); // its own signals still work
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 };
 

@@ -376,6 +376,79 @@ private slots:
     }
 #endif
 
+#ifdef TWINFOLD_SCAN
+    // twinfold-scan under limits on processes and memory, as an unprivileged user of its own
+    // (the limit on processes counts all of a user's): it reads with the threads the system
+    // allows, and when not even one can start, stops with a status of its own; never an abort.
+    void scanToolUnderLimits_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<QByteArray>("readers"); // TWINFOLD_THREADS
+        QTest::addColumn<int>("status");
+        QTest::newRow("no thread at all") << QStringLiteral("--nproc=1") << QByteArray("4") << 3;
+        QTest::newRow("two threads for 16 readers") << QStringLiteral("--nproc=3") << QByteArray("16") << 0;
+#ifndef __SANITIZE_ADDRESS__ // which reserves far more address space than this
+        QTest::newRow("64 readers in 300 MB") << QStringLiteral("--as=300000000") << QByteArray("64") << 0;
+#endif
+    }
+    void scanToolUnderLimits()
+    {
+        QFETCH(QString, limit);
+        QFETCH(QByteArray, readers);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
+        for (int i = 0; i < 200; ++i) // enough to list that no listing thread is done before the last starts
+            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("c/%1").arg(i)));
+        const QString user = QString::number(40000 + ::getpid() % 20000);
+        QProcess scan;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TWINFOLD_THREADS"), QString::fromLatin1(readers));
+        scan.setProcessEnvironment(environment);
+        scan.start(QStringLiteral("setpriv"), {"--reuid=" + user, "--regid=" + user, QStringLiteral("--clear-groups"),
+                                               QStringLiteral("prlimit"), limit, QStringLiteral(TWINFOLD_SCAN), dir.path()});
+        QVERIFY(scan.waitForFinished(120000));
+        const QString errors = QString::fromUtf8(scan.readAllStandardError());
+        if (scan.exitCode() != 0 && (errors.startsWith(QLatin1String("setpriv")) || errors.startsWith(QLatin1String("prlimit"))))
+            QSKIP("cannot become an unprivileged user with limits here");
+        QVERIFY2(scan.exitStatus() == QProcess::NormalExit && scan.exitCode() == status, qPrintable(errors));
+        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        rows.sort();
+        const QStringList group{dir.filePath("a/copy"), dir.filePath("b/copy")};
+        QCOMPARE(rows, status == 0 ? group : QStringList());
+        QCOMPARE(errors.contains("twinfold-scan: Not enough memory or threads are left to go on finding duplicates"),
+                 status == 3);
+    }
+#endif
+
+    // Memory that runs out ends the search as a stop does, after a message, wherever it runs out.
+    void outOfMemoryStopsTheSearch_data()
+    {
+        QTest::addColumn<bool>("whileReading");
+        QTest::newRow("while collecting") << false;
+        QTest::newRow("while reading") << true;
+    }
+    void outOfMemoryStopsTheSearch()
+    {
+        QFETCH(bool, whileReading);
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("a"), "same") && writeFile(dir.filePath("b"), "same"));
+        Search search;
+        if (whileReading) {
+            ReadOptions options;
+            options.afterOpen = [](const char *) { throw std::bad_alloc(); };
+            search.driver.setReadOptions(options);
+        } else {
+            search.driver.setFileFilter([](QByteArrayView, QByteArrayView, std::int64_t) -> bool { throw std::bad_alloc(); });
+        }
+        QCOMPARE(search.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::OutOfMemory);
+        QCOMPARE(search.host.messages,
+                 QStringList{"|Not enough memory or threads are left to go on finding duplicates, so the search has "
+                             "stopped. Close some programs or search fewer folders at a time, and try again."});
+        QCOMPARE(search.sink.rowCount(), std::size_t(0));
+    }
+
     // However many threads list folders, the host sees the same walk: the same files in the same
     // order, the same events, progress, captions and skip messages.
     void parallelWalkKeepsTheOrder_data()
