@@ -623,9 +623,9 @@ void Form1::ListView3_DragDrop(const QMimeData *data)
     });
 }
 
-void Form1::setCaption(const QString &caption)
+void Form1::enterPhase(SearchPhase phase, const QString &folder)
 {
-    setWindowTitle(caption);
+    setWindowTitle(captionFor(phase, folder));
 }
 
 void Form1::setProgress(int percent)

@@ -67,7 +67,7 @@ private:
     Form2 &previewWindow();
 
     // SearchHost
-    void setCaption(const QString &caption) override;
+    void enterPhase(SearchPhase phase, const QString &folder) override;
     void setProgress(int percent) override;
     void pumpEvents() override;
     bool stopRequested() override;

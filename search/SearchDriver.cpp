@@ -54,13 +54,13 @@ SearchDriver::Outcome SearchDriver::run(const FolderRows &rows)
         return Outcome::Declined;
 
     DuplicateMatcher matcher(m_table, m_host, m_readOptions);
-    m_host.setCaption(productCaption() + QStringLiteral(" [Reading images]"));
+    m_host.enterPhase(SearchPhase::Reading, {});
     const DuplicateMatcher::Result read = matcher.readFiles();
     m_matchStats = matcher.stats();
     if (read == DuplicateMatcher::Result::Stopped)
         return Outcome::Stopped;
 
-    m_host.setCaption(productCaption() + QStringLiteral(" [Finding duplicate images]"));
+    m_host.enterPhase(SearchPhase::Matching, {});
     const DuplicateMatcher::Result matched = matcher.matchFiles(m_sink);
     m_matchStats = matcher.stats();
     if (matched == DuplicateMatcher::Result::Stopped)
