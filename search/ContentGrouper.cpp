@@ -207,5 +207,7 @@ void ContentGrouper::keep(std::vector<ContentClass> classes, const ReadCounters 
     m_stats.filesRead += counters.filesRead;
     m_stats.bytesRead += counters.bytesRead;
     m_stats.unreadable += counters.unreadable;
+    m_stats.unreadableFiles.insert(m_stats.unreadableFiles.end(), counters.unreadableFiles.begin(),
+                                   counters.unreadableFiles.end());
     m_stats.changed += counters.changed;
 }

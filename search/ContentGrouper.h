@@ -34,6 +34,13 @@ struct ReadOptions
 
 struct ReadCounters;
 
+// A collected file (by collection index) that could not be read, and the errno why (0: unknown).
+struct UnreadableFile
+{
+    std::uint32_t index;
+    int error;
+};
+
 struct ReadStats
 {
     std::uint64_t filesRead = 0;  // files opened and read, whole or in part
@@ -41,6 +48,7 @@ struct ReadStats
     std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed before opening
     std::uint64_t changed = 0;    // left out: written to, replaced or removed while it was being read
     std::uint64_t failed = 0;     // left out: the reader working on it failed (out of memory, say)
+    std::vector<UnreadableFile> unreadableFiles; // in no particular order
 };
 
 // A set of collected files whose contents are byte-for-byte identical.

@@ -8,6 +8,8 @@
 
 #include <QHashFunctions>
 
+#include <algorithm>
+
 #include <chrono>
 #include <unordered_set>
 
@@ -47,6 +49,9 @@ DuplicateMatcher::Result DuplicateMatcher::readFiles()
     m_stats.filesRead = read.filesRead;
     m_stats.bytesRead = read.bytesRead;
     m_stats.unreadable = read.unreadable;
+    m_stats.unreadableFiles = read.unreadableFiles;
+    std::sort(m_stats.unreadableFiles.begin(), m_stats.unreadableFiles.end(),
+              [](const UnreadableFile &a, const UnreadableFile &b) { return a.index < b.index; });
     m_stats.changed = read.changed;
     m_stats.failed = read.failed;
     m_classes = grouper.takeClasses();

@@ -26,6 +26,7 @@ public:
         std::uint64_t filesRead = 0;
         std::uint64_t bytesRead = 0;
         std::uint64_t unreadable = 0; // left out of the results: could not be read
+        std::vector<UnreadableFile> unreadableFiles; // which, in collection order
         std::uint64_t changed = 0;    // left out: changed or replaced while it was read
         std::uint64_t failed = 0;     // left out: the reader working on it failed
         std::uint64_t groups = 0;     // groups listed

@@ -10,6 +10,7 @@
 #include <linux/magic.h>
 #include <malloc.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -57,6 +58,26 @@ bool isPseudoFileSystem(int fd)
     }
 }
 
+using Identity = CandidateTable::Identity;
+using IdentityHash = CandidateTable::IdentityHash;
+
+// The open folder's device, inode and mount. The mount tells a folder bound into itself from its
+// other sight; kernels before 5.8 do not give it, and such folders are then told apart as before.
+bool folderIdentity(int fd, Identity &identity)
+{
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO | STATX_MNT_ID, &sx) == 0) {
+        identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino,
+                            (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0};
+        return true;
+    }
+    struct stat st {};
+    if (errno != ENOSYS || ::fstat(fd, &st) != 0)
+        return false;
+    identity = Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
 // A folder whose descriptor its subfolders are opened relative to; closed with the last of them.
 struct HeldFolder
 {
@@ -81,9 +102,6 @@ bool quietError(int error)
 {
     return error == ENOENT || error == ENOTDIR || error == ELOOP;
 }
-
-using Identity = CandidateTable::Identity;
-using IdentityHash = CandidateTable::IdentityHash;
 
 // One folder of the tree. Threads list folders in any order; this thread then takes their listings
 // in the walk's own order, so the queue, the messages and which of two ways to one folder is walked
@@ -131,18 +149,24 @@ public:
         }
     }
 
-    void run()
+    // True when listing threads were started.
+    bool run()
     {
         m_root.openPath = m_queue.back().path;
         m_outstanding = 1;
-        m_tasks.push_back(&m_root);
-        for (unsigned i = 0; i < m_threadCount; ++i)
-            m_threads.emplace_back([this] { work(); });
+        // The listed folder is listed here, and threads start only for its subfolders: a folder
+        // without any (one of thousands listed by --from0, say) costs no thread at all.
+        list(m_root);
+        if (!m_tasks.empty())
+            for (unsigned i = 0; i < m_threadCount; ++i)
+                m_threads.emplace_back([this] { work(); });
+        const bool threaded = !m_threads.empty();
         visitAll();
         finish();
         // Whether stopped or not, the folders taken count as walked for the next listed folder.
         for (const Identity &id : m_taken)
-            m_table.markFolderWalked(id.device, id.inode);
+            m_table.markFolderWalked(id);
+        return threaded;
     }
 
 private:
@@ -178,15 +202,13 @@ private:
         node.parent.reset();
 
         Node::State state = Node::State::Listed;
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd < 0 || !folderIdentity(fd, node.identity)) {
             state = Node::State::Unopened;
             node.error = fd < 0 ? openError : errno;
         } else {
-            node.identity = Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
             // Only a mount point can change the file system, so statfs is asked there alone.
             if (((root || node.identity.device != node.parentDevice) && isPseudoFileSystem(fd))
-                || m_table.folderWalked(node.identity.device, node.identity.inode)) {
+                || m_table.folderWalked(node.identity)) {
                 state = Node::State::Skipped;
             } else {
                 std::lock_guard lock(m_mutex);
@@ -199,7 +221,7 @@ private:
         }
 
         if (state == Node::State::Listed) {
-            readFolder(fd, m_cancel, node.listing);
+            readFolder(fd, m_cancel, node.listing, m_table.collectsEveryName());
             std::shared_ptr<HeldFolder> held;
             const bool hasFolders = std::any_of(node.listing.entries.begin(), node.listing.entries.end(),
                                                 [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::Folder; });
@@ -314,7 +336,7 @@ private:
                     m_table.collectStats().folders.push_back({m_queue[queueIndex].path, node.error});
                 return true;
             }
-            if (m_table.folderWalked(node.identity.device, node.identity.inode)
+            if (m_table.folderWalked(node.identity)
                 || !m_taken.insert(node.identity).second)
                 return true;
             Node *listing = node.state == Node::State::SameAs ? node.owner : &node;
@@ -417,10 +439,10 @@ void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host,
 {
     if (queue.empty())
         return;
-    Walk(queue, table, host, threads).run();
+    const bool threaded = Walk(queue, table, host, threads).run();
 #ifdef __GLIBC__
     // The listing threads' memory pools keep what the walk freed; hand it back before reading starts.
-    if (threads > 1)
+    if (threaded && threads > 1)
         ::malloc_trim(0);
 #endif
 }
@@ -430,7 +452,7 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
     host.setProgress(0);
     if (folder.isEmpty())
         return;
-    host.setCaption(productCaption() + QStringLiteral(" [Analyzing ") + folder + QStringLiteral(" folder]"));
+    host.enterPhase(SearchPhase::Collecting, folder);
 
     FolderQueue queue;
     queue.push_back(QueuedFolder{QueueEntryOf(folder), {}});
@@ -452,5 +474,5 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
         queue.pop_front();
     }
     host.setProgress(100);
-    host.setCaption(productCaption());
+    host.enterPhase(SearchPhase::Idle, {});
 }

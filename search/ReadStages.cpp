@@ -111,7 +111,7 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
         if (cancelled())
             return {};
         if (lstatLongPath(pathOf(m_table, k), &st) != 0)
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
         else if (!S_ISREG(st.st_mode) || st.st_size != 0)
             ++counters.changed;
         else {
@@ -142,7 +142,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
         // inode's size and time whenever the path still names this file.
         const bool ok = openFile(file, k, counters) && file.readAt(0, data + i * s, s);
         if (!ok)
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
         else {
             counters.bytesRead += s;
             m_progress.credit(k, s);
@@ -234,7 +234,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         }
         if (!ok) {
             out.label[i] = Unreadable;
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
             files[i].close();
             continue;
         }
@@ -302,7 +302,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
                 for (const std::size_t i : c.at) {
                     if (!files[i].readAt(offset, blockOf(i), len)) {
                         out.label[i] = Unreadable;
-                        ++counters.unreadable;
+                        counters.leftOutUnreadable(members[i]);
                         files[i].close();
                         continue;
                     }
@@ -459,7 +459,7 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
         }
         file.close();
         if (!ok)
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
         signature[i] = ~reg;
         readable[i] = ok ? 1 : 0;
     }
@@ -498,6 +498,7 @@ std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const 
 bool ReadStages::openFile(SourceFile &file, Index k, ReadCounters &counters)
 {
     const char *path = pathOf(m_table, k);
+    errno = 0; // a failure that is no system call's (a size changed since collecting) has no reason to give
     if (!file.open(path, m_table.file(k).size))
         return false;
     if (m_progress.firstOpen(k))

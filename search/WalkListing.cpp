@@ -34,7 +34,7 @@ QString skipMessage(const QByteArray &path)
                          "time you find dupes.");
 }
 
-void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing)
+void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing, bool everyName)
 {
     // fdopendir takes its descriptor over; a duplicate keeps dirFd open for fstatat and for the
     // subfolders, which are opened relative to it.
@@ -85,7 +85,7 @@ void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing
         if (type != DT_DIR && type != DT_REG)
             continue;
 
-        if (!nameDecodes(QByteArray::fromRawData(name, static_cast<qsizetype>(std::strlen(name))))) {
+        if (!everyName && !nameDecodes(QByteArray::fromRawData(name, static_cast<qsizetype>(std::strlen(name))))) {
             add(ListedEntry::Kind::Undecodable, 0);
             continue;
         }
