@@ -15,11 +15,12 @@ run_packages=(
   fonts-liberation fonts-urw-base35
 )
 # What the tests and benchmarks need on top: frameworks, a headless X server with a window
-# manager, the desktop-data validators, the Debian packaging tools and the manual-page checker.
+# manager, the desktop-data validators, the Debian packaging tools and their checker, the
+# manual-page checker and the source formatter CI checks with.
 test_packages=(
   libgtest-dev libbenchmark-dev zlib1g-dev libisal-dev python3
   xvfb openbox xdotool x11-utils xauth
-  desktop-file-utils appstream dpkg-dev file groff-base
+  desktop-file-utils appstream dpkg-dev file groff-base lintian clang-format
 )
 package_packages=(dpkg-dev file)
 
