@@ -1,5 +1,7 @@
 #include "PictureLoader.h"
 
+#include "ProductInfo.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -63,12 +65,19 @@ PictureLoader::~PictureLoader()
 
 QString PictureLoader::installedRenderer()
 {
+    // Beside the program in the build tree; where the install layout puts it, from the program's
+    // folder, then where it was configured to go.
     const QDir folder(QCoreApplication::applicationDirPath());
-    for (const QString &candidate : {QStringLiteral("twinfold-preview"), QStringLiteral("../libexec/twinfold/twinfold-preview")}) {
-        const QFileInfo renderer(folder.filePath(candidate));
+    const QStringList candidates{folder.filePath(QStringLiteral("twinfold-preview")),
+                                 folder.filePath(QStringLiteral(TWINFOLD_RENDERER_FROM_BINDIR)),
+                                 QStringLiteral(TWINFOLD_RENDERER_INSTALLED)};
+    for (const QString &candidate : candidates) {
+        const QFileInfo renderer(candidate);
         if (renderer.isFile() && renderer.isExecutable())
             return QDir::cleanPath(renderer.absoluteFilePath());
     }
+    qWarning("twinfold: the picture renderer is missing (looked for %s): pictures will not be previewed",
+             qPrintable(candidates.join(QStringLiteral(", "))));
     return {};
 }
 
