@@ -32,8 +32,8 @@ constexpr const char *HelpText =
     "The window needs a graphical session (X11 or Wayland); twinfold-scan runs the same search\n"
     "without one. See twinfold(1) and twinfold-scan(1).\n";
 
-constexpr const char *VersionText = "twinfold (" TWINFOLD_PRODUCT_NAME ") " TWINFOLD_PRODUCT_VERSION "\n" TWINFOLD_COPYRIGHT
-                                    "\n"
+constexpr const char *VersionText = "twinfold (" TWINFOLD_PRODUCT_NAME ") " TWINFOLD_PRODUCT_VERSION
+                                    "\n" TWINFOLD_COPYRIGHT "\n"
                                     "License GPL-2.0-or-later: GNU GPL version 2 or later "
                                     "<https://gnu.org/licenses/gpl.html>.\n"
                                     "This is free software: you are free to change and redistribute it.\n"

@@ -20,7 +20,7 @@ bool SystemDesktop::reveal(const QString &path)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(service).value()) {
         QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
-                                                          service, QStringLiteral("ShowItems"));
+                                                           service, QStringLiteral("ShowItems"));
         call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
         // Asynchronous: a slow file manager must not hold up the results window.
         if (bus.send(call))

@@ -25,8 +25,7 @@ public:
 
     ConsoleHost(SettingsStore &settings, ProgressLine &progress, const Output &output, bool quiet)
         : m_settings(settings), m_progress(progress), m_output(output), m_quiet(quiet)
-    {
-    }
+    {}
 
     // Told the listed folder before its walk starts.
     void onCollecting(std::function<void(const QString &folder)> collecting) { m_collecting = std::move(collecting); }

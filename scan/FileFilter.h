@@ -24,7 +24,11 @@ public:
     bool active() const;
 
     // The queue entry of the listed folder being walked: every folder of its walk starts with it.
-    void setRoot(const QByteArray &queueEntry) { m_root = queueEntry; m_lastFolder = {"\0", 1}; }
+    void setRoot(const QByteArray &queueEntry)
+    {
+        m_root = queueEntry;
+        m_lastFolder = {"\0", 1};
+    }
     bool keep(QByteArrayView folder, QByteArrayView name, std::int64_t size);
 
 private:

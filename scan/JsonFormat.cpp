@@ -19,11 +19,21 @@ QByteArray jsonString(QByteArrayView utf8)
     for (const char c : utf8) {
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (u < 0x20 || u == 0x7f) {
                 char escaped[8];
@@ -59,7 +69,8 @@ std::optional<QByteArray> modificationTime(const GroupFile &file)
 {
     if (file.identity.valid)
         return isoTime(file.identity.mtimeSeconds, file.identity.mtimeNanoseconds);
-    struct stat st {};
+    struct stat st
+    {};
     if (::lstat(file.path.constData(), &st) != 0)
         return std::nullopt;
     return isoTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
@@ -68,10 +79,14 @@ std::optional<QByteArray> modificationTime(const GroupFile &file)
 const char *keepName(KeepRule rule)
 {
     switch (rule) {
-    case KeepRule::Oldest: return "oldest";
-    case KeepRule::Newest: return "newest";
-    case KeepRule::ShortestPath: return "shortest";
-    case KeepRule::FirstListed: break;
+    case KeepRule::Oldest:
+        return "oldest";
+    case KeepRule::Newest:
+        return "newest";
+    case KeepRule::ShortestPath:
+        return "shortest";
+    case KeepRule::FirstListed:
+        break;
     }
     return "first";
 }
@@ -90,8 +105,9 @@ public:
         const bool bounded = filter.maxSize < std::numeric_limits<std::int64_t>::max();
         m_output.write("{\"program\": \"twinfold-scan\", \"version\": \"" TWINFOLD_PRODUCT_VERSION "\",\n"
                        " \"folders\": "
-                       + jsonList(folders) + ",\n \"options\": {\"omit_first\": " + (options.omitFirst ? "true" : "false")
-                       + ", \"keep\": \"" + keepName(options.keep) + "\", \"keep_under\": " + jsonList(options.keepUnder)
+                       + jsonList(folders) + ",\n \"options\": {\"omit_first\": "
+                       + (options.omitFirst ? "true" : "false") + ", \"keep\": \"" + keepName(options.keep)
+                       + "\", \"keep_under\": " + jsonList(options.keepUnder)
                        + ", \"min_size\": " + QByteArray::number(filter.minSize)
                        + ", \"max_size\": " + (bounded ? QByteArray::number(filter.maxSize) : QByteArray("null"))
                        + ", \"exclude\": " + jsonList(filter.excludes()) + "},\n \"groups\": [");
@@ -121,16 +137,15 @@ public:
     void footer(const ScanCounts &counts, bool complete) override
     {
         const auto n = [](std::uint64_t value) { return QByteArray::number(static_cast<qulonglong>(value)); };
-        m_output.write(QByteArray(m_groups ? "\n" : "") + "],\n \"summary\": {\"files_collected\": " + n(counts.collected)
-                       + ", \"files_read\": " + n(counts.filesRead) + ", \"bytes_read\": " + n(counts.bytesRead)
-                       + ", \"groups\": " + n(counts.groups) + ", \"files_in_groups\": " + n(counts.filesInGroups)
-                       + ", \"extra_copies\": " + n(counts.filesInGroups - counts.groups)
-                       + ",\n  \"left_out\": {\"by_options\": " + n(counts.leftOutByOptions)
-                       + ", \"unreadable\": " + n(counts.unreadable) + ", \"changed_while_read\": " + n(counts.changed)
-                       + ", \"reader_failed\": " + n(counts.failed)
-                       + ", \"folders_while_collecting\": " + n(counts.foldersLeftOut)
-                       + ", \"files_while_collecting\": " + n(counts.filesLeftOut) + "}},\n \"complete\": "
-                       + (complete ? "true" : "false") + "}\n");
+        m_output.write(
+            QByteArray(m_groups ? "\n" : "") + "],\n \"summary\": {\"files_collected\": " + n(counts.collected)
+            + ", \"files_read\": " + n(counts.filesRead) + ", \"bytes_read\": " + n(counts.bytesRead)
+            + ", \"groups\": " + n(counts.groups) + ", \"files_in_groups\": " + n(counts.filesInGroups)
+            + ", \"extra_copies\": " + n(counts.filesInGroups - counts.groups) + ",\n  \"left_out\": {\"by_options\": "
+            + n(counts.leftOutByOptions) + ", \"unreadable\": " + n(counts.unreadable)
+            + ", \"changed_while_read\": " + n(counts.changed) + ", \"reader_failed\": " + n(counts.failed)
+            + ", \"folders_while_collecting\": " + n(counts.foldersLeftOut) + ", \"files_while_collecting\": "
+            + n(counts.filesLeftOut) + "}},\n \"complete\": " + (complete ? "true" : "false") + "}\n");
     }
 
 private:

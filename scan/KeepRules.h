@@ -13,7 +13,7 @@ enum class KeepRule { FirstListed, Oldest, Newest, ShortestPath };
 
 struct GroupFile
 {
-    QByteArray path; // the file system's bytes
+    QByteArray path;       // the file system's bytes
     FileIdentity identity; // as the comparison saw it; invalid when not recorded
 };
 

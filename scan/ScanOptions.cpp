@@ -92,7 +92,7 @@ std::optional<std::int64_t> parseSize(const QString &text)
     for (const auto &[name, shift] : Units)
         if (unit == name)
             return value > (std::numeric_limits<std::int64_t>::max() >> shift) ? std::nullopt
-                                                                                : std::optional(value << shift);
+                                                                               : std::optional(value << shift);
     return std::nullopt;
 }
 
@@ -166,7 +166,8 @@ QString cleanFolder(const QString &folder)
             if (parts.isEmpty())
                 continue; // "/.." is "/"
             // Back past a real folder only: past a link, ".." leads to the link target's parent.
-            struct stat st {};
+            struct stat st
+            {};
             const QByteArray current = QFile::encodeName(u'/' + parts.join(u'/'));
             if (parts.back() != QStringLiteral("..") && ::lstat(current.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 parts.removeLast();
@@ -206,10 +207,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
                                    QStringLiteral("Read more folder names, each ended by NUL, from FILE ('-' for "
                                                   "standard input)."),
                                    QStringLiteral("FILE"));
-    const QCommandLineOption minSize(QStringLiteral("min-size"),
-                                     QStringLiteral("Leave out files smaller than SIZE."), QStringLiteral("SIZE"));
-    const QCommandLineOption maxSize(QStringLiteral("max-size"),
-                                     QStringLiteral("Leave out files larger than SIZE."), QStringLiteral("SIZE"));
+    const QCommandLineOption minSize(QStringLiteral("min-size"), QStringLiteral("Leave out files smaller than SIZE."),
+                                     QStringLiteral("SIZE"));
+    const QCommandLineOption maxSize(QStringLiteral("max-size"), QStringLiteral("Leave out files larger than SIZE."),
+                                     QStringLiteral("SIZE"));
     const QCommandLineOption exclude(QStringLiteral("exclude"),
                                      QStringLiteral("Leave out files and folders whose name matches GLOB (may be "
                                                     "given more than once)."),
@@ -247,9 +248,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
         return usageError(QStringLiteral("--keep and --keep-under choose what -e leaves out: give -e as well"));
     if (parser.isSet(keep)) {
         static const std::pair<QString, KeepRule> Rules[] = {{QStringLiteral("first"), KeepRule::FirstListed},
-                                                            {QStringLiteral("oldest"), KeepRule::Oldest},
-                                                            {QStringLiteral("newest"), KeepRule::Newest},
-                                                            {QStringLiteral("shortest"), KeepRule::ShortestPath}};
+                                                             {QStringLiteral("oldest"), KeepRule::Oldest},
+                                                             {QStringLiteral("newest"), KeepRule::Newest},
+                                                             {QStringLiteral("shortest"), KeepRule::ShortestPath}};
         const auto rule = std::find_if(std::begin(Rules), std::end(Rules),
                                        [&](const auto &r) { return r.first == parser.value(keep); });
         if (rule == std::end(Rules))
@@ -269,8 +270,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
             continue;
         const std::optional<std::int64_t> size = parseSize(parser.value(*option));
         if (!size)
-            return usageError(QStringLiteral("--%1: not a size: %2").arg(option->names().constFirst(),
-                                                                        parser.value(*option)));
+            return usageError(
+                QStringLiteral("--%1: not a size: %2").arg(option->names().constFirst(), parser.value(*option)));
         *target = *size;
     }
     if (filter.minSize > filter.maxSize)
@@ -288,7 +289,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
             return usageError(QStringLiteral("TWINFOLD_THREADS must be a number from 1 to 64"));
         options.threads = static_cast<unsigned>(n);
     }
-    options.walkThreads = static_cast<unsigned>(std::clamp(qEnvironmentVariableIntValue("TWINFOLD_WALK_THREADS"), 0, 256));
+    options.walkThreads = static_cast<unsigned>(
+        std::clamp(qEnvironmentVariableIntValue("TWINFOLD_WALK_THREADS"), 0, 256));
 
     for (const QString &folder : parser.positionalArguments())
         if (const std::optional<QString> problem = addFolder(QFile::encodeName(folder), options.folders))

@@ -53,21 +53,26 @@ void printSummary(const ScanCounts &counts, bool filterActive, PhaseTimes times)
     const auto seconds = [](std::chrono::steady_clock::duration d) {
         return QByteArray::number(std::chrono::duration<double>(d).count(), 'f', 3);
     };
-    message(nullptr, n(counts.collected) + " files collected, " + n(counts.filesRead) + " read (" + n(counts.bytesRead)
-                         + " bytes), " + n(counts.unreadable) + " left out as unreadable");
+    message(nullptr,
+            n(counts.collected) + " files collected, " + n(counts.filesRead) + " read (" + n(counts.bytesRead)
+                + " bytes), " + n(counts.unreadable) + " left out as unreadable");
     if (counts.foldersLeftOut != 0 || counts.filesLeftOut != 0)
-        message(nullptr, "left out while collecting: " + n(counts.foldersLeftOut) + " folders, "
-                             + n(counts.filesLeftOut) + " files");
+        message(nullptr,
+                "left out while collecting: " + n(counts.foldersLeftOut) + " folders, " + n(counts.filesLeftOut)
+                    + " files");
     if (counts.changed != 0 || counts.failed != 0)
-        message(nullptr, n(counts.changed) + " left out as changed while read, " + n(counts.failed)
-                             + " left out as their reader failed");
+        message(nullptr,
+                n(counts.changed) + " left out as changed while read, " + n(counts.failed)
+                    + " left out as their reader failed");
     if (filterActive)
         message(nullptr, n(counts.leftOutByOptions) + " files left out by size or name");
-    message(nullptr, n(counts.filesInGroups) + " files in " + n(counts.groups) + (counts.groups == 1 ? " group, " : " groups, ")
-                         + n(counts.filesInGroups - counts.groups) + " of them extra copies");
-    rusage usage {};
+    message(nullptr,
+            n(counts.filesInGroups) + " files in " + n(counts.groups) + (counts.groups == 1 ? " group, " : " groups, ")
+                + n(counts.filesInGroups - counts.groups) + " of them extra copies");
+    rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    message(nullptr, "collecting " + seconds(times.collecting) + " s, reading " + seconds(times.reading)
-                         + " s, matching " + seconds(times.matching) + " s, peak memory "
-                         + QByteArray::number(static_cast<double>(usage.ru_maxrss) / 1024.0, 'f', 1) + " MiB");
+    message(nullptr,
+            "collecting " + seconds(times.collecting) + " s, reading " + seconds(times.reading) + " s, matching "
+                + seconds(times.matching) + " s, peak memory "
+                + QByteArray::number(static_cast<double>(usage.ru_maxrss) / 1024.0, 'f', 1) + " MiB");
 }

@@ -100,7 +100,6 @@ public:
     QString folderName(std::size_t k) const; // FileFolders(k)
 
 private:
-
     std::vector<QByteArray> m_folders;
     // Both grow in fixed blocks: a doubling vector would hold its old and new storage at
     // once, and that moment sets the search's peak memory.

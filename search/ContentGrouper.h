@@ -20,13 +20,13 @@ class WorkerPool;
 // How the reading phase may use the machine.
 struct ReadOptions
 {
-    unsigned threads = 0;                  // reader threads (1 to 64); 0: as suits the device
-    unsigned maxOpenFiles = 64;            // open files across the first four readers
+    unsigned threads = 0;       // reader threads (1 to 64); 0: as suits the device
+    unsigned maxOpenFiles = 64; // open files across the first four readers
     // File contents held at once across all readers. Small on purpose: while each reader's
     // share fits its core's cache, copying from the page cache and comparing cost half as much.
     std::size_t bufferBytes = 2u << 20;
-    std::size_t edgeBlock = 4096;          // bytes compared first at each end of a file
-    bool inodeOrder = true;                // read in inode order (else in collection order)
+    std::size_t edgeBlock = 4096; // bytes compared first at each end of a file
+    bool inodeOrder = true;       // read in inode order (else in collection order)
     // Runs on a reader right after a file is opened, before it is read; lets a test change
     // or replace the file while it is being read, or fail the reader's task.
     std::function<void(const char *path)> afterOpen;

@@ -15,8 +15,7 @@
 
 DuplicateMatcher::DuplicateMatcher(const CandidateTable &table, SearchHost &host, ReadOptions options)
     : m_table(table), m_host(host), m_options(options)
-{
-}
+{}
 
 DuplicateMatcher::~DuplicateMatcher() = default;
 
@@ -76,10 +75,7 @@ private:
     struct Hash
     {
         const CandidateTable &table;
-        std::size_t operator()(std::uint32_t k) const
-        {
-            return qHash(table.folderBytes(k), qHash(table.nameBytes(k)));
-        }
+        std::size_t operator()(std::uint32_t k) const { return qHash(table.folderBytes(k), qHash(table.nameBytes(k))); }
     };
     struct Equal
     {

@@ -34,7 +34,8 @@ constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_
 // never ends (/proc/kcore).
 bool isPseudoFileSystem(int fd)
 {
-    struct statfs fs {};
+    struct statfs fs
+    {};
     if (::fstatfs(fd, &fs) != 0)
         return false;
     switch (static_cast<std::uint32_t>(fs.f_type)) {
@@ -65,13 +66,15 @@ using IdentityHash = CandidateTable::IdentityHash;
 // other sight; kernels before 5.8 do not give it, and such folders are then told apart as before.
 bool folderIdentity(int fd, Identity &identity)
 {
-    struct statx sx {};
+    struct statx sx
+    {};
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO | STATX_MNT_ID, &sx) == 0) {
         identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino,
                             (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0};
         return true;
     }
-    struct stat st {};
+    struct stat st
+    {};
     if (errno != ENOSYS || ::fstat(fd, &st) != 0)
         return false;
     identity = Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
@@ -116,7 +119,7 @@ struct Node
         SameAs,   // another node lists the same folder
     };
     // Set when made.
-    QByteArray name; // as its parent lists it; empty for the listed folder
+    QByteArray name;     // as its parent lists it; empty for the listed folder
     QByteArray openPath; // for opening without a held parent
     std::shared_ptr<HeldFolder> parent;
     std::uint64_t parentDevice = 0;
@@ -134,8 +137,7 @@ class Walk
 public:
     Walk(FolderQueue &queue, CandidateTable &table, SearchHost &host, unsigned threads)
         : m_queue(queue), m_table(table), m_host(host), m_threadCount(std::max(1u, threads))
-    {
-    }
+    {}
     ~Walk()
     {
         finish();
@@ -223,8 +225,9 @@ private:
         if (state == Node::State::Listed) {
             readFolder(fd, m_cancel, node.listing, m_table.collectsEveryName());
             std::shared_ptr<HeldFolder> held;
-            const bool hasFolders = std::any_of(node.listing.entries.begin(), node.listing.entries.end(),
-                                                [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::Folder; });
+            const bool hasFolders = std::any_of(
+                node.listing.entries.begin(), node.listing.entries.end(),
+                [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::Folder; });
             if (hasFolders) {
                 if (m_held.fetch_add(1, std::memory_order_relaxed) < HeldFolderLimit)
                     held = std::make_shared<HeldFolder>(fd, m_held);
@@ -336,8 +339,7 @@ private:
                     m_table.collectStats().folders.push_back({m_queue[queueIndex].path, node.error});
                 return true;
             }
-            if (m_table.folderWalked(node.identity)
-                || !m_taken.insert(node.identity).second)
+            if (m_table.folderWalked(node.identity) || !m_taken.insert(node.identity).second)
                 return true;
             Node *listing = node.state == Node::State::SameAs ? node.owner : &node;
             if (!waitFor(*listing))

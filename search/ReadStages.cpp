@@ -77,8 +77,7 @@ struct ReadStages::Lockstep
 ReadStages::ReadStages(const CandidateTable &table, const ReadOptions &options, ReadLimits limits,
                        ReadProgress &progress, const std::atomic<bool> &cancel)
     : m_table(table), m_options(options), m_limits(limits), m_progress(progress), m_cancel(cancel)
-{
-}
+{}
 
 bool ReadStages::cancelled() const
 {
@@ -106,7 +105,8 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
 {
     Members same;
     std::vector<FileIdentity> identities;
-        struct stat st {};
+    struct stat st
+    {};
     for (const Index k : members) {
         if (cancelled())
             return {};
@@ -132,7 +132,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
     std::uint8_t *const data = Scratch::get(BlockSlot, s * members.size());
     std::vector<std::size_t> readable;
     std::vector<FileIdentity> identity(members.size());
-        SourceFile file;
+    SourceFile file;
     std::vector<ContentClass> found;
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
@@ -173,7 +173,8 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
                 identities.push_back(identity[pos]);
             }
             if (same.size() >= 2)
-                found.push_back(makeClass(std::move(same), crc32::checksum(at(readable[begin]), s), std::move(identities)));
+                found.push_back(
+                    makeClass(std::move(same), crc32::checksum(at(readable[begin]), s), std::move(identities)));
         }
         begin = end;
     }
@@ -183,7 +184,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
 // The files of one size compared side by side, all of them open at once.
 std::vector<ContentClass> ReadStages::lockstep(std::int64_t size, const Members &members, ReadCounters &counters)
 {
-        const Lockstep result = compare(size, members, false, counters);
+    const Lockstep result = compare(size, members, false, counters);
     if (cancelled())
         return {};
     std::vector<Members> classes(result.crc.size());
@@ -205,7 +206,7 @@ std::vector<ContentClass> ReadStages::lockstep(std::int64_t size, const Members 
 // CRC-32 is computed once per class as the blocks go by. With `onlyFirstsClass`, files stop
 // being read as soon as they differ from the first member.
 ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &members, bool onlyFirstsClass,
-                                                 ReadCounters &counters)
+                                         ReadCounters &counters)
 {
     const std::size_t m = members.size();
     Lockstep out;
@@ -229,8 +230,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         bool ok = openFile(files[i], k, counters);
         if (ok) {
             ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
-                && (tailLen == 0
-                    || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
+                && (tailLen == 0 || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
         }
         if (!ok) {
             out.label[i] = Unreadable;
@@ -279,7 +279,8 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         std::size_t following = 0;
         for (const Class &c : classes)
             following += c.at.size();
-        std::size_t block = std::max(MinCompareBlock, m_limits.bytesPerTask / following) / MinCompareBlock * MinCompareBlock;
+        std::size_t block = std::max(MinCompareBlock, m_limits.bytesPerTask / following) / MinCompareBlock
+            * MinCompareBlock;
         block = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block), tailStart - headLen));
         std::vector<std::size_t> slot(m, 0);
         {
@@ -294,8 +295,8 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         for (std::int64_t offset = headLen; offset < tailStart && !classes.empty();) {
             if (cancelled())
                 return Lockstep{std::vector<int>(m, Alone), {}, {}};
-            const auto len = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block),
-                                                                               tailStart - offset));
+            const auto len = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(block), tailStart - offset));
             std::vector<Class> next;
             for (Class &c : classes) {
                 std::vector<Class> split;
@@ -353,7 +354,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
 std::vector<ContentClass> ReadStages::againstFirst(std::int64_t size, Members remaining, ReadCounters &counters)
 {
     std::vector<ContentClass> found;
-        const std::size_t othersPerBucket = m_limits.maxOpenPerTask - 1;
+    const std::size_t othersPerBucket = m_limits.maxOpenPerTask - 1;
     while (remaining.size() > m_limits.maxOpenPerTask && !cancelled()) {
         const Index first = remaining.front();
         Members same{first};
@@ -428,7 +429,7 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
         ? static_cast<std::size_t>(std::min<std::int64_t>(size, WholeReadBlock))
         : static_cast<std::size_t>(size - tailStart + headLen);
     std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
-        SourceFile file;
+    SourceFile file;
     for (std::size_t i = begin; i < end; ++i) {
         if (cancelled())
             return;
@@ -466,7 +467,7 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
 }
 
 std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const std::vector<std::uint32_t> &signature,
-                                                 const std::vector<std::uint8_t> &readable)
+                                                  const std::vector<std::uint8_t> &readable)
 {
     std::vector<Members> out;
     std::vector<std::size_t> order;

@@ -9,13 +9,11 @@
 
 SearchDriver::SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink)
     : m_host(host), m_settings(settings), m_sink(sink)
-{
-}
+{}
 
 QString SearchDriver::tooManyFilesQuestion(std::size_t folderRows, std::size_t fileCount)
 {
-    return QStringLiteral("The ") + QString::number(folderRows)
-        + QStringLiteral(" folder(s) you've selected contains ")
+    return QStringLiteral("The ") + QString::number(folderRows) + QStringLiteral(" folder(s) you've selected contains ")
         + userLocale().toString(static_cast<qulonglong>(fileCount))
         + QStringLiteral(" files. This is over the recommended amount of 20,000. Please remove some folders from "
                          "the list by selecting them and pressing 'Delete' on the keyboard or click 'Clear List'.")

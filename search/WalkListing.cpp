@@ -63,13 +63,14 @@ void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing
             continue;
         const auto add = [&](ListedEntry::Kind kind, int error) -> ListedEntry & {
             const std::size_t length = std::strlen(name);
-            listing.entries.push_back({kind, error, static_cast<std::uint32_t>(listing.names.size()),
-                                       static_cast<std::uint32_t>(length)});
+            listing.entries.push_back(
+                {kind, error, static_cast<std::uint32_t>(listing.names.size()), static_cast<std::uint32_t>(length)});
             listing.names.append(name, length);
             return listing.entries.back();
         };
 
-        struct stat st {};
+        struct stat st
+        {};
         bool haveStat = false;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {

@@ -27,7 +27,7 @@ struct ListedEntry
         Unreadable,  // could not be examined: named in the left-out list
     };
     Kind kind;
-    int error = 0; // Unreadable: the errno
+    int error = 0;                                // Unreadable: the errno
     std::uint32_t nameOffset = 0, nameLength = 0; // in the listing's names
     std::int64_t size = 0;                        // size and identity: a File's
     std::uint64_t device = 0;

@@ -131,7 +131,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
-        const QByteArray version(" (Twinfold) " TWINFOLD_PRODUCT_VERSION "\n" TWINFOLD_COPYRIGHT "\nLicense GPL-2.0-or-later");
+        const QByteArray version(" (Twinfold) " TWINFOLD_PRODUCT_VERSION "\n" TWINFOLD_COPYRIGHT
+                                 "\nLicense GPL-2.0-or-later");
         QTest::newRow("window, no display") << "twinfold" << QStringList{} << QString() << 1 << QByteArray()
                                             << QByteArray("twinfold: no graphical display");
         QTest::newRow("window, display unreachable") << "twinfold" << QStringList{} << ":7919" << 1 << QByteArray()
@@ -167,10 +168,10 @@ private slots:
         QTest::addColumn<bool>("quiet"); // nothing at all on standard error
         QTest::newRow("desktop entry") << QStringLiteral("desktop-file-validate")
                                        << QStringList{QStringLiteral("share/applications/") + Id + ".desktop"} << true;
-        QTest::newRow("AppStream data")
-            << QStringLiteral("appstreamcli")
-            << QStringList{"validate", "--no-net", "--pedantic", QStringLiteral("share/metainfo/") + Id + ".metainfo.xml"}
-            << false;
+        QTest::newRow("AppStream data") << QStringLiteral("appstreamcli")
+                                        << QStringList{"validate", "--no-net", "--pedantic",
+                                                       QStringLiteral("share/metainfo/") + Id + ".metainfo.xml"}
+                                        << false;
         for (const char *page : {"twinfold.1.gz", "twinfold-scan.1.gz"})
             QTest::newRow(page) << QStringLiteral("sh")
                                 << QStringList{"-c", "gzip -dc \"$0\" | groff -man -Tutf8 -ww -z",
@@ -196,7 +197,8 @@ private slots:
     // data names that entry and the installed programs, with the project's version.
     void desktopDataAgrees()
     {
-        const QMap<QString, QString> entry = desktopEntry(m_usr + QStringLiteral("/share/applications/") + Id + ".desktop");
+        const QMap<QString, QString> entry = desktopEntry(m_usr + QStringLiteral("/share/applications/") + Id
+                                                          + ".desktop");
         QVERIFY(installedExists(QStringLiteral("usr/bin/") + entry.value(QStringLiteral("Exec"))));
         QVERIFY(!entry.value(QStringLiteral("Exec")).contains(u'%')); // the program takes no arguments
         QCOMPARE(entry.value(QStringLiteral("Icon")), Id);
@@ -262,12 +264,14 @@ private slots:
         QCOMPARE(files, expectedFiles(true));
 
         const auto field = [&](const char *name) {
-            return QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QString::fromLatin1(name)})
-                                         .out.trimmed());
+            return QString::fromUtf8(
+                run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QString::fromLatin1(name)}).out.trimmed());
         };
         QCOMPARE(field("Package"), QStringLiteral("twinfold"));
         QCOMPARE(field("Version"), QStringLiteral(TWINFOLD_PRODUCT_VERSION "-1"));
-        QCOMPARE(field("Architecture"), QString::fromUtf8(run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed()));
+        QCOMPARE(
+            field("Architecture"),
+            QString::fromUtf8(run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed()));
         const auto packages = [&](const char *name) {
             QStringList names;
             for (const QString &item : field(name).split(u','))
@@ -277,8 +281,9 @@ private slots:
         // Found by dpkg-shlibdeps in the programs (libqt6gui6 holds the X11 plugin), and the fonts
         // no program links; qt6-qpa-plugins holds only VNC and TUIO plugins, which nothing needs.
         const QStringList depends = packages("Depends");
-        for (const char *package : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6svg6",
-                                    "libglib2.0-0", "libwmf-0.2-7", "libemf2svg1", "fonts-liberation", "fonts-urw-base35"})
+        for (const char *package :
+             {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6svg6", "libglib2.0-0",
+              "libwmf-0.2-7", "libemf2svg1", "fonts-liberation", "fonts-urw-base35"})
             QVERIFY2(depends.contains(QString::fromLatin1(package)),
                      qPrintable(QStringLiteral("%1 not in Depends: %2").arg(package, depends.join(u' '))));
         QVERIFY(!depends.contains(QStringLiteral("qt6-qpa-plugins")));
@@ -286,16 +291,17 @@ private slots:
 
         // apt can install it here: every dependency resolves (simulated, nothing changes; what it
         // recommends need not be in the package cache).
-        const Ran apt = run(QStringLiteral("apt-get"), {QStringLiteral("install"), QStringLiteral("--simulate"),
-                                                        QStringLiteral("--no-download"),
-                                                        QStringLiteral("--no-install-recommends"), deb});
+        const Ran apt = run(QStringLiteral("apt-get"),
+                            {QStringLiteral("install"), QStringLiteral("--simulate"), QStringLiteral("--no-download"),
+                             QStringLiteral("--no-install-recommends"), deb});
         QVERIFY2(apt.exitCode == 0, (apt.out + apt.err).constData());
         QVERIFY2(apt.out.contains("Inst twinfold"), apt.out.constData());
 
         // What Debian asks of a package: no error and no warning from lintian.
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("lintian")).isEmpty(),
                  "lintian is missing: run ./twinfold.sh test once to install it");
-        const Ran lintian = run(QStringLiteral("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), deb});
+        const Ran lintian = run(QStringLiteral("lintian"),
+                                {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), deb});
         QVERIFY2(lintian.exitCode == 0 && !lintian.out.contains("E: ") && !lintian.out.contains("W: "),
                  (lintian.out + lintian.err).constData());
     }

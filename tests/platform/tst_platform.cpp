@@ -255,10 +255,10 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::newRow("ok, own title") << int(MessageBoxes::Buttons::Ok) << QString() << int(QMessageBox::Ok)
                                        << int(MessageBoxes::Answer::Ok);
-        QTest::newRow("yes") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question")
-                             << int(QMessageBox::Yes) << int(MessageBoxes::Answer::Yes);
-        QTest::newRow("escape on yes/no") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << 0
-                                          << int(MessageBoxes::Answer::No);
+        QTest::newRow("yes") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << int(QMessageBox::Yes)
+                             << int(MessageBoxes::Answer::Yes);
+        QTest::newRow("escape on yes/no")
+            << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << 0 << int(MessageBoxes::Answer::No);
         QTest::newRow("cancel") << int(MessageBoxes::Buttons::OkCancel) << QString() << int(QMessageBox::Cancel)
                                 << int(MessageBoxes::Answer::Cancel);
     }

@@ -118,7 +118,8 @@ private slots:
         QTest::newRow("WMF text with markup") << textWmf(hostileMarkup()) << "wmf" << Outcome::Drawn << false;
         QTest::newRow("SVG named as a picture")
             << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
-                          "width=\"99\" height=\"99\"><text>" + hostileMarkup() + "</text></svg>")
+                          "width=\"99\" height=\"99\"><text>"
+                          + hostileMarkup() + "</text></svg>")
             << "image" << Outcome::Refused << false;
 
         // Amplification: pictures that claim far more than they hold, or cost far more than they weigh.
@@ -150,9 +151,11 @@ private slots:
         for (const auto &[name, file] : kinds) {
             const auto &[bytes, as] = file;
             for (qsizetype cut : {qsizetype(10), bytes.size() / 2, bytes.size() - 1})
-                QTest::addRow("%s cut to %d bytes", name, int(cut)) << bytes.left(cut) << as << Outcome::Either << false;
+                QTest::addRow("%s cut to %d bytes", name, int(cut))
+                    << bytes.left(cut) << as << Outcome::Either << false;
             for (quint32 seed = 1; seed <= 6; ++seed)
-                QTest::addRow("%s bit-flipped, seed %u", name, seed) << flipped(bytes, seed) << as << Outcome::Either << false;
+                QTest::addRow("%s bit-flipped, seed %u", name, seed)
+                    << flipped(bytes, seed) << as << Outcome::Either << false;
         }
     }
 

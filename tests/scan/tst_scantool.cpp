@@ -147,7 +147,8 @@ void writeRaw(const QByteArray &path, const QByteArray &contents)
 // Modification time as the scan tool reports it.
 QString isoMtime(const QByteArray &path)
 {
-    struct stat st {};
+    struct stat st
+    {};
     if (::lstat(path.constData(), &st) != 0)
         return {};
     return QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
@@ -213,8 +214,9 @@ int shell(const QString &command, const QString &folder, const QProcessEnvironme
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(TWINFOLD_SCAN)).absolutePath() + u':'
-                                                   + environment.value(QStringLiteral("PATH")));
+    environment.insert(QStringLiteral("PATH"),
+                       QFileInfo(QStringLiteral(TWINFOLD_SCAN)).absolutePath() + u':'
+                           + environment.value(QStringLiteral("PATH")));
     environment.insert(extra);
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
@@ -321,16 +323,16 @@ private slots:
             << QStringList{"--exclude", "cache/*.bin"} + both << QByteArray() << everyGroupBut({EveryGroup[2]});
         QTest::newRow("a path pattern does not match a bare name")
             << QStringList{"--exclude", "*/tiny.txt"} + both << QByteArray() << sorted(EveryGroup);
-        QTest::newRow("two excludes") << QStringList{"--exclude", "*.jpg", "--exclude", "tiny*"} + both
-                                      << QByteArray() << everyGroupBut({EveryGroup[0], EveryGroup[1]});
+        QTest::newRow("two excludes") << QStringList{"--exclude", "*.jpg", "--exclude", "tiny*"} + both << QByteArray()
+                                      << everyGroupBut({EveryGroup[0], EveryGroup[1]});
         QTest::newRow("the listed folder's own name is not matched")
             << QStringList{"--exclude", "photos"} + both << QByteArray() << sorted(EveryGroup);
         QTest::newRow("folders from standard input")
             << QStringList{"--from0", "-"} << QByteArray("@photos\0@backup\0", 16) << sorted(EveryGroup);
         QTest::newRow("arguments, then standard input without a last NUL")
             << QStringList{"--from0", "-", "@photos"} << QByteArray("@backup") << sorted(EveryGroup);
-        QTest::newRow("options after the folders") << both + QStringList{"--exclude", "*.jpg"} << QByteArray()
-                                                   << everyGroupBut({EveryGroup[0]});
+        QTest::newRow("options after the folders")
+            << both + QStringList{"--exclude", "*.jpg"} << QByteArray() << everyGroupBut({EveryGroup[0]});
         QTest::newRow("a trailing '/' matches folders")
             << QStringList{"--exclude", "cache/"} + both << QByteArray()
             << everyGroupBut({EveryGroup[2], EveryGroup[4]}, {QStringLiteral("backup/hard|photos/d-copy")});
@@ -414,9 +416,12 @@ private slots:
                 QCOMPARE(sizes[g], QFileInfo(QFile::decodeName(scanned[g].at(scanned[g].front() == bad))).size());
             for (const QJsonObject &file : std::as_const(files)) {
                 // path_bytes only where the name is not UTF-8, with its exact bytes.
-                const QByteArray exact = QByteArray::fromBase64(file.value(QStringLiteral("path_bytes")).toString().toLatin1());
-                QCOMPARE(exact, file.value(QStringLiteral("path")).toString().contains(QChar::ReplacementCharacter) ? bad
-                                                                                                                  : QByteArray());
+                const QByteArray exact = QByteArray::fromBase64(
+                    file.value(QStringLiteral("path_bytes")).toString().toLatin1());
+                QCOMPARE(exact,
+                         file.value(QStringLiteral("path")).toString().contains(QChar::ReplacementCharacter)
+                             ? bad
+                             : QByteArray());
                 QCOMPARE(file.value(QStringLiteral("mtime")).toString(),
                          isoMtime(exact.isEmpty() ? file.value(QStringLiteral("path")).toString().toUtf8() : exact));
             }
@@ -453,8 +458,8 @@ private slots:
                                        << QByteArrayList{"No duplicate images found.", ": 0 files in 0 groups"}
                                        << QByteArrayList{};
         QTest::newRow("quiet") << QStringList{"-q"} << QByteArrayList{} << QByteArrayList{"groups", "collected"};
-        QTest::newRow("quiet, nothing found") << QStringList{"-q", "--min-size", "1T"} << QByteArrayList{}
-                                              << QByteArrayList{"No duplicate", "groups"};
+        QTest::newRow("quiet, nothing found")
+            << QStringList{"-q", "--min-size", "1T"} << QByteArrayList{} << QByteArrayList{"No duplicate", "groups"};
     }
 
     void summary()
@@ -519,7 +524,8 @@ private slots:
         QTest::addColumn<QString>("option");
         QTest::addColumn<QByteArray>("start");
         const QByteArray usage("Usage: twinfold-scan [OPTION]... FOLDER...\n");
-        const QByteArray version("twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later");
+        const QByteArray version(
+            "twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later");
         QTest::newRow("--help") << QStringLiteral("--help") << usage;
         QTest::newRow("-h") << QStringLiteral("-h") << usage;
         QTest::newRow("--version") << QStringLiteral("--version") << version;
@@ -553,8 +559,8 @@ private slots:
         QTest::newRow("bad thread count") << QStringList{tmp} << QByteArray() << QByteArray("zero");
         QTest::newRow("size without a number") << QStringList{"--min-size", "K", tmp} << QByteArray() << QByteArray();
         QTest::newRow("unknown unit") << QStringList{"--max-size", "5Q", tmp} << QByteArray() << QByteArray();
-        QTest::newRow("binary suffix without a unit") << QStringList{"--max-size", "5iB", tmp} << QByteArray()
-                                                      << QByteArray();
+        QTest::newRow("binary suffix without a unit")
+            << QStringList{"--max-size", "5iB", tmp} << QByteArray() << QByteArray();
         QTest::newRow("negative size") << QStringList{"--min-size", "-1", tmp} << QByteArray() << QByteArray();
         QTest::newRow("size too large") << QStringList{"--max-size", "99999999999T", tmp} << QByteArray()
                                         << QByteArray();
@@ -569,8 +575,10 @@ private slots:
         QTest::newRow("folder name not UTF-8")
             << QStringList{"--from0", "-"} << QByteArray("/tmp/bad\xff", 9) << QByteArray();
         QTest::newRow("--keep without -e") << QStringList{"--keep", "oldest", tmp} << QByteArray() << QByteArray();
-        QTest::newRow("--keep-under without -e") << QStringList{"--keep-under", tmp, tmp} << QByteArray() << QByteArray();
-        QTest::newRow("unknown keep rule") << QStringList{"-e", "--keep", "largest", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("--keep-under without -e")
+            << QStringList{"--keep-under", tmp, tmp} << QByteArray() << QByteArray();
+        QTest::newRow("unknown keep rule")
+            << QStringList{"-e", "--keep", "largest", tmp} << QByteArray() << QByteArray();
         QTest::newRow("--keep-under not a folder")
             << QStringList{"-e", "--keep-under", "/no/such/folder", tmp} << QByteArray() << QByteArray();
     }
@@ -592,9 +600,10 @@ private slots:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArray>("said");
-        QTest::newRow("endless empty names") << QStringLiteral("/dev/zero") << QByteArray() << QByteArray(": not a folder");
-        QTest::newRow("a name without end") << QStringLiteral("-") << QByteArray(5000, 'a')
-                                            << QByteArray("a folder name longer than 4095 bytes");
+        QTest::newRow("endless empty names")
+            << QStringLiteral("/dev/zero") << QByteArray() << QByteArray(": not a folder");
+        QTest::newRow("a name without end")
+            << QStringLiteral("-") << QByteArray(5000, 'a') << QByteArray("a folder name longer than 4095 bytes");
     }
 
     void from0IsAStream()
@@ -637,12 +646,14 @@ private slots:
         QTest::newRow("first") << QStringList{} << QStringList{"b/t2", "b/uu", "b/x.bin", "c/t3", "c/yy.bin"};
         QTest::newRow("--keep first") << QStringList{"--keep", "first"}
                                       << QStringList{"b/t2", "b/uu", "b/x.bin", "c/t3", "c/yy.bin"};
-        QTest::newRow("oldest, a tie kept first") << QStringList{"--keep", "oldest"}
-                                                  << QStringList{"a/long-name-1.bin", "a/u.bin", "b/t2", "c/t3", "c/yy.bin"};
-        QTest::newRow("newest, a tie kept first") << QStringList{"--keep", "newest"}
-                                                  << QStringList{"a/long-name-1.bin", "b/t2", "b/uu", "b/x.bin", "c/t3"};
+        QTest::newRow("oldest, a tie kept first")
+            << QStringList{"--keep", "oldest"}
+            << QStringList{"a/long-name-1.bin", "a/u.bin", "b/t2", "c/t3", "c/yy.bin"};
+        QTest::newRow("newest, a tie kept first")
+            << QStringList{"--keep", "newest"} << QStringList{"a/long-name-1.bin", "b/t2", "b/uu", "b/x.bin", "c/t3"};
         QTest::newRow("shortest, a tie kept first")
-            << QStringList{"--keep", "shortest"} << QStringList{"a/long-name-1.bin", "a/u.bin", "b/t2", "c/t3", "c/yy.bin"};
+            << QStringList{"--keep", "shortest"}
+            << QStringList{"a/long-name-1.bin", "a/u.bin", "b/t2", "c/t3", "c/yy.bin"};
         QTest::newRow("under a folder; none there: the first")
             << QStringList{"--keep-under", "@c"} << QStringList{"a/long-name-1.bin", "a/t1", "b/t2", "b/uu", "b/x.bin"};
         QTest::newRow("under a folder; none there: the oldest")
@@ -660,10 +671,14 @@ private slots:
         static FileTree tree;
         if (!QFileInfo::exists(tree.path("a"))) {
             const QByteArray x = randomBytes(5000, 10), t = randomBytes(4000, 11), u = randomBytes(3000, 12);
-            const std::pair<const char *, std::pair<QByteArray, qint64>> files[] = {
-                {"a/long-name-1.bin", {x, 1000}}, {"b/x.bin", {x, 500}}, {"c/yy.bin", {x, 2000}},
-                {"a/t1", {t, 100}}, {"b/t2", {t, 100}}, {"c/t3", {t, 100}},
-                {"a/u.bin", {u, 300}}, {"b/uu", {u, 200}}};
+            const std::pair<const char *, std::pair<QByteArray, qint64>> files[] = {{"a/long-name-1.bin", {x, 1000}},
+                                                                                    {"b/x.bin", {x, 500}},
+                                                                                    {"c/yy.bin", {x, 2000}},
+                                                                                    {"a/t1", {t, 100}},
+                                                                                    {"b/t2", {t, 100}},
+                                                                                    {"c/t3", {t, 100}},
+                                                                                    {"a/u.bin", {u, 300}},
+                                                                                    {"b/uu", {u, 200}}};
             for (const auto &[name, file] : files)
                 setMtime(tree.write(QString::fromLatin1(name), file.first), file.second);
         }
@@ -751,9 +766,10 @@ private slots:
         // Root reads any file: the scan runs as nobody.
         QProcess process;
         if (::geteuid() == 0)
-            process.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                                      QStringLiteral("--clear-groups"), QStringLiteral(TWINFOLD_SCAN),
-                                                      QStringLiteral("-0"), tree.root()});
+            process.start(QStringLiteral("setpriv"),
+                          {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups"), QStringLiteral(TWINFOLD_SCAN), QStringLiteral("-0"),
+                           tree.root()});
         else
             process.start(QStringLiteral(TWINFOLD_SCAN), {QStringLiteral("-0"), tree.root()});
         const Scan result = finishScan(process);
@@ -824,8 +840,7 @@ private slots:
             }
             // Empty files are never opened: one group of rows far larger than the pipe and buffers.
             for (int i = 0; i < 3000; ++i)
-                tree.write(QStringLiteral("empties/%1-%2").arg(i, 5, 10, QLatin1Char('0')).arg(QString(100, u'x')),
-                           {});
+                tree.write(QStringLiteral("empties/%1-%2").arg(i, 5, 10, QLatin1Char('0')).arg(QString(100, u'x')), {});
         }
         Pty terminal;
         if (terminal.slave().isEmpty())
