@@ -23,8 +23,7 @@ QString withoutTrailingSeparator(const QString &folder)
 // A name of an entry that is there, whatever it is; a dangling link still names one.
 bool entryExists(const QString &path)
 {
-    struct stat info
-    {};
+    struct stat info = {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 

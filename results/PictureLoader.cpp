@@ -94,8 +94,7 @@ void PictureLoader::load(const QString &path, QSize size)
         ::close(fd);
         fd = moved;
     }
-    struct stat status
-    {};
+    struct stat status = {};
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || size.isEmpty() || m_program.isEmpty()) {
         if (fd >= 0)
             ::close(fd);

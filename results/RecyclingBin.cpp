@@ -193,8 +193,7 @@ TrashOutcome SendToRecycleBin(Trash &trash, const ResultsModel &list, const Dele
     std::vector<FileIdentity> movedFiles;
     std::map<FileKey, std::pair<int, nlink_t>> namesMoved; // names moved, links before the first move
     for (const TrashRequest &request : plan.requests) {
-        struct stat st
-        {};
+        struct stat st = {};
         const QByteArray encoded = QFile::encodeName(request.path);
         const FileIdentity now = identityOf(request.path);
         if (!now.valid || ::lstat(encoded.constData(), &st) != 0) {

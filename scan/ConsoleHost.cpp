@@ -14,8 +14,7 @@ void onStopSignal(int signal)
 
 void catchStopSignals()
 {
-    struct sigaction action
-    {};
+    struct sigaction action = {};
     action.sa_handler = onStopSignal;
     // Restarted, a write blocked on a full pipe goes on: the stop is seen at the next poll.
     action.sa_flags = SA_RESETHAND | SA_RESTART;

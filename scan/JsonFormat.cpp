@@ -69,8 +69,7 @@ std::optional<QByteArray> modificationTime(const GroupFile &file)
 {
     if (file.identity.valid)
         return isoTime(file.identity.mtimeSeconds, file.identity.mtimeNanoseconds);
-    struct stat st
-    {};
+    struct stat st = {};
     if (::lstat(file.path.constData(), &st) != 0)
         return std::nullopt;
     return isoTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);

@@ -166,8 +166,7 @@ QString cleanFolder(const QString &folder)
             if (parts.isEmpty())
                 continue; // "/.." is "/"
             // Back past a real folder only: past a link, ".." leads to the link target's parent.
-            struct stat st
-            {};
+            struct stat st = {};
             const QByteArray current = QFile::encodeName(u'/' + parts.join(u'/'));
             if (parts.back() != QStringLiteral("..") && ::lstat(current.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 parts.removeLast();

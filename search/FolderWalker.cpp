@@ -34,8 +34,7 @@ constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_
 // never ends (/proc/kcore).
 bool isPseudoFileSystem(int fd)
 {
-    struct statfs fs
-    {};
+    struct statfs fs = {};
     if (::fstatfs(fd, &fs) != 0)
         return false;
     switch (static_cast<std::uint32_t>(fs.f_type)) {
@@ -63,19 +62,18 @@ using Identity = CandidateTable::Identity;
 using IdentityHash = CandidateTable::IdentityHash;
 
 // The open folder's device, inode and mount. The mount tells a folder bound into itself from its
-// other sight; kernels before 5.8 do not give it, and such folders are then told apart as before.
+// other sight; kernels before 5.8 do not give it, and folders are then told apart without it.
 bool folderIdentity(int fd, Identity &identity)
 {
-    struct statx sx
-    {};
+    struct statx sx = {};
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO | STATX_MNT_ID, &sx) == 0) {
         identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino,
                             (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0};
         return true;
     }
-    struct stat st
-    {};
-    if (errno != ENOSYS || ::fstat(fd, &st) != 0)
+    // No statx (an old kernel, or a sandbox that refuses it): fstat tells all but the mount.
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0)
         return false;
     identity = Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return true;

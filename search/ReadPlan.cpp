@@ -150,8 +150,7 @@ bool readFlag(const std::string &file, bool &value)
 
 unsigned readersForDevice(const char *path)
 {
-    struct stat st
-    {};
+    struct stat st = {};
     if (::stat(path, &st) != 0)
         return readersFor(false, true);
     const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":"
@@ -192,8 +191,7 @@ std::pair<std::size_t, std::size_t> cachedPages(const QByteArray &path)
     if (fd < 0)
         return {0, 0};
     std::pair<std::size_t, std::size_t> counted{0, 0};
-    struct stat st
-    {};
+    struct stat st = {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
         const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
         const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(st.st_size), 1u << 20);

@@ -105,8 +105,7 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
 {
     Members same;
     std::vector<FileIdentity> identities;
-    struct stat st
-    {};
+    struct stat st = {};
     for (const Index k : members) {
         if (cancelled())
             return {};

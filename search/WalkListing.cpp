@@ -69,8 +69,7 @@ void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing
             return listing.entries.back();
         };
 
-        struct stat st
-        {};
+        struct stat st = {};
         bool haveStat = false;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {

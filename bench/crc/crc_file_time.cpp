@@ -29,8 +29,7 @@ int main(int argc, char **argv)
     clsCRC crc;
     crc.Algorithm(1);
     for (const std::string &file : files) {
-        struct stat info
-        {};
+        struct stat info = {};
         const double size = ::stat(file.c_str(), &info) == 0 ? double(info.st_size) : 0.0;
         for (int round = 0; round < repeat; ++round) {
             try {

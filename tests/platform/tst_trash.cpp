@@ -89,8 +89,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("album/50%41 photo.jpg"));
         QVERIFY(writeFile(path, "the picture"));
-        struct stat st
-        {};
+        struct stat st = {};
         QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
         SystemTrash trash;
         QString error;

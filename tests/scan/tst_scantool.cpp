@@ -147,8 +147,7 @@ void writeRaw(const QByteArray &path, const QByteArray &contents)
 // Modification time as the scan tool reports it.
 QString isoMtime(const QByteArray &path)
 {
-    struct stat st
-    {};
+    struct stat st = {};
     if (::lstat(path.constData(), &st) != 0)
         return {};
     return QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))

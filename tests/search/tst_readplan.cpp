@@ -85,8 +85,7 @@ private slots:
         const std::vector<std::uint64_t> inodes = listedInodes(table, cancel);
         QCOMPARE(inodes.size(), table.count());
         for (std::size_t k = 0; k < table.count(); ++k) {
-            struct stat st
-            {};
+            struct stat st = {};
             QCOMPARE(::lstat(table.pathBytes(k).constData(), &st), 0);
             QCOMPARE(inodes[k], std::uint64_t(st.st_ino));
         }
