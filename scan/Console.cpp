@@ -102,6 +102,8 @@ void message(ProgressLine *progress, const QByteArray &text)
 
 bool Output::write(QByteArrayView bytes)
 {
+    if (bytes.isEmpty()) // -e may leave nothing of a group, and fwrite takes no null buffer
+        return m_error == 0;
     if (m_progress) {
         m_progress->clear();
         std::fflush(stderr);
