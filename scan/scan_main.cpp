@@ -31,6 +31,41 @@ public:
 private:
     const QStringList &m_rows;
 };
+
+// The search as the options ask for it; the filter outlives the driver.
+void configure(SearchDriver &driver, FileFilter &filter, const ScanOptions &options)
+{
+    driver.setAskAboveLimit(false);
+    driver.setCollectEveryName(true);
+    ReadOptions readOptions;
+    if (options.threads > 0)
+        readOptions.threads = options.threads;
+    driver.setReadOptions(readOptions);
+    if (filter.active())
+        driver.setFileFilter([&filter](QByteArrayView folder, QByteArrayView name, std::int64_t size) {
+            return filter.keep(folder, name, size);
+        });
+    if (options.walkThreads > 0)
+        driver.setWalkThreads(options.walkThreads);
+}
+
+// What could not be read, the summary and the exit status, once the results are out.
+int finish(const SearchDriver &driver, const Output &output, bool written, bool stopped, const ScanOptions &options,
+           PhaseTimes times)
+{
+    printLeftOut(driver);
+    if (!options.quiet)
+        printSummary(countsOf(driver, options.filter), options.filter.active(), times);
+    if (!written) {
+        message(nullptr, QByteArray("cannot write the results: ") + output.reason());
+        return Failed;
+    }
+    if (stopped) {
+        message(nullptr, "stopped");
+        return 128 + (stopSignal ? static_cast<int>(stopSignal) : SIGINT);
+    }
+    return Finished;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -62,41 +97,17 @@ int main(int argc, char *argv[])
     host.onCollecting([&filter](const QString &folder) { filter.setRoot(QueueEntryOf(folder)); });
     SearchDriver driver(host, settings, printer);
     printer.setTable(driver.candidates());
-    driver.setAskAboveLimit(false);
-    driver.setCollectEveryName(true);
-    ReadOptions readOptions;
-    if (options.threads > 0)
-        readOptions.threads = options.threads;
-    driver.setReadOptions(readOptions);
-    if (filter.active())
-        driver.setFileFilter([&filter](QByteArrayView folder, QByteArrayView name, std::int64_t size) {
-            return filter.keep(folder, name, size);
-        });
-    if (options.walkThreads > 0)
-        driver.setWalkThreads(options.walkThreads);
+    configure(driver, filter, options);
 
     format->header(options);
     const ConsoleHost::Clock::time_point started = ConsoleHost::Clock::now();
     const SearchDriver::Outcome outcome = driver.run(ArgumentRows(options.folders));
     const ConsoleHost::Clock::time_point ended = ConsoleHost::Clock::now();
     const bool stopped = stopSignal != 0 || outcome == SearchDriver::Outcome::Stopped;
-    const ScanCounts counts = countsOf(driver, filter);
-    format->footer(counts, !stopped);
+    format->footer(countsOf(driver, filter), !stopped);
     progress.clear();
     const bool written = output.finish();
 
-    printLeftOut(driver);
-    if (!options.quiet) {
-        const auto reading = host.readingStarted.value_or(ended), matching = host.matchingStarted.value_or(ended);
-        printSummary(counts, filter.active(), {reading - started, matching - reading, ended - matching});
-    }
-    if (!written) {
-        message(nullptr, QByteArray("cannot write the results: ") + output.reason());
-        return Failed;
-    }
-    if (stopped) {
-        message(nullptr, "stopped");
-        return 128 + (stopSignal ? static_cast<int>(stopSignal) : SIGINT);
-    }
-    return Finished;
+    const auto reading = host.readingStarted.value_or(ended), matching = host.matchingStarted.value_or(ended);
+    return finish(driver, output, written, stopped, options, {reading - started, matching - reading, ended - matching});
 }
