@@ -796,9 +796,11 @@ private slots:
         process.start(QStringLiteral("unshare"),
                       {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
                        QStringLiteral("sh"), QStringLiteral("-c"),
-                       QStringLiteral("mount --rbind \"$1\" \"$1/a/b\" && exec \"$2\" -0 \"$1\""), QStringLiteral("sh"),
-                       tree.path("T"), QStringLiteral(TWINFOLD_SCAN)});
+                       QStringLiteral("mount --rbind \"$1\" \"$1/a/b\" || exit 77; exec \"$2\" -0 \"$1\""),
+                       QStringLiteral("sh"), tree.path("T"), QStringLiteral(TWINFOLD_SCAN)});
         const Scan result = finishScan(process);
+        if (result.exitCode == 77)
+            QSKIP("cannot bind folders here");
         QCOMPARE(result.exitCode, 0);
         const Groups groups = nulGroups(result.out);
         QCOMPARE(groups.size(), 1);
