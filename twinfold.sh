@@ -15,12 +15,13 @@ run_packages=(
   fonts-liberation fonts-urw-base35
 )
 # What the tests and benchmarks need on top: frameworks, a headless X server with a window
-# manager, the desktop-data validators, the Debian packaging tools, the manual-page checker and
-# a message bus of its own for the file manager tests.
+# manager, the desktop-data validators, the Debian packaging tools and their checker, the
+# manual-page checker, the source formatter CI checks with, and a message bus of its own for the
+# file manager tests.
 test_packages=(
   libgtest-dev libbenchmark-dev zlib1g-dev libisal-dev python3
   xvfb openbox xdotool x11-utils xauth
-  desktop-file-utils appstream dpkg-dev file groff-base dbus-daemon
+  desktop-file-utils appstream dpkg-dev file groff-base lintian clang-format dbus-daemon
 )
 package_packages=(dpkg-dev file)
 

@@ -23,14 +23,14 @@ QString withoutTrailingSeparator(const QString &folder)
 // A name of an entry that is there, whatever it is; a dangling link still names one.
 bool entryExists(const QString &path)
 {
-    struct stat info{};
+    struct stat info = {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 bool isThisMachine(const QString &host)
 {
-    return host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
-           host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+    return host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
 }
 } // namespace
 
@@ -54,8 +54,8 @@ std::optional<QString> folderRowForDroppedPath(const QString &path)
 
 std::optional<QString> folderRowForDroppedUrl(const QUrl &url)
 {
-    if (!url.isValid() || url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0 ||
-        !isThisMachine(url.host()) || !url.query().isEmpty() || url.hasFragment())
+    if (!url.isValid() || url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0
+        || !isThisMachine(url.host()) || !url.query().isEmpty() || url.hasFragment())
         return std::nullopt;
     // The path's own bytes: a name that is not valid UTF-8 decodes to other characters,
     // which would name another entry, or none and so the parent folder.

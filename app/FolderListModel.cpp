@@ -2,8 +2,7 @@
 
 FolderListModel::FolderListModel(QObject *parent)
     : QAbstractTableModel(parent), m_icon(QStringLiteral(":/app/art/folder.svg"))
-{
-}
+{}
 
 QString FolderListModel::hint()
 {
@@ -25,10 +24,14 @@ QVariant FolderListModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.column() != 0 || index.row() >= m_rows.size())
         return {};
     switch (role) {
-    case Qt::DisplayRole: return m_rows.at(index.row());
-    case Qt::DecorationRole: return m_icon;
-    case Qt::ToolTipRole: return hint();
-    default: return {};
+    case Qt::DisplayRole:
+        return m_rows.at(index.row());
+    case Qt::DecorationRole:
+        return m_icon;
+    case Qt::ToolTipRole:
+        return hint();
+    default:
+        return {};
     }
 }
 

@@ -69,8 +69,7 @@ void FolderListView::selectEveryRow()
 
 void FolderListView::keyPressEvent(QKeyEvent *event)
 {
-    const Qt::KeyboardModifiers held =
-        event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const Qt::KeyboardModifiers held = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     if (event->key() == Qt::Key_Delete) {
         removeSelectedRows();
         event->accept();

@@ -178,7 +178,8 @@ void Form1::buildControls()
     // Keys for the picture buttons; a hidden button's key does nothing, as its click would.
     const auto giveKey = [](PictureButton *button, const QKeySequence &key) {
         button->setShortcut(key);
-        button->setToolTip(QStringLiteral("%1 (%2)").arg(button->accessibleName(), key.toString(QKeySequence::NativeText)));
+        button->setToolTip(
+            QStringLiteral("%1 (%2)").arg(button->accessibleName(), key.toString(QKeySequence::NativeText)));
     };
     giveKey(m_check2, QKeySequence(Qt::CTRL | Qt::Key_O));
     giveKey(m_check1, QKeySequence(Qt::Key_F5));
@@ -228,11 +229,11 @@ void Form1::buildControls()
     connect(m_listView3, &FolderListView::dropped, this, &Form1::ListView3_DragDrop);
 
     // Mouse moves over these set the window's pointer; the progress bar has no say.
-    for (QWidget *watched : {static_cast<QWidget *>(m_image6), static_cast<QWidget *>(m_frame2),
-                             static_cast<QWidget *>(m_check1), static_cast<QWidget *>(m_check2),
-                             static_cast<QWidget *>(m_check3), static_cast<QWidget *>(m_check6),
-                             static_cast<QWidget *>(m_listView3), m_listView3->viewport(),
-                             m_listView3->header()->viewport(), static_cast<QWidget *>(m_listView3->header())}) {
+    for (QWidget *watched :
+         {static_cast<QWidget *>(m_image6), static_cast<QWidget *>(m_frame2), static_cast<QWidget *>(m_check1),
+          static_cast<QWidget *>(m_check2), static_cast<QWidget *>(m_check3), static_cast<QWidget *>(m_check6),
+          static_cast<QWidget *>(m_listView3), m_listView3->viewport(), m_listView3->header()->viewport(),
+          static_cast<QWidget *>(m_listView3->header())}) {
         watched->setMouseTracking(true);
         watched->installEventFilter(this);
     }
@@ -301,8 +302,9 @@ void Form1::Form_Load()
         m_pendingOuterHeight = outer;
     }
     m_sizeAsApplied = size();
-    const QRect outerRect(pos(), QSize(m_pendingOuterWidth.value_or(frameGeometry().width()),
-                                       m_pendingOuterHeight.value_or(frameGeometry().height())));
+    const QRect outerRect(pos(),
+                          QSize(m_pendingOuterWidth.value_or(frameGeometry().width()),
+                                m_pendingOuterHeight.value_or(frameGeometry().height())));
     move(insideWorkArea(outerRect, workArea).topLeft());
     if (startState != Qt::WindowNoState)
         setWindowState(startState);
@@ -375,8 +377,8 @@ bool Form1::event(QEvent *event)
     case QEvent::WindowStateChange:
         // A window the user takes out of the maximised state comes back inside the work
         // area, once the window manager has given it its restored size.
-        if ((static_cast<QWindowStateChangeEvent *>(event)->oldState() & Qt::WindowMaximized) &&
-            !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
+        if ((static_cast<QWindowStateChangeEvent *>(event)->oldState() & Qt::WindowMaximized)
+            && !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
             m_restoreChecksLeft = 5;
             m_restoreCheck.start();
         }
@@ -392,7 +394,8 @@ bool Form1::event(QEvent *event)
         if (m_restoreCheck.isActive())
             m_restoreCheck.start();
         break;
-    default: break;
+    default:
+        break;
     }
     return handled;
 }
@@ -623,9 +626,9 @@ void Form1::ListView3_DragDrop(const QMimeData *data)
     });
 }
 
-void Form1::setCaption(const QString &caption)
+void Form1::enterPhase(SearchPhase phase, const QString &folder)
 {
-    setWindowTitle(caption);
+    setWindowTitle(captionFor(phase, folder));
 }
 
 void Form1::setProgress(int percent)

@@ -67,7 +67,7 @@ private:
     Form2 &previewWindow();
 
     // SearchHost
-    void setCaption(const QString &caption) override;
+    void enterPhase(SearchPhase phase, const QString &folder) override;
     void setProgress(int percent) override;
     void pumpEvents() override;
     bool stopRequested() override;
@@ -105,7 +105,7 @@ private:
     std::optional<int> m_pendingOuterWidth;
     std::optional<int> m_pendingOuterHeight;
     QSize m_sizeAsApplied;
-    QSize m_outerLaidOut; // the outer size the resize steps last ran for
+    QSize m_outerLaidOut;  // the outer size the resize steps last ran for
     QTimer m_restoreCheck; // runs once the geometry of a restore has settled
     int m_restoreChecksLeft = 0;
 };

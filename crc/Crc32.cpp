@@ -4,6 +4,8 @@
 
 namespace crc32 {
 
+// Six to a line, as the table is usually printed.
+// clang-format off
 constexpr std::array<std::uint32_t, 256> Table32 = {
     0x00000000u, 0x77073096u, 0xEE0E612Cu, 0x990951BAu, 0x076DC419u, 0x706AF48Fu,
     0xE963A535u, 0x9E6495A3u, 0x0EDB8832u, 0x79DCB8A4u, 0xE0D5E91Eu, 0x97D2D988u,
@@ -49,6 +51,7 @@ constexpr std::array<std::uint32_t, 256> Table32 = {
     0x54DE5729u, 0x23D967BFu, 0xB3667A2Eu, 0xC4614AB8u, 0x5D681B02u, 0x2A6F2B94u,
     0xB40BBE37u, 0xC30C8EA1u, 0x5A05DF1Bu, 0x2D02EF8Du,
 };
+// clang-format on
 
 namespace {
 
@@ -82,8 +85,7 @@ static_assert(Table32 == computedTable());
 
 inline std::uint32_t loadLe32(const std::uint8_t *p)
 {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16
-           | std::uint32_t(p[3]) << 24;
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
 } // namespace
@@ -100,10 +102,9 @@ std::uint32_t updateSlicing8(std::uint32_t reg, const std::uint8_t *data, std::s
     while (size >= 8) {
         const std::uint32_t lo = loadLe32(data) ^ reg;
         const std::uint32_t hi = loadLe32(data + 4);
-        reg = kSlicing[7][lo & 0xFFu] ^ kSlicing[6][(lo >> 8) & 0xFFu]
-              ^ kSlicing[5][(lo >> 16) & 0xFFu] ^ kSlicing[4][lo >> 24]
-              ^ kSlicing[3][hi & 0xFFu] ^ kSlicing[2][(hi >> 8) & 0xFFu]
-              ^ kSlicing[1][(hi >> 16) & 0xFFu] ^ kSlicing[0][hi >> 24];
+        reg = kSlicing[7][lo & 0xFFu] ^ kSlicing[6][(lo >> 8) & 0xFFu] ^ kSlicing[5][(lo >> 16) & 0xFFu]
+            ^ kSlicing[4][lo >> 24] ^ kSlicing[3][hi & 0xFFu] ^ kSlicing[2][(hi >> 8) & 0xFFu]
+            ^ kSlicing[1][(hi >> 16) & 0xFFu] ^ kSlicing[0][hi >> 24];
         data += 8;
         size -= 8;
     }
@@ -144,7 +145,7 @@ std::uint32_t updateWith(Path path, std::uint32_t reg, const std::uint8_t *data,
 Path fastestPath()
 {
     static const Path chosen = supported(Path::VpclmulAvx2) ? Path::VpclmulAvx2
-                               : supported(Path::Pclmul)    ? Path::Pclmul
+        : supported(Path::Pclmul)                           ? Path::Pclmul
                                                             : Path::Slicing8;
     return chosen;
 }

@@ -23,10 +23,10 @@ inline std::uint32_t checksum(const void *data, std::size_t size)
 
 // Every loop the library carries, so tests and benchmarks can hold each one against the reference.
 enum class Path {
-    Table,          // updatePortable
-    Slicing8,       // eight tables, eight bytes a step: the fallback without carry-less multiply
-    Pclmul,         // PCLMULQDQ folding over 128-bit registers
-    VpclmulAvx2,    // VPCLMULQDQ folding over 256-bit registers
+    Table,       // updatePortable
+    Slicing8,    // eight tables, eight bytes a step: the fallback without carry-less multiply
+    Pclmul,      // PCLMULQDQ folding over 128-bit registers
+    VpclmulAvx2, // VPCLMULQDQ folding over 256-bit registers
 };
 
 // True when this CPU (and the operating system) can run the loop.

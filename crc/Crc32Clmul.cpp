@@ -108,8 +108,7 @@ constexpr long long foldHigh(unsigned bits)
 }
 
 // Folds whole 16-byte blocks into acc, then reduces; the caller finishes the last size % 16 bytes.
-[[gnu::target("pclmul,sse4.1")]] inline std::uint32_t finish128(__m128i acc, const std::uint8_t *&p,
-                                                                 std::size_t &size)
+[[gnu::target("pclmul,sse4.1")]] inline std::uint32_t finish128(__m128i acc, const std::uint8_t *&p, std::size_t &size)
 {
     const __m128i k128 = _mm_set_epi64x(foldHigh(128), foldLow(128));
     while (size >= 16) {
@@ -134,8 +133,7 @@ constexpr long long foldHigh(unsigned bits)
 
 } // namespace
 
-[[gnu::target("pclmul,sse4.1")]] std::uint32_t updatePclmul(std::uint32_t reg, const std::uint8_t *p,
-                                                            std::size_t size)
+[[gnu::target("pclmul,sse4.1")]] std::uint32_t updatePclmul(std::uint32_t reg, const std::uint8_t *p, std::size_t size)
 {
     if (size < 64)
         return updateSlicing8(reg, p, size);
@@ -166,14 +164,13 @@ constexpr long long foldHigh(unsigned bits)
 }
 
 [[gnu::target("avx2,vpclmulqdq,pclmul,sse4.1")]] std::uint32_t updateVpclmulAvx2(std::uint32_t reg,
-                                                                                const std::uint8_t *p,
-                                                                                std::size_t size)
+                                                                                 const std::uint8_t *p,
+                                                                                 std::size_t size)
 {
     if (size < 256)
         return updatePclmul(reg, p, size);
 
-    const __m256i start = _mm256_inserti128_si256(_mm256_setzero_si256(),
-                                                  _mm_cvtsi32_si128(static_cast<int>(reg)), 0);
+    const __m256i start = _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_cvtsi32_si128(static_cast<int>(reg)), 0);
     __m256i y0 = _mm256_xor_si256(load256(p), start);
     __m256i y1 = load256(p + 32);
     __m256i y2 = load256(p + 64);

@@ -25,7 +25,7 @@ const std::string kReadFailure = "00000000";
 class FileDescriptor
 {
 public:
-    explicit FileDescriptor(int fd) : m_fd(fd) { }
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -278,11 +278,10 @@ void clsCRC::setEventPump(std::function<void()> pump)
 
 CrcResult clsCRC::CalculateFile(const std::string &filename)
 {
-    struct stat info {};
+    struct stat info = {};
     if (::stat(filename.c_str(), &info) != 0) {
         const int error = errno;
-        throw CrcError(CrcError::Kind::FileNotFound,
-                       "File not found: " + filename + " (" + std::strerror(error) + ")");
+        throw CrcError(CrcError::Kind::FileNotFound, "File not found: " + filename + " (" + std::strerror(error) + ")");
     }
     if (info.st_size == 0)
         return std::monostate{};
@@ -297,7 +296,7 @@ CrcResult clsCRC::CalculateFile(const std::string &filename)
     FileDescriptor file(::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (file.get() < 0)
         return kReadFailure;
-    struct stat opened {};
+    struct stat opened = {};
     if (::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
         return kReadFailure;
     ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);

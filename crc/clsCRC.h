@@ -37,7 +37,7 @@ class CrcError : public std::runtime_error
 public:
     enum class Kind { Overflow = 6, SubscriptOutOfRange = 9, TypeMismatch = 13, FileNotFound = 53 };
 
-    CrcError(Kind kind, const std::string &message) : std::runtime_error(message), m_kind(kind) { }
+    CrcError(Kind kind, const std::string &message) : std::runtime_error(message), m_kind(kind) {}
     Kind kind() const { return m_kind; }
     int number() const { return static_cast<int>(m_kind); }
 
@@ -83,8 +83,7 @@ public:
     // Overflow, register unchanged, when it does not convert to a signed 32-bit number.
     void Value(const CrcResult &newValue);
     template <std::integral T>
-        requires(!std::same_as<T, bool>)
-    void Value(T newValue)
+    requires(!std::same_as<T, bool>) void Value(T newValue)
     {
         if (!std::in_range<std::int32_t>(newValue))
             throw CrcError(CrcError::Kind::Overflow, "Overflow");

@@ -9,7 +9,7 @@ bool PathExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    struct stat st {};
+    struct stat st = {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0;
 }
 

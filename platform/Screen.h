@@ -22,5 +22,11 @@ public:
 
 // Window geometry is kept in twips; Qt keeps logical DPI at 96.
 constexpr int TwipsPerPixel = 15;
-inline int twipsToPixels(double twips) { return static_cast<int>(twips / TwipsPerPixel + (twips >= 0 ? 0.5 : -0.5)); }
-inline int pixelsToTwips(int pixels) { return pixels * TwipsPerPixel; }
+inline int twipsToPixels(double twips)
+{
+    return static_cast<int>(twips / TwipsPerPixel + (twips >= 0 ? 0.5 : -0.5));
+}
+inline int pixelsToTwips(int pixels)
+{
+    return pixels * TwipsPerPixel;
+}

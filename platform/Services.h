@@ -19,6 +19,6 @@ struct Services
     Screen &screen;
     Trash &trash;
     EventPump &pump;
-    QString programFolder; // where "HAND-M.CUR" is looked for
+    QString programFolder;      // where "HAND-M.CUR" is looked for
     Desktop *desktop = nullptr; // open, reveal, copy a path; none: the system's
 };

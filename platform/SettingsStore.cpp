@@ -24,7 +24,7 @@ QString groupKey(const QString &key)
 bool usableSettingsFile(const QString &fileName)
 {
     const QByteArray path = QFile::encodeName(fileName);
-    struct stat info{};
+    struct stat info = {};
     if (::stat(path.constData(), &info) != 0)
         return errno == ENOENT;
     if (!S_ISREG(info.st_mode) || info.st_size > MaxSettingsBytes)

@@ -50,7 +50,7 @@ public:
 private:
     QString m_fileName;
     std::unique_ptr<QSettings> m_file;
-    QHash<QString, QString> m_values; // every value seen or written, by key
+    QHash<QString, QString> m_values;  // every value seen or written, by key
     QHash<QString, QString> m_pending; // written, not yet in the file
     QTimer m_writeTimer;
 };

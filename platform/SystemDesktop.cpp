@@ -21,8 +21,7 @@ QString startupId()
 
 SystemDesktop::SystemDesktop(UrlOpener openFolder, std::chrono::milliseconds revealWait)
     : m_openFolder(openFolder ? std::move(openFolder) : UrlOpener(&QDesktopServices::openUrl)), m_revealWait(revealWait)
-{
-}
+{}
 
 bool SystemDesktop::open(const QString &path)
 {
@@ -43,16 +42,17 @@ bool SystemDesktop::reveal(const QString &path)
     // Sent to be started if need be: the bus starts a file manager that is installed but not
     // running, and answers at once with an error when there is none.
     QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
-                                                      service, QStringLiteral("ShowItems"));
+                                                       service, QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << startupId();
     auto *answer = new QDBusPendingCallWatcher(bus.asyncCall(call, int(m_revealWait.count())));
-    QObject::connect(answer, &QDBusPendingCallWatcher::finished, answer,
-                     [path, folder, openFolder = m_openFolder, settled = m_revealSettled](QDBusPendingCallWatcher *done) {
-                         done->deleteLater();
-                         const bool shown = !done->isError() || openFolder(folder);
-                         if (settled)
-                             settled(path, shown);
-                     });
+    QObject::connect(
+        answer, &QDBusPendingCallWatcher::finished, answer,
+        [path, folder, openFolder = m_openFolder, settled = m_revealSettled](QDBusPendingCallWatcher *done) {
+            done->deleteLater();
+            const bool shown = !done->isError() || openFolder(folder);
+            if (settled)
+                settled(path, shown);
+        });
     return true;
 }
 

@@ -28,7 +28,7 @@ void setError(QString *errorText, const QString &text)
 // 0 when the path has no entry any more, otherwise the errno of a failed lstat or -1 when it is there.
 int entryState(const QByteArray &path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(path.constData(), &st) == 0)
         return -1;
     return errno == ENOENT ? 0 : errno;
@@ -43,8 +43,9 @@ bool SystemTrash::moveToTrash(const QString &path, QString *errorText)
     }
     const QByteArray encoded = QFile::encodeName(path);
     if (const int before = entryState(encoded); before != -1) {
-        setError(errorText, before == 0 ? QStringLiteral("the file no longer exists")
-                                        : QString::fromLocal8Bit(std::strerror(before)));
+        setError(errorText,
+                 before == 0 ? QStringLiteral("the file no longer exists")
+                             : QString::fromLocal8Bit(std::strerror(before)));
         return false;
     }
 
@@ -94,7 +95,7 @@ TrashFolder indexFolder(const QByteArray &root, const QByteArray &topdir)
     while (const dirent *entry = ::readdir(dir)) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
-        struct stat st {};
+        struct stat st = {};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
             folder.byFile.insert({quint64(st.st_dev), quint64(st.st_ino)}, QByteArray(entry->d_name));
     }
@@ -105,7 +106,7 @@ TrashFolder indexFolder(const QByteArray &root, const QByteArray &topdir)
 // The top folder of the file system that holds path (or its nearest existing folder).
 QByteArray fileSystemTop(QByteArray path)
 {
-    struct stat st {};
+    struct stat st = {};
     while (!path.isEmpty() && ::lstat(path.constData(), &st) != 0) {
         const qsizetype slash = path.lastIndexOf('/');
         path = slash <= 0 ? QByteArray("/") : path.left(slash);

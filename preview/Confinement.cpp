@@ -56,9 +56,20 @@ constexpr std::uint32_t FilteredArch = 0; // no filter: the system call numbers 
 
 // System calls refused outright, and those allowed only aimed at this process itself.
 constexpr long Refused[] = {
-    SYS_socket, SYS_socketpair, SYS_connect, SYS_bind, SYS_listen, SYS_accept, SYS_accept4,
-    SYS_tkill, SYS_pidfd_open, SYS_pidfd_send_signal, SYS_pidfd_getfd, SYS_process_vm_readv,
-    SYS_process_vm_writev, SYS_io_uring_setup, // its operations would pass the filter
+    SYS_socket,
+    SYS_socketpair,
+    SYS_connect,
+    SYS_bind,
+    SYS_listen,
+    SYS_accept,
+    SYS_accept4,
+    SYS_tkill,
+    SYS_pidfd_open,
+    SYS_pidfd_send_signal,
+    SYS_pidfd_getfd,
+    SYS_process_vm_readv,
+    SYS_process_vm_writev,
+    SYS_io_uring_setup, // its operations would pass the filter
 #ifndef TWINFOLD_ASAN
     SYS_ptrace, // the leak checker traces its own threads
 #endif
@@ -161,7 +172,8 @@ bool forbidSignalsAndNetwork()
         program[at] = BPF_JUMP(code, value, std::uint8_t(target - at - 1), 0);
         ++at;
     };
-    const std::size_t rulesEnd = 4 + (FilteredArch == AUDIT_ARCH_X86_64 ? 1 : 0) + std::size(Refused) + std::size(OnlyToItself);
+    const std::size_t rulesEnd = 4 + (FilteredArch == AUDIT_ARCH_X86_64 ? 1 : 0) + std::size(Refused)
+        + std::size(OnlyToItself);
     const std::size_t allow = rulesEnd, ownTarget = allow + 1, refuse = allow + 4;
 
     program[at++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch));

@@ -47,7 +47,7 @@ QImage onWhite(const QImage &image)
 // Raster formats only: a drawing format (SVG, PDF) could name other files for its reader to open.
 bool isRasterFormat(const QByteArray &format)
 {
-    static const QByteArrayList raster{"jpeg", "jpg", "gif", "bmp", "dib", "ico", "cur", "png", "pbm", "pgm",
+    static const QByteArrayList raster{"jpeg", "jpg", "gif", "bmp",  "dib", "ico",  "cur", "png",  "pbm", "pgm",
                                        "ppm",  "xbm", "xpm", "webp", "tif", "tiff", "tga", "wbmp", "icns"};
     return raster.contains(format.toLower());
 }
@@ -97,8 +97,7 @@ QByteArray readAll(QIODevice &input, qint64 limit)
     return data.size() > limit ? QByteArray() : data;
 }
 
-template <typename Word>
-Word wordAt(const QByteArray &data, qsizetype offset)
+template <typename Word> Word wordAt(const QByteArray &data, qsizetype offset)
 {
     return qFromLittleEndian<Word>(data.constData() + offset);
 }
@@ -129,11 +128,21 @@ void drawEscapedText(wmfAPI *api, wmfDrawText_t *text)
     for (const char *c = text->str; c && *c; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
         switch (byte) {
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '&': escaped += "&amp;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&apos;"; break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&apos;";
+            break;
         default:
             if (byte >= 0x80) // the picture's code page is unknown; Latin-1 keeps the text readable
                 escaped += "&#" + std::to_string(byte) + ';';
@@ -253,8 +262,8 @@ QByteArray wmfToSvg(const QByteArray &data)
     QByteArray input = data + QByteArray(ConverterSlack, '\0');
     QByteArray svg;
     wmfD_Rect bbox{};
-    if (wmf_mem_open(api, reinterpret_cast<unsigned char *>(input.data()), static_cast<long>(data.size())) == wmf_E_None &&
-        wmf_scan(api, 0, &bbox) == wmf_E_None) {
+    if (wmf_mem_open(api, reinterpret_cast<unsigned char *>(input.data()), static_cast<long>(data.size())) == wmf_E_None
+        && wmf_scan(api, 0, &bbox) == wmf_E_None) {
         wmf_svg_t *device = WMF_SVG_GetData(api);
         device->out = wmf_stream_create(api, nullptr);
         unsigned int width = 0, height = 0;
@@ -335,7 +344,8 @@ QImage decodePicture(QIODevice &input, PictureKind kind, QSize size)
 bool writePixels(QIODevice &output, const QImage &picture)
 {
     const QImage image = picture.convertToFormat(QImage::Format_RGB888);
-    const QByteArray header = "P6\n" + QByteArray::number(image.width()) + ' ' + QByteArray::number(image.height()) + "\n255\n";
+    const QByteArray header = "P6\n" + QByteArray::number(image.width()) + ' ' + QByteArray::number(image.height())
+        + "\n255\n";
     if (output.write(header) != header.size())
         return false;
     const qint64 row = qint64(image.width()) * 3;

@@ -10,28 +10,41 @@ namespace {
 // objects, filters, animation, links) is left out with everything inside it.
 bool isDrawingElement(QStringView name)
 {
-    static const QSet<QString> allowed{
-        QStringLiteral("svg"),      QStringLiteral("g"),           QStringLiteral("defs"),
-        QStringLiteral("title"),    QStringLiteral("desc"),        QStringLiteral("path"),
-        QStringLiteral("rect"),     QStringLiteral("circle"),      QStringLiteral("ellipse"),
-        QStringLiteral("line"),     QStringLiteral("polyline"),    QStringLiteral("polygon"),
-        QStringLiteral("text"),     QStringLiteral("tspan"),       QStringLiteral("clipPath"),
-        QStringLiteral("linearGradient"), QStringLiteral("radialGradient"), QStringLiteral("stop"),
-        QStringLiteral("pattern"),  QStringLiteral("image"),       QStringLiteral("use")};
+    static const QSet<QString> allowed{QStringLiteral("svg"),
+                                       QStringLiteral("g"),
+                                       QStringLiteral("defs"),
+                                       QStringLiteral("title"),
+                                       QStringLiteral("desc"),
+                                       QStringLiteral("path"),
+                                       QStringLiteral("rect"),
+                                       QStringLiteral("circle"),
+                                       QStringLiteral("ellipse"),
+                                       QStringLiteral("line"),
+                                       QStringLiteral("polyline"),
+                                       QStringLiteral("polygon"),
+                                       QStringLiteral("text"),
+                                       QStringLiteral("tspan"),
+                                       QStringLiteral("clipPath"),
+                                       QStringLiteral("linearGradient"),
+                                       QStringLiteral("radialGradient"),
+                                       QStringLiteral("stop"),
+                                       QStringLiteral("pattern"),
+                                       QStringLiteral("image"),
+                                       QStringLiteral("use")};
     return allowed.contains(name.toString());
 }
 
 bool isEmbeddedRaster(QStringView href)
 {
-    static const QRegularExpression dataUrl(
-        QStringLiteral("^data:image/(png|jpeg|jpg|gif|bmp);base64,"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression dataUrl(QStringLiteral("^data:image/(png|jpeg|jpg|gif|bmp);base64,"),
+                                            QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = dataUrl.match(href.toString());
     if (!match.hasMatch())
         return false;
     // The renderer decides the format from the bytes, so the bytes must be a raster too.
     const QByteArray bytes = QByteArray::fromBase64(href.mid(match.capturedLength()).toLatin1().left(24));
-    return bytes.startsWith("\x89PNG") || bytes.startsWith("\xFF\xD8\xFF") || bytes.startsWith("GIF8") ||
-           bytes.startsWith("BM");
+    return bytes.startsWith("\x89PNG") || bytes.startsWith("\xFF\xD8\xFF") || bytes.startsWith("GIF8")
+        || bytes.startsWith("BM");
 }
 
 // Every url(...) in a value must name an element of this document.
@@ -65,7 +78,8 @@ bool keepsElement(const QXmlStreamReader &reader)
 bool keepsAttribute(const QXmlStreamAttribute &attribute)
 {
     const QStringView name = attribute.name();
-    if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive) || attribute.qualifiedName() == QLatin1String("xml:base"))
+    if (name.startsWith(QLatin1String("on"), Qt::CaseInsensitive)
+        || attribute.qualifiedName() == QLatin1String("xml:base"))
         return false;
     return urlsStayInside(attribute.value());
 }

@@ -33,8 +33,8 @@ QSize parseSize(const QString &text)
     const QStringList parts = text.split(QLatin1Char('x'));
     bool wide = false, high = false;
     const QSize size = parts.size() == 2 ? QSize(parts[0].toInt(&wide), parts[1].toInt(&high)) : QSize();
-    if (!wide || !high || size.width() < 1 || size.height() < 1 || size.width() > MaxRenderedSide ||
-        size.height() > MaxRenderedSide)
+    if (!wide || !high || size.width() < 1 || size.height() < 1 || size.width() > MaxRenderedSide
+        || size.height() > MaxRenderedSide)
         return {};
     return size;
 }
@@ -59,9 +59,12 @@ void loadDecoders(PictureKind kind)
 // converters turn its encodings into UTF-8 with iconv, which loads its converters the same way.
 QStringList readableFolders()
 {
-    return {QStringLiteral("/usr/share/fonts"), QStringLiteral("/usr/local/share/fonts"),
-            QStringLiteral("/var/cache/fontconfig"), QStringLiteral("/etc/fonts"),
-            QString::fromLatin1("/usr/lib/" TWINFOLD_LIBRARY_ARCH "/gconv"), QStringLiteral("/usr/lib/gconv")};
+    return {QStringLiteral("/usr/share/fonts"),
+            QStringLiteral("/usr/local/share/fonts"),
+            QStringLiteral("/var/cache/fontconfig"),
+            QStringLiteral("/etc/fonts"),
+            QString::fromLatin1("/usr/lib/" TWINFOLD_LIBRARY_ARCH "/gconv"),
+            QStringLiteral("/usr/lib/gconv")};
 }
 } // namespace
 
@@ -100,8 +103,8 @@ int main(int argc, char *argv[])
     char program[] = "twinfold-preview";
     char *qtArgv[] = {program, nullptr};
     const std::unique_ptr<QCoreApplication> app = kind == PictureKind::Wmf || kind == PictureKind::Emf
-                                                      ? std::make_unique<QGuiApplication>(qtArgc, qtArgv)
-                                                      : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
+        ? std::make_unique<QGuiApplication>(qtArgc, qtArgv)
+        : std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     // Qt refuses pictures over 128 MiB decoded (6000 x 6000 GIF and BMP pictures, which are
     // decoded whole before they are scaled). Half the address space is left to the picture:
     // the libraries, a piped input and the scaled copy share the rest.

@@ -25,7 +25,6 @@
 #include <QSet>
 #include <QTreeView>
 
-
 namespace {
 QRect twipsRect(int left, int top, int width, int height)
 {
@@ -78,7 +77,8 @@ void Form4::createActions()
         {"keepNewest", "Check All but One, Keep the Newest", QKeySequence(Qt::CTRL | Qt::Key_3), false},
         {"keepShortest", "Check All but One, Keep the Shortest Path", QKeySequence(Qt::CTRL | Qt::Key_4), false},
         {"checkInFolder", "Check Every Copy in This Folder", QKeySequence(Qt::CTRL | Qt::Key_I), true},
-        {"checkOutsideFolder", "Check Every Copy outside This Folder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I), true},
+        {"checkOutsideFolder", "Check Every Copy outside This Folder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+         true},
         {"uncheckGroup", "Uncheck This Group", QKeySequence(Qt::CTRL | Qt::Key_U), true},
         {"nextCheckedGroup", "Go to the Next Fully Checked Group", QKeySequence(Qt::CTRL | Qt::Key_G), false},
         {nullptr, nullptr, {}, false},
@@ -114,8 +114,9 @@ void Form4::createActions()
     connect(action("reveal"), &QAction::triggered, this, onCurrent([this](int row) {
                 const QString path = m_model->path(row);
                 if (!m_desktop->reveal(path))
-                    m_services.messages.show(QStringLiteral("The file manager could not be asked to show %1.").arg(path),
-                                             MessageBoxes::Buttons::Ok, {}, MessageBoxes::Icon::Warning);
+                    m_services.messages.show(
+                        QStringLiteral("The file manager could not be asked to show %1.").arg(path),
+                        MessageBoxes::Buttons::Ok, {}, MessageBoxes::Icon::Warning);
             }));
     connect(action("copyPath"), &QAction::triggered, this,
             onCurrent([this](int row) { m_desktop->copyText(m_model->path(row)); }));
@@ -129,7 +130,8 @@ void Form4::createActions()
             onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Inside); }));
     connect(action("checkOutsideFolder"), &QAction::triggered, this,
             onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Outside); }));
-    connect(action("uncheckGroup"), &QAction::triggered, this, onCurrent([this](int row) { uncheckGroup(*m_model, row); }));
+    connect(action("uncheckGroup"), &QAction::triggered, this,
+            onCurrent([this](int row) { uncheckGroup(*m_model, row); }));
     connect(action("nextCheckedGroup"), &QAction::triggered, this, [this] {
         const int next = nextFullyCheckedGroup(*m_model, currentRow());
         if (next < 0)
@@ -231,7 +233,8 @@ void Form4::Form_Load()
     m_list = new QTreeView(this);
     m_list->setObjectName(QStringLiteral("ListView1"));
     m_list->setAccessibleName(QStringLiteral("Duplicate files"));
-    m_list->setAccessibleDescription(QStringLiteral("Groups of identical files; check the copies to move to the trash."));
+    m_list->setAccessibleDescription(
+        QStringLiteral("Groups of identical files; check the copies to move to the trash."));
     m_list->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
@@ -255,10 +258,14 @@ void Form4::Form_Load()
         if (!m_mouseDown)
             ListView1_Click();
     });
-    connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) { openRow(index.row()); });
+    connect(m_list, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) { openRow(index.row()); });
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &Form4::showRowMenu);
-    connect(m_model, &ResultsModel::cleared, this, [this] { m_lastSend = {}; action("undo")->setEnabled(false); });
+    connect(m_model, &ResultsModel::cleared, this, [this] {
+        m_lastSend = {};
+        action("undo")->setEnabled(false);
+    });
 
     // The window's background shows the arrow; the list and the buttons the hand, if there is one.
     const QString pointerFile = m_services.programFolder + QStringLiteral("/HAND-M.CUR");
@@ -266,9 +273,9 @@ void Form4::Form_Load()
         m_customPointer = loadCursorFile(pointerFile);
     const QCursor custom = m_customPointer.value_or(QCursor(Qt::ArrowCursor));
     setCursor(Qt::ArrowCursor);
-    for (QWidget *w : {static_cast<QWidget *>(m_list), m_list->viewport(), static_cast<QWidget *>(m_list->header()),
-                       static_cast<QWidget *>(m_check1), static_cast<QWidget *>(m_check2),
-                       static_cast<QWidget *>(m_check3)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(m_list), m_list->viewport(), static_cast<QWidget *>(m_list->header()),
+          static_cast<QWidget *>(m_check1), static_cast<QWidget *>(m_check2), static_cast<QWidget *>(m_check3)})
         w->setCursor(custom);
 
     Form_Resize();
@@ -398,7 +405,8 @@ void Form4::deleteCheckedFiles()
 
     if (reported)
         m_services.messages.show(reportText(outcome), MessageBoxes::Buttons::Ok, {},
-                                 outcome.failed.empty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
+                                 outcome.failed.empty() ? MessageBoxes::Icon::Information
+                                                        : MessageBoxes::Icon::Warning);
 }
 
 void Form4::undoLastSend()
@@ -450,8 +458,8 @@ void Form4::Check2_Click()
     if (!m_mainWindow)
         return;
     if (isMaximized()) {
-        m_mainWindow->setWindowState((m_mainWindow->windowState() & ~(Qt::WindowMinimized | Qt::WindowFullScreen)) |
-                                     Qt::WindowMaximized);
+        m_mainWindow->setWindowState((m_mainWindow->windowState() & ~(Qt::WindowMinimized | Qt::WindowFullScreen))
+                                     | Qt::WindowMaximized);
         m_mainWindow->show();
         hide();
         return;
@@ -461,8 +469,8 @@ void Form4::Check2_Click()
     // its frame yet. Both windows carry the same frame.
     const QMargins frame(geometry().left() - outer.left(), geometry().top() - outer.top(),
                          outer.right() - geometry().right(), outer.bottom() - geometry().bottom());
-    m_mainWindow->setWindowState(m_mainWindow->windowState() &
-                                 ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    m_mainWindow->setWindowState(m_mainWindow->windowState()
+                                 & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     m_mainWindow->show();
     hide();
     // The inside is placed: where a move() puts a window not yet framed depends on the platform.

@@ -1,5 +1,7 @@
 #include "PictureLoader.h"
 
+#include "ProductInfo.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -33,7 +35,8 @@ QString rendererArgument(const QString &path)
 
 QImage readPixels(const QByteArray &ppm, QSize size)
 {
-    const QByteArray header = "P6\n" + QByteArray::number(size.width()) + ' ' + QByteArray::number(size.height()) + "\n255\n";
+    const QByteArray header = "P6\n" + QByteArray::number(size.width()) + ' ' + QByteArray::number(size.height())
+        + "\n255\n";
     const qint64 row = qint64(size.width()) * 3;
     if (size.isEmpty() || !ppm.startsWith(header) || ppm.size() - header.size() != row * size.height())
         return {};
@@ -47,8 +50,7 @@ QImage readPixels(const QByteArray &ppm, QSize size)
 
 PictureLoader::PictureLoader(const QString &rendererProgram, QObject *parent)
     : QObject(parent), m_program(rendererProgram)
-{
-}
+{}
 
 PictureLoader::~PictureLoader()
 {
@@ -63,12 +65,19 @@ PictureLoader::~PictureLoader()
 
 QString PictureLoader::installedRenderer()
 {
+    // Beside the program in the build tree; where the install layout puts it, from the program's
+    // folder, then where it was configured to go.
     const QDir folder(QCoreApplication::applicationDirPath());
-    for (const QString &candidate : {QStringLiteral("twinfold-preview"), QStringLiteral("../libexec/twinfold/twinfold-preview")}) {
-        const QFileInfo renderer(folder.filePath(candidate));
+    const QStringList candidates{folder.filePath(QStringLiteral("twinfold-preview")),
+                                 folder.filePath(QStringLiteral(TWINFOLD_RENDERER_FROM_BINDIR)),
+                                 QStringLiteral(TWINFOLD_RENDERER_INSTALLED)};
+    for (const QString &candidate : candidates) {
+        const QFileInfo renderer(candidate);
         if (renderer.isFile() && renderer.isExecutable())
             return QDir::cleanPath(renderer.absoluteFilePath());
     }
+    qWarning("twinfold: the picture renderer is missing (looked for %s): pictures will not be previewed",
+             qPrintable(candidates.join(QStringLiteral(", "))));
     return {};
 }
 
@@ -85,7 +94,7 @@ void PictureLoader::load(const QString &path, QSize size)
         ::close(fd);
         fd = moved;
     }
-    struct stat status {};
+    struct stat status = {};
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || size.isEmpty() || m_program.isEmpty()) {
         if (fd >= 0)
             ::close(fd);
@@ -94,7 +103,11 @@ void PictureLoader::load(const QString &path, QSize size)
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
-    Key key{path, size, quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
+    Key key{path,
+            size,
+            quint64(status.st_dev),
+            quint64(status.st_ino),
+            qint64(status.st_size),
             qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec,
             qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec};
     for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {

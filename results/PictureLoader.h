@@ -23,7 +23,8 @@ public:
     explicit PictureLoader(const QString &rendererProgram, QObject *parent = nullptr);
     ~PictureLoader() override;
 
-    // twinfold-preview beside the program, else in ../libexec/twinfold/ from it; empty when neither.
+    // twinfold-preview beside the program, else where the install layout puts it; empty (and said
+    // on standard error) when missing.
     static QString installedRenderer();
 
     // Asks for the file's picture stretched to `size`; `loaded` follows, at once when the

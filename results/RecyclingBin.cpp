@@ -111,8 +111,9 @@ DeletePlan planDeletion(const ResultsModel &list)
             for (; found != files.end() && found->first == key; ++found) {
                 if (!held[found->second]) {
                     held[found->second] = true;
-                    plan.held.push_back({plan.requests[found->second].path,
-                                         QStringLiteral("it is the same file as %1, which is not checked").arg(each.path)});
+                    plan.held.push_back(
+                        {plan.requests[found->second].path,
+                         QStringLiteral("it is the same file as %1, which is not checked").arg(each.path)});
                 }
             }
         }
@@ -192,7 +193,7 @@ TrashOutcome SendToRecycleBin(Trash &trash, const ResultsModel &list, const Dele
     std::vector<FileIdentity> movedFiles;
     std::map<FileKey, std::pair<int, nlink_t>> namesMoved; // names moved, links before the first move
     for (const TrashRequest &request : plan.requests) {
-        struct stat st {};
+        struct stat st = {};
         const QByteArray encoded = QFile::encodeName(request.path);
         const FileIdentity now = identityOf(request.path);
         if (!now.valid || ::lstat(encoded.constData(), &st) != 0) {
@@ -242,8 +243,8 @@ TrashOutcome SendToRecycleBin(Trash &trash, const ResultsModel &list, const Dele
 
 QString reportText(const TrashOutcome &outcome)
 {
-    QString text = QStringLiteral("%1 moved to the trash.")
-                       .arg(plural(qsizetype(outcome.moved.size()), "file was", "files were"));
+    QString text =
+        QStringLiteral("%1 moved to the trash.").arg(plural(qsizetype(outcome.moved.size()), "file was", "files were"));
     if (!outcome.moved.empty())
         text += QStringLiteral(" Emptying the trash frees %1.").arg(spaceText(outcome.bytesFreed));
     if (outcome.sharedNames > 0)
@@ -255,8 +256,8 @@ QString reportText(const TrashOutcome &outcome)
         for (const TrashFailure &failure : outcome.failed)
             lines << failure.path + QStringLiteral(": ") + failure.reason;
         text += QStringLiteral("\n\n%1 not moved to the trash:\n\n")
-                    .arg(plural(qsizetype(outcome.failed.size()), "file was", "files were")) +
-                namedLines(lines);
+                    .arg(plural(qsizetype(outcome.failed.size()), "file was", "files were"))
+            + namedLines(lines);
     }
     return text;
 }

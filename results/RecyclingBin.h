@@ -42,7 +42,7 @@ struct DeletePlan
 struct MovedFile
 {
     QString path;
-    FileIdentity identity; // as it was just before the move
+    FileIdentity identity;   // as it was just before the move
     bool freesSpace = false; // false while another name of the file stays
 };
 

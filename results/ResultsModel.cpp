@@ -53,8 +53,8 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
                            .arg(index.row() - first + 1)
                            .arg(end - first);
         if (r.identity.valid)
-            text += QStringLiteral(", modified ") +
-                    QDateTime::fromSecsSinceEpoch(r.identity.mtimeSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+            text += QStringLiteral(", modified ")
+                + QDateTime::fromSecsSinceEpoch(r.identity.mtimeSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
         return role == Qt::ToolTipRole ? r.path + QLatin1Char('\n') + text : text;
     }
     default:

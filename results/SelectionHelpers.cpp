@@ -12,8 +12,7 @@ bool sameCopy(const ResultsModel::Row &a, const ResultsModel::Row &b)
 }
 
 // Calls visit(first, end) for each group's rows, in list order.
-template <class Visit>
-void forEachGroup(const ResultsModel &list, Visit visit)
+template <class Visit> void forEachGroup(const ResultsModel &list, Visit visit)
 {
     for (int first = 0; first < list.rows();) {
         int end = first + 1;
@@ -83,7 +82,8 @@ void checkByFolder(ResultsModel &list, const QString &folder, FolderSide side)
         int firstNew = -1;
         bool whole = true;
         for (int row = first; row < end; ++row) {
-            if (!states[static_cast<std::size_t>(row)] && isInside(list.path(row), top) == (side == FolderSide::Inside)) {
+            if (!states[static_cast<std::size_t>(row)]
+                && isInside(list.path(row), top) == (side == FolderSide::Inside)) {
                 states[static_cast<std::size_t>(row)] = true;
                 if (firstNew < 0)
                     firstNew = row;

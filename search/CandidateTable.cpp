@@ -83,9 +83,9 @@ void CandidateTable::clear()
     m_collectStats = {};
 }
 
-bool CandidateTable::markFolderWalked(std::uint64_t device, std::uint64_t inode)
+bool CandidateTable::markFolderWalked(const Identity &folder)
 {
-    return m_walkedFolders.insert(Identity{device, inode}).second;
+    return m_walkedFolders.insert(folder).second;
 }
 
 std::uint32_t CandidateTable::addFolder(const QByteArray &folderWithSeparator)

@@ -31,17 +31,18 @@ struct CollectStats
 class CandidateTable
 {
 public:
-    // A file or folder by device and inode.
+    // A file by device and inode; a folder by its mount as well, where the kernel tells it.
     struct Identity
     {
         std::uint64_t device, inode;
+        std::uint64_t mount = 0;
         bool operator==(const Identity &) const = default;
     };
     struct IdentityHash
     {
         std::size_t operator()(const Identity &id) const noexcept
         {
-            return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+            return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device ^ id.mount << 48);
         }
     };
 
@@ -58,6 +59,10 @@ public:
     // tool sets one (its size and name options): the window's search has no options.
     using Filter = std::function<bool(QByteArrayView folder, QByteArrayView name, std::int64_t size)>;
     void setFilter(Filter filter) { m_filter = std::move(filter); }
+    // Collects names that do not decode as well, instead of skipping them with a message. Only
+    // the headless tool, which prints the file system's own bytes, sets it; it outlives clear().
+    void setCollectEveryName(bool every) { m_everyName = every; }
+    bool collectsEveryName() const { return m_everyName; }
 
     void clear();
     // FileCount: the number of collected files, and the next free index.
@@ -69,13 +74,12 @@ public:
     bool addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
                  std::uint64_t inode);
 
-    // Folders walked in this search, by device and inode: one met again (listed twice, under
-    // another spelling, or inside another listed folder) is not walked again. True the first time.
-    bool markFolderWalked(std::uint64_t device, std::uint64_t inode);
-    bool folderWalked(std::uint64_t device, std::uint64_t inode) const
-    {
-        return m_walkedFolders.count(Identity{device, inode}) != 0;
-    }
+    // Folders walked in this search, by device, inode and mount: one met again (listed twice,
+    // under another spelling, or inside another listed folder) is not walked again, while the
+    // same folder seen through another mount (one bound into itself) may hold files its first
+    // sight hid under a mount point. True the first time.
+    bool markFolderWalked(const Identity &folder);
+    bool folderWalked(const Identity &folder) const { return m_walkedFolders.count(folder) != 0; }
 
     const CollectStats &collectStats() const { return m_collectStats; }
     CollectStats &collectStats() { return m_collectStats; }
@@ -96,7 +100,6 @@ public:
     QString folderName(std::size_t k) const; // FileFolders(k)
 
 private:
-
     std::vector<QByteArray> m_folders;
     // Both grow in fixed blocks: a doubling vector would hold its old and new storage at
     // once, and that moment sets the search's peak memory.
@@ -129,5 +132,6 @@ private:
     SeenFiles m_seen;
     std::unordered_set<Identity, IdentityHash> m_walkedFolders;
     Filter m_filter;
+    bool m_everyName = false;
     CollectStats m_collectStats;
 };

@@ -48,8 +48,8 @@ void ContentGrouper::start()
     // Readers beyond the fourth are there to keep reads in flight, not to hold more: each
     // task keeps the share it would have among four, within 256 open files in all.
     const std::size_t sharing = std::min(m_options.threads, 4u);
-    m_limits.maxOpenPerTask =
-        std::max<std::size_t>(2, std::min<std::size_t>(m_options.maxOpenFiles / sharing, 256 / m_options.threads));
+    m_limits.maxOpenPerTask = std::max<std::size_t>(
+        2, std::min<std::size_t>(m_options.maxOpenFiles / sharing, 256 / m_options.threads));
     m_limits.bytesPerTask = std::max<std::size_t>(64u << 10, m_options.bufferBytes / sharing);
     m_stages = std::make_unique<ReadStages>(m_table, m_options, m_limits, m_progress, m_cancel);
     m_pool = std::make_unique<WorkerPool>(byDevice ? std::min(m_options.threads, 4u) : m_options.threads);
@@ -212,5 +212,7 @@ void ContentGrouper::keep(std::vector<ContentClass> classes, const ReadCounters 
     m_stats.filesRead += counters.filesRead;
     m_stats.bytesRead += counters.bytesRead;
     m_stats.unreadable += counters.unreadable;
+    m_stats.unreadableFiles.insert(m_stats.unreadableFiles.end(), counters.unreadableFiles.begin(),
+                                   counters.unreadableFiles.end());
     m_stats.changed += counters.changed;
 }

@@ -20,19 +20,26 @@ class WorkerPool;
 // How the reading phase may use the machine.
 struct ReadOptions
 {
-    unsigned threads = 0;                  // reader threads (1 to 64); 0: as suits the device
-    unsigned maxOpenFiles = 64;            // open files across the first four readers
+    unsigned threads = 0;       // reader threads (1 to 64); 0: as suits the device
+    unsigned maxOpenFiles = 64; // open files across the first four readers
     // File contents held at once across all readers. Small on purpose: while each reader's
     // share fits its core's cache, copying from the page cache and comparing cost half as much.
     std::size_t bufferBytes = 2u << 20;
-    std::size_t edgeBlock = 4096;          // bytes compared first at each end of a file
-    bool inodeOrder = true;                // read in inode order (else in collection order)
+    std::size_t edgeBlock = 4096; // bytes compared first at each end of a file
+    bool inodeOrder = true;       // read in inode order (else in collection order)
     // Runs on a reader right after a file is opened, before it is read; lets a test change
     // or replace the file while it is being read, or fail the reader's task.
     std::function<void(const char *path)> afterOpen;
 };
 
 struct ReadCounters;
+
+// A collected file (by collection index) that could not be read, and the errno why (0: unknown).
+struct UnreadableFile
+{
+    std::uint32_t index;
+    int error;
+};
 
 struct ReadStats
 {
@@ -41,6 +48,7 @@ struct ReadStats
     std::uint64_t unreadable = 0; // left out: could not be opened or read, vanished or changed before opening
     std::uint64_t changed = 0;    // left out: written to, replaced or removed while it was being read
     std::uint64_t failed = 0;     // left out: the reader working on it failed (not for want of memory)
+    std::vector<UnreadableFile> unreadableFiles; // in no particular order
 };
 
 // A set of collected files whose contents are byte-for-byte identical.

@@ -8,13 +8,14 @@
 
 #include <QHashFunctions>
 
+#include <algorithm>
+
 #include <chrono>
 #include <unordered_set>
 
 DuplicateMatcher::DuplicateMatcher(const CandidateTable &table, SearchHost &host, ReadOptions options)
     : m_table(table), m_host(host), m_options(options)
-{
-}
+{}
 
 DuplicateMatcher::~DuplicateMatcher() = default;
 
@@ -47,6 +48,9 @@ DuplicateMatcher::Result DuplicateMatcher::readFiles()
     m_stats.filesRead = read.filesRead;
     m_stats.bytesRead = read.bytesRead;
     m_stats.unreadable = read.unreadable;
+    m_stats.unreadableFiles = read.unreadableFiles;
+    std::sort(m_stats.unreadableFiles.begin(), m_stats.unreadableFiles.end(),
+              [](const UnreadableFile &a, const UnreadableFile &b) { return a.index < b.index; });
     m_stats.changed = read.changed;
     m_stats.failed = read.failed;
     m_classes = grouper.takeClasses();
@@ -71,10 +75,7 @@ private:
     struct Hash
     {
         const CandidateTable &table;
-        std::size_t operator()(std::uint32_t k) const
-        {
-            return qHash(table.folderBytes(k), qHash(table.nameBytes(k)));
-        }
+        std::size_t operator()(std::uint32_t k) const { return qHash(table.folderBytes(k), qHash(table.nameBytes(k))); }
     };
     struct Equal
     {

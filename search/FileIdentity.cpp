@@ -10,7 +10,7 @@
 FileIdentity identityOf(const QString &path)
 {
     FileIdentity identity;
-    struct stat st {};
+    struct stat st = {};
     if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return identity;
     return identityOf(st);
@@ -30,7 +30,7 @@ FileIdentity identityOf(const struct stat &st)
 
 bool entryIsGone(const QString &path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) == 0)
         return false;
     return errno == ENOENT || errno == ENOTDIR;

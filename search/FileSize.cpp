@@ -18,7 +18,7 @@ std::int64_t FileSize2(const QString &path)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return -1;
-    struct stat st {};
+    struct stat st = {};
     const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
     return ok ? static_cast<std::int64_t>(st.st_size) : -1;

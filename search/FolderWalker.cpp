@@ -10,6 +10,7 @@
 #include <linux/magic.h>
 #include <malloc.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -35,7 +36,7 @@ constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_
 // never ends (/proc/kcore).
 bool isPseudoFileSystem(int fd)
 {
-    struct statfs fs {};
+    struct statfs fs = {};
     if (::fstatfs(fd, &fs) != 0)
         return false;
     switch (static_cast<std::uint32_t>(fs.f_type)) {
@@ -57,6 +58,27 @@ bool isPseudoFileSystem(int fd)
     default:
         return false;
     }
+}
+
+using Identity = CandidateTable::Identity;
+using IdentityHash = CandidateTable::IdentityHash;
+
+// The open folder's device, inode and mount. The mount tells a folder bound into itself from its
+// other sight; kernels before 5.8 do not give it, and folders are then told apart without it.
+bool folderIdentity(int fd, Identity &identity)
+{
+    struct statx sx = {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO | STATX_MNT_ID, &sx) == 0) {
+        identity = Identity{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino,
+                            (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0};
+        return true;
+    }
+    // No statx (an old kernel, or a sandbox that refuses it): fstat tells all but the mount.
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    identity = Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
 }
 
 // A folder whose descriptor its subfolders are opened relative to; closed with the last of them.
@@ -84,9 +106,6 @@ bool quietError(int error)
     return error == ENOENT || error == ENOTDIR || error == ELOOP;
 }
 
-using Identity = CandidateTable::Identity;
-using IdentityHash = CandidateTable::IdentityHash;
-
 // One folder of the tree. Threads list folders in any order; this thread then takes their listings
 // in the walk's own order, so the queue, the messages and which of two ways to one folder is walked
 // come out exactly as from a walk on one thread.
@@ -100,7 +119,7 @@ struct Node
         SameAs,   // another node lists the same folder
     };
     // Set when made.
-    QByteArray name; // as its parent lists it; empty for the listed folder
+    QByteArray name;     // as its parent lists it; empty for the listed folder
     QByteArray openPath; // for opening without a held parent
     std::shared_ptr<HeldFolder> parent;
     std::uint64_t parentDevice = 0;
@@ -118,8 +137,7 @@ class Walk
 public:
     Walk(FolderQueue &queue, CandidateTable &table, SearchHost &host, unsigned threads)
         : m_queue(queue), m_table(table), m_host(host), m_threadCount(std::max(1u, threads))
-    {
-    }
+    {}
     ~Walk()
     {
         finish();
@@ -133,24 +151,31 @@ public:
         }
     }
 
-    void run()
+    // True when listing threads were started.
+    bool run()
     {
         m_root.openPath = m_queue.back().path;
         m_outstanding = 1;
-        m_tasks.push_back(&m_root);
-        try {
-            for (unsigned i = 0; i < m_threadCount; ++i)
-                m_threads.emplace_back([this] { work(); });
-        } catch (const std::system_error &) {
-            // The system starts no more threads: those started (or this one alone) list the rest.
+        // The listed folder is listed here, and threads start only for its subfolders: a folder
+        // without any (one of thousands listed by --from0, say) costs no thread at all.
+        list(m_root);
+        if (!m_tasks.empty()) {
+            try {
+                for (unsigned i = 0; i < m_threadCount; ++i)
+                    m_threads.emplace_back([this] { work(); });
+            } catch (const std::system_error &) {
+                // The system starts no more threads: those started (or this one alone) list the rest.
+            }
         }
+        const bool threaded = !m_threads.empty();
         visitAll();
         finish();
         // Whether stopped or not, the folders taken count as walked for the next listed folder.
         for (const Identity &id : m_taken)
-            m_table.markFolderWalked(id.device, id.inode);
+            m_table.markFolderWalked(id);
         if (m_outOfMemory)
             throw std::bad_alloc();
+        return threaded;
     }
 
 private:
@@ -193,15 +218,13 @@ private:
         node.parent.reset();
 
         Node::State state = Node::State::Listed;
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd < 0 || !folderIdentity(fd, node.identity)) {
             state = Node::State::Unopened;
             node.error = fd < 0 ? openError : errno;
         } else {
-            node.identity = Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
             // Only a mount point can change the file system, so statfs is asked there alone.
             if (((root || node.identity.device != node.parentDevice) && isPseudoFileSystem(fd))
-                || m_table.folderWalked(node.identity.device, node.identity.inode)) {
+                || m_table.folderWalked(node.identity)) {
                 state = Node::State::Skipped;
             } else {
                 std::lock_guard lock(m_mutex);
@@ -214,10 +237,11 @@ private:
         }
 
         if (state == Node::State::Listed) {
-            readFolder(fd, m_cancel, node.listing);
+            readFolder(fd, m_cancel, node.listing, m_table.collectsEveryName());
             std::shared_ptr<HeldFolder> held;
-            const bool hasFolders = std::any_of(node.listing.entries.begin(), node.listing.entries.end(),
-                                                [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::Folder; });
+            const bool hasFolders = std::any_of(
+                node.listing.entries.begin(), node.listing.entries.end(),
+                [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::Folder; });
             if (hasFolders) {
                 if (m_held.fetch_add(1, std::memory_order_relaxed) < HeldFolderLimit)
                     held = std::make_shared<HeldFolder>(fd, m_held);
@@ -329,8 +353,7 @@ private:
                     m_table.collectStats().folders.push_back({m_queue[queueIndex].path, node.error});
                 return true;
             }
-            if (m_table.folderWalked(node.identity.device, node.identity.inode)
-                || !m_taken.insert(node.identity).second)
+            if (m_table.folderWalked(node.identity) || !m_taken.insert(node.identity).second)
                 return true;
             Node *listing = node.state == Node::State::SameAs ? node.owner : &node;
             if (!waitFor(*listing))
@@ -433,10 +456,10 @@ void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host,
 {
     if (queue.empty())
         return;
-    Walk(queue, table, host, threads).run();
+    const bool threaded = Walk(queue, table, host, threads).run();
 #ifdef __GLIBC__
     // The listing threads' memory pools keep what the walk freed; hand it back before reading starts.
-    if (threads > 1)
+    if (threaded && threads > 1)
         ::malloc_trim(0);
 #endif
 }
@@ -446,7 +469,7 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
     host.setProgress(0);
     if (folder.isEmpty())
         return;
-    host.setCaption(productCaption() + QStringLiteral(" [Analyzing ") + folder + QStringLiteral(" folder]"));
+    host.enterPhase(SearchPhase::Collecting, folder);
 
     FolderQueue queue;
     queue.push_back(QueuedFolder{QueueEntryOf(folder), {}});
@@ -468,5 +491,5 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
         queue.pop_front();
     }
     host.setProgress(100);
-    host.setCaption(productCaption());
+    host.enterPhase(SearchPhase::Idle, {});
 }

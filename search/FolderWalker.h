@@ -38,8 +38,7 @@ QByteArray QueueEntryOf(const QString &folder);
 // appends all its subfolders after it depth-first, each listed once. Folders already walked in this
 // search and kernel pseudo file systems are left out. Folders are listed on `threads` threads; what
 // the host sees (events, stop polls, skip messages) comes from this thread in the walk's order.
-void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host,
-                    unsigned threads = DefaultWalkThreads);
+void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host, unsigned threads = DefaultWalkThreads);
 
 // The plain files of a queued folder, from the listing its walk made (a folder is read once).
 inline const std::vector<WalkFile> &ListFiles(const QueuedFolder &folder)

@@ -25,7 +25,7 @@ QString FolderOfPath(const QString &path)
 
 bool IsFolder(const QString &path)
 {
-    struct stat st {};
+    struct stat st = {};
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -129,9 +129,8 @@ void orderByInode(std::vector<SizeGroup> &groups, const std::vector<std::uint64_
     };
     for (SizeGroup &group : groups)
         std::sort(group.members.begin(), group.members.end(), before);
-    std::sort(groups.begin(), groups.end(), [&](const SizeGroup &a, const SizeGroup &b) {
-        return before(a.members.front(), b.members.front());
-    });
+    std::sort(groups.begin(), groups.end(),
+              [&](const SizeGroup &a, const SizeGroup &b) { return before(a.members.front(), b.members.front()); });
 }
 
 namespace {
@@ -151,11 +150,11 @@ bool readFlag(const std::string &file, bool &value)
 
 unsigned readersForDevice(const char *path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::stat(path, &st) != 0)
         return readersFor(false, true);
-    const std::string device =
-        "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":"
+        + std::to_string(minor(st.st_dev));
     char resolved[PATH_MAX];
     if (!::realpath(device.c_str(), resolved))
         return readersFor(false, true); // no block device of its own: tmpfs, a network or union file system
@@ -192,7 +191,7 @@ std::pair<std::size_t, std::size_t> cachedPages(const QByteArray &path)
     if (fd < 0)
         return {0, 0};
     std::pair<std::size_t, std::size_t> counted{0, 0};
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
         const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
         const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(st.st_size), 1u << 20);

@@ -15,7 +15,7 @@ enum class ReadPath { Empty, WholeInMemory, Lockstep, Signatures };
 
 struct ReadLimits
 {
-    std::size_t maxOpenPerTask = 16; // files one task may hold open at once
+    std::size_t maxOpenPerTask = 16;       // files one task may hold open at once
     std::size_t bytesPerTask = 512u << 10; // file contents one task may hold at once
 };
 

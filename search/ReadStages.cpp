@@ -77,8 +77,7 @@ struct ReadStages::Lockstep
 ReadStages::ReadStages(const CandidateTable &table, const ReadOptions &options, ReadLimits limits,
                        ReadProgress &progress, const std::atomic<bool> &cancel)
     : m_table(table), m_options(options), m_limits(limits), m_progress(progress), m_cancel(cancel)
-{
-}
+{}
 
 bool ReadStages::cancelled() const
 {
@@ -106,12 +105,12 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
 {
     Members same;
     std::vector<FileIdentity> identities;
-        struct stat st {};
+    struct stat st = {};
     for (const Index k : members) {
         if (cancelled())
             return {};
         if (lstatLongPath(pathOf(m_table, k), &st) != 0)
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
         else if (!S_ISREG(st.st_mode) || st.st_size != 0)
             ++counters.changed;
         else {
@@ -132,7 +131,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
     std::uint8_t *const data = Scratch::get(BlockSlot, s * members.size());
     std::vector<std::size_t> readable;
     std::vector<FileIdentity> identity(members.size());
-        SourceFile file;
+    SourceFile file;
     std::vector<ContentClass> found;
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
@@ -142,7 +141,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
         // inode's size and time whenever the path still names this file.
         const bool ok = openFile(file, k, counters) && file.readAt(0, data + i * s, s);
         if (!ok)
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
         else {
             counters.bytesRead += s;
             m_progress.credit(k, s);
@@ -173,7 +172,8 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
                 identities.push_back(identity[pos]);
             }
             if (same.size() >= 2)
-                found.push_back(makeClass(std::move(same), crc32::checksum(at(readable[begin]), s), std::move(identities)));
+                found.push_back(
+                    makeClass(std::move(same), crc32::checksum(at(readable[begin]), s), std::move(identities)));
         }
         begin = end;
     }
@@ -183,7 +183,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
 // The files of one size compared side by side, all of them open at once.
 std::vector<ContentClass> ReadStages::lockstep(std::int64_t size, const Members &members, ReadCounters &counters)
 {
-        const Lockstep result = compare(size, members, false, counters);
+    const Lockstep result = compare(size, members, false, counters);
     if (cancelled())
         return {};
     std::vector<Members> classes(result.crc.size());
@@ -205,7 +205,7 @@ std::vector<ContentClass> ReadStages::lockstep(std::int64_t size, const Members 
 // CRC-32 is computed once per class as the blocks go by. With `onlyFirstsClass`, files stop
 // being read as soon as they differ from the first member.
 ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &members, bool onlyFirstsClass,
-                                                 ReadCounters &counters)
+                                         ReadCounters &counters)
 {
     const std::size_t m = members.size();
     Lockstep out;
@@ -229,12 +229,11 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         bool ok = openFile(files[i], k, counters);
         if (ok) {
             ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
-                && (tailLen == 0
-                    || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
+                && (tailLen == 0 || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
         }
         if (!ok) {
             out.label[i] = Unreadable;
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
             files[i].close();
             continue;
         }
@@ -279,7 +278,8 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         std::size_t following = 0;
         for (const Class &c : classes)
             following += c.at.size();
-        std::size_t block = std::max(MinCompareBlock, m_limits.bytesPerTask / following) / MinCompareBlock * MinCompareBlock;
+        std::size_t block = std::max(MinCompareBlock, m_limits.bytesPerTask / following) / MinCompareBlock
+            * MinCompareBlock;
         block = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block), tailStart - headLen));
         std::vector<std::size_t> slot(m, 0);
         {
@@ -294,15 +294,15 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         for (std::int64_t offset = headLen; offset < tailStart && !classes.empty();) {
             if (cancelled())
                 return Lockstep{std::vector<int>(m, Alone), {}, {}};
-            const auto len = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block),
-                                                                               tailStart - offset));
+            const auto len = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(block), tailStart - offset));
             std::vector<Class> next;
             for (Class &c : classes) {
                 std::vector<Class> split;
                 for (const std::size_t i : c.at) {
                     if (!files[i].readAt(offset, blockOf(i), len)) {
                         out.label[i] = Unreadable;
-                        ++counters.unreadable;
+                        counters.leftOutUnreadable(members[i]);
                         files[i].close();
                         continue;
                     }
@@ -353,7 +353,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
 std::vector<ContentClass> ReadStages::againstFirst(std::int64_t size, Members remaining, ReadCounters &counters)
 {
     std::vector<ContentClass> found;
-        const std::size_t othersPerBucket = m_limits.maxOpenPerTask - 1;
+    const std::size_t othersPerBucket = m_limits.maxOpenPerTask - 1;
     while (remaining.size() > m_limits.maxOpenPerTask && !cancelled()) {
         const Index first = remaining.front();
         Members same{first};
@@ -428,7 +428,7 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
         ? static_cast<std::size_t>(std::min<std::int64_t>(size, WholeReadBlock))
         : static_cast<std::size_t>(size - tailStart + headLen);
     std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
-        SourceFile file;
+    SourceFile file;
     for (std::size_t i = begin; i < end; ++i) {
         if (cancelled())
             return;
@@ -459,14 +459,14 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
         }
         file.close();
         if (!ok)
-            ++counters.unreadable;
+            counters.leftOutUnreadable(k);
         signature[i] = ~reg;
         readable[i] = ok ? 1 : 0;
     }
 }
 
 std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const std::vector<std::uint32_t> &signature,
-                                                 const std::vector<std::uint8_t> &readable)
+                                                  const std::vector<std::uint8_t> &readable)
 {
     std::vector<Members> out;
     std::vector<std::size_t> order;
@@ -498,6 +498,7 @@ std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const 
 bool ReadStages::openFile(SourceFile &file, Index k, ReadCounters &counters)
 {
     const char *path = pathOf(m_table, k);
+    errno = 0; // a failure that is no system call's (a size changed since collecting) has no reason to give
     if (!file.open(path, m_table.file(k).size))
         return false;
     if (m_progress.firstOpen(k))

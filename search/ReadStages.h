@@ -4,6 +4,7 @@
 #include "ReadPlan.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -15,6 +16,13 @@ class SourceFile;
 struct ReadCounters
 {
     std::uint64_t filesRead = 0, bytesRead = 0, unreadable = 0, changed = 0;
+    std::vector<UnreadableFile> unreadableFiles;
+    // Counts file k as unreadable, with the errno of the failure (0 when none was set).
+    void leftOutUnreadable(std::uint32_t k)
+    {
+        ++unreadable;
+        unreadableFiles.push_back({k, errno});
+    }
 };
 
 // The ways of telling files of one size apart (which files take which: ReadPlan.cpp). Each

@@ -12,13 +12,11 @@
 
 SearchDriver::SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink)
     : m_host(host), m_settings(settings), m_sink(sink)
-{
-}
+{}
 
 QString SearchDriver::tooManyFilesQuestion(std::size_t folderRows, std::size_t fileCount)
 {
-    return QStringLiteral("The ") + QString::number(folderRows)
-        + QStringLiteral(" folder(s) you've selected contains ")
+    return QStringLiteral("The ") + QString::number(folderRows) + QStringLiteral(" folder(s) you've selected contains ")
         + userLocale().toString(static_cast<qulonglong>(fileCount))
         + QStringLiteral(" files. This is over the recommended amount of 20,000. Please remove some folders from "
                          "the list by selecting them and pressing 'Delete' on the keyboard or click 'Clear List'.")
@@ -74,13 +72,13 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
         return Outcome::Declined;
 
     DuplicateMatcher matcher(m_table, m_host, m_readOptions);
-    m_host.setCaption(productCaption() + QStringLiteral(" [Reading images]"));
+    m_host.enterPhase(SearchPhase::Reading, {});
     const DuplicateMatcher::Result read = matcher.readFiles();
     m_matchStats = matcher.stats();
     if (read == DuplicateMatcher::Result::Stopped)
         return Outcome::Stopped;
 
-    m_host.setCaption(productCaption() + QStringLiteral(" [Finding duplicate images]"));
+    m_host.enterPhase(SearchPhase::Matching, {});
     const DuplicateMatcher::Result matched = matcher.matchFiles(m_sink);
     m_matchStats = matcher.stats();
     if (matched == DuplicateMatcher::Result::Stopped)

@@ -40,6 +40,8 @@ public:
     void setReadOptions(const ReadOptions &options) { m_readOptions = options; }
     // Leaves out the files the filter turns down as they are collected (the headless tool's options).
     void setFileFilter(CandidateTable::Filter filter) { m_table.setFilter(std::move(filter)); }
+    // Collects names that do not decode instead of skipping them (the headless tool's bytes).
+    void setCollectEveryName(bool every) { m_table.setCollectEveryName(every); }
     // Threads that list folders while collecting (the collection order does not depend on it).
     void setWalkThreads(unsigned threads) { m_walkThreads = threads; }
     // What the last search's collecting could not read (folders, files), in collection order.

@@ -6,11 +6,20 @@
 
 // What the search needs from whoever runs it: the main window, or the headless tool.
 // Every call is made on the thread that runs the search.
+// Where a search is. The main window shows each as its caption (captionFor below).
+enum class SearchPhase {
+    Idle,       // between listed folders, and after collecting
+    Collecting, // walking one listed folder
+    Reading,
+    Matching,
+};
+
 class SearchHost
 {
 public:
     virtual ~SearchHost() = default;
-    virtual void setCaption(const QString &caption) = 0;
+    // folder: the listed folder being collected, as the folder list gives it; empty otherwise.
+    virtual void enterPhase(SearchPhase phase, const QString &folder) = 0;
     virtual void setProgress(int percent) = 0;
     // Lets the window system process pending events once.
     virtual void pumpEvents() = 0;
@@ -25,4 +34,20 @@ public:
 inline QString productCaption()
 {
     return QStringLiteral(TWINFOLD_PRODUCT_NAME " " TWINFOLD_PRODUCT_VERSION);
+}
+
+// The main window's caption during each phase of a search.
+inline QString captionFor(SearchPhase phase, const QString &folder = {})
+{
+    switch (phase) {
+    case SearchPhase::Collecting:
+        return productCaption() + QStringLiteral(" [Analyzing ") + folder + QStringLiteral(" folder]");
+    case SearchPhase::Reading:
+        return productCaption() + QStringLiteral(" [Reading images]");
+    case SearchPhase::Matching:
+        return productCaption() + QStringLiteral(" [Finding duplicate images]");
+    case SearchPhase::Idle:
+        break;
+    }
+    return productCaption();
 }

@@ -26,7 +26,7 @@ bool SourceFile::open(const char *path, std::int64_t expectedSize)
     m_fd = openFileForReading(path);
     if (m_fd < 0)
         return false;
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != expectedSize) {
         close();
         return false;
@@ -62,12 +62,12 @@ void SourceFile::close()
 
 bool SourceFile::unchangedSinceOpen() const
 {
-    struct stat st {};
+    struct stat st = {};
     return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && identityOf(st) == m_atOpen;
 }
 
 bool SourceFile::pathStillNames(const char *path, const FileIdentity &identity)
 {
-    struct stat st {};
+    struct stat st = {};
     return lstatLongPath(path, &st) == 0 && S_ISREG(st.st_mode) && identityOf(st) == identity;
 }

@@ -34,7 +34,7 @@ QString skipMessage(const QByteArray &path)
                          "time you find dupes.");
 }
 
-void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing)
+void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing, bool everyName)
 {
     // fdopendir takes its descriptor over; a duplicate keeps dirFd open for fstatat and for the
     // subfolders, which are opened relative to it.
@@ -63,13 +63,13 @@ void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing
             continue;
         const auto add = [&](ListedEntry::Kind kind, int error) -> ListedEntry & {
             const std::size_t length = std::strlen(name);
-            listing.entries.push_back({kind, error, static_cast<std::uint32_t>(listing.names.size()),
-                                       static_cast<std::uint32_t>(length)});
+            listing.entries.push_back(
+                {kind, error, static_cast<std::uint32_t>(listing.names.size()), static_cast<std::uint32_t>(length)});
             listing.names.append(name, length);
             return listing.entries.back();
         };
 
-        struct stat st {};
+        struct stat st = {};
         bool haveStat = false;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
@@ -85,7 +85,7 @@ void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing
         if (type != DT_DIR && type != DT_REG)
             continue;
 
-        if (!nameDecodes(QByteArray::fromRawData(name, static_cast<qsizetype>(std::strlen(name))))) {
+        if (!everyName && !nameDecodes(QByteArray::fromRawData(name, static_cast<qsizetype>(std::strlen(name))))) {
             add(ListedEntry::Kind::Undecodable, 0);
             continue;
         }

@@ -27,7 +27,7 @@ struct ListedEntry
         Unreadable,  // could not be examined: named in the left-out list
     };
     Kind kind;
-    int error = 0; // Unreadable: the errno
+    int error = 0;                                // Unreadable: the errno
     std::uint32_t nameOffset = 0, nameLength = 0; // in the listing's names
     std::int64_t size = 0;                        // size and identity: a File's
     std::uint64_t device = 0;
@@ -50,9 +50,9 @@ struct FolderListing
 
 // Reads the open folder dirFd once; no window calls, so any thread may do it. `stop` is polled at
 // every entry and ends the reading. Hidden entries (a leading '.'), symbolic links, FIFOs, sockets
-// and devices are left out, as are entries gone since they were listed. dirFd stays open and owned
-// by the caller.
-void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing);
+// and devices are left out, as are entries gone since they were listed. Names that do not decode
+// are Undecodable unless everyName is set. dirFd stays open and owned by the caller.
+void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing, bool everyName = false);
 
 // True when the name survives decoding and encoding again unchanged.
 bool nameDecodes(const QByteArray &name);

@@ -31,8 +31,7 @@ const std::vector<std::uint8_t> &buffer()
     return data;
 }
 
-template <typename Crc>
-void run(benchmark::State &state, Crc crc)
+template <typename Crc> void run(benchmark::State &state, Crc crc)
 {
     const auto size = static_cast<std::size_t>(state.range(0));
     const std::uint8_t *data = buffer().data();
@@ -54,10 +53,22 @@ void ours(benchmark::State &state, crc32::Path path)
     });
 }
 
-void BM_table(benchmark::State &state) { ours(state, crc32::Path::Table); }
-void BM_slicing8(benchmark::State &state) { ours(state, crc32::Path::Slicing8); }
-void BM_pclmul(benchmark::State &state) { ours(state, crc32::Path::Pclmul); }
-void BM_vpclmul_avx2(benchmark::State &state) { ours(state, crc32::Path::VpclmulAvx2); }
+void BM_table(benchmark::State &state)
+{
+    ours(state, crc32::Path::Table);
+}
+void BM_slicing8(benchmark::State &state)
+{
+    ours(state, crc32::Path::Slicing8);
+}
+void BM_pclmul(benchmark::State &state)
+{
+    ours(state, crc32::Path::Pclmul);
+}
+void BM_vpclmul_avx2(benchmark::State &state)
+{
+    ours(state, crc32::Path::VpclmulAvx2);
+}
 
 void BM_update(benchmark::State &state)
 {
@@ -91,7 +102,7 @@ bool allAgree()
     const std::uint8_t *data = buffer().data();
     const std::uint32_t reference = ~crc32::updatePortable(0xFFFFFFFFu, data, kBig);
     bool same = zlibCrc32(data, kBig) == reference && crc32_gzip_refl(0, data, kBig) == reference
-                && crc32::checksum(data, kBig) == reference;
+        && crc32::checksum(data, kBig) == reference;
     for (auto path : {crc32::Path::Slicing8, crc32::Path::Pclmul, crc32::Path::VpclmulAvx2})
         if (crc32::supported(path))
             same = same && ~crc32::updateWith(path, 0xFFFFFFFFu, data, kBig) == reference;

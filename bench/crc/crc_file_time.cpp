@@ -29,15 +29,15 @@ int main(int argc, char **argv)
     clsCRC crc;
     crc.Algorithm(1);
     for (const std::string &file : files) {
-        struct stat info {};
+        struct stat info = {};
         const double size = ::stat(file.c_str(), &info) == 0 ? double(info.st_size) : 0.0;
         for (int round = 0; round < repeat; ++round) {
             try {
                 const auto start = std::chrono::steady_clock::now();
                 const CrcResult result = crc.CalculateFile(file);
                 const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-                std::printf("%s  %s  %.3f s  %.2f GB/s\n", fingerprintText(result).c_str(), file.c_str(),
-                            took.count(), took.count() > 0 ? size / 1e9 / took.count() : 0.0);
+                std::printf("%s  %s  %.3f s  %.2f GB/s\n", fingerprintText(result).c_str(), file.c_str(), took.count(),
+                            took.count() > 0 ? size / 1e9 / took.count() : 0.0);
             } catch (const CrcError &error) {
                 std::fprintf(stderr, "%s: %s\n", file.c_str(), error.what());
                 return 1;

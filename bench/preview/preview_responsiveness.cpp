@@ -52,8 +52,8 @@ bool makeClipBomb(const QString &path)
         put(records, {30, 24, i % 50, 0, 99, 99}); // EMR_INTERSECTCLIPRECT
     put(records, {14, 20, 0, 16, 20});
     QByteArray emf;
-    put(emf, {1, 88, 0, 0, 99, 99, 0, 0, 2646, 2646, 0x464D4520, 0x10000, quint32(88 + records.size()), Clips + 2, 2,
-              0, 0, 0, 1024, 768, 271, 203});
+    put(emf, {1,         88, 0, 0, 99, 99,   0,   0,   2646, 2646, 0x464D4520, 0x10000, quint32(88 + records.size()),
+              Clips + 2, 2,  0, 0, 0,  1024, 768, 271, 203});
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(emf + records) == emf.size() + records.size();
 }

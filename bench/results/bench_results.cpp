@@ -118,23 +118,27 @@ int main(int argc, char *argv[])
     QElapsedTimer sincePump;
     sincePump.start();
     double addingCpu = 0, shownCpu = 0;
-    const double adding = timed([&] {
-        for (const ResultRow &row : input) {
-            model.addRow(row);
-            if (pumped && sincePump.elapsed() >= 10) {
-                QCoreApplication::processEvents();
-                sincePump.restart();
+    const double adding = timed(
+        [&] {
+            for (const ResultRow &row : input) {
+                model.addRow(row);
+                if (pumped && sincePump.elapsed() >= 10) {
+                    QCoreApplication::processEvents();
+                    sincePump.restart();
+                }
             }
-        }
-    }, &addingCpu);
+        },
+        &addingCpu);
 
     PaintWatch watch;
     form.list()->viewport()->installEventFilter(&watch);
-    const double shown = timed([&] {
-        form.show();
-        while (watch.painted == 0)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }, &shownCpu);
+    const double shown = timed(
+        [&] {
+            form.show();
+            while (watch.painted == 0)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        },
+        &shownCpu);
     std::printf("rows %d%s (milliseconds: wall, cpu)\nadding %.1f %.1f\nlast row to first paint %.1f %.1f\n", rows,
                 pumped ? " (pumped)" : "", adding, addingCpu, shown, shownCpu);
 
@@ -148,7 +152,11 @@ int main(int argc, char *argv[])
         {"every copy in a folder", [&] { checkByFolder(model, folder, FolderSide::Inside); }},
         {"every copy outside a folder", [&] { checkByFolder(model, folder, FolderSide::Outside); }},
         {"uncheck a group", [&] { uncheckGroup(model, rows / 2); }},
-        {"next fully checked group", [&] { model.uncheckAll(); nextFullyCheckedGroup(model, 0); }},
+        {"next fully checked group",
+         [&] {
+             model.uncheckAll();
+             nextFullyCheckedGroup(model, 0);
+         }},
         {"delete planning, all but one checked",
          [&] {
              checkAllButOne(model, KeepRule::FirstListed);

@@ -97,7 +97,7 @@ private:
             }
             if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN)
                 continue;
-            struct stat st {};
+            struct stat st = {};
             if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             if (S_ISDIR(st.st_mode))

@@ -40,12 +40,12 @@ public:
         m_phaseStart = m_last = Clock::now();
     }
 
-    void setCaption(const QString &caption) override
+    void enterPhase(SearchPhase searchPhase, const QString &) override
     {
         int phase = m_phase;
-        if (caption.endsWith(QStringLiteral("[Reading images]")))
+        if (searchPhase == SearchPhase::Reading)
             phase = 1;
-        else if (caption.endsWith(QStringLiteral("[Finding duplicate images]")))
+        else if (searchPhase == SearchPhase::Matching)
             phase = 2;
         if (phase != m_phase) {
             m_phase = phase;

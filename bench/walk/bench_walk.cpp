@@ -35,7 +35,7 @@ constexpr const char *Marker = "/.twinfold-bench-tree-1";
 class NullHost final : public SearchHost
 {
 public:
-    void setCaption(const QString &) override {}
+    void enterPhase(SearchPhase, const QString &) override {}
     void setProgress(int) override {}
     void pumpEvents() override {}
     bool stopRequested() override { return false; }

@@ -73,15 +73,17 @@ private slots:
         const QString sub = QStringLiteral("file://{dir}/sub"), file = sub + QStringLiteral("/a.jpg");
         QTest::newRow("folder") << QStringList{sub} << QStringList{"{dir}/sub"} << false;
         QTest::newRow("folder, trailing separator") << QStringList{sub + '/'} << QStringList{"{dir}/sub/"} << false;
-        QTest::newRow("folder and its file") << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
+        QTest::newRow("folder and its file")
+            << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
         QTest::newRow("link to a folder") << QStringList{"file://{dir}/link"} << QStringList{"{dir}/link"} << false;
         QTest::newRow("root folder") << QStringList{"file:///"} << QStringList{"/"} << false;
         const QStringList rootFiles = QDir::root().entryList(QDir::Files | QDir::System | QDir::Hidden);
         if (!rootFiles.isEmpty())
-            QTest::newRow("file in the root") << QStringList{"file:///" + rootFiles.first()} << QStringList{"/"} << false;
+            QTest::newRow("file in the root")
+                << QStringList{"file:///" + rootFiles.first()} << QStringList{"/"} << false;
         QTest::newRow("localhost") << QStringList{"file://localhost{dir}/sub"} << QStringList{"{dir}/sub"} << false;
-        QTest::newRow("second path fails") << QStringList{sub, "https://example.com/a.jpg", file}
-                                           << QStringList{"{dir}/sub"} << true;
+        QTest::newRow("second path fails")
+            << QStringList{sub, "https://example.com/a.jpg", file} << QStringList{"{dir}/sub"} << true;
         QTest::newRow("no paths") << QStringList{} << QStringList{} << true;
         // Each of these once added a parent folder (or a relative row) that the search walked whole.
         QTest::newRow("missing folder") << QStringList{sub, "file://{dir}/no/such"} << QStringList{"{dir}/sub"} << true;

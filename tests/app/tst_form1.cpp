@@ -85,12 +85,14 @@ private slots:
         verifyIdle(app);
         auto *list = app.control<QTreeView>("ListView3");
         QCOMPARE(list->model()->rowCount(), 0);
-        QCOMPARE(list->header()->sectionSize(0), 477); // 7/8 of the design-time width, less 100 twips
+        QCOMPARE(list->header()->sectionSize(0), 477);                  // 7/8 of the design-time width, less 100 twips
         QCOMPARE(app.stored("FormWidth"), QStringLiteral("<missing>")); // nothing saved before showing
     }
 
     void startupAppliesSavedStateAndSize_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<int>("workAreaWidth");
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("width");
@@ -115,6 +117,7 @@ private slots:
         QTest::newRow("larger than the work area") << 1280 << "0" << "32767" << "32767" << normal << QSize(1280, 600);
         QTest::newRow("minimum above the work area") << 300 << "0" << "15" << "32767" << normal << QSize(300, 600);
         QTest::newRow("negative and unknown") << 1280 << "3" << "-9000" << "6000" << normal << QSize(792, 400);
+        // clang-format on
     }
 
     void startupAppliesSavedStateAndSize()
@@ -240,7 +243,8 @@ private slots:
         QTest::addColumn<QString>("tooltip");
         QTest::addColumn<int>("prompts");
         QTest::addColumn<int>("messages");
-        QTest::newRow("Ctrl+O: ADD FOLDER") << QKeySequence(Qt::CTRL | Qt::Key_O) << "Check2|Add Folder (Ctrl+O)" << 1 << 0;
+        QTest::newRow("Ctrl+O: ADD FOLDER")
+            << QKeySequence(Qt::CTRL | Qt::Key_O) << "Check2|Add Folder (Ctrl+O)" << 1 << 0;
         QTest::newRow("F5: FIND DUPES") << QKeySequence(Qt::Key_F5) << "Check1|Find Dupes (F5)" << 0 << 1;
         QTest::newRow("Esc while idle: nothing") << QKeySequence(Qt::Key_Escape) << "Check6|Stop Find (Esc)" << 0 << 0;
     }
@@ -325,6 +329,8 @@ private slots:
 
     void questionAboveTwentyThousandFiles_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<bool>("withOneMore");
         QTest::addColumn<QString>("duringQuestion");
         QTest::addColumn<QString>("stopFlag");
@@ -334,6 +340,7 @@ private slots:
         QTest::newRow("20,001 files, STOP FIND, Yes") << true << "stop" << "True";
         QTest::newRow("20,001 files, Esc, Yes") << true << "esc" << "True";
         QTest::newRow("20,001 files, window closed, Yes") << true << "close" << "False";
+        // clang-format on
     }
 
     void questionAboveTwentyThousandFiles()
@@ -357,8 +364,7 @@ private slots:
             else if (duringQuestion == QLatin1String("esc")) {
                 QTest::keyClick(&form, Qt::Key_Escape);
                 QTest::qWait(300); // a key clicks its button after showing it pressed
-            }
-            else if (duringQuestion == QLatin1String("close"))
+            } else if (duringQuestion == QLatin1String("close"))
                 form.close();
         };
         app.messages.answers.push_back(duringQuestion == QLatin1String("no") ? MessageBoxes::Answer::No
@@ -383,7 +389,6 @@ private slots:
         QVERIFY(!topLevel<Form4>()->isVisible());
         verifyIdle(app);
     }
-
 };
 
 TWINFOLD_WIDGETS_TEST_MAIN(Form1Test)

@@ -20,7 +20,8 @@ struct CheckValue
     std::int32_t value;
 };
 
-class CrcCheckValues : public testing::TestWithParam<CheckValue> { };
+class CrcCheckValues : public testing::TestWithParam<CheckValue>
+{};
 
 TEST_P(CrcCheckValues, WholeAndInPiecesGiveTheCatalogueValue)
 {
@@ -140,19 +141,20 @@ struct FingerprintRow
     const char *text;
 };
 
-class Fingerprints : public testing::TestWithParam<FingerprintRow> { };
+class Fingerprints : public testing::TestWithParam<FingerprintRow>
+{};
 
 TEST_P(Fingerprints, HexWithoutLeadingZeros)
 {
     EXPECT_EQ(fingerprintText(GetParam().result), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Results, Fingerprints,
-    testing::Values(FingerprintRow{891568578, "352441C2"}, FingerprintRow{-873187034, "CBF43926"},
-                    FingerprintRow{255, "FF"}, FingerprintRow{0, "0"},
-                    FingerprintRow{std::numeric_limits<std::int32_t>::min(), "80000000"},
-                    FingerprintRow{std::monostate{}, "0"}, FingerprintRow{std::string("00000000"), "0"}));
+INSTANTIATE_TEST_SUITE_P(Results, Fingerprints,
+                         testing::Values(FingerprintRow{891568578, "352441C2"}, FingerprintRow{-873187034, "CBF43926"},
+                                         FingerprintRow{255, "FF"}, FingerprintRow{0, "0"},
+                                         FingerprintRow{std::numeric_limits<std::int32_t>::min(), "80000000"},
+                                         FingerprintRow{std::monostate{}, "0"},
+                                         FingerprintRow{std::string("00000000"), "0"}));
 
 TEST(Fingerprint, PlainCrcAndFailureText)
 {

@@ -43,7 +43,8 @@ void writeFile(const std::string &path, const std::vector<std::uint8_t> &bytes)
     ASSERT_EQ(std::fclose(file), 0);
 }
 
-class CalculateFileSizes : public testing::TestWithParam<std::size_t> { };
+class CalculateFileSizes : public testing::TestWithParam<std::size_t>
+{};
 
 TEST_P(CalculateFileSizes, SameAsTheBytesInBothAlgorithms)
 {
@@ -114,8 +115,9 @@ TEST(CalculateFile, UnreadableFileGivesTheFailureText)
     ASSERT_GE(child, 0);
     if (child == 0) {
         const gid_t nobody = 65534;
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
-                                 || ::setresuid(nobody, nobody, nobody) != 0))
+        if (::geteuid() == 0
+            && (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
+                || ::setresuid(nobody, nobody, nobody) != 0))
             ::_exit(3);
         ::alarm(30); // a read that hangs ends the child, so the wait below is bounded
         try {

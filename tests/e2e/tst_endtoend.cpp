@@ -100,7 +100,9 @@ void TestEndToEnd::findPreviewAndTrashDuplicates()
     std::vector<QStringList> groups{{at("holiday.bmp"), trashedPicture},
                                     {at("Trip 2023/draft.doc"), trashedDraft, at("Archive/old/draft (2).bak")},
                                     {at("empty-one.log"), at("Trip 2023/Grüße/empty-two")}};
-    const auto byCollection = [&order](const QString &a, const QString &b) { return order.indexOf(a) < order.indexOf(b); };
+    const auto byCollection = [&order](const QString &a, const QString &b) {
+        return order.indexOf(a) < order.indexOf(b);
+    };
     for (QStringList &group : groups)
         std::sort(group.begin(), group.end(), byCollection);
     std::sort(groups.begin(), groups.end(),
@@ -187,8 +189,9 @@ void TestEndToEnd::findPreviewAndTrashDuplicates()
     messages.defaultAnswer = MessageBoxes::Answer::Ok;
     QTest::mouseClick(button(*results, "Check1"), Qt::LeftButton);
     QCOMPARE(messages.shown.size(), std::size_t(2));
-    QVERIFY2(messages.shown[1].text.startsWith(QStringLiteral("2 files were moved to the trash. Emptying the trash frees ")),
-             qPrintable(messages.shown[1].text));
+    QVERIFY2(
+        messages.shown[1].text.startsWith(QStringLiteral("2 files were moved to the trash. Emptying the trash frees ")),
+        qPrintable(messages.shown[1].text));
     QVERIFY2(messages.shown[0].text.contains(QStringLiteral("2 checked files")), qPrintable(messages.shown[0].text));
     QCOMPARE(messages.shown[0].buttons, MessageBoxes::Buttons::OkCancel);
 
@@ -217,7 +220,6 @@ void TestEndToEnd::findPreviewAndTrashDuplicates()
     QTest::mouseClick(button(*results, "Check2"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(main.isVisible() && !results->isVisible(), 5000);
     QVERIFY(QTest::qWaitForWindowExposed(&main));
-
 }
 
 // Cleaning in a few actions: search, check all but the oldest copy of each group, send them
@@ -228,9 +230,12 @@ void TestEndToEnd::keepOldestSendAndUndo()
     const QString root = temporary.filePath(QStringLiteral("Pictures"));
     const auto at = [&root](const char *relative) { return root + QLatin1Char('/') + QString::fromUtf8(relative); };
     const std::tuple<const char *, QByteArray, int> tree[] = {
-        {"beach.jpg", "sand and sea", 2015},      {"2010/beach.jpg", "sand and sea", 2010},
-        {"copies/beach (1).jpg", "sand and sea", 2012}, {"letter.txt", "Dear Ann,", 2020},
-        {"old/letter.txt", "Dear Ann,", 2011},   {"unique.txt", "only once", 2000},
+        {"beach.jpg", "sand and sea", 2015},
+        {"2010/beach.jpg", "sand and sea", 2010},
+        {"copies/beach (1).jpg", "sand and sea", 2012},
+        {"letter.txt", "Dear Ann,", 2020},
+        {"old/letter.txt", "Dear Ann,", 2011},
+        {"unique.txt", "only once", 2000},
     };
     std::map<QString, QByteArray> contents;
     for (const auto &[relative, data, year] : tree) {

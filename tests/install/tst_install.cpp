@@ -33,22 +33,37 @@ Ran run(const QString &program, const QStringList &arguments, const QProcessEnvi
             process.readAllStandardError()};
 }
 
-// What `cmake --install` and the package put in place, below the prefix /usr.
-QStringList expectedFiles()
+// What `cmake --install` puts in place, below the prefix /usr; the package adds its changelog
+// and lintian overrides.
+QStringList expectedFiles(bool package = false)
 {
     QStringList files{
         QStringLiteral("usr/bin/twinfold"),
         QStringLiteral("usr/bin/twinfold-scan"),
+        QStringLiteral("usr/" TWINFOLD_RENDERER_DESTINATION "/twinfold-preview"),
         QStringLiteral("usr/share/applications/") + Id + QStringLiteral(".desktop"),
+        QStringLiteral("usr/share/doc/twinfold/copyright"),
         QStringLiteral("usr/share/icons/hicolor/scalable/apps/") + Id + QStringLiteral(".svg"),
-        QStringLiteral("usr/share/man/man1/twinfold-scan.1"),
-        QStringLiteral("usr/share/man/man1/twinfold.1"),
+        QStringLiteral("usr/share/man/man1/twinfold-scan.1.gz"),
+        QStringLiteral("usr/share/man/man1/twinfold.1.gz"),
         QStringLiteral("usr/share/metainfo/") + Id + QStringLiteral(".metainfo.xml"),
     };
-    if (TWINFOLD_HAS_PREVIEW)
-        files << QStringLiteral("usr/libexec/twinfold/twinfold-preview");
+    if (package)
+        files << QStringLiteral("usr/share/doc/twinfold/changelog.Debian.gz")
+              << QStringLiteral("usr/share/lintian/overrides/twinfold");
     files.sort();
     return files;
+}
+
+// The environment without any display, as in a text console or a plain ssh login.
+QProcessEnvironment withoutDisplay(const QString &display = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
+    return environment;
 }
 
 // "Key=Value" lines of the [Desktop Entry] group.
@@ -102,8 +117,48 @@ private slots:
         for (const QString &program : {QStringLiteral("usr/bin/twinfold"), QStringLiteral("usr/bin/twinfold-scan")})
             QVERIFY(QFileInfo(m_dest.filePath(program)).isExecutable());
 
-        const Ran version = run(m_dest.filePath(QStringLiteral("usr/bin/twinfold-scan")), {QStringLiteral("--version")});
-        QCOMPARE(version.out, QByteArray("twinfold-scan " TWINFOLD_PRODUCT_VERSION "\n"));
+        // The window finds the renderer where the install layout put it.
+        QVERIFY(QFileInfo(m_dest.filePath(QStringLiteral("usr/bin/" TWINFOLD_RENDERER_FROM_BINDIR))).isExecutable());
+    }
+
+    // Without a display the window says why in one line and points to twinfold-scan; --help and
+    // --version need none.
+    void programsWithoutDisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        const QByteArray version(" (Twinfold) " TWINFOLD_PRODUCT_VERSION "\n" TWINFOLD_COPYRIGHT
+                                 "\nLicense GPL-2.0-or-later");
+        QTest::newRow("window, no display") << "twinfold" << QStringList{} << QString() << 1 << QByteArray()
+                                            << QByteArray("twinfold: no graphical display");
+        QTest::newRow("window, display unreachable") << "twinfold" << QStringList{} << ":7919" << 1 << QByteArray()
+                                                     << QByteArray("twinfold: cannot open the window");
+        QTest::newRow("window --help") << "twinfold" << QStringList{"--help"} << QString() << 0
+                                       << QByteArray("Usage: twinfold [OPTION]...\n") << QByteArray();
+        QTest::newRow("window -v") << "twinfold" << QStringList{"-v"} << QString() << 0 << "twinfold" + version
+                                   << QByteArray();
+        QTest::newRow("scan --version") << "twinfold-scan" << QStringList{"--version"} << QString() << 0
+                                        << "twinfold-scan" + version << QByteArray();
+    }
+
+    void programsWithoutDisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, display);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        const Ran ran = run(m_dest.filePath(QStringLiteral("usr/bin/") + program), arguments, withoutDisplay(display));
+        QCOMPARE(ran.exitCode, status);
+        QVERIFY2(ran.out.startsWith(out), ran.out.constData());
+        QVERIFY2(ran.err.startsWith(err), ran.err.constData());
+        if (!err.isEmpty()) // one line, naming the tool that needs no display
+            QVERIFY2(ran.err.count('\n') == 1 && ran.err.contains("twinfold-scan"), ran.err.constData());
     }
 
     void validators_data()
@@ -113,13 +168,14 @@ private slots:
         QTest::addColumn<bool>("quiet"); // nothing at all on standard error
         QTest::newRow("desktop entry") << QStringLiteral("desktop-file-validate")
                                        << QStringList{QStringLiteral("share/applications/") + Id + ".desktop"} << true;
-        QTest::newRow("AppStream data")
-            << QStringLiteral("appstreamcli")
-            << QStringList{"validate", "--no-net", "--pedantic", QStringLiteral("share/metainfo/") + Id + ".metainfo.xml"}
-            << false;
-        for (const char *page : {"twinfold.1", "twinfold-scan.1"})
-            QTest::newRow(page) << QStringLiteral("groff")
-                                << QStringList{"-man", "-Tutf8", "-ww", "-z", QStringLiteral("share/man/man1/") + page}
+        QTest::newRow("AppStream data") << QStringLiteral("appstreamcli")
+                                        << QStringList{"validate", "--no-net", "--pedantic",
+                                                       QStringLiteral("share/metainfo/") + Id + ".metainfo.xml"}
+                                        << false;
+        for (const char *page : {"twinfold.1.gz", "twinfold-scan.1.gz"})
+            QTest::newRow(page) << QStringLiteral("sh")
+                                << QStringList{"-c", "gzip -dc \"$0\" | groff -man -Tutf8 -ww -z",
+                                               QStringLiteral("share/man/man1/") + page}
                                 << true;
     }
 
@@ -141,7 +197,8 @@ private slots:
     // data names that entry and the installed programs, with the project's version.
     void desktopDataAgrees()
     {
-        const QMap<QString, QString> entry = desktopEntry(m_usr + QStringLiteral("/share/applications/") + Id + ".desktop");
+        const QMap<QString, QString> entry = desktopEntry(m_usr + QStringLiteral("/share/applications/") + Id
+                                                          + ".desktop");
         QVERIFY(installedExists(QStringLiteral("usr/bin/") + entry.value(QStringLiteral("Exec"))));
         QVERIFY(!entry.value(QStringLiteral("Exec")).contains(u'%')); // the program takes no arguments
         QCOMPARE(entry.value(QStringLiteral("Icon")), Id);
@@ -150,13 +207,15 @@ private slots:
         QVERIFY(metainfo.open(QIODevice::ReadOnly));
         QXmlStreamReader xml(&metainfo);
         QStringList binaries, screenshots;
-        QString id, launchable, release;
+        QString id, launchable, release, licence;
         while (!xml.atEnd()) {
             if (xml.readNext() != QXmlStreamReader::StartElement)
                 continue;
             const QStringView name = xml.name();
             if (name == u"id")
                 id = xml.readElementText();
+            else if (name == u"project_license")
+                licence = xml.readElementText();
             else if (name == u"launchable")
                 launchable = xml.readElementText();
             else if (name == u"binary")
@@ -169,6 +228,7 @@ private slots:
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
         QCOMPARE(id, Id);
         QCOMPARE(launchable, Id + QStringLiteral(".desktop"));
+        QCOMPARE(licence, QStringLiteral(TWINFOLD_LICENCE));
         QCOMPARE(release, QStringLiteral(TWINFOLD_PRODUCT_VERSION));
         for (const QString &binary : std::as_const(binaries))
             QVERIFY2(installedExists(QStringLiteral("usr/bin/") + binary), qPrintable(binary));
@@ -201,29 +261,56 @@ private slots:
             if (line.startsWith('-')) // plain files; folders start with 'd'
                 files << QString::fromUtf8(line.mid(line.indexOf("./") + 2));
         files.sort();
-        QCOMPARE(files, expectedFiles());
+        QCOMPARE(files, expectedFiles(true));
 
         const auto field = [&](const char *name) {
-            return QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QString::fromLatin1(name)})
-                                         .out.trimmed());
+            return QString::fromUtf8(
+                run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QString::fromLatin1(name)}).out.trimmed());
         };
         QCOMPARE(field("Package"), QStringLiteral("twinfold"));
-        QCOMPARE(field("Version"), QStringLiteral(TWINFOLD_PRODUCT_VERSION));
-        QCOMPARE(field("Architecture"), QString::fromUtf8(run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed()));
-        QStringList depends;
-        for (const QString &item : field("Depends").split(u','))
-            depends << item.trimmed().section(u' ', 0, 0);
-        // Found by dpkg-shlibdeps in the programs, and the run-time pieces no program links.
-        for (const char *package : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6svg6",
-                                    "libglib2.0-0", "qt6-qpa-plugins", "fonts-liberation", "fonts-urw-base35"})
+        QCOMPARE(field("Version"), QStringLiteral(TWINFOLD_PRODUCT_VERSION "-1"));
+        QCOMPARE(
+            field("Architecture"),
+            QString::fromUtf8(run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed()));
+        const auto packages = [&](const char *name) {
+            QStringList names;
+            for (const QString &item : field(name).split(u','))
+                names << item.trimmed().section(u' ', 0, 0);
+            return names;
+        };
+        // Found by dpkg-shlibdeps in the programs (libqt6gui6 holds the X11 plugin), and the fonts
+        // no program links; qt6-qpa-plugins holds only VNC and TUIO plugins, which nothing needs.
+        const QStringList depends = packages("Depends");
+        for (const char *package :
+             {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6svg6", "libglib2.0-0",
+              "libwmf-0.2-7", "libemf2svg1", "fonts-liberation", "fonts-urw-base35"})
             QVERIFY2(depends.contains(QString::fromLatin1(package)),
                      qPrintable(QStringLiteral("%1 not in Depends: %2").arg(package, depends.join(u' '))));
+        QVERIFY(!depends.contains(QStringLiteral("qt6-qpa-plugins")));
+        QCOMPARE(packages("Recommends"), (QStringList{"qt6-wayland", "xdg-utils"}));
 
-        // apt can install it here: every dependency resolves (simulated, nothing changes).
-        const Ran apt = run(QStringLiteral("apt-get"), {QStringLiteral("install"), QStringLiteral("--simulate"),
-                                                        QStringLiteral("--no-download"), deb});
+        // apt can install it here: every dependency resolves (simulated, nothing changes; what it
+        // recommends need not be in the package cache).
+        const Ran apt = run(QStringLiteral("apt-get"),
+                            {QStringLiteral("install"), QStringLiteral("--simulate"), QStringLiteral("--no-download"),
+                             QStringLiteral("--no-install-recommends"), deb});
         QVERIFY2(apt.exitCode == 0, (apt.out + apt.err).constData());
         QVERIFY2(apt.out.contains("Inst twinfold"), apt.out.constData());
+
+        // What Debian asks of a package: no error and no warning from lintian, and not even a note
+        // that a program lacks a hardening flag (stack protector, BIND_NOW; fortified calls where the
+        // build type has them).
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("lintian")).isEmpty(),
+                 "lintian is missing: run ./twinfold.sh test once to install it");
+        const Ran lintian = run(
+            QStringLiteral("lintian"),
+            {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), QStringLiteral("--display-info"), deb});
+        QByteArray hardening = lintian.out;
+        if (!TWINFOLD_FORTIFIED)
+            hardening.replace("hardening-no-fortify-functions", "");
+        QVERIFY2(lintian.exitCode == 0 && !lintian.out.contains("E: ") && !lintian.out.contains("W: ")
+                     && !hardening.contains("hardening-"),
+                 (lintian.out + lintian.err).constData());
     }
 };
 

@@ -31,16 +31,21 @@ private slots:
     // manager is started; set up before anything in this process reaches for the session bus.
     void initTestCase()
     {
-        QVERIFY(writeFile(path("services/fm.service"), "[D-BUS Service]\nName=org.freedesktop.FileManager1\nExec=" TWINFOLD_FAKE_FILE_MANAGER " " + QFile::encodeName(path("mode")) + ' ' + QFile::encodeName(path("log")) + '\n'));
-        QVERIFY(writeFile(path("bus.conf"),
-                          "<busconfig><type>session</type><listen>unix:tmpdir=" + QFile::encodeName(m_dir.path())
-                              + "</listen><servicedir>" + QFile::encodeName(path("services")) + "</servicedir>"
-                              "<policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                              "<allow own=\"*\"/></policy>"
-                              "</busconfig>"));
+        QVERIFY(writeFile(path("services/fm.service"),
+                          "[D-BUS Service]\nName=org.freedesktop.FileManager1\nExec=" TWINFOLD_FAKE_FILE_MANAGER " "
+                              + QFile::encodeName(path("mode")) + ' ' + QFile::encodeName(path("log")) + '\n'));
+        QVERIFY(
+            writeFile(path("bus.conf"),
+                      "<busconfig><type>session</type><listen>unix:tmpdir=" + QFile::encodeName(m_dir.path())
+                          + "</listen><servicedir>" + QFile::encodeName(path("services"))
+                          + "</servicedir>"
+                            "<policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                            "<allow own=\"*\"/></policy>"
+                            "</busconfig>"));
         m_bus.setStandardErrorFile(QProcess::nullDevice()); // it cannot raise its descriptor limit here
-        m_bus.start(QStringLiteral("dbus-daemon"), {"--config-file=" + path("bus.conf"), QStringLiteral("--nofork"),
-                                                     QStringLiteral("--print-address")});
+        m_bus.start(
+            QStringLiteral("dbus-daemon"),
+            {"--config-file=" + path("bus.conf"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         if (!m_bus.waitForStarted(30000))
             QSKIP("dbus-daemon is not installed");
         QVERIFY(m_bus.waitForReadyRead(30000));
@@ -88,8 +93,12 @@ private slots:
         QList<QUrl> opened;
         std::optional<bool> shown;
         // Waits long for an answer, but not for one that never comes.
-        SystemDesktop desktop([&opened](const QUrl &url) { opened << url; return true; },
-                              std::chrono::milliseconds(mode == "silent" ? 1000 : 120000));
+        SystemDesktop desktop(
+            [&opened](const QUrl &url) {
+                opened << url;
+                return true;
+            },
+            std::chrono::milliseconds(mode == "silent" ? 1000 : 120000));
         desktop.setRevealSettled([&shown](const QString &, bool ok) { shown = ok; });
         qputenv("XDG_ACTIVATION_TOKEN", "token-" + mode);
         const QString picture = m_dir.filePath(QStringLiteral("50% off/a b.png"));
@@ -97,8 +106,9 @@ private slots:
         qunsetenv("XDG_ACTIVATION_TOKEN");
         QTRY_VERIFY_WITH_TIMEOUT(shown.has_value(), 120000);
         QCOMPARE(*shown, true);
-        QCOMPARE(opened, folderOpened ? QList<QUrl>{QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("50% off")))}
-                                      : QList<QUrl>());
+        QCOMPARE(opened,
+                 folderOpened ? QList<QUrl>{QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("50% off")))}
+                              : QList<QUrl>());
         const QByteArray call = "file://" + QUrl::toPercentEncoding(picture, "/") + "|token-" + mode + '\n';
         QCOMPARE(readFile(path("log")), asked ? call : QByteArray("<unreadable>"));
         if (mode == "silent")

@@ -225,7 +225,8 @@ private slots:
         {
             QtSettingsStore store(path);
             QCOMPARE(store.usesFile(), read);
-            QCOMPARE(store.value(QStringLiteral("FormWidth")).value_or(QString()), read ? QStringLiteral("1234") : QString());
+            QCOMPARE(store.value(QStringLiteral("FormWidth")).value_or(QString()),
+                     read ? QStringLiteral("1234") : QString());
             store.setValue(QStringLiteral("FormWidth"), QStringLiteral("9000"));
         }
         QFile after(path);
@@ -282,10 +283,10 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::newRow("ok, own title") << int(MessageBoxes::Buttons::Ok) << QString() << int(QMessageBox::Ok)
                                        << int(MessageBoxes::Answer::Ok);
-        QTest::newRow("yes") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question")
-                             << int(QMessageBox::Yes) << int(MessageBoxes::Answer::Yes);
-        QTest::newRow("escape on yes/no") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << 0
-                                          << int(MessageBoxes::Answer::No);
+        QTest::newRow("yes") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << int(QMessageBox::Yes)
+                             << int(MessageBoxes::Answer::Yes);
+        QTest::newRow("escape on yes/no")
+            << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << 0 << int(MessageBoxes::Answer::No);
         QTest::newRow("cancel") << int(MessageBoxes::Buttons::OkCancel) << QString() << int(QMessageBox::Cancel)
                                 << int(MessageBoxes::Answer::Cancel);
     }

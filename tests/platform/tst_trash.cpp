@@ -70,6 +70,8 @@ private slots:
 
     void restoreFromTheTrashRecord_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<QString>("trouble");
         QTest::addColumn<QString>("reason"); // empty: the file is back
         QTest::newRow("back where it was") << "" << "";
@@ -77,6 +79,7 @@ private slots:
         QTest::newRow("its folder is gone") << "folder gone" << "its folder is no longer there";
         QTest::newRow("emptied from the trash") << "emptied" << "it is no longer in the trash";
         QTest::newRow("another file of that name in the trash") << "other inode" << "it is no longer in the trash";
+        // clang-format on
     }
 
     void restoreFromTheTrashRecord()
@@ -86,7 +89,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("album/50%41 photo.jpg"));
         QVERIFY(writeFile(path, "the picture"));
-        struct stat st {};
+        struct stat st = {};
         QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
         SystemTrash trash;
         QString error;

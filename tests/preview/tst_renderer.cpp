@@ -137,7 +137,8 @@ private slots:
         QTest::newRow("WMF text with markup") << textWmf(hostileMarkup()) << "wmf" << Outcome::Drawn << false;
         QTest::newRow("SVG named as a picture")
             << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
-                          "width=\"99\" height=\"99\"><text>" + hostileMarkup() + "</text></svg>")
+                          "width=\"99\" height=\"99\"><text>"
+                          + hostileMarkup() + "</text></svg>")
             << "image" << Outcome::Refused << false;
 
         // Amplification: pictures that claim far more than they hold, or cost far more than they weigh.
@@ -169,9 +170,11 @@ private slots:
         for (const auto &[name, file] : kinds) {
             const auto &[bytes, as] = file;
             for (qsizetype cut : {qsizetype(10), bytes.size() / 2, bytes.size() - 1})
-                QTest::addRow("%s cut to %d bytes", name, int(cut)) << bytes.left(cut) << as << Outcome::Either << false;
+                QTest::addRow("%s cut to %d bytes", name, int(cut))
+                    << bytes.left(cut) << as << Outcome::Either << false;
             for (quint32 seed = 1; seed <= 6; ++seed)
-                QTest::addRow("%s bit-flipped, seed %u", name, seed) << flipped(bytes, seed) << as << Outcome::Either << false;
+                QTest::addRow("%s bit-flipped, seed %u", name, seed)
+                    << flipped(bytes, seed) << as << Outcome::Either << false;
         }
     }
 
@@ -234,7 +237,6 @@ private slots:
         QVERIFY(renderer.readAllStandardOutput().isEmpty());
     }
 
-
     // A descriptor inherited from whatever started the window reaches neither the renderer
     // (it closes every one before reading) nor, where the window can help it, the renderer's start.
     void inheritedDescriptorsAreClosed_data()
@@ -251,7 +253,8 @@ private slots:
         if (realRenderer) {
             QProcess renderer;
             renderer.setChildProcessModifier([&watched] { ::dup2(watched[1], 7); });
-            renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM), {QStringLiteral("--as"), QStringLiteral("image")});
+            renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM),
+                           {QStringLiteral("--as"), QStringLiteral("image")});
             QVERIFY(renderer.waitForStarted(30000));
             ::close(watched[1]);
             // Its input stays open and empty: it is still waiting to read when the descriptor goes.
@@ -309,7 +312,8 @@ private slots:
     {
         QFETCH(QByteArray, text);
         QXmlStreamReader svg(wmfToSvg(textWmf(text)));
-        while (!svg.atEnd() && !(svg.readNext() == QXmlStreamReader::StartElement && svg.name() == QLatin1String("text"))) {
+        while (!svg.atEnd()
+               && !(svg.readNext() == QXmlStreamReader::StartElement && svg.name() == QLatin1String("text"))) {
         }
         QCOMPARE(svg.readElementText().toLatin1(), text);
     }

@@ -16,7 +16,6 @@
 
 #include <sys/stat.h>
 
-
 namespace {
 enum class Entry { File, Fifo, LinkToPicture, Folder };
 
@@ -52,7 +51,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("contents"); // null: no file at all
         QTest::addColumn<Entry>("entry");
-        QTest::addColumn<bool>("previews");       // a red picture; otherwise the preview clears
+        QTest::addColumn<bool>("previews"); // a red picture; otherwise the preview clears
         const QByteArray bmp = encoded(solid(Qt::red), "BMP"), jpeg = encoded(solid(Qt::red, 64, 64), "JPEG");
         QTest::newRow(".JPG in capitals") << "PHOTO.JPG" << jpeg << Entry::File << true;
         QTest::newRow(".jpeg") << "photo.jpeg" << jpeg << Entry::File << true;
@@ -68,7 +67,8 @@ private slots:
         QTest::newRow(".png") << "image.png" << encoded(solid(Qt::red), "PNG") << Entry::File << false;
         QTest::newRow(".tif") << "image.tif" << encoded(solid(Qt::red), "PNG") << Entry::File << false;
         QTest::newRow("missing") << "missing.jpg" << QByteArray() << Entry::File << false;
-        QTest::newRow("damaged JPEG") << "damaged.jpg" << (jpeg.left(20) + QByteArray(200, '\x55')) << Entry::File << false;
+        QTest::newRow("damaged JPEG") << "damaged.jpg" << (jpeg.left(20) + QByteArray(200, '\x55')) << Entry::File
+                                      << false;
         QTest::newRow("cut-off WMF") << "short.wmf" << redSquareWmf().left(30) << Entry::File << false;
         QTest::newRow("garbage EMF") << "garbage.emf" << QByteArray(500, '\x01') << Entry::File << false;
         QTest::newRow("FIFO named .jpg") << "pipe.jpg" << QByteArray() << Entry::Fifo << false;
@@ -132,10 +132,10 @@ private slots:
         halves.setPixel(1, 0, qRgb(0, 0, 255));
         QTest::newRow("bitmap") << "halves.bmp" << encoded(halves, "BMP");
         QTest::newRow("EMF") << "halves.emf"
-                             << emfOf(emfRecord(39, emfWords({1, 0, 0x000000FF, 0})) + emfRecord(37, emfWords({1})) +
-                                          emfRecord(43, emfWords({0, 0, 49, 99})) +
-                                          emfRecord(39, emfWords({2, 0, 0x00FF0000, 0})) + emfRecord(37, emfWords({2})) +
-                                          emfRecord(43, emfWords({50, 0, 99, 99})),
+                             << emfOf(emfRecord(39, emfWords({1, 0, 0x000000FF, 0})) + emfRecord(37, emfWords({1}))
+                                          + emfRecord(43, emfWords({0, 0, 49, 99}))
+                                          + emfRecord(39, emfWords({2, 0, 0x00FF0000, 0}))
+                                          + emfRecord(37, emfWords({2})) + emfRecord(43, emfWords({50, 0, 99, 99})),
                                       6);
     }
 
@@ -186,8 +186,8 @@ private slots:
     {
         QFETCH(QByteArray, script);
         QTemporaryDir dir;
-        const QString program =
-            script.isNull() ? dir.filePath(QStringLiteral("no-such-renderer")) : fakeRenderer(dir, script);
+        const QString program = script.isNull() ? dir.filePath(QStringLiteral("no-such-renderer"))
+                                                : fakeRenderer(dir, script);
         Form2 preview(program);
         preview.loader()->setTimeLimit(1500);
         preview.show();

@@ -62,7 +62,8 @@ public:
 // A results window over a hidden stand-in for the main window.
 struct Harness
 {
-    Harness() : services{settings, messages, folders, screen, trash, pump, QString(), &desktop}, form(services, &main) {}
+    Harness() : services{settings, messages, folders, screen, trash, pump, QString(), &desktop}, form(services, &main)
+    {}
     QAbstractButton *button(const char *name) { return form.findChild<QAbstractButton *>(QLatin1String(name)); }
     MemorySettingsStore settings;
     FakeMessageBoxes messages;
@@ -187,6 +188,8 @@ private slots:
 
     void deleteCommand_data()
     {
+        // One row to a line.
+        // clang-format off
         // Rows 0 to 3 are a, b (one group, 14 bytes each) and c, d (another, 15 bytes each).
         QTest::addColumn<QList<int>>("checked");
         QTest::addColumn<bool>("confirm");
@@ -219,6 +222,7 @@ private slots:
                                            << "0 files were moved" << QStringList{"1: " + noKeptCopy};
         QTest::newRow("kept copy changed") << QList<int>{1, 2} << true << "a changed" << QList<int>{2} << "Move 2"
                                            << "1 file was moved" << QStringList{"1: " + noKeptCopy};
+        // clang-format on
     }
 
     void deleteCommand()
@@ -277,10 +281,11 @@ private slots:
         }
         if (!report.isEmpty()) {
             QVERIFY2(shown.back().text.startsWith(report), qPrintable(shown.back().text));
-            QCOMPARE(shown.back().icon, failed.isEmpty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
+            QCOMPARE(shown.back().icon,
+                     failed.isEmpty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
             for (const QString &line : failed) {
-                const QString expected = groups.paths[line.section(QLatin1Char(':'), 0, 0).toInt()] +
-                                         QStringLiteral(": ") + line.section(QStringLiteral(": "), 1);
+                const QString expected = groups.paths[line.section(QLatin1Char(':'), 0, 0).toInt()]
+                    + QStringLiteral(": ") + line.section(QStringLiteral(": "), 1);
                 QVERIFY2(shown.back().text.contains(expected), qPrintable(shown.back().text));
             }
             if (!failed.isEmpty())
@@ -371,7 +376,8 @@ private slots:
 
         QCOMPARE(readFile(real), QByteArray("the only copy"));
         QCOMPARE(harness.form.results().rows(), 2);
-        QVERIFY(harness.messages.shown.back().text.contains(other + QStringLiteral(": it is the same file as ") + real));
+        QVERIFY(
+            harness.messages.shown.back().text.contains(other + QStringLiteral(": it is the same file as ") + real));
     }
 
     void pathTooLongForTheTrashIsReported()
@@ -409,7 +415,8 @@ private slots:
         QVERIFY(stillThere);
         QCOMPARE(harness.form.results().rows(), 2);
         const QString text = harness.messages.shown.back().text;
-        QVERIFY2(text.contains(deep + QStringLiteral(": its path is too long for the trash")), qPrintable(text.right(200)));
+        QVERIFY2(text.contains(deep + QStringLiteral(": its path is too long for the trash")),
+                 qPrintable(text.right(200)));
     }
 
     void undoPutsBackExactlyWhatWasMoved_data()
@@ -466,8 +473,8 @@ private slots:
         QTest::addColumn<QList<int>>("checked");
         QTest::newRow("all but first") << "keepFirst" << QKeySequence(Qt::CTRL | Qt::Key_1) << QList<int>{1, 3};
         QTest::newRow("in this folder") << "checkInFolder" << QKeySequence(Qt::CTRL | Qt::Key_I) << QList<int>{1, 2};
-        QTest::newRow("outside this folder") << "checkOutsideFolder" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I)
-                                             << QList<int>{0, 3};
+        QTest::newRow("outside this folder")
+            << "checkOutsideFolder" << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I) << QList<int>{0, 3};
     }
 
     void helpersFromTheMenuAndTheirKeys()
@@ -597,7 +604,6 @@ private slots:
         QCOMPARE(harness.form.results().rowColour(3), QStringLiteral("blue"));
         QVERIFY(!harness.button("Check3")->isChecked());
     }
-
 };
 
 TWINFOLD_WIDGETS_TEST_MAIN(TestForm4)

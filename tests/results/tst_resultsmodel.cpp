@@ -84,7 +84,8 @@ private slots:
     {
         ResultsModel model;
         addGroups(model, {3, 2, 2});
-        const QStringList expected{"light blue", "light blue", "light blue", "blue", "blue", "light blue", "light blue"};
+        const QStringList expected{"light blue", "light blue", "light blue", "blue",
+                                   "blue",       "light blue", "light blue"};
         for (int row = 0; row < model.rows(); ++row)
             QCOMPARE(model.rowColour(row), expected[row]);
         QCOMPARE(model.rowColour(7), QString()); // past the last row
@@ -148,8 +149,8 @@ private slots:
     {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("description");
-        const QString modified = QStringLiteral(", modified ") +
-                                 QDateTime::fromSecsSinceEpoch(1614954120).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        const QString modified = QStringLiteral(", modified ")
+            + QDateTime::fromSecsSinceEpoch(1614954120).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
         QTest::newRow("first of three") << 0 << "group 1 of 2, copy 1 of 3" + modified;
         QTest::newRow("last of three") << 2 << "group 1 of 2, copy 3 of 3" + modified;
         QTest::newRow("second group") << 4 << "group 2 of 2, copy 2 of 2" + modified;

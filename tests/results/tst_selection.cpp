@@ -36,8 +36,8 @@ struct Listed
         make("B/x1", "four", 2004);
         QVERIFY(QFile::link(at("B"), at("L")));
         const std::vector<std::pair<std::uint32_t, const char *>> rows{
-            {1, "A/a1"}, {1, "B/a2"},   {1, "B/sub/a3"}, {2, "A/h1"}, {2, "A/h1link"},
-            {2, "B/h2"}, {3, "A/s1"},   {3, "A/s1hard"}, {4, "A/x2"}, {4, "L/x1"}};
+            {1, "A/a1"}, {1, "B/a2"}, {1, "B/sub/a3"}, {2, "A/h1"}, {2, "A/h1link"},
+            {2, "B/h2"}, {3, "A/s1"}, {3, "A/s1hard"}, {4, "A/x2"}, {4, "L/x1"}};
         std::uint32_t index = 0;
         for (const auto &[group, name] : rows) {
             ResultRow row;
@@ -98,6 +98,8 @@ class TestSelection : public QObject
 private slots:
     void helpers_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<QStringList>("before"); // checked first, by the user
         QTest::addColumn<QString>("helper");
         QTest::addColumn<QString>("row"); // the row the helper is asked on
@@ -123,6 +125,7 @@ private slots:
             << QStringList{"A/a1", "B/a2"} << "inside" << "B/sub/a3" << QStringList{"A/a1", "B/a2"};
         QTest::newRow("uncheck this group") << QStringList{"A/a1", "B/h2", "L/x1"} << "uncheck" << "B/h2"
                                             << QStringList{"A/a1", "L/x1"};
+        // clang-format on
     }
 
     void helpers()
@@ -157,6 +160,8 @@ private slots:
 
     void nextFullyCheckedGroup_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<QStringList>("checked");
         QTest::addColumn<QString>("from"); // empty: no current row
         QTest::addColumn<QString>("found"); // empty: none
@@ -166,6 +171,7 @@ private slots:
         QTest::newRow("from inside one goes to the next") << groups24 << "A/h1link" << "A/x2";
         QTest::newRow("round to the top") << groups24 << "L/x1" << "A/h1";
         QTest::newRow("no current row") << groups24 << "" << "A/h1";
+        // clang-format on
     }
 
     void nextFullyCheckedGroup()
@@ -176,7 +182,8 @@ private slots:
         Listed listed;
         for (const QString &name : checked)
             listed.model.SetCheckedByText(listed.at(qPrintable(name)), true);
-        QCOMPARE(::nextFullyCheckedGroup(listed.model, listed.rowOf(qPrintable(from))), listed.rowOf(qPrintable(found)));
+        QCOMPARE(::nextFullyCheckedGroup(listed.model, listed.rowOf(qPrintable(from))),
+                 listed.rowOf(qPrintable(found)));
     }
 };
 

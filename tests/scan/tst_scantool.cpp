@@ -5,6 +5,7 @@
 #include "TestMain.h"
 
 #include <QDateTime>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -32,6 +33,7 @@ struct Run
     QByteArray input;      // standard input
     QString outputFile;    // standard output goes there instead of a pipe
     QString errorTerminal; // standard error goes to this terminal instead of a pipe
+    QString workingDirectory;
 };
 
 void startScan(QProcess &process, const QStringList &arguments, const Run &run)
@@ -40,6 +42,7 @@ void startScan(QProcess &process, const QStringList &arguments, const Run &run)
     if (!run.threads.isEmpty())
         environment.insert(QStringLiteral("TWINFOLD_THREADS"), QString::fromLatin1(run.threads));
     process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(run.workingDirectory);
     if (!run.outputFile.isEmpty())
         process.setStandardOutputFile(run.outputFile, QIODevice::Append);
     if (!run.errorTerminal.isEmpty())
@@ -104,7 +107,10 @@ Groups jsonGroups(const QByteArray &out, QList<QJsonObject> *files = nullptr, QL
     for (const QJsonValue &group : document.object().value(QStringLiteral("groups")).toArray()) {
         QList<QByteArray> paths;
         for (const QJsonValue &file : group.toObject().value(QStringLiteral("files")).toArray()) {
-            paths << file.toObject().value(QStringLiteral("path")).toString().toUtf8();
+            const QJsonObject object = file.toObject();
+            paths << (object.contains(QStringLiteral("path_bytes"))
+                          ? QByteArray::fromBase64(object.value(QStringLiteral("path_bytes")).toString().toLatin1())
+                          : object.value(QStringLiteral("path")).toString().toUtf8());
             if (files)
                 *files << file.toObject();
         }
@@ -141,7 +147,7 @@ void writeRaw(const QByteArray &path, const QByteArray &contents)
 // Modification time as the scan tool reports it.
 QString isoMtime(const QByteArray &path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(path.constData(), &st) != 0)
         return {};
     return QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
@@ -188,22 +194,57 @@ private:
     QString m_slave;
 };
 
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+// Sets a file's modification time, in seconds since 1970.
+void setMtime(const QString &path, qint64 seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        qFatal("cannot set a test file's time");
+}
+
+// Runs a shell command line with twinfold-scan on the PATH; its exit status, -1 when it failed.
+int shell(const QString &command, const QString &folder, const QProcessEnvironment &extra = {})
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"),
+                       QFileInfo(QStringLiteral(TWINFOLD_SCAN)).absolutePath() + u':'
+                           + environment.value(QStringLiteral("PATH")));
+    environment.insert(extra);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+// The files left below a folder, relative to it and sorted.
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    return sorted(files);
+}
+
 // The walk order decides which name of a hard-linked file is met first, and every folder of
 // "photos" is walked before "backup": the folders are listed in that order.
 const QStringList EveryGroup{
     QStringLiteral("backup/one.jpg|photos/one.jpg|photos/two.jpg"),
     QStringLiteral("backup/tiny.txt|photos/tiny.txt"),
     QStringLiteral("backup/big.bin|photos/cache/big.bin"),
-    QStringLiteral("backup/c.png|photos/line\nbreak.png"),
+    QStringLiteral("backup/c.png|photos/bad\uFFFD.png|photos/line\nbreak.png"), // the tool lists any name
     QStringLiteral("photos/cache/linked|photos/d-copy"),
     QStringLiteral("backup/empty|photos/empty"),
 };
-
-QStringList sorted(QStringList list)
-{
-    list.sort();
-    return list;
-}
 
 QStringList everyGroupBut(const QStringList &removed, const QStringList &added = {})
 {
@@ -246,7 +287,7 @@ private slots:
         m_tree.write("photos/empty", {});
         m_tree.write("backup/empty", {});
         m_tree.write("photos/unique", randomBytes(6000, 5));
-        // A name that is not UTF-8 is left out with a message, never listed under a wrong name.
+        // A name that is not UTF-8: the window skips it, the tool lists its bytes.
         writeRaw(m_root + "photos/bad\xff.png", c);
     }
 
@@ -281,16 +322,22 @@ private slots:
             << QStringList{"--exclude", "cache/*.bin"} + both << QByteArray() << everyGroupBut({EveryGroup[2]});
         QTest::newRow("a path pattern does not match a bare name")
             << QStringList{"--exclude", "*/tiny.txt"} + both << QByteArray() << sorted(EveryGroup);
-        QTest::newRow("two excludes") << QStringList{"--exclude", "*.jpg", "--exclude", "tiny*"} + both
-                                      << QByteArray() << everyGroupBut({EveryGroup[0], EveryGroup[1]});
+        QTest::newRow("two excludes") << QStringList{"--exclude", "*.jpg", "--exclude", "tiny*"} + both << QByteArray()
+                                      << everyGroupBut({EveryGroup[0], EveryGroup[1]});
         QTest::newRow("the listed folder's own name is not matched")
             << QStringList{"--exclude", "photos"} + both << QByteArray() << sorted(EveryGroup);
         QTest::newRow("folders from standard input")
             << QStringList{"--from0", "-"} << QByteArray("@photos\0@backup\0", 16) << sorted(EveryGroup);
         QTest::newRow("arguments, then standard input without a last NUL")
             << QStringList{"--from0", "-", "@photos"} << QByteArray("@backup") << sorted(EveryGroup);
-        QTest::newRow("options after the folders") << both + QStringList{"--exclude", "*.jpg"} << QByteArray()
-                                                   << everyGroupBut({EveryGroup[0]});
+        QTest::newRow("options after the folders")
+            << both + QStringList{"--exclude", "*.jpg"} << QByteArray() << everyGroupBut({EveryGroup[0]});
+        QTest::newRow("a trailing '/' matches folders")
+            << QStringList{"--exclude", "cache/"} + both << QByteArray()
+            << everyGroupBut({EveryGroup[2], EveryGroup[4]}, {QStringLiteral("backup/hard|photos/d-copy")});
+        QTest::newRow("a trailing '/' matches no file")
+            << QStringList{"--exclude", "tiny.txt/", "--exclude", "cache/*.bin/"} + both << QByteArray()
+            << sorted(EveryGroup);
     }
 
     void options()
@@ -303,10 +350,9 @@ private slots:
                 argument = m_tree.path(argument.mid(1));
         input.replace("@", m_root);
 
-        const Scan result = scan(QStringList{QStringLiteral("-0")} + arguments, {{}, input, {}, {}});
+        const Scan result = scan(QStringList{QStringLiteral("-0")} + arguments, {{}, input, {}, {}, {}});
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(canonical(nulGroups(result.out), m_root), expected);
-        QVERIFY(result.err.contains("bad?.png has been skipped"));
     }
 
     // Lines, -0 and JSON list the same groups in the same order as the window's search, with
@@ -332,32 +378,65 @@ private slots:
             for (const QString &path : group)
                 window.back() << QFile::encodeName(path);
         }
-        QCOMPARE(canonical(window, m_root), sorted(EveryGroup));
+        // The window skips the name that is not UTF-8; the tool lists it where the walk met it.
+        const QByteArray bad = m_root + "photos/bad\xff.png";
+        QCOMPARE(canonical(window, m_root), everyGroupBut({EveryGroup[3]}, {"backup/c.png|photos/line\nbreak.png"}));
 
         for (const char *threads : {"1", "4"}) {
-            const Scan nul = scan(QStringList{QStringLiteral("-0")} + folders(), {threads, {}, {}, {}});
+            const Scan nul = scan(QStringList{QStringLiteral("-0")} + folders(), {threads, {}, {}, {}, {}});
             QCOMPARE(nul.exitCode, 0);
-            QCOMPARE(nulGroups(nul.out), window);
+            const Groups scanned = nulGroups(nul.out);
+            QCOMPARE(canonical(scanned, m_root), sorted(EveryGroup));
+            // Without it, the window's groups in the window's order; its group may come sooner.
+            Groups withoutBad = scanned, windowBut = window;
+            const auto takeGroupOf = [&](Groups &groups) {
+                const auto at = std::find_if(groups.begin(), groups.end(), [&](const QList<QByteArray> &group) {
+                    return group.contains(m_root + "backup/c.png");
+                });
+                QList<QByteArray> taken = *at;
+                groups.erase(at);
+                taken.removeAll(bad);
+                return taken;
+            };
+            QCOMPARE(takeGroupOf(withoutBad), takeGroupOf(windowBut));
+            QCOMPARE(withoutBad, windowBut);
             QVERIFY(!nul.err.contains('\r')); // no progress line when standard error is not a terminal
 
-            const Scan lines = scan(folders(), {threads, {}, {}, {}});
+            const Scan lines = scan(folders(), {threads, {}, {}, {}, {}});
             QCOMPARE(lines.exitCode, 0);
             QCOMPARE(lines.out, QByteArray(nul.out).replace('\0', '\n'));
 
-            const Scan json = scan(QStringList{QStringLiteral("--json")} + folders(), {threads, {}, {}, {}});
+            const Scan json = scan(QStringList{QStringLiteral("--json")} + folders(), {threads, {}, {}, {}, {}});
             QCOMPARE(json.exitCode, 0);
             QList<QJsonObject> files;
             QList<qint64> sizes;
-            QCOMPARE(jsonGroups(json.out, &files, &sizes), window);
-            for (qsizetype g = 0; g < window.size(); ++g)
-                QCOMPARE(sizes[g], QFileInfo(QFile::decodeName(window[g].front())).size());
+            QCOMPARE(jsonGroups(json.out, &files, &sizes), scanned);
+            for (qsizetype g = 0; g < scanned.size(); ++g)
+                QCOMPARE(sizes[g], QFileInfo(QFile::decodeName(scanned[g].at(scanned[g].front() == bad))).size());
             for (const QJsonObject &file : std::as_const(files)) {
+                // path_bytes only where the name is not UTF-8, with its exact bytes.
+                const QByteArray exact = QByteArray::fromBase64(
+                    file.value(QStringLiteral("path_bytes")).toString().toLatin1());
+                QCOMPARE(exact,
+                         file.value(QStringLiteral("path")).toString().contains(QChar::ReplacementCharacter)
+                             ? bad
+                             : QByteArray());
                 QCOMPARE(file.value(QStringLiteral("mtime")).toString(),
-                         isoMtime(file.value(QStringLiteral("path")).toString().toUtf8()));
-                QVERIFY(!file.contains(QStringLiteral("path_bytes"))); // every listed name is UTF-8
+                         isoMtime(exact.isEmpty() ? file.value(QStringLiteral("path")).toString().toUtf8() : exact));
             }
             QVERIFY(json.out.contains("line\\nbreak.png")); // escaped, not a raw newline in a string
-            QVERIFY(json.err.contains("bad?.png has been skipped"));
+            // The header names the program, the command and the summary's counts.
+            const QJsonObject document = QJsonDocument::fromJson(json.out).object();
+            QCOMPARE(document.value(QStringLiteral("program")).toString(), QStringLiteral("twinfold-scan"));
+            QCOMPARE(document.value(QStringLiteral("version")).toString(), QStringLiteral("7.0"));
+            QCOMPARE(document.value(QStringLiteral("folders")).toVariant().toStringList(), folders());
+            QCOMPARE(document.value(QStringLiteral("options")).toObject().value(QStringLiteral("keep")).toString(),
+                     QStringLiteral("first"));
+            const QJsonObject summary = document.value(QStringLiteral("summary")).toObject();
+            QCOMPARE(summary.value(QStringLiteral("files_collected")).toInt(), 15);
+            QCOMPARE(summary.value(QStringLiteral("groups")).toInt(), 6);
+            QCOMPARE(summary.value(QStringLiteral("files_in_groups")).toInt(), 14);
+            QCOMPARE(summary.value(QStringLiteral("extra_copies")).toInt(), 8);
         }
     }
 
@@ -368,17 +447,18 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QByteArrayList>("shown");
         QTest::addColumn<QByteArrayList>("notShown");
-        const QByteArray skipped("bad?.png has been skipped");
-        QTest::newRow("summary") << QStringList{} << QByteArrayList{skipped, "6 groups, 13 duplicate files"}
-                                 << QByteArrayList{"left out by size or name", "No duplicate"};
+        QTest::newRow("summary") << QStringList{} << QByteArrayList{": 14 files in 6 groups, 8 of them extra copies\n"}
+                                 << QByteArrayList{"left out by size or name", "No duplicate", "skipped"};
         QTest::newRow("files left out by options")
             << QStringList{"--exclude", "*.jpg", "--max-size", "19999"}
-            << QByteArrayList{"5 files left out by size or name", "4 groups, 8 duplicate files"} << QByteArrayList{};
+            << QByteArrayList{": 5 files left out by size or name", ": 9 files in 4 groups, 5 of them extra copies"}
+            << QByteArrayList{};
         QTest::newRow("nothing found") << QStringList{"--min-size", "1T"}
-                                       << QByteArrayList{"No duplicate images found.", "0 groups"} << QByteArrayList{};
-        QTest::newRow("quiet") << QStringList{"-q"} << QByteArrayList{skipped} << QByteArrayList{"groups", "collected"};
-        QTest::newRow("quiet, nothing found") << QStringList{"-q", "--min-size", "1T"} << QByteArrayList{skipped}
-                                              << QByteArrayList{"No duplicate", "groups"};
+                                       << QByteArrayList{"No duplicate images found.", ": 0 files in 0 groups"}
+                                       << QByteArrayList{};
+        QTest::newRow("quiet") << QStringList{"-q"} << QByteArrayList{} << QByteArrayList{"groups", "collected"};
+        QTest::newRow("quiet, nothing found")
+            << QStringList{"-q", "--min-size", "1T"} << QByteArrayList{} << QByteArrayList{"No duplicate", "groups"};
     }
 
     void summary()
@@ -442,10 +522,13 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QByteArray>("start");
-        QTest::newRow("--help") << QStringLiteral("--help") << QByteArray("usage: twinfold-scan");
-        QTest::newRow("-h") << QStringLiteral("-h") << QByteArray("usage: twinfold-scan");
-        QTest::newRow("--version") << QStringLiteral("--version") << QByteArray("twinfold-scan 7.0\n");
-        QTest::newRow("-v") << QStringLiteral("-v") << QByteArray("twinfold-scan 7.0\n");
+        const QByteArray usage("Usage: twinfold-scan [OPTION]... FOLDER...\n");
+        const QByteArray version(
+            "twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later");
+        QTest::newRow("--help") << QStringLiteral("--help") << usage;
+        QTest::newRow("-h") << QStringLiteral("-h") << usage;
+        QTest::newRow("--version") << QStringLiteral("--version") << version;
+        QTest::newRow("-v") << QStringLiteral("-v") << version;
     }
 
     void helpAndVersion()
@@ -457,7 +540,7 @@ private slots:
         QVERIFY(result.out.startsWith(start));
         QCOMPARE(result.err, QByteArray());
         if (option.contains(u'h'))
-            QVERIFY(result.out.contains("130"));
+            QVERIFY(result.out.contains("130") && result.out.contains("| xargs -0 -r gio trash --\n"));
     }
 
     void badArguments_data()
@@ -475,8 +558,8 @@ private slots:
         QTest::newRow("bad thread count") << QStringList{tmp} << QByteArray() << QByteArray("zero");
         QTest::newRow("size without a number") << QStringList{"--min-size", "K", tmp} << QByteArray() << QByteArray();
         QTest::newRow("unknown unit") << QStringList{"--max-size", "5Q", tmp} << QByteArray() << QByteArray();
-        QTest::newRow("binary suffix without a unit") << QStringList{"--max-size", "5iB", tmp} << QByteArray()
-                                                      << QByteArray();
+        QTest::newRow("binary suffix without a unit")
+            << QStringList{"--max-size", "5iB", tmp} << QByteArray() << QByteArray();
         QTest::newRow("negative size") << QStringList{"--min-size", "-1", tmp} << QByteArray() << QByteArray();
         QTest::newRow("size too large") << QStringList{"--max-size", "99999999999T", tmp} << QByteArray()
                                         << QByteArray();
@@ -490,6 +573,13 @@ private slots:
             << QStringList{"--from0", "-"} << QByteArray("/tmp\0/no/such\0", 14) << QByteArray();
         QTest::newRow("folder name not UTF-8")
             << QStringList{"--from0", "-"} << QByteArray("/tmp/bad\xff", 9) << QByteArray();
+        QTest::newRow("--keep without -e") << QStringList{"--keep", "oldest", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("--keep-under without -e")
+            << QStringList{"--keep-under", tmp, tmp} << QByteArray() << QByteArray();
+        QTest::newRow("unknown keep rule")
+            << QStringList{"-e", "--keep", "largest", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("--keep-under not a folder")
+            << QStringList{"-e", "--keep-under", "/no/such/folder", tmp} << QByteArray() << QByteArray();
     }
 
     void badArguments()
@@ -497,10 +587,32 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
         QFETCH(QByteArray, threads);
-        const Scan result = scan(arguments, {threads, input, {}, {}});
+        const Scan result = scan(arguments, {threads, input, {}, {}, {}});
         QCOMPARE(result.exitCode, 2);
-        QVERIFY(result.err.contains("usage: twinfold-scan"));
+        QVERIFY(result.err.contains("Usage: twinfold-scan"));
         QCOMPARE(result.out, QByteArray());
+    }
+
+    // --from0 is read as a stream: the first bad name ends it, and no name grows without bound.
+    void from0IsAStream_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("said");
+        QTest::newRow("endless empty names")
+            << QStringLiteral("/dev/zero") << QByteArray() << QByteArray(": not a folder");
+        QTest::newRow("a name without end")
+            << QStringLiteral("-") << QByteArray(5000, 'a') << QByteArray("a folder name longer than 4095 bytes");
+    }
+
+    void from0IsAStream()
+    {
+        QFETCH(QString, source);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, said);
+        const Scan result = scan({QStringLiteral("--from0"), source}, {{}, input, {}, {}, {}});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains(said), result.err.constData());
     }
 
     // A full disk or a closed file on standard output is an error, never a quiet success.
@@ -519,10 +631,184 @@ private slots:
         if (!QFileInfo::exists(QStringLiteral("/dev/full")))
             QSKIP("no /dev/full here");
         QFETCH(QStringList, arguments);
-        const Scan result = scan(arguments, {{}, {}, QStringLiteral("/dev/full"), {}});
+        const Scan result = scan(arguments, {{}, {}, QStringLiteral("/dev/full"), {}, {}});
         QCOMPARE(result.exitCode, 1);
         QVERIFY2(result.err.contains("cannot write") && result.err.contains("No space left on device"),
                  result.err.constData());
+    }
+
+    // Which copies -e keeps, by each rule, on a tree with ties; the folders are listed a, b, c.
+    void keepRules_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("printed");
+        QTest::newRow("first") << QStringList{} << QStringList{"b/t2", "b/uu", "b/x.bin", "c/t3", "c/yy.bin"};
+        QTest::newRow("--keep first") << QStringList{"--keep", "first"}
+                                      << QStringList{"b/t2", "b/uu", "b/x.bin", "c/t3", "c/yy.bin"};
+        QTest::newRow("oldest, a tie kept first")
+            << QStringList{"--keep", "oldest"}
+            << QStringList{"a/long-name-1.bin", "a/u.bin", "b/t2", "c/t3", "c/yy.bin"};
+        QTest::newRow("newest, a tie kept first")
+            << QStringList{"--keep", "newest"} << QStringList{"a/long-name-1.bin", "b/t2", "b/uu", "b/x.bin", "c/t3"};
+        QTest::newRow("shortest, a tie kept first")
+            << QStringList{"--keep", "shortest"}
+            << QStringList{"a/long-name-1.bin", "a/u.bin", "b/t2", "c/t3", "c/yy.bin"};
+        QTest::newRow("under a folder; none there: the first")
+            << QStringList{"--keep-under", "@c"} << QStringList{"a/long-name-1.bin", "a/t1", "b/t2", "b/uu", "b/x.bin"};
+        QTest::newRow("under a folder; none there: the oldest")
+            << QStringList{"--keep-under", "@c/", "--keep", "oldest"}
+            << QStringList{"a/long-name-1.bin", "a/t1", "a/u.bin", "b/t2", "b/x.bin"};
+        QTest::newRow("under two folders") << QStringList{"--keep-under", "@b", "--keep-under", "@c"}
+                                           << QStringList{"a/long-name-1.bin", "a/t1", "a/u.bin"};
+        QTest::newRow("under the folder holding them all") << QStringList{"--keep-under", "@"} << QStringList{};
+    }
+
+    void keepRules()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, printed);
+        static FileTree tree;
+        if (!QFileInfo::exists(tree.path("a"))) {
+            const QByteArray x = randomBytes(5000, 10), t = randomBytes(4000, 11), u = randomBytes(3000, 12);
+            const std::pair<const char *, std::pair<QByteArray, qint64>> files[] = {{"a/long-name-1.bin", {x, 1000}},
+                                                                                    {"b/x.bin", {x, 500}},
+                                                                                    {"c/yy.bin", {x, 2000}},
+                                                                                    {"a/t1", {t, 100}},
+                                                                                    {"b/t2", {t, 100}},
+                                                                                    {"c/t3", {t, 100}},
+                                                                                    {"a/u.bin", {u, 300}},
+                                                                                    {"b/uu", {u, 200}}};
+            for (const auto &[name, file] : files)
+                setMtime(tree.write(QString::fromLatin1(name), file.first), file.second);
+        }
+        QStringList arguments{QStringLiteral("-0"), QStringLiteral("-e")};
+        for (const QString &option : options + QStringList{"@a", "@b", "@c"})
+            arguments << (option.startsWith(u'@') ? tree.path(option.mid(1)) : option);
+        const Scan result = scan(arguments);
+        QCOMPARE(result.exitCode, 0);
+        QStringList names;
+        for (const QByteArray &path : nulGroups(result.out, true).value(0))
+            names << QDir(tree.root()).relativeFilePath(QFile::decodeName(path));
+        QCOMPARE(sorted(names), printed);
+    }
+
+    // The one-liners of the manual page, without jq: keep the oldest, keep what is under a folder.
+    void peersOneLiners_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("delete extras, keeping the oldest")
+            << QStringLiteral("twinfold-scan -0 -e --keep oldest . | xargs -0 -r gio trash --")
+            << QStringList{"other/q", "x y/old name"};
+        QTest::newRow("keep everything under a folder")
+            << QStringLiteral("twinfold-scan -0 -e --keep-under master master other 'x y' | xargs -0 -r gio trash --")
+            << QStringList{"master/late copy", "other/q"};
+    }
+
+    void peersOneLiners()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, left);
+        FileTree tree, data;
+        const QByteArray p = randomBytes(3000, 20), q = randomBytes(2000, 21);
+        setMtime(tree.write("x y/old name", p), 100);
+        setMtime(tree.write("x y/new\nname", p), 900);
+        setMtime(tree.write("master/late copy", p), 950);
+        setMtime(tree.write("other/q", q), 700); // the first listed of a group with none under master
+        setMtime(tree.write("other/sub/q 2", q), 800);
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), data.root());
+        QCOMPARE(shell(command, tree.root(), environment), 0);
+        QCOMPARE(filesBelow(tree.root()), left);
+        QCOMPARE(QDir(data.path("Trash/files")).entryList(QDir::Files).size(), 3);
+    }
+
+    // Folders as clean as they were given, made absolute: never "/x/./b/y", and ".." taken back
+    // only past a real folder.
+    void cleanPaths_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QByteArray>("path"); // of one.jpg in photos
+        QTest::newRow(".") << QStringLiteral(".") << QByteArray("photos/one.jpg");
+        QTest::newRow("./photos/") << QStringLiteral("./photos/") << QByteArray("photos/one.jpg");
+        QTest::newRow("doubled separators") << QStringLiteral("photos//cache//..//") << QByteArray("photos/one.jpg");
+        QTest::newRow(".. past a link") << QStringLiteral("link/..") << QByteArray("link/../one.jpg");
+    }
+
+    void cleanPaths()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QByteArray, path);
+        if (!QFileInfo(m_tree.path("link")).isSymLink())
+            QCOMPARE(::symlink("photos/cache", QFile::encodeName(m_tree.path("link")).constData()), 0);
+        Run run;
+        run.workingDirectory = m_tree.root();
+        const Scan result = scan({QStringLiteral("-0"), folder, m_tree.path("backup")}, run);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.out.contains('\0' + m_root + path + '\0') || result.out.startsWith(m_root + path + '\0'),
+                 result.out.constData());
+        QVERIFY(!result.out.contains("/./") && !result.out.contains("//"));
+    }
+
+    // A file that cannot be read when read is named with its reason; names reach the messages
+    // with their control characters escaped, and standard output exactly.
+    void unreadableFileNamedSafely()
+    {
+        FileTree tree;
+        const QByteArray x = randomBytes(4000, 30);
+        const QByteArray folder = QFile::encodeName(tree.root()) + '/';
+        writeRaw(folder + "esc\x1b]2;pwned\x07-a.bin", x);
+        writeRaw(folder + "esc\x1b]2;pwned\x07-b.bin", x);
+        tree.write("plain.bin", x);
+        QCOMPARE(::chmod(folder.constData(), 0755), 0);
+        QCOMPARE(::chmod(folder + "esc\x1b]2;pwned\x07-a.bin", 0), 0);
+        // Root reads any file: the scan runs as nobody.
+        QProcess process;
+        if (::geteuid() == 0)
+            process.start(QStringLiteral("setpriv"),
+                          {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups"), QStringLiteral(TWINFOLD_SCAN), QStringLiteral("-0"),
+                           tree.root()});
+        else
+            process.start(QStringLiteral(TWINFOLD_SCAN), {QStringLiteral("-0"), tree.root()});
+        const Scan result = finishScan(process);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.err.contains("twinfold-scan: cannot read file " + folder
+                                     + "esc\\x1b]2;pwned\\x07-a.bin: Permission denied"),
+                 result.err.constData());
+        QVERIFY(!result.err.contains('\x1b') && !result.err.contains('\x07'));
+        QVERIFY(result.out.contains(folder + "esc\x1b]2;pwned\x07-b.bin\0"));
+        QVERIFY(result.err.contains(", 1 left out as unreadable\n"));
+    }
+
+    // A folder bound into itself: the file its mount point hides is found through the mount,
+    // and a file reached both ways is listed once.
+    void folderBoundIntoItself()
+    {
+        if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}) != 0)
+            QSKIP("cannot make a mount namespace here (needs root)");
+        FileTree tree;
+        const QByteArray x = randomBytes(4000, 40);
+        tree.write("T/a/b/hidden.txt", x);
+        tree.write("T/c/twin.txt", x);
+        tree.write("T/c/unique", randomBytes(4000, 41));
+        QProcess process;
+        process.start(QStringLiteral("unshare"),
+                      {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                       QStringLiteral("sh"), QStringLiteral("-c"),
+                       QStringLiteral("mount --rbind \"$1\" \"$1/a/b\" || exit 77; exec \"$2\" -0 \"$1\""),
+                       QStringLiteral("sh"), tree.path("T"), QStringLiteral(TWINFOLD_SCAN)});
+        const Scan result = finishScan(process);
+        if (result.exitCode == 77)
+            QSKIP("cannot bind folders here");
+        QCOMPARE(result.exitCode, 0);
+        const Groups groups = nulGroups(result.out);
+        QCOMPARE(groups.size(), 1);
+        QStringList members = canonical(groups, QFile::encodeName(tree.path("T/"))).value(0).split(u'|');
+        QCOMPARE(members.size(), 2);
+        QCOMPARE(members.front(), QStringLiteral("a/b/a/b/hidden.txt"));
+        QVERIFY2(members.back() == QStringLiteral("c/twin.txt") || members.back() == QStringLiteral("a/b/c/twin.txt"),
+                 qPrintable(members.back()));
     }
 
     // A stop ends with "stopped" and 128 + the signal, in whichever phase it comes; the
@@ -555,15 +841,14 @@ private slots:
             }
             // Empty files are never opened: one group of rows far larger than the pipe and buffers.
             for (int i = 0; i < 3000; ++i)
-                tree.write(QStringLiteral("empties/%1-%2").arg(i, 5, 10, QLatin1Char('0')).arg(QString(100, u'x')),
-                           {});
+                tree.write(QStringLiteral("empties/%1-%2").arg(i, 5, 10, QLatin1Char('0')).arg(QString(100, u'x')), {});
         }
         Pty terminal;
         if (terminal.slave().isEmpty())
             QSKIP("no pseudo-terminal here");
 
         QProcess process;
-        startScan(process, {QStringLiteral("-0"), tree.path(folder)}, {{}, {}, {}, terminal.slave()});
+        startScan(process, {QStringLiteral("-0"), tree.path(folder)}, {{}, {}, {}, terminal.slave(), {}});
         QVERIFY2(terminal.waitFor(phase, 60000), terminal.shown.constData());
         QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
         const Scan result = finishScan(process);

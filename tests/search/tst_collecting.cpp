@@ -49,7 +49,8 @@ QByteArray makeChain(const QString &root, int levels, const QByteArray &name, in
     int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int i = 0; i < levels && fd >= 0; ++i) {
         const int next = ::mkdirat(fd, name.constData(), 0755) == 0
-            ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+            ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+            : -1;
         ::close(fd);
         fd = next;
         path += '/' + name;
@@ -76,8 +77,8 @@ class BindMount
 public:
     BindMount(const QString &source, const QString &target) : m_target(QFile::encodeName(target))
     {
-        m_mounted = ::mount(QFile::encodeName(source).constData(), m_target.constData(), nullptr, MS_BIND,
-                            nullptr) == 0;
+        m_mounted = ::mount(QFile::encodeName(source).constData(), m_target.constData(), nullptr, MS_BIND, nullptr)
+            == 0;
     }
     ~BindMount()
     {
@@ -244,7 +245,8 @@ private slots:
         const QByteArray deep = makeChain(root, levels, QByteArray(nameLength, 'n'), deepest);
         QVERIFY(deepest >= 0);
         QVERIFY(deep.size() > PATH_MAX);
-        QVERIFY(writeAt(deepest, "copy1", "same") && writeAt(deepest, "copy2", "same") && writeAt(deepest, "lone", "diff"));
+        QVERIFY(writeAt(deepest, "copy1", "same") && writeAt(deepest, "copy2", "same")
+                && writeAt(deepest, "lone", "diff"));
         ::close(deepest);
         QVERIFY(writeFile(root + "/top", "same"));
 
@@ -312,7 +314,8 @@ private slots:
                 report += "D " + path.toUtf8() + '\n';
             for (const QString &path : leftOut(walk.table.collectStats().files, dir.path()))
                 report += "F " + path.toUtf8() + '\n';
-            const bool written = ::write(out[1], report.constData(), static_cast<size_t>(report.size())) == report.size();
+            const bool written = ::write(out[1], report.constData(), static_cast<size_t>(report.size()))
+                == report.size();
             ::_exit(written ? 0 : 1);
         }
         ::close(out[1]);
@@ -355,9 +358,9 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0000) == 0);
         QVERIFY(::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0600) == 0);
         QProcess scan;
-        scan.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                               QStringLiteral("--clear-groups"), QStringLiteral(TWINFOLD_SCAN),
-                                               dir.path()});
+        scan.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                    QStringLiteral(TWINFOLD_SCAN), dir.path()});
         QVERIFY(scan.waitForFinished(60000));
         ::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0755);
         ::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0755);
@@ -406,11 +409,13 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TWINFOLD_THREADS"), QString::fromLatin1(readers));
         scan.setProcessEnvironment(environment);
-        scan.start(QStringLiteral("setpriv"), {"--reuid=" + user, "--regid=" + user, QStringLiteral("--clear-groups"),
-                                               QStringLiteral("prlimit"), limit, QStringLiteral(TWINFOLD_SCAN), dir.path()});
+        scan.start(QStringLiteral("setpriv"),
+                   {"--reuid=" + user, "--regid=" + user, QStringLiteral("--clear-groups"), QStringLiteral("prlimit"),
+                    limit, QStringLiteral(TWINFOLD_SCAN), dir.path()});
         QVERIFY(scan.waitForFinished(120000));
         const QString errors = QString::fromUtf8(scan.readAllStandardError());
-        if (scan.exitCode() != 0 && (errors.startsWith(QLatin1String("setpriv")) || errors.startsWith(QLatin1String("prlimit"))))
+        if (scan.exitCode() != 0
+            && (errors.startsWith(QLatin1String("setpriv")) || errors.startsWith(QLatin1String("prlimit"))))
             QSKIP("cannot become an unprivileged user with limits here");
         QVERIFY2(scan.exitStatus() == QProcess::NormalExit && scan.exitCode() == status, qPrintable(errors));
         QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
@@ -440,7 +445,8 @@ private slots:
             options.afterOpen = [](const char *) { throw std::bad_alloc(); };
             search.driver.setReadOptions(options);
         } else {
-            search.driver.setFileFilter([](QByteArrayView, QByteArrayView, std::int64_t) -> bool { throw std::bad_alloc(); });
+            search.driver.setFileFilter(
+                [](QByteArrayView, QByteArrayView, std::int64_t) -> bool { throw std::bad_alloc(); });
         }
         QCOMPARE(search.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::OutOfMemory);
         QCOMPARE(search.host.messages,

@@ -153,13 +153,14 @@ private slots:
         Run run;
         runMatcher(table, {}, run);
         QCOMPARE(run.matched, DuplicateMatcher::Result::Done);
-        QCOMPARE(run.sink.groups(), (std::vector<QStringList>{names(tree, {"a", "sub/b", "sub/c"}),
-                                                               names(tree, {"d", "e"}), names(tree, {"f", "g"})}));
+        QCOMPARE(run.sink.groups(),
+                 (std::vector<QStringList>{names(tree, {"a", "sub/b", "sub/c"}), names(tree, {"d", "e"}),
+                                           names(tree, {"f", "g"})}));
         QStringList colours;
         for (const VectorSink::Row &row : run.sink.texts.rows)
             colours << row.colour;
-        QCOMPARE(colours, (QStringList{"light blue", "light blue", "light blue", "blue", "blue", "light blue",
-                                       "light blue"}));
+        QCOMPARE(colours,
+                 (QStringList{"light blue", "light blue", "light blue", "blue", "blue", "light blue", "light blue"}));
         QCOMPARE(run.sink.texts.rows[5].sizeText, QStringLiteral("70 Bytes"));
         QCOMPARE(run.host.progress.back(), 100);
     }
@@ -201,8 +202,8 @@ private slots:
         QFETCH(bool, listed);
         QFETCH(ReadOptions, options);
         QCOMPARE(one.size(), other.size());
-        QCOMPARE(crc32::checksum(one.constData(), std::size_t(one.size())) ==
-                     crc32::checksum(other.constData(), std::size_t(other.size())),
+        QCOMPARE(crc32::checksum(one.constData(), std::size_t(one.size()))
+                     == crc32::checksum(other.constData(), std::size_t(other.size())),
                  listed || QByteArray(QTest::currentDataTag()).contains("CRC"));
 
         FileTree tree;
@@ -242,7 +243,7 @@ private slots:
         QCOMPARE(run.sink.texts.rows[0].sizeText, QString());
         QCOMPARE(matcher.fingerprint(0), QStringLiteral("0"));
         QCOMPARE(matcher.fingerprint(1), QString()); // CRC 0, but not empty: never "0" as a group of empties
-        QCOMPARE(matcher.stats().filesRead, 2u); // the two CRC-zero files, never the empty ones
+        QCOMPARE(matcher.stats().filesRead, 2u);     // the two CRC-zero files, never the empty ones
     }
 
     // The same path collected twice (as another spelling of its folder could give) is listed

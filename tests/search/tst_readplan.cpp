@@ -84,9 +84,8 @@ private slots:
         const std::atomic<bool> cancel{false};
         const std::vector<std::uint64_t> inodes = listedInodes(table, cancel);
         QCOMPARE(inodes.size(), table.count());
-        for (std::size_t k = 0; k < table.count(); ++k)
-        {
-            struct stat st {};
+        for (std::size_t k = 0; k < table.count(); ++k) {
+            struct stat st = {};
             QCOMPARE(::lstat(table.pathBytes(k).constData(), &st), 0);
             QCOMPARE(inodes[k], std::uint64_t(st.st_ino));
         }

@@ -102,6 +102,8 @@ class WalkerTest : public QObject
 private slots:
     void pathOperations_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("folder");
@@ -110,6 +112,7 @@ private slots:
         QTest::newRow("no separator") << "cat.jpg" << "cat.jpg" << "";
         QTest::newRow("root") << "/" << "" << "/";
         QTest::newRow("backslash is a character") << "/x/a\\b" << "a\\b" << "/x/";
+        // clang-format on
     }
     void pathOperations()
     {
@@ -152,6 +155,8 @@ private slots:
     // cannot be walked collects nothing and says nothing.
     void listedFolder_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<QStringList>("tree");
         QTest::addColumn<QString>("listed");
         QTest::addColumn<QString>("path"); // of the one collected file, if any
@@ -163,6 +168,7 @@ private slots:
         QTest::newRow("missing folder") << QStringList{} << "x" << "";
         QTest::newRow("a FIFO") << QStringList{"x|"} << "x" << "";
         QTest::newRow("empty text") << QStringList{} << "" << "";
+        // clang-format on
     }
     void listedFolder()
     {
@@ -245,8 +251,8 @@ private slots:
         const QString tail = QStringLiteral(" has been skipped because it is unrecognizeable. This is probably because "
                                             "it contains strange characters. Please rename the file or folder if you "
                                             "would like it included next time you find dupes.");
-        QCOMPARE(sorted(walk.host.messages), (QStringList{"Skip|" + dir.path() + "/bad?.jpg" + tail,
-                                                      "Skip|" + dir.path() + "/dir?" + tail}));
+        QCOMPARE(sorted(walk.host.messages),
+                 (QStringList{"Skip|" + dir.path() + "/bad?.jpg" + tail, "Skip|" + dir.path() + "/dir?" + tail}));
         // QTemporaryDir removes by text, which cannot name these.
         ::unlink(root + "/dir\xfe/inner");
         ::rmdir(root + "/dir\xfe");

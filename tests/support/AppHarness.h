@@ -38,8 +38,7 @@ struct AppHarness
 {
     explicit AppHarness(const QString &programFolder = {})
         : services{settings, messages, dialog, screen, trash, pump, programFolder}
-    {
-    }
+    {}
 
     Form1 &open()
     {
@@ -52,8 +51,7 @@ struct AppHarness
         return QTest::qWaitForWindowExposed(form.get());
     }
 
-    template <class T = QWidget>
-    T *control(const char *name) const
+    template <class T = QWidget> T *control(const char *name) const
     {
         return form->findChild<T *>(QLatin1String(name));
     }
@@ -90,8 +88,7 @@ inline void verifyMessage(const FakeMessageBoxes &messages, const QString &text,
 }
 
 // The one top-level window of the given class, or null.
-template <class T>
-T *topLevel()
+template <class T> T *topLevel()
 {
     for (QWidget *widget : QApplication::topLevelWidgets())
         if (T *found = qobject_cast<T *>(widget))

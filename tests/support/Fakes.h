@@ -56,7 +56,7 @@ public:
 class RecordingHost final : public SearchHost
 {
 public:
-    void setCaption(const QString &caption) override { captions << caption; }
+    void enterPhase(SearchPhase phase, const QString &folder) override { captions << captionFor(phase, folder); }
     void setProgress(int percent) override { progress.push_back(percent); }
     void pumpEvents() override;
     bool stopRequested() override;

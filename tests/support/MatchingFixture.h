@@ -40,7 +40,7 @@ public:
             const QByteArray folder = full.left(slash + 1);
             if (!folders.contains(folder))
                 folders.insert(folder, table.addFolder(folder));
-            struct stat st {};
+            struct stat st = {};
             if (::lstat(full.constData(), &st) != 0)
                 qFatal("cannot stat a test file");
             table.addFile(folders.value(folder), full.mid(slash + 1), st.st_size, st.st_dev, st.st_ino);

@@ -7,7 +7,8 @@
 inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+        && file.write(bytes) == bytes.size();
 }
 
 inline QByteArray readFile(const QString &path)
@@ -36,8 +37,8 @@ inline TrashEntry trashEntry(const QString &original)
     for (const QFileInfo &info : infoFolder.entryInfoList({QStringLiteral("*.trashinfo")}, QDir::Files)) {
         const QList<QByteArray> lines = readFile(info.filePath()).split('\n');
         for (const QByteArray &line : lines) {
-            if (lines.value(0) == "[Trash Info]" && line.startsWith("Path=") &&
-                QFile::decodeName(QByteArray::fromPercentEncoding(line.mid(5))) == original)
+            if (lines.value(0) == "[Trash Info]" && line.startsWith("Path=")
+                && QFile::decodeName(QByteArray::fromPercentEncoding(line.mid(5))) == original)
                 return {trash.filePath(QStringLiteral("files/") + info.completeBaseName()), line.mid(5)};
         }
     }

@@ -24,8 +24,7 @@ inline QImage solid(QColor colour, int width = 16, int height = 16)
     return image;
 }
 
-template <typename Word>
-void put(QByteArray &bytes, std::initializer_list<Word> words)
+template <typename Word> void put(QByteArray &bytes, std::initializer_list<Word> words)
 {
     for (Word w : words) {
         char b[sizeof(Word)];
@@ -65,17 +64,18 @@ inline QByteArray wmfOf(const QByteArray &records, quint16 objects = 1)
     quint32 largest = 0;
     for (qsizetype at = 0; at + 4 <= body.size(); at += 2 * qFromLittleEndian<quint32>(body.constData() + at))
         largest = qMax(largest, qFromLittleEndian<quint32>(body.constData() + at));
-    put<quint16>(w, {1, 9, 0x0300, quint16(words & 0xFFFF), quint16(words >> 16), objects, quint16(largest & 0xFFFF),
-                     quint16(largest >> 16), 0});
+    put<quint16>(w,
+                 {1, 9, 0x0300, quint16(words & 0xFFFF), quint16(words >> 16), objects, quint16(largest & 0xFFFF),
+                  quint16(largest >> 16), 0});
     return w + body;
 }
 
 // Window origin and extent, a solid red brush, selecting it, a rectangle over everything.
 inline QByteArray redSquareWmf()
 {
-    return wmfOf(wmfRecord(0x020B, wmfWords({0, 0})) + wmfRecord(0x020C, wmfWords({100, 100})) +
-                 wmfRecord(0x02FC, wmfWords({0, 0x00FF, 0, 0})) + wmfRecord(0x012D, wmfWords({0})) +
-                 wmfRecord(0x041B, wmfWords({100, 100, 0, 0})));
+    return wmfOf(wmfRecord(0x020B, wmfWords({0, 0})) + wmfRecord(0x020C, wmfWords({100, 100}))
+                 + wmfRecord(0x02FC, wmfWords({0, 0x00FF, 0, 0})) + wmfRecord(0x012D, wmfWords({0}))
+                 + wmfRecord(0x041B, wmfWords({100, 100, 0, 0})));
 }
 
 // A WMF that writes `text` with TextOut over a white picture.
@@ -85,8 +85,8 @@ inline QByteArray textWmf(const QByteArray &text)
     if (parameters.size() % 2)
         parameters.append('\0');
     parameters += wmfWords({50, 10});
-    return wmfOf(wmfRecord(0x020B, wmfWords({0, 0})) + wmfRecord(0x020C, wmfWords({100, 100})) +
-                 wmfRecord(0x0521, parameters));
+    return wmfOf(wmfRecord(0x020B, wmfWords({0, 0})) + wmfRecord(0x020C, wmfWords({100, 100}))
+                 + wmfRecord(0x0521, parameters));
 }
 
 inline QByteArray emfRecord(quint32 type, const QByteArray &payload)
@@ -110,17 +110,37 @@ inline QByteArray emfOf(const QByteArray &records, int recordCount,
     QByteArray e;
     // Header: type, size, bounds (pixels), frame (0.01 mm), " EMF", version, bytes, records,
     // handles, reserved, description, palette, reference device in pixels and millimetres.
-    put<quint32>(e, {1, 88, 0, 0, 99, 99, 0, 0, 2646, 2646, 0x464D4520, 0x10000,
-                     quint32(88 + records.size() + end.size()), quint32(recordCount + 2), 8, 0, 0, 0,
-                     1024, 768, 271, 203});
+    put<quint32>(e,
+                 {1,
+                  88,
+                  0,
+                  0,
+                  99,
+                  99,
+                  0,
+                  0,
+                  2646,
+                  2646,
+                  0x464D4520,
+                  0x10000,
+                  quint32(88 + records.size() + end.size()),
+                  quint32(recordCount + 2),
+                  8,
+                  0,
+                  0,
+                  0,
+                  1024,
+                  768,
+                  271,
+                  203});
     return e + records + end;
 }
 
 // A solid red brush as handle 1, selected, and a rectangle over everything.
 inline QByteArray redSquareEmf(const QByteArray &end = emfRecord(14, emfWords({0, 16, 20})))
 {
-    return emfOf(emfRecord(39, emfWords({1, 0, 0x000000FF, 0})) + emfRecord(37, emfWords({1})) +
-                     emfRecord(43, emfWords({0, 0, 99, 99})),
+    return emfOf(emfRecord(39, emfWords({1, 0, 0x000000FF, 0})) + emfRecord(37, emfWords({1}))
+                     + emfRecord(43, emfWords({0, 0, 99, 99})),
                  3, end);
 }
 
@@ -142,13 +162,14 @@ inline QByteArray textEmf(const QString &text, const QString &face = {})
         return emfOf(emfRecord(84, payload), 1);
     // A font 40 units high as handle 1: LOGFONTW's numbers, then its 32-character face name.
     QByteArray font = emfWords({1, quint32(-40), 0, 0, 0, 400, 0, 0});
-    font += QByteArray(reinterpret_cast<const char *>(face.left(31).utf16()), face.left(31).size() * 2).leftJustified(64, '\0');
+    font += QByteArray(reinterpret_cast<const char *>(face.left(31).utf16()), face.left(31).size() * 2)
+                .leftJustified(64, '\0');
     return emfOf(emfRecord(82, font) + emfRecord(37, emfWords({1})) + emfRecord(84, payload), 3);
 }
 
 // A 1 x 1 red GIF; Qt reads GIF but cannot write it.
-inline const QByteArray redGif =
-    QByteArray::fromHex("47494638396101000100800000ff000000000021f90400000000002c00000000010001000002024401003b");
+inline const QByteArray redGif = QByteArray::fromHex(
+    "47494638396101000100800000ff000000000021f90400000000002c00000000010001000002024401003b");
 
 // An icon made by Qt's writer; the same bytes with type 2 are a cursor.
 inline QByteArray redIcon(quint16 type = 1)
@@ -161,6 +182,6 @@ inline QByteArray redIcon(quint16 type = 1)
 
 inline bool near(QRgb pixel, QRgb expected)
 {
-    return qAbs(qRed(pixel) - qRed(expected)) < 40 && qAbs(qGreen(pixel) - qGreen(expected)) < 40 &&
-           qAbs(qBlue(pixel) - qBlue(expected)) < 40;
+    return qAbs(qRed(pixel) - qRed(expected)) < 40 && qAbs(qGreen(pixel) - qGreen(expected)) < 40
+        && qAbs(qBlue(pixel) - qBlue(expected)) < 40;
 }
