@@ -103,16 +103,19 @@ bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int
     const auto length = static_cast<std::uint64_t>(name.size());
     if (length > NameChunk)
         return false; // no file system has such names
+    const bool newChunk = m_nameChunks.empty() || m_nameUsed + length > NameChunk;
+    if ((m_nameChunks.size() + (newChunk ? 1 : 0)) * NameChunk > MaxNameBytes)
+        return false; // a terabyte of names
     if (!m_seen.insert(device, inode))
         return false;
-    if (m_nameChunks.empty() || m_nameUsed + length > NameChunk) {
+    if (newChunk) {
         m_nameChunks.push_back(std::make_unique_for_overwrite<char[]>(NameChunk));
         m_nameUsed = 0;
     }
     const std::uint64_t offset = (m_nameChunks.size() - 1) * NameChunk + m_nameUsed;
     std::copy(name.begin(), name.end(), m_nameChunks.back().get() + m_nameUsed);
     m_nameUsed += length;
-    m_files.push_back(File{folder, static_cast<std::uint32_t>(length), offset, size});
+    m_files.push_back(File{folder, static_cast<std::uint32_t>(inode), offset, length, size});
     return true;
 }
 

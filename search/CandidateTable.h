@@ -49,8 +49,11 @@ public:
     struct File
     {
         std::uint32_t folder; // index into the folder table
-        std::uint32_t nameLength;
-        std::uint64_t nameOffset;
+        // The low 32 bits of the inode the walk met: where the file system put the file, which
+        // sets the reading order without a second listing of every folder.
+        std::uint32_t inodeOrder;
+        std::uint64_t nameOffset : 40;
+        std::uint64_t nameLength : 24;
         std::int64_t size;
     };
 
@@ -102,6 +105,8 @@ private:
     // once, and that moment sets the search's peak memory.
     std::deque<File> m_files;
     static constexpr std::uint64_t NameChunk = 256 * 1024; // far above the longest file name
+    static constexpr std::uint64_t MaxNameBytes = std::uint64_t(1) << 40; // what File::nameOffset holds
+    static_assert(NameChunk < (std::uint64_t(1) << 24)); // and File::nameLength
     std::vector<std::unique_ptr<char[]>> m_nameChunks;
     std::uint64_t m_nameUsed = 0; // bytes taken in the last chunk
     // Every collected file's device and inode in about 13 bytes: one 64-bit key of a small device

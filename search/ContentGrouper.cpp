@@ -61,7 +61,7 @@ void ContentGrouper::plan()
     // Only files that share their size with another file can have a duplicate.
     std::vector<SizeGroup> groups = groupBySize(m_table, m_cancel);
     if (m_options.inodeOrder && !groups.empty())
-        orderByInode(groups, listedInodes(m_table, m_cancel));
+        orderByInode(groups, m_table);
     if (cancelled())
         return;
     if (m_growTo != 0 && readersForCache(m_growTo, cachedShare(m_table, groups)) > m_pool->threads())
