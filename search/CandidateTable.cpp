@@ -38,10 +38,11 @@ bool insertKey(std::vector<std::uint64_t> &keys, std::uint64_t key, std::uint64_
 
 void CandidateTable::SeenFiles::clear()
 {
-    m_deviceNumbers.clear();
+    // Fresh containers: clearing the old ones would keep their memory.
+    m_deviceNumbers = {};
     m_lastNumber = 0;
-    m_parts.assign(Parts, Part{});
-    m_rest.clear();
+    m_parts = std::vector<Part>(Parts);
+    m_rest = {};
 }
 
 bool CandidateTable::SeenFiles::insert(std::uint64_t device, std::uint64_t inode)

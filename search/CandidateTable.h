@@ -63,6 +63,9 @@ public:
     void setFilter(Filter filter) { m_filter = std::move(filter); }
 
     void clear();
+    // Collecting is over: forgets which files were met (a few megabytes on 200,000 files, which
+    // reading would otherwise carry). A file added after this is not checked against them.
+    void endCollecting() { m_seen.clear(); }
     // FileCount: the number of collected files, and the next free index.
     std::size_t count() const { return m_files.size(); }
 

@@ -115,9 +115,14 @@ ReadStats ContentGrouper::stats() const
 std::vector<ContentClass> ContentGrouper::takeClasses()
 {
     std::lock_guard lock(m_mutex);
-    std::sort(m_classes.begin(), m_classes.end(),
+    std::vector<ContentClass> classes;
+    classes.reserve(m_classes.size());
+    for (ContentClass &c : m_classes)
+        classes.push_back(std::move(c));
+    m_classes.clear();
+    std::sort(classes.begin(), classes.end(),
               [](const ContentClass &a, const ContentClass &b) { return a.members.front() < b.members.front(); });
-    return std::move(m_classes);
+    return classes;
 }
 
 template <typename Stage> void ContentGrouper::post(Members members, Stage stage)

@@ -129,15 +129,27 @@ std::vector<SizeGroup> groupBySize(const CandidateTable &table, const std::atomi
 
 void orderByInode(std::vector<SizeGroup> &groups, const CandidateTable &table)
 {
-    const auto before = [&](std::uint32_t a, std::uint32_t b) {
-        const std::uint32_t inodeA = table.file(a).inodeOrder, inodeB = table.file(b).inodeOrder;
-        return inodeA != inodeB ? inodeA < inodeB : a < b;
-    };
-    for (SizeGroup &group : groups)
-        std::sort(group.members.begin(), group.members.end(), before);
-    std::sort(groups.begin(), groups.end(), [&](const SizeGroup &a, const SizeGroup &b) {
-        return before(a.members.front(), b.members.front());
-    });
+    // Sorted as keys of inode and index, each looked up once: a comparison that reached into
+    // the table for both sides cost more than the rest of the plan.
+    std::vector<std::uint64_t> keys;
+    std::vector<std::pair<std::uint64_t, std::size_t>> firsts;
+    firsts.reserve(groups.size());
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        std::vector<std::uint32_t> &members = groups[g].members;
+        keys.resize(members.size());
+        for (std::size_t i = 0; i < members.size(); ++i)
+            keys[i] = std::uint64_t(table.file(members[i]).inodeOrder) << 32 | members[i];
+        std::sort(keys.begin(), keys.end());
+        for (std::size_t i = 0; i < members.size(); ++i)
+            members[i] = static_cast<std::uint32_t>(keys[i]);
+        firsts.emplace_back(keys.empty() ? 0 : keys.front(), g);
+    }
+    std::sort(firsts.begin(), firsts.end());
+    std::vector<SizeGroup> ordered;
+    ordered.reserve(groups.size());
+    for (const auto &[key, g] : firsts)
+        ordered.push_back(std::move(groups[g]));
+    groups = std::move(ordered);
 }
 
 namespace {

@@ -54,16 +54,39 @@ private:
 };
 enum : int { EdgeSlot = 0, BlockSlot = 1 };
 
-// The file's path in a buffer the thread reuses: no allocation per file opened.
-const char *pathOf(const CandidateTable &table, std::uint32_t k)
+// The paths of a task's files, gathered in one pass before any is opened. Files come in inode
+// order, which jumps about the table: a pass that does nothing else lets the processor fetch
+// many entries at once, where building each path between two opens waited for every one.
+class MemberPaths
 {
-    thread_local std::string path;
-    const QByteArray &folder = table.folderBytes(k);
-    const QByteArrayView name = table.nameBytes(k);
-    path.assign(folder.constData(), static_cast<std::size_t>(folder.size()));
-    path.append(name.constData(), static_cast<std::size_t>(name.size()));
-    return path.c_str();
-}
+public:
+    MemberPaths(const CandidateTable &table, const ReadStages::Members &members, std::size_t begin,
+                std::size_t end)
+    {
+        m_at.reserve(end - begin);
+        m_bytes.reserve((end - begin) * 64);
+        for (std::size_t i = begin; i < end; ++i) {
+            const QByteArray &folder = table.folderBytes(members[i]);
+            const QByteArrayView name = table.nameBytes(members[i]);
+            m_at.push_back(m_bytes.size());
+            m_bytes.append(folder.constData(), static_cast<std::size_t>(folder.size()));
+            m_bytes.append(name.constData(), static_cast<std::size_t>(name.size()));
+            m_bytes.push_back('\0');
+        }
+        m_begin = begin;
+    }
+    MemberPaths(const CandidateTable &table, const ReadStages::Members &members)
+        : MemberPaths(table, members, 0, members.size())
+    {
+    }
+    // The path of members[i].
+    const char *operator[](std::size_t i) const { return m_bytes.data() + m_at[i - m_begin]; }
+
+private:
+    std::string m_bytes;
+    std::vector<std::size_t> m_at;
+    std::size_t m_begin = 0;
+};
 } // namespace
 
 // Per member: a class number (equal numbers, equal contents), Unreadable, Changed or Alone.
@@ -106,11 +129,13 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
 {
     Members same;
     std::vector<FileIdentity> identities;
-        struct stat st {};
-    for (const Index k : members) {
+    const MemberPaths paths(m_table, members);
+    struct stat st {};
+    for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
             return {};
-        if (lstatLongPath(pathOf(m_table, k), &st) != 0)
+        const Index k = members[i];
+        if (lstatLongPath(paths[i], &st) != 0)
             ++counters.unreadable;
         else if (!S_ISREG(st.st_mode) || st.st_size != 0)
             ++counters.changed;
@@ -131,21 +156,24 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
     const auto s = static_cast<std::size_t>(size);
     std::uint8_t *const data = Scratch::get(BlockSlot, s * members.size());
     std::vector<std::size_t> readable;
+    readable.reserve(members.size());
     std::vector<FileIdentity> identity(members.size());
-        SourceFile file;
+    const MemberPaths paths(m_table, members);
+    SourceFile file;
     std::vector<ContentClass> found;
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
             return {};
-        const Index k = members[i];
         // No fstat after the read: the lstat below, once the classes are known, sees the same
         // inode's size and time whenever the path still names this file.
-        const bool ok = openFile(file, k, counters) && file.readAt(0, data + i * s, s);
-        if (!ok)
+        const bool opened = openFile(file, paths[i], size);
+        // Opened by this task alone and read whole: no first-open check, and settling the file
+        // credits its progress.
+        counters.filesRead += opened ? 1 : 0;
+        if (!opened || !file.readAt(0, data + i * s, s))
             ++counters.unreadable;
         else {
             counters.bytesRead += s;
-            m_progress.credit(k, s);
             identity[i] = file.identity();
             readable.push_back(i);
         }
@@ -153,8 +181,11 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
     }
 
     const auto at = [&](std::size_t i) { return data + i * s; };
-    std::stable_sort(readable.begin(), readable.end(),
-                     [&](std::size_t a, std::size_t b) { return std::memcmp(at(a), at(b), s) < 0; });
+    // Equal contents in member order, as a stable sort would give, without its buffer.
+    std::sort(readable.begin(), readable.end(), [&](std::size_t a, std::size_t b) {
+        const int order = std::memcmp(at(a), at(b), s);
+        return order != 0 ? order < 0 : a < b;
+    });
     for (std::size_t begin = 0; begin < readable.size();) {
         std::size_t end = begin + 1;
         while (end < readable.size() && std::memcmp(at(readable[begin]), at(readable[end]), s) == 0)
@@ -165,7 +196,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
             for (std::size_t i = begin; i < end; ++i) {
                 const std::size_t pos = readable[i];
                 // Renamed over or replaced while it was read: its bytes need not be the path's.
-                if (!SourceFile::pathStillNames(pathOf(m_table, members[pos]), identity[pos])) {
+                if (!SourceFile::pathStillNames(paths[pos], identity[pos])) {
                     ++counters.changed;
                     continue;
                 }
@@ -183,7 +214,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
 // The files of one size compared side by side, all of them open at once.
 std::vector<ContentClass> ReadStages::lockstep(std::int64_t size, const Members &members, ReadCounters &counters)
 {
-        const Lockstep result = compare(size, members, false, counters);
+    const Lockstep result = compare(size, members, false, counters);
     if (cancelled())
         return {};
     std::vector<Members> classes(result.crc.size());
@@ -221,13 +252,14 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
     const auto edgeOf = [&](std::size_t i) { return edges + i * edgeLen; };
 
     std::vector<SourceFile> files(m);
-    std::vector<std::size_t> live;
+    std::vector<std::size_t> live, opened;
+    const MemberPaths paths(m_table, members);
     for (std::size_t i = 0; i < m; ++i) {
         if (cancelled())
             return out;
-        const Index k = members[i];
-        bool ok = openFile(files[i], k, counters);
+        bool ok = openFile(files[i], paths[i], size);
         if (ok) {
+            opened.push_back(i);
             ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
                 && (tailLen == 0
                     || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
@@ -239,9 +271,14 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
             continue;
         }
         counters.bytesRead += edgeLen;
-        m_progress.credit(k, edgeLen);
         live.push_back(i);
     }
+    // Counted after the opens, in one pass over the progress entries, which are scattered too.
+    for (const std::size_t i : opened)
+        if (m_progress.firstOpen(members[i]))
+            ++counters.filesRead;
+    for (const std::size_t i : live)
+        m_progress.credit(members[i], edgeLen);
     if (onlyFirstsClass && leftOut(out.label[0]))
         return out;
 
@@ -333,8 +370,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         out.crc.push_back(~c.reg);
         for (const std::size_t i : c.at) {
             // Written to, renamed over or replaced while it was read: its bytes may be a mix.
-            if (!files[i].unchangedSinceOpen()
-                || !SourceFile::pathStillNames(pathOf(m_table, members[i]), files[i].identity())) {
+            if (!files[i].unchangedSinceOpen() || !SourceFile::pathStillNames(paths[i], files[i].identity())) {
                 out.label[i] = Changed;
                 ++counters.changed;
             } else {
@@ -353,7 +389,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
 std::vector<ContentClass> ReadStages::againstFirst(std::int64_t size, Members remaining, ReadCounters &counters)
 {
     std::vector<ContentClass> found;
-        const std::size_t othersPerBucket = m_limits.maxOpenPerTask - 1;
+    const std::size_t othersPerBucket = m_limits.maxOpenPerTask - 1;
     while (remaining.size() > m_limits.maxOpenPerTask && !cancelled()) {
         const Index first = remaining.front();
         Members same{first};
@@ -428,13 +464,16 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
         ? static_cast<std::size_t>(std::min<std::int64_t>(size, WholeReadBlock))
         : static_cast<std::size_t>(size - tailStart + headLen);
     std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
-        SourceFile file;
+    SourceFile file;
+    const MemberPaths paths(m_table, members, begin, end);
     for (std::size_t i = begin; i < end; ++i) {
         if (cancelled())
             return;
         const Index k = members[i];
         std::uint32_t reg = CrcStart;
-        bool ok = openFile(file, k, counters);
+        bool ok = openFile(file, paths[i], size);
+        if (ok && m_progress.firstOpen(k))
+            ++counters.filesRead;
         if (ok && wholeContents) {
             for (std::int64_t offset = 0; ok && offset < size && !cancelled();) {
                 const auto len = static_cast<std::size_t>(
@@ -495,13 +534,10 @@ std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const 
 }
 
 // Opens a file for reading and gives a test its chance to change it underneath.
-bool ReadStages::openFile(SourceFile &file, Index k, ReadCounters &counters)
+bool ReadStages::openFile(SourceFile &file, const char *path, std::int64_t size)
 {
-    const char *path = pathOf(m_table, k);
-    if (!file.open(path, m_table.file(k).size))
+    if (!file.open(path, size))
         return false;
-    if (m_progress.firstOpen(k))
-        ++counters.filesRead;
     if (m_options.afterOpen)
         m_options.afterOpen(path);
     return true;

@@ -53,7 +53,7 @@ public:
 private:
     struct Lockstep;
     Lockstep compare(std::int64_t size, const Members &members, bool onlyFirstsClass, ReadCounters &counters);
-    bool openFile(SourceFile &file, Index k, ReadCounters &counters);
+    bool openFile(SourceFile &file, const char *path, std::int64_t size);
     static ContentClass makeClass(Members members, std::uint32_t crc, std::vector<FileIdentity> identities);
 
     const CandidateTable &m_table;
