@@ -86,6 +86,7 @@ public:
     const CollectStats &collectStats() const { return m_collectStats; }
     CollectStats &collectStats() { return m_collectStats; }
 
+    std::size_t folderCount() const { return m_folders.size(); }
     const File &file(std::size_t k) const { return m_files[k]; }
     const QByteArray &folderBytes(std::size_t k) const { return m_folders[m_files[k].folder]; }
     // FileNames(k) as the raw bytes; valid until the next addFile.

@@ -54,6 +54,11 @@ private:
 };
 enum : int { EdgeSlot = 0, BlockSlot = 1 };
 
+// Files the readers hold open at most, all together (see ContentGrouper::start).
+constexpr std::size_t MaxOpenFiles = 256;
+
+} // namespace
+
 // The paths of a task's files, gathered in one pass before any is opened. Files come in inode
 // order, which jumps about the table: a pass that does nothing else lets the processor fetch
 // many entries at once, where building each path between two opens waited for every one.
@@ -63,12 +68,21 @@ public:
     MemberPaths(const CandidateTable &table, const ReadStages::Members &members, std::size_t begin,
                 std::size_t end)
     {
+        // Each step asks for what the next one reads, for all members at once.
+        for (std::size_t i = begin; i < end; ++i)
+            __builtin_prefetch(&table.file(members[i]));
+        for (std::size_t i = begin; i < end; ++i) {
+            __builtin_prefetch(&table.folderBytes(members[i]));
+            __builtin_prefetch(table.nameBytes(members[i]).data());
+        }
+        for (std::size_t i = begin; i < end; ++i)
+            __builtin_prefetch(table.folderBytes(members[i]).constData());
         m_at.reserve(end - begin);
         m_bytes.reserve((end - begin) * 64);
         for (std::size_t i = begin; i < end; ++i) {
             const QByteArray &folder = table.folderBytes(members[i]);
             const QByteArrayView name = table.nameBytes(members[i]);
-            m_at.push_back(m_bytes.size());
+            m_at.push_back(Entry{m_bytes.size(), static_cast<std::size_t>(folder.size()), table.file(members[i]).folder});
             m_bytes.append(folder.constData(), static_cast<std::size_t>(folder.size()));
             m_bytes.append(name.constData(), static_cast<std::size_t>(name.size()));
             m_bytes.push_back('\0');
@@ -80,14 +94,22 @@ public:
     {
     }
     // The path of members[i].
-    const char *operator[](std::size_t i) const { return m_bytes.data() + m_at[i - m_begin]; }
+    const char *operator[](std::size_t i) const { return m_bytes.data() + m_at[i - m_begin].offset; }
+    // Its name alone, its folder's index in the table, and the length of its folder part.
+    const char *name(std::size_t i) const { return (*this)[i] + m_at[i - m_begin].folderLength; }
+    std::uint32_t folder(std::size_t i) const { return m_at[i - m_begin].folder; }
+    std::size_t folderLength(std::size_t i) const { return m_at[i - m_begin].folderLength; }
 
 private:
+    struct Entry
+    {
+        std::size_t offset, folderLength;
+        std::uint32_t folder;
+    };
     std::string m_bytes;
-    std::vector<std::size_t> m_at;
+    std::vector<Entry> m_at;
     std::size_t m_begin = 0;
 };
-} // namespace
 
 // Per member: a class number (equal numbers, equal contents), Unreadable, Changed or Alone.
 struct ReadStages::Lockstep
@@ -99,7 +121,8 @@ struct ReadStages::Lockstep
 
 ReadStages::ReadStages(const CandidateTable &table, const ReadOptions &options, ReadLimits limits,
                        ReadProgress &progress, const std::atomic<bool> &cancel)
-    : m_table(table), m_options(options), m_limits(limits), m_progress(progress), m_cancel(cancel)
+    : m_table(table), m_options(options), m_limits(limits), m_progress(progress), m_cancel(cancel),
+      m_folders(table.folderCount(), FolderHandles::budgetFor(table.folderCount(), MaxOpenFiles))
 {
 }
 
@@ -166,7 +189,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
             return {};
         // No fstat after the read: the lstat below, once the classes are known, sees the same
         // inode's size and time whenever the path still names this file.
-        const bool opened = openFile(file, paths[i], size);
+        const bool opened = openFile(file, paths, i, size);
         // Opened by this task alone and read whole: no first-open check, and settling the file
         // credits its progress.
         counters.filesRead += opened ? 1 : 0;
@@ -257,7 +280,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
     for (std::size_t i = 0; i < m; ++i) {
         if (cancelled())
             return out;
-        bool ok = openFile(files[i], paths[i], size);
+        bool ok = openFile(files[i], paths, i, size);
         if (ok) {
             opened.push_back(i);
             ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
@@ -471,7 +494,7 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
             return;
         const Index k = members[i];
         std::uint32_t reg = CrcStart;
-        bool ok = openFile(file, paths[i], size);
+        bool ok = openFile(file, paths, i, size);
         if (ok && m_progress.firstOpen(k))
             ++counters.filesRead;
         if (ok && wholeContents) {
@@ -533,12 +556,14 @@ std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const 
     return out;
 }
 
-// Opens a file for reading and gives a test its chance to change it underneath.
-bool ReadStages::openFile(SourceFile &file, const char *path, std::int64_t size)
+// Opens a file for reading, inside its folder where that is open, and gives a test its chance
+// to change it underneath.
+bool ReadStages::openFile(SourceFile &file, const MemberPaths &paths, std::size_t i, std::int64_t size)
 {
-    if (!file.open(path, size))
+    const int folder = m_folders.get(paths.folder(i), paths[i], paths.folderLength(i));
+    if (folder >= 0 ? !file.openIn(folder, paths.name(i), size) : !file.open(paths[i], size))
         return false;
     if (m_options.afterOpen)
-        m_options.afterOpen(path);
+        m_options.afterOpen(paths[i]);
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ContentGrouper.h"
+#include "FolderHandles.h"
 #include "ReadPlan.h"
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <vector>
 
 class CandidateTable;
+class MemberPaths;
 class ReadProgress;
 class SourceFile;
 
@@ -53,7 +55,7 @@ public:
 private:
     struct Lockstep;
     Lockstep compare(std::int64_t size, const Members &members, bool onlyFirstsClass, ReadCounters &counters);
-    bool openFile(SourceFile &file, const char *path, std::int64_t size);
+    bool openFile(SourceFile &file, const MemberPaths &paths, std::size_t i, std::int64_t size);
     static ContentClass makeClass(Members members, std::uint32_t crc, std::vector<FileIdentity> identities);
 
     const CandidateTable &m_table;
@@ -61,4 +63,5 @@ private:
     ReadLimits m_limits;
     ReadProgress &m_progress;
     const std::atomic<bool> &m_cancel;
+    FolderHandles m_folders;
 };
