@@ -128,8 +128,24 @@ QByteArray CandidateTable::pathBytes(std::size_t k) const
     return path.append(folderBytes(k)).append(name);
 }
 
+namespace {
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+} // namespace
+
 QString CandidateTable::path(std::size_t k) const
 {
+    // Most paths are plain ASCII, which every locale decodes as Latin-1 does, at a fraction of
+    // the cost: this runs for every listed file.
+    const QByteArray &folder = folderBytes(k);
+    const QByteArrayView name = nameBytes(k);
+    if (isAscii(folder) && isAscii(name)) {
+        QString text;
+        text.reserve(folder.size() + name.size());
+        return text.append(QLatin1String(folder)).append(QLatin1String(name.data(), name.size()));
+    }
     return QFile::decodeName(pathBytes(k));
 }
 
