@@ -133,8 +133,7 @@ template <typename Stage> void ContentGrouper::post(Members members, Stage stage
         if (cancelled())
             return;
         keep(std::move(found), counters);
-        for (const Index k : members)
-            m_progress.settle(k);
+        m_progress.settle(members);
     });
 }
 

@@ -3,7 +3,6 @@
 #include "CandidateTable.h"
 
 #include <algorithm>
-#include <limits>
 
 std::uint64_t ReadProgress::weightOf(std::int64_t size)
 {
@@ -36,10 +35,34 @@ void ReadProgress::credit(std::uint32_t k, std::uint64_t bytes)
     m_done.fetch_add(add, std::memory_order_relaxed);
 }
 
+std::uint64_t ReadProgress::settleOne(std::uint32_t k)
+{
+    std::uint64_t &file = m_files[k];
+    file |= Settled;
+    const std::int64_t size = m_table->file(k).size;
+    if (size <= 0)
+        return 0;
+    const std::uint64_t rest = weightOf(size) - std::min(weightOf(size), file & Credited);
+    file += rest;
+    return rest;
+}
+
 void ReadProgress::settle(std::uint32_t k)
 {
-    m_files[k] |= Settled;
-    credit(k, std::numeric_limits<std::uint64_t>::max());
+    m_done.fetch_add(settleOne(k), std::memory_order_relaxed);
+}
+
+void ReadProgress::settle(const std::vector<std::uint32_t> &files)
+{
+    // The entries are scattered: asked for all at once, then settled with one shared update.
+    for (const std::uint32_t k : files) {
+        __builtin_prefetch(&m_files[k]);
+        __builtin_prefetch(&m_table->file(k));
+    }
+    std::uint64_t done = 0;
+    for (const std::uint32_t k : files)
+        done += settleOne(k);
+    m_done.fetch_add(done, std::memory_order_relaxed);
 }
 
 bool ReadProgress::firstOpen(std::uint32_t k)

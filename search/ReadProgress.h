@@ -21,6 +21,7 @@ public:
     void credit(std::uint32_t k, std::uint64_t bytes);
     // The file's outcome is known: listed, left out, or unlike every other file.
     void settle(std::uint32_t k);
+    void settle(const std::vector<std::uint32_t> &files);
     // True the first time it is called for the file.
     bool firstOpen(std::uint32_t k);
 
@@ -38,6 +39,8 @@ private:
                                    Settled = std::uint64_t(1) << 61, Credited = Settled - 1;
 
     static std::uint64_t weightOf(std::int64_t size);
+    // Marks the file settled; returns the progress it still had to credit.
+    std::uint64_t settleOne(std::uint32_t k);
 
     const CandidateTable *m_table = nullptr;
     std::vector<std::uint64_t> m_files;
