@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 
@@ -283,6 +284,35 @@ private slots:
         QCOMPARE(group, (QStringList{deepText + "/copy1", deepText + "/copy2", root + "/top"}));
         QVERIFY(search.driver.collectStats().folders.empty());
         removeTree(root);
+    }
+
+    // A file below PATH_MAX replaced while it is read is left out as any other: it is opened in
+    // its kept folder, and the check after reading still goes by its path, piece by piece.
+    void deepFileReplacedWhileRead()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("t");
+        QVERIFY(QDir().mkpath(root));
+        const RemovedAtEnd removal{root};
+        int deepest = -1;
+        const QByteArray deep = makeChain(root, 40, QByteArray(250, 'n'), deepest);
+        QVERIFY(deepest >= 0 && deep.size() > PATH_MAX);
+        const std::unique_ptr<int, void (*)(int *)> closing(&deepest, [](int *fd) { ::close(*fd); });
+        QVERIFY(writeAt(deepest, "copy1", "same") && writeAt(deepest, "copy2", "same"));
+        QVERIFY(writeFile(root + "/top", "same"));
+
+        ReadOptions options;
+        std::atomic<bool> replaced{false};
+        options.afterOpen = [&](const char *path) {
+            if (QByteArray(path) == deep + "/copy1" && !replaced.exchange(true))
+                QVERIFY(writeAt(deepest, "new", "same") && ::renameat(deepest, "new", deepest, "copy1") == 0);
+        };
+        Search search;
+        search.driver.setReadOptions(options);
+        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
+        QVERIFY(replaced);
+        QCOMPARE(search.driver.matchStats().changed, std::uint64_t(1));
+        QCOMPARE(search.sink.groups(), (std::vector<QStringList>{{root + "/top", QFile::decodeName(deep) + "/copy2"}}));
     }
 
     // Run as an unprivileged user (root reads everything): what cannot be listed or entered is
