@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -440,11 +439,13 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
             return;
         host.setProgress(static_cast<int>((total - queue.size()) * 100 / total));
         const QueuedFolder &current = queue.front();
-        std::optional<std::uint32_t> folderIndex;
+        bool added = false;
+        std::uint32_t folderIndex = 0;
         ListFiles(current, [&](QByteArrayView name, std::int64_t size, std::uint64_t device, std::uint64_t inode) {
-            if (!folderIndex)
+            if (!added)
                 folderIndex = table.addFolder(current.path);
-            table.addFile(*folderIndex, name, size, device, inode);
+            added = true;
+            table.addFile(folderIndex, name, size, device, inode);
         });
         queue.pop_front();
     }
