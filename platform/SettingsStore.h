@@ -55,7 +55,7 @@ public:
 private:
     QString m_fileName;
     std::unique_ptr<QSettings> m_file;
-    ValueMap m_values; // every value seen or written, by key
+    ValueMap m_values;                 // every value seen or written, by key
     QHash<QString, QString> m_pending; // written, not yet in the file
     QTimer m_writeTimer;
 };

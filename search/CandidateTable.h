@@ -110,7 +110,7 @@ private:
     std::deque<File> m_files;
     static constexpr std::uint64_t NameChunk = 256 * 1024; // far above the longest file name
     static constexpr std::uint64_t MaxNameBytes = std::uint64_t(1) << 40; // what File::nameOffset holds
-    static_assert(NameChunk < (std::uint64_t(1) << 24)); // and File::nameLength
+    static_assert(NameChunk < (std::uint64_t(1) << 24));                  // and File::nameLength
     std::vector<std::unique_ptr<char[]>> m_nameChunks;
     std::uint64_t m_nameUsed = 0; // bytes taken in the last chunk
     // Every collected file's device and inode in about 13 bytes: one 64-bit key of a small device

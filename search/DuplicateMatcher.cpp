@@ -78,8 +78,8 @@ private:
             const QByteArrayView name = table.nameBytes(k);
             const std::hash<std::string_view> hash;
             const std::size_t h = hash(std::string_view(folder.constData(), static_cast<std::size_t>(folder.size())));
-            return h ^ (hash(std::string_view(name.data(), static_cast<std::size_t>(name.size()))) + 0x9E3779B97F4A7C15ull
-                        + (h << 6) + (h >> 2));
+            const std::size_t n = hash(std::string_view(name.data(), static_cast<std::size_t>(name.size())));
+            return h ^ (n + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2));
         }
     };
     struct Equal

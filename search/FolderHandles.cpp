@@ -60,7 +60,7 @@ std::size_t FolderHandles::budgetFor(std::size_t folders, std::size_t filesOpen)
     // Room left for the readers' files and for everything else the process holds open.
     const std::size_t reserve = filesOpen + 512;
     const std::size_t wanted = std::min(folders, MaxKept);
-    rlimit limit {};
+    rlimit limit = {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 0;
     const auto need = static_cast<rlim_t>(wanted + reserve);

@@ -65,8 +65,7 @@ constexpr std::size_t MaxOpenFiles = 256;
 class MemberPaths
 {
 public:
-    MemberPaths(const CandidateTable &table, const ReadStages::Members &members, std::size_t begin,
-                std::size_t end)
+    MemberPaths(const CandidateTable &table, const ReadStages::Members &members, std::size_t begin, std::size_t end)
     {
         // Each step asks for what the next one reads, for all members at once.
         for (std::size_t i = begin; i < end; ++i)
@@ -82,7 +81,8 @@ public:
         for (std::size_t i = begin; i < end; ++i) {
             const QByteArray &folder = table.folderBytes(members[i]);
             const QByteArrayView name = table.nameBytes(members[i]);
-            m_at.push_back(Entry{m_bytes.size(), static_cast<std::size_t>(folder.size()), table.file(members[i]).folder});
+            m_at.push_back(
+                Entry{m_bytes.size(), static_cast<std::size_t>(folder.size()), table.file(members[i]).folder});
             m_bytes.append(folder.constData(), static_cast<std::size_t>(folder.size()));
             m_bytes.append(name.constData(), static_cast<std::size_t>(name.size()));
             m_bytes.push_back('\0');
@@ -91,8 +91,7 @@ public:
     }
     MemberPaths(const CandidateTable &table, const ReadStages::Members &members)
         : MemberPaths(table, members, 0, members.size())
-    {
-    }
+    {}
     // The path of members[i].
     const char *operator[](std::size_t i) const { return m_bytes.data() + m_at[i - m_begin].offset; }
     // Its name alone, its folder's index in the table, and the length of its folder part.
@@ -153,7 +152,7 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
     Members same;
     std::vector<FileIdentity> identities;
     const MemberPaths paths(m_table, members);
-    struct stat st {};
+    struct stat st = {};
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
             return {};
