@@ -83,7 +83,7 @@ private slots:
         tree.collect(table, order);
         std::vector<std::uint64_t> inodes;
         for (std::size_t k = 0; k < table.count(); ++k) {
-            struct stat st {};
+            struct stat st = {};
             QCOMPARE(::lstat(table.pathBytes(k).constData(), &st), 0);
             inodes.push_back(st.st_ino);
         }
