@@ -51,7 +51,7 @@ QtSettingsStore::QtSettingsStore(const QString &fileName, std::chrono::milliseco
         m_file->beginGroup(QStringLiteral("Twinfold"));
         for (const QString &key : m_file->childKeys()) {
             // Read as text, as a fresh start would, so conversion faults are not hidden by a cache.
-            m_values.insert(key, m_file->value(key).toString());
+            m_values.insert_or_assign(key, m_file->value(key).toString());
         }
         m_file->endGroup();
     }
@@ -67,18 +67,18 @@ QtSettingsStore::~QtSettingsStore()
 
 std::optional<QString> QtSettingsStore::value(const QString &key) const
 {
-    const auto it = m_values.constFind(key);
-    if (it == m_values.cend())
+    const auto it = m_values.find(key);
+    if (it == m_values.end())
         return std::nullopt;
-    return *it;
+    return it->second;
 }
 
 void QtSettingsStore::setValue(const QString &key, const QString &value)
 {
-    const auto it = m_values.constFind(key);
-    if (it != m_values.cend() && *it == value)
+    const auto it = m_values.find(key);
+    if (it != m_values.end() && it->second == value)
         return;
-    m_values.insert(key, value);
+    m_values.insert_or_assign(key, value);
     if (!m_file)
         return;
     m_pending.insert(key, value);
@@ -103,13 +103,13 @@ void QtSettingsStore::flush()
 
 std::optional<QString> MemorySettingsStore::value(const QString &key) const
 {
-    const auto it = m_values.constFind(key);
-    if (it == m_values.cend())
+    const auto it = m_values.find(key);
+    if (it == m_values.end())
         return std::nullopt;
-    return *it;
+    return it->second;
 }
 
 void MemorySettingsStore::setValue(const QString &key, const QString &value)
 {
-    m_values.insert(key, value);
+    m_values.insert_or_assign(key, value);
 }

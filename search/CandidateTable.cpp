@@ -38,10 +38,11 @@ bool insertKey(std::vector<std::uint64_t> &keys, std::uint64_t key, std::uint64_
 
 void CandidateTable::SeenFiles::clear()
 {
-    m_deviceNumbers.clear();
+    // Fresh containers: clearing the old ones would keep their memory.
+    m_deviceNumbers = {};
     m_lastNumber = 0;
-    m_parts.assign(Parts, Part{});
-    m_rest.clear();
+    m_parts = std::vector<Part>(Parts);
+    m_rest = {};
 }
 
 bool CandidateTable::SeenFiles::insert(std::uint64_t device, std::uint64_t inode)
@@ -103,16 +104,19 @@ bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int
     const auto length = static_cast<std::uint64_t>(name.size());
     if (length > NameChunk)
         return false; // no file system has such names
+    const bool newChunk = m_nameChunks.empty() || m_nameUsed + length > NameChunk;
+    if ((m_nameChunks.size() + (newChunk ? 1 : 0)) * NameChunk > MaxNameBytes)
+        return false; // a terabyte of names
     if (!m_seen.insert(device, inode))
         return false;
-    if (m_nameChunks.empty() || m_nameUsed + length > NameChunk) {
+    if (newChunk) {
         m_nameChunks.push_back(std::make_unique_for_overwrite<char[]>(NameChunk));
         m_nameUsed = 0;
     }
     const std::uint64_t offset = (m_nameChunks.size() - 1) * NameChunk + m_nameUsed;
     std::copy(name.begin(), name.end(), m_nameChunks.back().get() + m_nameUsed);
     m_nameUsed += length;
-    m_files.push_back(File{folder, static_cast<std::uint32_t>(length), offset, size});
+    m_files.push_back(File{folder, static_cast<std::uint32_t>(inode), offset, length, size});
     return true;
 }
 
@@ -124,8 +128,24 @@ QByteArray CandidateTable::pathBytes(std::size_t k) const
     return path.append(folderBytes(k)).append(name);
 }
 
+namespace {
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+} // namespace
+
 QString CandidateTable::path(std::size_t k) const
 {
+    // Most paths are plain ASCII, which every locale decodes as Latin-1 does, at a fraction of
+    // the cost: this runs for every listed file.
+    const QByteArray &folder = folderBytes(k);
+    const QByteArrayView name = nameBytes(k);
+    if (isAscii(folder) && isAscii(name)) {
+        QString text;
+        text.reserve(folder.size() + name.size());
+        return text.append(QLatin1String(folder)).append(QLatin1String(name.data(), name.size()));
+    }
     return QFile::decodeName(pathBytes(k));
 }
 

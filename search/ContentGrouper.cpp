@@ -62,7 +62,7 @@ void ContentGrouper::plan()
     // Only files that share their size with another file can have a duplicate.
     std::vector<SizeGroup> groups = groupBySize(m_table, m_cancel);
     if (m_options.inodeOrder && !groups.empty())
-        orderByInode(groups, listedInodes(m_table, m_cancel));
+        orderByInode(groups, m_table);
     if (cancelled())
         return;
     if (m_growTo != 0 && readersForCache(m_growTo, cachedShare(m_table, groups)) > m_pool->threads())
@@ -120,9 +120,14 @@ ReadStats ContentGrouper::stats() const
 std::vector<ContentClass> ContentGrouper::takeClasses()
 {
     std::lock_guard lock(m_mutex);
-    std::sort(m_classes.begin(), m_classes.end(),
+    std::vector<ContentClass> classes;
+    classes.reserve(m_classes.size());
+    for (ContentClass &c : m_classes)
+        classes.push_back(std::move(c));
+    m_classes.clear();
+    std::sort(classes.begin(), classes.end(),
               [](const ContentClass &a, const ContentClass &b) { return a.members.front() < b.members.front(); });
-    return std::move(m_classes);
+    return classes;
 }
 
 template <typename Stage> void ContentGrouper::post(Members members, Stage stage)
@@ -133,8 +138,7 @@ template <typename Stage> void ContentGrouper::post(Members members, Stage stage
         if (cancelled())
             return;
         keep(std::move(found), counters);
-        for (const Index k : members)
-            m_progress.settle(k);
+        m_progress.settle(members);
     });
 }
 

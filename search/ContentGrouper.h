@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -115,6 +116,7 @@ private:
     bool m_tallied = false;
 
     mutable std::mutex m_mutex; // guards the two below
-    std::vector<ContentClass> m_classes;
+    // Grows in blocks: a doubling vector held its old and new storage at once, at the peak.
+    std::deque<ContentClass> m_classes;
     ReadStats m_stats;
 };

@@ -6,11 +6,10 @@
 #include "ResultsSink.h"
 #include "SearchHost.h"
 
-#include <QHashFunctions>
-
 #include <algorithm>
-
 #include <chrono>
+#include <functional>
+#include <string_view>
 #include <unordered_set>
 
 DuplicateMatcher::DuplicateMatcher(const CandidateTable &table, SearchHost &host, ReadOptions options)
@@ -75,7 +74,16 @@ private:
     struct Hash
     {
         const CandidateTable &table;
-        std::size_t operator()(std::uint32_t k) const { return qHash(table.folderBytes(k), qHash(table.nameBytes(k))); }
+        // Not qHash: Qt 6.4 took 0.2 microseconds here to hash a key as short as most names.
+        std::size_t operator()(std::uint32_t k) const
+        {
+            const QByteArray &folder = table.folderBytes(k);
+            const QByteArrayView name = table.nameBytes(k);
+            const std::hash<std::string_view> hash;
+            const std::size_t h = hash(std::string_view(folder.constData(), static_cast<std::size_t>(folder.size())));
+            const std::size_t n = hash(std::string_view(name.data(), static_cast<std::size_t>(name.size())));
+            return h ^ (n + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2));
+        }
     };
     struct Equal
     {

@@ -394,29 +394,25 @@ private:
     bool take(Node &listing, std::size_t queueIndex)
     {
         QueuedFolder &folder = m_queue[queueIndex];
-        folder.files.reserve(static_cast<std::size_t>(
-            std::count_if(listing.listing.entries.begin(), listing.listing.entries.end(),
-                          [](const ListedEntry &e) { return e.kind == ListedEntry::Kind::File; })));
         const FolderListing &found = listing.listing;
         for (const ListedEntry &entry : found.entries) {
             if (m_host.stopRequested())
                 return false;
             switch (entry.kind) {
-            case ListedEntry::Kind::File:
-                folder.files.push_back(WalkFile{found.name(entry), entry.size, entry.device, entry.inode});
-                break;
             case ListedEntry::Kind::Undecodable:
                 m_host.showMessage(skipMessage(folder.path + found.name(entry)), QStringLiteral("Skip"));
                 break;
             case ListedEntry::Kind::Unreadable:
                 m_table.collectStats().files.push_back({folder.path + found.name(entry), entry.error});
                 break;
+            case ListedEntry::Kind::File:
             case ListedEntry::Kind::Folder:
                 break;
             }
         }
         if (listing.listing.error != 0 && !quietError(listing.listing.error))
             m_table.collectStats().folders.push_back({folder.path, listing.listing.error});
+        folder.listing = std::move(listing.listing);
         listing.listing = {};
         return true;
     }
@@ -482,12 +478,14 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
             return;
         host.setProgress(static_cast<int>((total - queue.size()) * 100 / total));
         const QueuedFolder &current = queue.front();
-        const std::vector<WalkFile> &files = ListFiles(current);
-        if (!files.empty()) {
-            const std::uint32_t folderIndex = table.addFolder(current.path);
-            for (const WalkFile &file : files)
-                table.addFile(folderIndex, file.name, file.size, file.device, file.inode);
-        }
+        bool added = false;
+        std::uint32_t folderIndex = 0;
+        ListFiles(current, [&](QByteArrayView name, std::int64_t size, std::uint64_t device, std::uint64_t inode) {
+            if (!added)
+                folderIndex = table.addFolder(current.path);
+            added = true;
+            table.addFile(folderIndex, name, size, device, inode);
+        });
         queue.pop_front();
     }
     host.setProgress(100);

@@ -11,11 +11,12 @@
 class CandidateTable;
 class SearchHost;
 
-// One entry of the folder queue: a folder path ending in '/' and the plain files its walk listed.
+// One entry of the folder queue: a folder path ending in '/' and what its walk listed. The listing
+// itself is kept, not a copy of each file's name: that copy was most of the walk's peak memory.
 struct QueuedFolder
 {
     QByteArray path;
-    std::vector<WalkFile> files;
+    FolderListing listing;
 };
 
 // The folder queue (List4): each folder before its subfolders, depth-first, in listing order.
@@ -40,8 +41,11 @@ QByteArray QueueEntryOf(const QString &folder);
 // the host sees (events, stop polls, skip messages) comes from this thread in the walk's order.
 void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host, unsigned threads = DefaultWalkThreads);
 
-// The plain files of a queued folder, from the listing its walk made (a folder is read once).
-inline const std::vector<WalkFile> &ListFiles(const QueuedFolder &folder)
+// The plain files of a queued folder, from the listing its walk made (a folder is read once):
+// `file` is called with each one's name, size, device and inode, in listing order.
+template <typename Each> void ListFiles(const QueuedFolder &folder, Each file)
 {
-    return folder.files;
+    for (const ListedEntry &entry : folder.listing.entries)
+        if (entry.kind == ListedEntry::Kind::File)
+            file(folder.listing.nameView(entry), entry.size, entry.device, entry.inode);
 }

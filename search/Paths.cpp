@@ -72,9 +72,19 @@ int openLongPath(const char *path, int flags)
     return fd;
 }
 
+namespace {
+// O_NONBLOCK: a FIFO put in a file's place must not hang the open; O_NOFOLLOW: nor may a link.
+constexpr int ReadingFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+} // namespace
+
 int openFileForReading(const char *path)
 {
-    return openLongPath(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    return openLongPath(path, ReadingFlags);
+}
+
+int openFileForReading(int folder, const char *name)
+{
+    return ::openat(folder, name, ReadingFlags);
 }
 
 int lstatLongPath(const char *path, struct stat *st)

@@ -18,5 +18,7 @@ int openLongPath(const char *path, int flags);
 // Opens a file of the search for reading: never through a link in its last component, never
 // blocking (a FIFO put in its place), closed on exec. The caller checks that it is a plain file.
 int openFileForReading(const char *path);
+// The same for the entry `name` of the open folder `folder`.
+int openFileForReading(int folder, const char *name);
 // lstat() for a path of any length, reached the way openLongPath reaches it.
 int lstatLongPath(const char *path, struct stat *st);

@@ -9,11 +9,9 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include <dirent.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -53,26 +51,71 @@ ReadPath choosePath(std::int64_t size, std::size_t members, const ReadLimits &li
     return ReadPath::Signatures;
 }
 
+namespace {
+// Files per size: an open-addressed table, as a node per size cost more than the rest of the plan.
+class SizeCounts
+{
+public:
+    struct Slot
+    {
+        std::int64_t size = -1; // -1: free (no file has a negative size)
+        std::uint32_t count = 0;
+        std::uint32_t group = 0; // from 1, once the size's group is made
+    };
+
+    Slot &operator[](std::int64_t size)
+    {
+        if (m_used * 2 >= m_slots.size())
+            grow();
+        Slot &slot = find(m_slots, size);
+        if (slot.size < 0) {
+            slot.size = size;
+            ++m_used;
+        }
+        return slot;
+    }
+
+private:
+    static Slot &find(std::vector<Slot> &table, std::int64_t size)
+    {
+        const std::size_t mask = table.size() - 1;
+        for (std::size_t i = (static_cast<std::uint64_t>(size) * 0x9E3779B97F4A7C15ull) >> 32 & mask;;
+             i = (i + 1) & mask)
+            if (table[i].size == size || table[i].size < 0)
+                return table[i];
+    }
+    void grow()
+    {
+        std::vector<Slot> grown(std::max<std::size_t>(1024, m_slots.size() * 2));
+        for (const Slot &slot : m_slots)
+            if (slot.size >= 0)
+                find(grown, slot.size) = slot;
+        m_slots = std::move(grown);
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_used = 0;
+};
+} // namespace
+
 std::vector<SizeGroup> groupBySize(const CandidateTable &table, const std::atomic<bool> &cancel)
 {
     const std::size_t n = table.count();
-    struct SizeSlot
-    {
-        std::uint32_t count = 0;
-        std::uint32_t group = 0;
-    };
-    std::unordered_map<std::int64_t, SizeSlot> bySize;
+    SizeCounts bySize;
     for (std::size_t k = 0; k < n; ++k) {
         if (k % 4096 == 0 && cancel.load(std::memory_order_relaxed))
             return {};
-        ++bySize[table.file(k).size].count;
+        if (const std::int64_t size = table.file(k).size; size >= 0)
+            ++bySize[size].count;
     }
 
     std::vector<SizeGroup> groups;
     for (std::size_t k = 0; k < n; ++k) {
         const std::int64_t size = table.file(k).size;
-        SizeSlot &slot = bySize[size];
-        if (slot.count < 2 || size < 0)
+        if (size < 0)
+            continue;
+        SizeCounts::Slot &slot = bySize[size];
+        if (slot.count < 2)
             continue;
         if (slot.group == 0) {
             groups.push_back(SizeGroup{size, {}});
@@ -84,53 +127,29 @@ std::vector<SizeGroup> groupBySize(const CandidateTable &table, const std::atomi
     return groups;
 }
 
-std::vector<std::uint64_t> listedInodes(const CandidateTable &table, const std::atomic<bool> &cancel)
+void orderByInode(std::vector<SizeGroup> &groups, const CandidateTable &table)
 {
-    const std::size_t n = table.count();
-    std::vector<std::uint64_t> inodes(n, 0);
-    std::unordered_map<std::string_view, std::uint32_t> byName;
-    // The walk collects a folder's files together, so each run of one folder is one listing.
-    for (std::size_t begin = 0; begin < n;) {
-        if (cancel.load(std::memory_order_relaxed))
-            return {};
-        const std::uint32_t folder = table.file(begin).folder;
-        std::size_t end = begin + 1;
-        while (end < n && table.file(end).folder == folder)
-            ++end;
-        byName.clear();
-        for (std::size_t k = begin; k < end; ++k) {
-            const QByteArrayView name = table.nameBytes(k);
-            byName.emplace(std::string_view(name.data(), static_cast<std::size_t>(name.size())),
-                           static_cast<std::uint32_t>(k));
-        }
-        if (DIR *dir = ::opendir(table.folderBytes(begin).constData())) {
-            std::size_t found = 0;
-            while (const dirent *entry = ::readdir(dir)) {
-                const auto at = byName.find(std::string_view(entry->d_name));
-                if (at != byName.end()) {
-                    inodes[at->second] = entry->d_ino;
-                    if (++found == byName.size())
-                        break;
-                }
-            }
-            ::closedir(dir);
-        }
-        begin = end;
+    // Sorted as keys of inode and index, each looked up once: a comparison that reached into
+    // the table for both sides cost more than the rest of the plan.
+    std::vector<std::uint64_t> keys;
+    std::vector<std::pair<std::uint64_t, std::size_t>> firsts;
+    firsts.reserve(groups.size());
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        std::vector<std::uint32_t> &members = groups[g].members;
+        keys.resize(members.size());
+        for (std::size_t i = 0; i < members.size(); ++i)
+            keys[i] = std::uint64_t(table.file(members[i]).inodeOrder) << 32 | members[i];
+        std::sort(keys.begin(), keys.end());
+        for (std::size_t i = 0; i < members.size(); ++i)
+            members[i] = static_cast<std::uint32_t>(keys[i]);
+        firsts.emplace_back(keys.empty() ? 0 : keys.front(), g);
     }
-    return inodes;
-}
-
-void orderByInode(std::vector<SizeGroup> &groups, const std::vector<std::uint64_t> &inodes)
-{
-    if (inodes.empty())
-        return;
-    const auto before = [&](std::uint32_t a, std::uint32_t b) {
-        return inodes[a] != inodes[b] ? inodes[a] < inodes[b] : a < b;
-    };
-    for (SizeGroup &group : groups)
-        std::sort(group.members.begin(), group.members.end(), before);
-    std::sort(groups.begin(), groups.end(),
-              [&](const SizeGroup &a, const SizeGroup &b) { return before(a.members.front(), b.members.front()); });
+    std::sort(firsts.begin(), firsts.end());
+    std::vector<SizeGroup> ordered;
+    ordered.reserve(groups.size());
+    for (const auto &[key, g] : firsts)
+        ordered.push_back(std::move(groups[g]));
+    groups = std::move(ordered);
 }
 
 namespace {

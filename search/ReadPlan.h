@@ -31,14 +31,11 @@ struct SizeGroup
 // groups' first members. Returns nothing when `cancel` is raised meanwhile.
 std::vector<SizeGroup> groupBySize(const CandidateTable &table, const std::atomic<bool> &cancel);
 
-// The inode of each collected file as its folder lists it now (0 where the folder or the name
-// cannot be read). One listing per folder: far cheaper than a stat per file.
-std::vector<std::uint64_t> listedInodes(const CandidateTable &table, const std::atomic<bool> &cancel);
-
-// Puts the members of each group, and then the groups by their first members, in inode order.
-// Inode order follows the order in which file systems lay files out, so readers working
-// down the plan ask the device for nearly sequential blocks. Results do not depend on it.
-void orderByInode(std::vector<SizeGroup> &groups, const std::vector<std::uint64_t> &inodes);
+// Puts the members of each group, and then the groups by their first members, in inode order
+// (the inodes the walk met). Inode order follows the order in which file systems lay files out,
+// so readers working down the plan ask the device for nearly sequential blocks. Results do not
+// depend on it.
+void orderByInode(std::vector<SizeGroup> &groups, const CandidateTable &table);
 
 // Reader threads suited to the device holding `path`: reads in flight are what a flash or
 // virtual disk needs to be fast, while a spinning disk only seeks more with them.

@@ -54,17 +54,61 @@ private:
 };
 enum : int { EdgeSlot = 0, BlockSlot = 1 };
 
-// The file's path in a buffer the thread reuses: no allocation per file opened.
-const char *pathOf(const CandidateTable &table, std::uint32_t k)
-{
-    thread_local std::string path;
-    const QByteArray &folder = table.folderBytes(k);
-    const QByteArrayView name = table.nameBytes(k);
-    path.assign(folder.constData(), static_cast<std::size_t>(folder.size()));
-    path.append(name.constData(), static_cast<std::size_t>(name.size()));
-    return path.c_str();
-}
+// Files the readers hold open at most, all together (see ContentGrouper::start).
+constexpr std::size_t MaxOpenFiles = 256;
+
 } // namespace
+
+// The paths of a task's files, gathered in one pass before any is opened. Files come in inode
+// order, which jumps about the table: a pass that does nothing else lets the processor fetch
+// many entries at once, where building each path between two opens waited for every one.
+class MemberPaths
+{
+public:
+    MemberPaths(const CandidateTable &table, const ReadStages::Members &members, std::size_t begin, std::size_t end)
+    {
+        // Each step asks for what the next one reads, for all members at once.
+        for (std::size_t i = begin; i < end; ++i)
+            __builtin_prefetch(&table.file(members[i]));
+        for (std::size_t i = begin; i < end; ++i) {
+            __builtin_prefetch(&table.folderBytes(members[i]));
+            __builtin_prefetch(table.nameBytes(members[i]).data());
+        }
+        for (std::size_t i = begin; i < end; ++i)
+            __builtin_prefetch(table.folderBytes(members[i]).constData());
+        m_at.reserve(end - begin);
+        m_bytes.reserve((end - begin) * 64);
+        for (std::size_t i = begin; i < end; ++i) {
+            const QByteArray &folder = table.folderBytes(members[i]);
+            const QByteArrayView name = table.nameBytes(members[i]);
+            m_at.push_back(
+                Entry{m_bytes.size(), static_cast<std::size_t>(folder.size()), table.file(members[i]).folder});
+            m_bytes.append(folder.constData(), static_cast<std::size_t>(folder.size()));
+            m_bytes.append(name.constData(), static_cast<std::size_t>(name.size()));
+            m_bytes.push_back('\0');
+        }
+        m_begin = begin;
+    }
+    MemberPaths(const CandidateTable &table, const ReadStages::Members &members)
+        : MemberPaths(table, members, 0, members.size())
+    {}
+    // The path of members[i].
+    const char *operator[](std::size_t i) const { return m_bytes.data() + m_at[i - m_begin].offset; }
+    // Its name alone, its folder's index in the table, and the length of its folder part.
+    const char *name(std::size_t i) const { return (*this)[i] + m_at[i - m_begin].folderLength; }
+    std::uint32_t folder(std::size_t i) const { return m_at[i - m_begin].folder; }
+    std::size_t folderLength(std::size_t i) const { return m_at[i - m_begin].folderLength; }
+
+private:
+    struct Entry
+    {
+        std::size_t offset, folderLength;
+        std::uint32_t folder;
+    };
+    std::string m_bytes;
+    std::vector<Entry> m_at;
+    std::size_t m_begin = 0;
+};
 
 // Per member: a class number (equal numbers, equal contents), Unreadable, Changed or Alone.
 struct ReadStages::Lockstep
@@ -76,7 +120,8 @@ struct ReadStages::Lockstep
 
 ReadStages::ReadStages(const CandidateTable &table, const ReadOptions &options, ReadLimits limits,
                        ReadProgress &progress, const std::atomic<bool> &cancel)
-    : m_table(table), m_options(options), m_limits(limits), m_progress(progress), m_cancel(cancel)
+    : m_table(table), m_options(options), m_limits(limits), m_progress(progress), m_cancel(cancel),
+      m_folders(table.folderCount(), FolderHandles::budgetFor(table.folderCount(), MaxOpenFiles))
 {}
 
 bool ReadStages::cancelled() const
@@ -105,11 +150,13 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
 {
     Members same;
     std::vector<FileIdentity> identities;
+    const MemberPaths paths(m_table, members);
     struct stat st = {};
-    for (const Index k : members) {
+    for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
             return {};
-        if (lstatLongPath(pathOf(m_table, k), &st) != 0)
+        const Index k = members[i];
+        if (lstatLongPath(paths[i], &st) != 0)
             counters.leftOutUnreadable(k);
         else if (!S_ISREG(st.st_mode) || st.st_size != 0)
             ++counters.changed;
@@ -130,21 +177,24 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
     const auto s = static_cast<std::size_t>(size);
     std::uint8_t *const data = Scratch::get(BlockSlot, s * members.size());
     std::vector<std::size_t> readable;
+    readable.reserve(members.size());
     std::vector<FileIdentity> identity(members.size());
+    const MemberPaths paths(m_table, members);
     SourceFile file;
     std::vector<ContentClass> found;
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (cancelled())
             return {};
-        const Index k = members[i];
         // No fstat after the read: the lstat below, once the classes are known, sees the same
         // inode's size and time whenever the path still names this file.
-        const bool ok = openFile(file, k, counters) && file.readAt(0, data + i * s, s);
-        if (!ok)
-            counters.leftOutUnreadable(k);
+        const bool opened = openFile(file, paths, i, size);
+        // Opened by this task alone and read whole: no first-open check, and settling the file
+        // credits its progress.
+        counters.filesRead += opened ? 1 : 0;
+        if (!opened || !file.readAt(0, data + i * s, s))
+            counters.leftOutUnreadable(members[i]);
         else {
             counters.bytesRead += s;
-            m_progress.credit(k, s);
             identity[i] = file.identity();
             readable.push_back(i);
         }
@@ -152,8 +202,11 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
     }
 
     const auto at = [&](std::size_t i) { return data + i * s; };
-    std::stable_sort(readable.begin(), readable.end(),
-                     [&](std::size_t a, std::size_t b) { return std::memcmp(at(a), at(b), s) < 0; });
+    // Equal contents in member order, as a stable sort would give, without its buffer.
+    std::sort(readable.begin(), readable.end(), [&](std::size_t a, std::size_t b) {
+        const int order = std::memcmp(at(a), at(b), s);
+        return order != 0 ? order < 0 : a < b;
+    });
     for (std::size_t begin = 0; begin < readable.size();) {
         std::size_t end = begin + 1;
         while (end < readable.size() && std::memcmp(at(readable[begin]), at(readable[end]), s) == 0)
@@ -164,7 +217,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
             for (std::size_t i = begin; i < end; ++i) {
                 const std::size_t pos = readable[i];
                 // Renamed over or replaced while it was read: its bytes need not be the path's.
-                if (!SourceFile::pathStillNames(pathOf(m_table, members[pos]), identity[pos])) {
+                if (!SourceFile::pathStillNames(paths[pos], identity[pos])) {
                     ++counters.changed;
                     continue;
                 }
@@ -221,26 +274,32 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
     const auto edgeOf = [&](std::size_t i) { return edges + i * edgeLen; };
 
     std::vector<SourceFile> files(m);
-    std::vector<std::size_t> live;
+    std::vector<std::size_t> live, opened;
+    const MemberPaths paths(m_table, members);
     for (std::size_t i = 0; i < m; ++i) {
         if (cancelled())
             return out;
-        const Index k = members[i];
-        bool ok = openFile(files[i], k, counters);
+        bool ok = openFile(files[i], paths, i, size);
         if (ok) {
+            opened.push_back(i);
             ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
                 && (tailLen == 0 || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
         }
         if (!ok) {
             out.label[i] = Unreadable;
-            counters.leftOutUnreadable(k);
+            counters.leftOutUnreadable(members[i]);
             files[i].close();
             continue;
         }
         counters.bytesRead += edgeLen;
-        m_progress.credit(k, edgeLen);
         live.push_back(i);
     }
+    // Counted after the opens, in one pass over the progress entries, which are scattered too.
+    for (const std::size_t i : opened)
+        if (m_progress.firstOpen(members[i]))
+            ++counters.filesRead;
+    for (const std::size_t i : live)
+        m_progress.credit(members[i], edgeLen);
     if (onlyFirstsClass && leftOut(out.label[0]))
         return out;
 
@@ -333,8 +392,7 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
         out.crc.push_back(~c.reg);
         for (const std::size_t i : c.at) {
             // Written to, renamed over or replaced while it was read: its bytes may be a mix.
-            if (!files[i].unchangedSinceOpen()
-                || !SourceFile::pathStillNames(pathOf(m_table, members[i]), files[i].identity())) {
+            if (!files[i].unchangedSinceOpen() || !SourceFile::pathStillNames(paths[i], files[i].identity())) {
                 out.label[i] = Changed;
                 ++counters.changed;
             } else {
@@ -429,12 +487,15 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
         : static_cast<std::size_t>(size - tailStart + headLen);
     std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
     SourceFile file;
+    const MemberPaths paths(m_table, members, begin, end);
     for (std::size_t i = begin; i < end; ++i) {
         if (cancelled())
             return;
         const Index k = members[i];
         std::uint32_t reg = CrcStart;
-        bool ok = openFile(file, k, counters);
+        bool ok = openFile(file, paths, i, size);
+        if (ok && m_progress.firstOpen(k))
+            ++counters.filesRead;
         if (ok && wholeContents) {
             for (std::int64_t offset = 0; ok && offset < size && !cancelled();) {
                 const auto len = static_cast<std::size_t>(
@@ -494,16 +555,15 @@ std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const 
     return out;
 }
 
-// Opens a file for reading and gives a test its chance to change it underneath.
-bool ReadStages::openFile(SourceFile &file, Index k, ReadCounters &counters)
+// Opens a file for reading, inside its folder where that is open, and gives a test its chance
+// to change it underneath.
+bool ReadStages::openFile(SourceFile &file, const MemberPaths &paths, std::size_t i, std::int64_t size)
 {
-    const char *path = pathOf(m_table, k);
+    const int folder = m_folders.get(paths.folder(i), paths[i], paths.folderLength(i));
     errno = 0; // a failure that is no system call's (a size changed since collecting) has no reason to give
-    if (!file.open(path, m_table.file(k).size))
+    if (folder >= 0 ? !file.openIn(folder, paths.name(i), size) : !file.open(paths[i], size))
         return false;
-    if (m_progress.firstOpen(k))
-        ++counters.filesRead;
     if (m_options.afterOpen)
-        m_options.afterOpen(path);
+        m_options.afterOpen(paths[i]);
     return true;
 }

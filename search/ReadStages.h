@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ContentGrouper.h"
+#include "FolderHandles.h"
 #include "ReadPlan.h"
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <vector>
 
 class CandidateTable;
+class MemberPaths;
 class ReadProgress;
 class SourceFile;
 
@@ -61,7 +63,7 @@ public:
 private:
     struct Lockstep;
     Lockstep compare(std::int64_t size, const Members &members, bool onlyFirstsClass, ReadCounters &counters);
-    bool openFile(SourceFile &file, Index k, ReadCounters &counters);
+    bool openFile(SourceFile &file, const MemberPaths &paths, std::size_t i, std::int64_t size);
     static ContentClass makeClass(Members members, std::uint32_t crc, std::vector<FileIdentity> identities);
 
     const CandidateTable &m_table;
@@ -69,4 +71,5 @@ private:
     ReadLimits m_limits;
     ReadProgress &m_progress;
     const std::atomic<bool> &m_cancel;
+    FolderHandles m_folders;
 };

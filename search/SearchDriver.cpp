@@ -67,6 +67,8 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
             AnalyzeFolder(rows.rowText(row), m_table, m_host, m_walkThreads);
     }
 
+    m_table.endCollecting();
+
     if (m_askAboveLimit && m_table.count() > QuestionLimit
         && !m_host.askYesNo(tooManyFilesQuestion(rows.rowCount(), m_table.count()), QStringLiteral("Question")))
         return Outcome::Declined;

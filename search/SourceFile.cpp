@@ -22,8 +22,18 @@ SourceFile &SourceFile::operator=(SourceFile &&other) noexcept
 bool SourceFile::open(const char *path, std::int64_t expectedSize)
 {
     close();
-    // O_NONBLOCK: a FIFO put in a file's place must not hang the open; O_NOFOLLOW: nor may a link.
-    m_fd = openFileForReading(path);
+    return accept(openFileForReading(path), expectedSize);
+}
+
+bool SourceFile::openIn(int folder, const char *name, std::int64_t expectedSize)
+{
+    close();
+    return accept(openFileForReading(folder, name), expectedSize);
+}
+
+bool SourceFile::accept(int fd, std::int64_t expectedSize)
+{
+    m_fd = fd;
     if (m_fd < 0)
         return false;
     struct stat st = {};

@@ -22,6 +22,8 @@ public:
 
     bool open(const char *path, std::int64_t expectedSize);
     bool open(const QByteArray &path, std::int64_t expectedSize) { return open(path.constData(), expectedSize); }
+    // The file `name` inside the open folder `folder`, with the same checks.
+    bool openIn(int folder, const char *name, std::int64_t expectedSize);
     // Reads exactly `size` bytes at `offset`; false on an error or an early end of file.
     bool readAt(std::int64_t offset, std::uint8_t *buffer, std::size_t size);
     void close();
@@ -37,6 +39,8 @@ public:
     static bool pathStillNames(const char *path, const FileIdentity &identity);
 
 private:
+    bool accept(int fd, std::int64_t expectedSize);
+
     int m_fd = -1;
     FileIdentity m_atOpen;
 };

@@ -1,21 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// A plain file as the walk met it, with the size and identity one fstatat gave.
-struct WalkFile
-{
-    QByteArray name;
-    std::int64_t size = 0;
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-};
 
 // One entry of a folder that the walk acts on.
 struct ListedEntry
@@ -42,9 +34,10 @@ struct FolderListing
     std::string names;
     int error = 0; // the errno of a listing that ended early on a read error
 
-    QByteArray name(const ListedEntry &entry) const
+    QByteArray name(const ListedEntry &entry) const { return nameView(entry).toByteArray(); }
+    QByteArrayView nameView(const ListedEntry &entry) const
     {
-        return QByteArray(names.data() + entry.nameOffset, static_cast<qsizetype>(entry.nameLength));
+        return QByteArrayView(names.data() + entry.nameOffset, static_cast<qsizetype>(entry.nameLength));
     }
 };
 

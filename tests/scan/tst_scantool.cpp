@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
@@ -472,6 +473,28 @@ private slots:
             QVERIFY2(result.err.contains(text), result.err.constData());
         for (const QByteArray &text : notShown)
             QVERIFY2(!result.err.contains(text), result.err.constData());
+    }
+
+    // Reading keeps folders open to open their files by name; where few descriptors are allowed
+    // it keeps none rather than starve the readers: every group is found, no file unreadable.
+    void withinTheOpenFileLimit()
+    {
+        FileTree tree;
+        for (int i = 0; i < 600; ++i) {
+            const QByteArray contents = randomBytes(100 + i, quint32(100 + i));
+            tree.write(QStringLiteral("f%1/a").arg(i), contents);
+            tree.write(QStringLiteral("f%1/b").arg(i), contents);
+        }
+        QProcess process;
+        process.setChildProcessModifier([] {
+            const rlimit limit{512, 512};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        startScan(process, {QStringLiteral("-0"), tree.root()}, {});
+        const Scan result = finishScan(process);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(nulGroups(result.out).size(), 600);
+        QVERIFY2(result.err.contains(" 0 left out as unreadable"), result.err.constData());
     }
 
     // -e lists every copy but the first of each group, as one flat list, never a whole group.

@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 
@@ -207,6 +208,28 @@ private slots:
         QVERIFY(table.addFile(table.addFolder("/x/"), "f", 1, identity(0).first, identity(0).second));
     }
 
+    void pathsAsText_data()
+    {
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("plain") << QByteArray("/p/x/") << QByteArray("a b.txt") << QStringLiteral("/p/x/a b.txt");
+        QTest::newRow("UTF-8 folder") << QByteArray("/p/Gr\xc3\xbc\xc3\x9f") + "e/" << QByteArray("a")
+                                      << QStringLiteral("/p/Gr\u00fc\u00dfe/a");
+        QTest::newRow("UTF-8 name") << QByteArray("/p/") << QByteArray("\xe6\x97\xa5.jpg")
+                                    << QStringLiteral("/p/\u65e5.jpg");
+    }
+    // A listed file's path as text, whichever part is not plain ASCII.
+    void pathsAsText()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, path);
+        CandidateTable table;
+        QVERIFY(table.addFile(table.addFolder(folder), name, 1, 1, 1));
+        QCOMPARE(table.path(0), path);
+    }
+
     // One file with a single name, reached under two paths: collected once, at its first path.
     void fileMountedOverAnother()
     {
@@ -263,6 +286,35 @@ private slots:
         QCOMPARE(group, (QStringList{deepText + "/copy1", deepText + "/copy2", root + "/top"}));
         QVERIFY(search.driver.collectStats().folders.empty());
         removeTree(root);
+    }
+
+    // A file below PATH_MAX replaced while it is read is left out as any other: it is opened in
+    // its kept folder, and the check after reading still goes by its path, piece by piece.
+    void deepFileReplacedWhileRead()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("t");
+        QVERIFY(QDir().mkpath(root));
+        const RemovedAtEnd removal{root};
+        int deepest = -1;
+        const QByteArray deep = makeChain(root, 40, QByteArray(250, 'n'), deepest);
+        QVERIFY(deepest >= 0 && deep.size() > PATH_MAX);
+        const std::unique_ptr<int, void (*)(int *)> closing(&deepest, [](int *fd) { ::close(*fd); });
+        QVERIFY(writeAt(deepest, "copy1", "same") && writeAt(deepest, "copy2", "same"));
+        QVERIFY(writeFile(root + "/top", "same"));
+
+        ReadOptions options;
+        std::atomic<bool> replaced{false};
+        options.afterOpen = [&](const char *path) {
+            if (QByteArray(path) == deep + "/copy1" && !replaced.exchange(true))
+                QVERIFY(writeAt(deepest, "new", "same") && ::renameat(deepest, "new", deepest, "copy1") == 0);
+        };
+        Search search;
+        search.driver.setReadOptions(options);
+        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
+        QVERIFY(replaced);
+        QCOMPARE(search.driver.matchStats().changed, std::uint64_t(1));
+        QCOMPARE(search.sink.groups(), (std::vector<QStringList>{{root + "/top", QFile::decodeName(deep) + "/copy2"}}));
     }
 
     // Run as an unprivileged user (root reads everything): what cannot be listed or entered is

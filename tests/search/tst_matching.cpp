@@ -418,6 +418,42 @@ private slots:
         }
     }
 
+    void folderReplacedWhileRead_data() { variantRows({"folder replaced"}); }
+
+    // Files are opened inside their folder's kept descriptor: once the folder is renamed away and
+    // another takes its name, that descriptor still reaches the old files. Whether a path still
+    // names the file read goes by the path, so none of them is listed under the new folder's names.
+    void folderReplacedWhileRead()
+    {
+        QFETCH(ReadOptions, options);
+        FileTree tree;
+        const QByteArray x = randomBytes(200 * 1024, 71), y = randomBytes(200 * 1024, 72);
+        const QStringList order{"d/x", "d/y", "e/x", "e/y"};
+        for (const QString &name : order)
+            tree.write(name, name.endsWith('x') ? x : y);
+        CandidateTable table;
+        tree.collect(table, order);
+
+        const QByteArray dx = QFile::encodeName(tree.path("d/x"));
+        std::atomic<bool> replaced{false}, hookFailed{false};
+        options.afterOpen = [&](const char *path) {
+            if (dx != path || replaced.exchange(true))
+                return;
+            const QByteArray other = randomBytes(200 * 1024, 73);
+            const bool ok = QDir().rename(tree.path("d"), tree.path("d-old")) && QDir().mkdir(tree.path("d"))
+                && !tree.write("d/x", other).isEmpty() && !tree.write("d/y", other).isEmpty();
+            if (!ok)
+                hookFailed = true;
+        };
+
+        Run run;
+        runMatcher(table, options, run);
+        QVERIFY(replaced);
+        QVERIFY(!hookFailed);
+        QCOMPARE(run.sink.groups(), std::vector<QStringList>{});
+        QVERIFY(run.stats.changed + run.stats.unreadable >= 1);
+    }
+
     void readerFailure_data() { variantRows({"a reader fails"}); }
 
     // A reader that fails (as when memory runs out) leaves its files out, counted, never lost
