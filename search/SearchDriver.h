@@ -3,6 +3,7 @@
 #include "CandidateTable.h"
 #include "DuplicateMatcher.h"
 #include "FolderWalker.h"
+#include "UniqueFiles.h"
 
 #include <QString>
 
@@ -11,6 +12,7 @@
 class ResultsSink;
 class SearchHost;
 class SettingsStore;
+class FolderSet;
 
 // The folder list as the search reads it, row by row.
 class FolderRows
@@ -50,6 +52,10 @@ public:
     const DuplicateMatcher::Stats &matchStats() const { return m_matchStats; }
 
     Outcome run(const FolderRows &rows);
+    // Instead of listing groups: which files under `folders` have no copy outside them (the
+    // search is the same up to the matching). Ends in Found, even when there are none.
+    void setUniqueIn(const FolderSet *folders) { m_uniqueIn = folders; }
+    const UniqueFiles &uniqueFiles() const { return m_unique; }
 
     const CandidateTable &candidates() const { return m_table; }
 
@@ -68,4 +74,6 @@ private:
     ReadOptions m_readOptions;
     unsigned m_walkThreads = DefaultWalkThreads;
     DuplicateMatcher::Stats m_matchStats;
+    const FolderSet *m_uniqueIn = nullptr;
+    UniqueFiles m_unique;
 };

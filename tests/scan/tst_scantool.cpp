@@ -715,6 +715,89 @@ private slots:
         QCOMPARE(sorted(names), printed);
     }
 
+    // --unique-in on a planted tree: copies outside, copies only inside, one-byte traps at the start,
+    // middle and end, empty files, hard links met first inside or outside, a sibling whose name
+    // starts with the folder's, an unreadable file; the folder listed twice.
+    void uniqueIn_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("-0, the folder first") << QStringList{"-0", "--unique-in", "@lib", "@lib", "@other", "@libx"};
+        QTest::newRow("-0, the folder last") << QStringList{"-0", "--unique-in", "@lib/", "@other", "@libx", "@lib"};
+        QTest::newRow("lines, added by the option") << QStringList{"--unique-in", "@lib", "@other", "@libx"};
+        QTest::newRow("--json") << QStringList{"--json", "--unique-in", "@lib", "@other", "@libx", "@lib"};
+    }
+
+    void uniqueIn()
+    {
+        QFETCH(QStringList, arguments);
+        static FileTree tree;
+        if (!QFileInfo::exists(tree.path("lib"))) {
+            const QByteArray s = randomBytes(9000, 20), m = randomBytes(9001, 21), e = randomBytes(9002, 22);
+            const std::pair<const char *, QByteArray> files[] = {{"lib/copy", randomBytes(7000, 23)},
+                                                                 {"other/copy", randomBytes(7000, 23)},
+                                                                 {"lib/unique", randomBytes(7001, 24)},
+                                                                 {"lib/start", s},
+                                                                 {"lib/middle", m},
+                                                                 {"lib/end", e},
+                                                                 {"lib/empty", {}},
+                                                                 {"other/empty", {}},
+                                                                 {"lib/inner", randomBytes(7002, 25)},
+                                                                 {"lib/sub/inner", randomBytes(7002, 25)},
+                                                                 {"lib/prefixtrap", randomBytes(7003, 26)},
+                                                                 {"libx/prefixtrap", randomBytes(7003, 26)},
+                                                                 {"libx/only", randomBytes(7004, 27)},
+                                                                 {"lib/linked", randomBytes(7005, 28)},
+                                                                 {"lib/linkedinside", randomBytes(7006, 29)},
+                                                                 {"lib/locked", randomBytes(7007, 30)},
+                                                                 {"other/locked", randomBytes(7007, 31)}};
+            for (const auto &[name, contents] : files)
+                tree.write(QString::fromLatin1(name), contents);
+            for (auto [name, bytes, at] :
+                 {std::tuple{"other/start", s, qsizetype(0)}, std::tuple{"other/middle", m, qsizetype(4500)},
+                  std::tuple{"other/end", e, qsizetype(9001)}}) {
+                bytes[at] = static_cast<char>(bytes[at] ^ 1);
+                tree.write(QString::fromLatin1(name), bytes);
+            }
+            QVERIFY(::link(QFile::encodeName(tree.path("lib/linked")), QFile::encodeName(tree.path("other/x"))) == 0);
+            QVERIFY(::link(QFile::encodeName(tree.path("lib/linkedinside")),
+                           QFile::encodeName(tree.path("lib/sub/linkedinside")))
+                    == 0);
+            ::chmod(QFile::encodeName(tree.path("lib/locked")), 0);
+        }
+        QStringList resolved;
+        for (const QString &argument : arguments)
+            resolved << (argument.startsWith(u'@') ? tree.path(argument.mid(1)) : argument);
+        const Scan result = scan(resolved);
+        QCOMPARE(result.exitCode, 0);
+        QStringList names;
+        const QByteArray root = QFile::encodeName(tree.root()) + '/';
+        const auto add = [&](const QByteArray &path) {
+            // Which name of the linked file comes first depends on the walk, not on the rule.
+            names << QString::fromUtf8(path.mid(root.size()))
+                         .replace(QStringLiteral("sub/linkedinside"), QStringLiteral("linkedinside"));
+        };
+        if (resolved.contains(QStringLiteral("--json"))) {
+            const QJsonObject json = QJsonDocument::fromJson(result.out).object();
+            for (const QJsonValue &file : json.value(QStringLiteral("unique")).toArray())
+                add(file.toObject().value(QStringLiteral("path")).toString().toUtf8());
+            QCOMPARE(json.value(QStringLiteral("could_not_be_read")).toArray().size(), ::geteuid() == 0 ? 0 : 1);
+        } else {
+            const QList<QByteArray> paths = resolved.contains(QStringLiteral("-0"))
+                ? nulGroups(result.out, true).value(0)
+                : result.out.split('\n');
+            for (const QByteArray &path : paths)
+                if (!path.isEmpty())
+                    add(path);
+        }
+        QStringList expected{"lib/end",       "lib/inner",        "lib/middle", "lib/start",
+                             "lib/sub/inner", "lib/linkedinside", "lib/unique"};
+        if (::geteuid() == 0)
+            expected << QStringLiteral("lib/locked"); // root reads it: unique
+        QVERIFY2(sorted(names) == sorted(expected), qPrintable(sorted(names).join(u' ')));
+        if (::geteuid() != 0)
+            QVERIFY2(result.err.contains("could not be read: " + root + "lib/locked"), result.err.constData());
+    }
+
     // The one-liners of the manual page, without jq: keep the oldest, keep what is under a folder.
     void peersOneLiners_data()
     {

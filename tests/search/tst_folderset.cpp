@@ -1,0 +1,75 @@
+#include "CandidateTable.h"
+#include "FolderSet.h"
+#include "MatchingFixture.h"
+#include "UniqueFiles.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+class TestFolderSet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pathUnder_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<bool>("under");
+        QTest::newRow("file in it") << QByteArray("/a/b") << QByteArray("/a") << true;
+        QTest::newRow("deeper") << QByteArray("/a/b/c") << QByteArray("/a") << true;
+        QTest::newRow("folder with its separator") << QByteArray("/a/b") << QByteArray("/a/") << true;
+        QTest::newRow("a name starting the same") << QByteArray("/ab/c") << QByteArray("/a") << false;
+        QTest::newRow("the folder itself") << QByteArray("/a") << QByteArray("/a") << false;
+        QTest::newRow("the folder with a separator") << QByteArray("/a/") << QByteArray("/a") << false;
+        QTest::newRow("the folder above") << QByteArray("/a") << QByteArray("/a/b") << false;
+        QTest::newRow("under the root") << QByteArray("/a") << QByteArray("/") << true;
+        QTest::newRow("the root itself") << QByteArray("/") << QByteArray("/") << false;
+    }
+
+    void pathUnder()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, folder);
+        QFETCH(bool, under);
+        QCOMPARE(isPathUnder(path, folder), under);
+    }
+
+    // A folder reached through a link (another row) is the same folder on disk.
+    void folderReachedThroughAnotherPath()
+    {
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path());
+        QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/lib/sub")) && QDir().mkpath(dir.path() + "/libx"));
+        QVERIFY(::symlink((root + "/lib").constData(), (root + "/link").constData()) == 0);
+        const FolderSet set({root + "/lib"});
+        QVERIFY(set.holdsFolder(root + "/lib/"));
+        QVERIFY(set.holdsFolder(root + "/lib/sub/"));
+        QVERIFY(set.holdsFolder(root + "/link/sub/"));
+        QVERIFY(set.holdsFile(root + "/link/sub/file"));
+        QVERIFY(!set.holdsFolder(root + "/libx/"));
+        QVERIFY(!set.holdsFile(root + "/libx/file"));
+        QVERIFY(!set.holdsFolder(root + "/"));
+    }
+
+    // A file that could not be read is neither unique nor a copy: it is named apart.
+    void unreadableNamedApart()
+    {
+        FileTree tree;
+        for (const char *name : {"lib/a", "lib/b", "other/b"})
+            tree.write(QString::fromLatin1(name), QByteArray("same"));
+        CandidateTable table;
+        tree.collect(table, {"lib/a", "lib/b", "other/b"});
+        const FolderSet lib({QFile::encodeName(tree.path("lib"))});
+        const UniqueFiles found = findUniqueFiles(table, {ContentClass{{1, 2}, 0, {}}}, {{0, EACCES}}, lib);
+        QCOMPARE(found.files, std::vector<std::uint32_t>{});
+        QCOMPARE(found.unreadable, std::vector<std::uint32_t>{0});
+    }
+};
+
+TWINFOLD_GUILESS_TEST_MAIN(TestFolderSet)
+#include "tst_folderset.moc"
