@@ -744,7 +744,7 @@ private slots:
                                                                  {"lib/inner", randomBytes(7002, 25)},
                                                                  {"lib/sub/inner", randomBytes(7002, 25)},
                                                                  {"lib/prefixtrap", randomBytes(7003, 26)},
-                                                                 {"libx/prefixtrap", randomBytes(7003, 26)},
+                                                                 {"libx/deep/prefixtrap", randomBytes(7003, 26)},
                                                                  {"libx/only", randomBytes(7004, 27)},
                                                                  {"lib/linked", randomBytes(7005, 28)},
                                                                  {"lib/linkedinside", randomBytes(7006, 29)},
