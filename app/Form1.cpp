@@ -9,6 +9,7 @@
 #include "FolderListView.h"
 #include "Form2.h"
 #include "Form4.h"
+#include "ProtectedFiles.h"
 #include "MessageBoxes.h"
 #include "PictureButton.h"
 #include "ResultsModel.h"
@@ -520,8 +521,11 @@ void Form1::Check1_Click()
     m_searching = true;
 
     const SearchDriver::Outcome outcome = m_driver->run(*this);
-    if (outcome == SearchDriver::Outcome::Found && !m_closing)
+    if (outcome == SearchDriver::Outcome::Found && !m_closing) {
+        resultsWindow().results().setProtection(
+            ProtectedFiles(m_folders->protectedRows(), m_driver->candidates().otherNames()));
         presentResults();
+    }
 
     m_check1->show();
     // The focus STOP FIND had goes back to FIND DUPES, not on to CLEAR LIST, where one

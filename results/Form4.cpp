@@ -142,6 +142,7 @@ void Form4::createActions()
     });
     connect(action("undo"), &QAction::triggered, this, &Form4::undoLastSend);
     action("undo")->setEnabled(false);
+    addProtectedActions();
 
     // The picture buttons' keys.
     auto *send = new QAction(this);

@@ -48,6 +48,8 @@ public:
     QAction *action(const char *name) const;
     // The context menu as it would open over this row (-1: over no row).
     QMenu *contextMenuFor(int row);
+    // What the last protected-folder helper did, as its status said.
+    QString helperStatus() const { return m_helperStatus; }
     // Puts back the files the last SEND TO RECYCLING moved, and their rows.
     void undoLastSend();
 
@@ -67,6 +69,8 @@ private:
     int currentRow() const;
     void openRow(int row);
     void showRowMenu(const QPoint &where);
+    void addProtectedActions(); // ProtectedActions.cpp
+    void showProtectedGroupsOnly();
 
     Services &m_services;
     // Either window may go first when the program ends.
@@ -91,4 +95,5 @@ private:
         std::vector<ResultsModel::Row> rows;
     };
     LastSend m_lastSend;
+    QString m_helperStatus;
 };

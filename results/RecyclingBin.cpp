@@ -208,6 +208,10 @@ TrashOutcome SendToRecycleBin(Trash &trash, const ResultsModel &list, const Dele
             outcome.failed.push_back({request.path, QStringLiteral("it has changed since the search")});
             continue;
         }
+        if (list.protection().protects(request.path, now)) {
+            outcome.failed.push_back({request.path, QStringLiteral("it is in a protected folder")});
+            continue;
+        }
         if (!hasKeptCopy(request, now)) {
             outcome.failed.push_back(
                 {request.path, QStringLiteral("no unchecked copy of it is left as the search found it")});

@@ -55,6 +55,8 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
         if (r.identity.valid)
             text += QStringLiteral(", modified ")
                 + QDateTime::fromSecsSinceEpoch(r.identity.mtimeSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        if (r.isProtected)
+            text += QLatin1Char('\n') + ProtectedFiles::reason();
         return role == Qt::ToolTipRole ? r.path + QLatin1Char('\n') + text : text;
     }
     default:
@@ -84,6 +86,8 @@ bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int 
 {
     if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 || index.row() >= m_shown)
         return false;
+    if (isProtected(index.row()))
+        return false;
     SetCheckedByText(path(index.row()), value.toInt() == Qt::Checked);
     return true;
 }
@@ -111,6 +115,7 @@ void ResultsModel::clearRows()
     m_fill.clear();
     m_fillCount = 0;
     m_written.clear();
+    m_protection = {}; // the next search's folders are set once it has found its rows
     endResetModel();
     emit cleared();
 }
@@ -120,6 +125,7 @@ void ResultsModel::addRow(const ResultRow &added)
     // Until the comparison hands over what it saw, the file is examined as it is listed.
     m_rows.push_back(Row{added.path, added.size, added.identity.valid ? added.identity : identityOf(added.path),
                          added.group, added.collectionIndex, false});
+    m_rows.back().isProtected = m_protection.protects(m_rows.back().path, m_rows.back().identity);
     m_groupCount = std::max(m_groupCount, added.group);
     m_positionGroup.push_back(added.group);
     scheduleShow();
@@ -204,6 +210,16 @@ void ResultsModel::SetCheckedByText(const QString &text, bool checked)
             announce(r, r, {Qt::CheckStateRole});
         }
     }
+}
+
+void ResultsModel::setProtection(ProtectedFiles protection)
+{
+    m_protection = std::move(protection);
+    for (Row &each : m_rows) {
+        each.isProtected = m_protection.protects(each.path, each.identity);
+        each.checked = each.checked && !each.isProtected;
+    }
+    announce(0, m_shown - 1, {Qt::CheckStateRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
 }
 
 void ResultsModel::uncheckAll()
