@@ -2,6 +2,7 @@
 
 #include "AddFolder.h"
 #include "CursorFile.h"
+#include "Desktop.h"
 #include "EventPump.h"
 #include "FileSystem.h"
 #include "FolderDialog.h"
@@ -10,6 +11,7 @@
 #include "Form2.h"
 #include "Form4.h"
 #include "ProtectedFiles.h"
+#include "UniqueFilesWindow.h"
 #include "MessageBoxes.h"
 #include "PictureButton.h"
 #include "ResultsModel.h"
@@ -228,6 +230,7 @@ void Form1::buildControls()
     connect(m_check3, &QAbstractButton::toggled, this, &Form1::Check3_Click);
     connect(m_check6, &QAbstractButton::toggled, this, &Form1::Check6_Click);
     connect(m_listView3, &FolderListView::dropped, this, &Form1::ListView3_DragDrop);
+    connect(m_listView3, &FolderListView::uniqueFilesRequested, this, &Form1::findUniqueFiles);
 
     // Mouse moves over these set the window's pointer; the progress bar has no say.
     for (QWidget *watched :
