@@ -603,6 +603,9 @@ private slots:
             << QStringList{"-e", "--keep", "largest", tmp} << QByteArray() << QByteArray();
         QTest::newRow("--keep-under not a folder")
             << QStringList{"-e", "--keep-under", "/no/such/folder", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("--unique-in with -e") << QStringList{"-e", "--unique-in", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("--unique-in not a folder")
+            << QStringList{"--unique-in", "/no/such/folder", tmp} << QByteArray() << QByteArray();
     }
 
     void badArguments()
