@@ -4,6 +4,7 @@
 
 #include <QBrush>
 #include <QDateTime>
+#include <QIcon>
 
 #include <algorithm>
 
@@ -34,6 +35,11 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
     case Qt::CheckStateRole:
         if (index.column() == 0)
             return r.checked ? Qt::Checked : Qt::Unchecked;
+        break;
+    case Qt::DecorationRole:
+        // The protected mark needs no colour: a padlock, named in the tooltip.
+        if (index.column() == 0 && r.isProtected)
+            return QIcon(QStringLiteral(":/results/art/protected.svg"));
         break;
     case Qt::BackgroundRole:
         if (const auto colours = ColourForRow(index.row()))
