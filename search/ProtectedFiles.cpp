@@ -27,6 +27,14 @@ bool ProtectedFiles::protects(const QString &path, const FileIdentity &identity)
 {
     if (m_folders.empty())
         return false;
-    return m_folders.holdsFile(QFile::encodeName(path))
-        || (identity.valid && m_linked.count({identity.device, identity.inode, 0}) != 0);
+    if (identity.valid && m_linked.count({identity.device, identity.inode, 0}) != 0)
+        return true;
+    // Asked once per folder: a million rows lie in far fewer folders.
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString folder = path.left(slash + 1);
+    if (const auto known = m_byFolder.constFind(folder); known != m_byFolder.constEnd())
+        return *known;
+    const bool held = m_folders.holdsFile(QFile::encodeName(path));
+    m_byFolder.insert(folder, held);
+    return held;
 }

@@ -5,6 +5,7 @@
 #include "FileIdentity.h"
 #include "FolderSet.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -30,4 +31,5 @@ public:
 private:
     FolderSet m_folders;
     std::unordered_set<CandidateTable::Identity, CandidateTable::IdentityHash> m_linked;
+    mutable QHash<QString, bool> m_byFolder;
 };
