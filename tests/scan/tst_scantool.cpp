@@ -735,31 +735,32 @@ private slots:
         QFETCH(QStringList, arguments);
         static FileTree tree;
         if (!QFileInfo::exists(tree.path("lib"))) {
-            const QByteArray s = randomBytes(9000, 20), m = randomBytes(9001, 21), e = randomBytes(9002, 22);
-            const std::pair<const char *, QByteArray> files[] = {{"lib/copy", randomBytes(7000, 23)},
-                                                                 {"other/copy", randomBytes(7000, 23)},
-                                                                 {"lib/unique", randomBytes(7001, 24)},
-                                                                 {"lib/start", s},
-                                                                 {"lib/middle", m},
-                                                                 {"lib/end", e},
-                                                                 {"lib/empty", {}},
-                                                                 {"other/empty", {}},
-                                                                 {"lib/inner", randomBytes(7002, 25)},
-                                                                 {"lib/sub/inner", randomBytes(7002, 25)},
-                                                                 {"lib/prefixtrap", randomBytes(7003, 26)},
-                                                                 {"libx/deep/prefixtrap", randomBytes(7003, 26)},
-                                                                 {"libx/only", randomBytes(7004, 27)},
-                                                                 {"lib/linked", randomBytes(7005, 28)},
-                                                                 {"lib/linkedinside", randomBytes(7006, 29)},
-                                                                 {"lib/locked", randomBytes(7007, 30)},
-                                                                 {"other/locked", randomBytes(7007, 31)}};
-            for (const auto &[name, contents] : files)
-                tree.write(QString::fromLatin1(name), contents);
-            for (auto [name, bytes, at] :
-                 {std::tuple{"other/start", s, qsizetype(0)}, std::tuple{"other/middle", m, qsizetype(4500)},
-                  std::tuple{"other/end", e, qsizetype(9001)}}) {
-                bytes[at] = static_cast<char>(bytes[at] ^ 1);
-                tree.write(QString::fromLatin1(name), bytes);
+            // name:size:seed, equal seeds and sizes giving equal contents; a '^' flips the byte at that place.
+            for (const QString &spec : QStringList{"lib/copy:7000:23",
+                                                   "other/copy:7000:23",
+                                                   "lib/unique:7001:24",
+                                                   "lib/start:9000:20",
+                                                   "other/start:9000:20^0",
+                                                   "lib/middle:9001:21",
+                                                   "other/middle:9001:21^4500",
+                                                   "lib/end:9002:22",
+                                                   "other/end:9002:22^9001",
+                                                   "lib/empty:0:0",
+                                                   "other/empty:0:0",
+                                                   "lib/inner:7002:25",
+                                                   "lib/sub/inner:7002:25",
+                                                   "lib/prefixtrap:7003:26",
+                                                   "libx/deep/prefixtrap:7003:26",
+                                                   "libx/only:7004:27",
+                                                   "lib/linked:7005:28",
+                                                   "lib/linkedinside:7006:29",
+                                                   "lib/locked:7007:30",
+                                                   "other/locked:7007:31"}) {
+                const QStringList part = spec.split(u':');
+                QByteArray bytes = randomBytes(part[1].toInt(), part[2].section(u'^', 0, 0).toUInt());
+                if (part[2].contains(u'^'))
+                    bytes[part[2].section(u'^', 1).toInt()] ^= 1;
+                tree.write(part[0], bytes);
             }
             QVERIFY(::link(QFile::encodeName(tree.path("lib/linked")), QFile::encodeName(tree.path("other/x"))) == 0);
             QVERIFY(::link(QFile::encodeName(tree.path("lib/linkedinside")),
