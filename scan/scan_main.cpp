@@ -3,6 +3,7 @@
 // the rows of the folder list; the groups go to standard output, messages and a summary to
 // standard error. The groups and their order are the window's.
 
+#include "CandidateTable.h"
 #include "Console.h"
 #include "ConsoleHost.h"
 #include "FolderSet.h"

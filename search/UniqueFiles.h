@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "ContentGrouper.h"
+#include "Reading.h"
 
 #include <cstdint>
 #include <vector>
