@@ -49,6 +49,10 @@ QVariant FolderListModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         return isProtected(index.row()) ? QStringLiteral("Protected: its files are never checked or moved.\n") + hint()
                                         : hint();
+    case Qt::AccessibleTextRole: // the padlock's name, for those who do not see it
+        if (isProtected(index.row()))
+            return m_rows.at(index.row()) + QStringLiteral(", protected");
+        return {};
     case Qt::AccessibleDescriptionRole:
         if (isProtected(index.row()))
             return QStringLiteral("Protected folder");

@@ -224,6 +224,7 @@ private slots:
         QCOMPARE(protect->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
         protect->trigger();
         QCOMPARE(view->model()->index(1, 0).data(Qt::AccessibleDescriptionRole).toString(), "Protected folder");
+        QCOMPARE(view->model()->index(1, 0).data(Qt::AccessibleTextRole).toString(), dir.filePath("P") + ", protected");
         QVERIFY(!view->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).isValid());
         QVERIFY(view->rowMenuFor(1) && protect->isChecked());
 
