@@ -23,6 +23,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QThread>
 #include <QTimer>
@@ -456,6 +457,7 @@ void Form4::createProgress()
 void Form4::startTrashWork(std::function<void()> work)
 {
     m_model->setChecksLocked(true);
+    action("undo")->setEnabled(false);
     m_check1->hide();
     m_stop->show();
     m_check2->setEnabled(false);
@@ -563,14 +565,13 @@ void Form4::endTrashWork()
 
     QString report;
     bool failed = false;
+    const auto undoable = qScopeGuard([this] { action("undo")->setEnabled(m_lastSend.has_value()); });
     if (m_send) {
         const std::unique_ptr<TrashRun> run = std::move(m_send);
         // Checked rows of files gone by other hands go too; rows of files still there stay.
         RemoveCheckedRows(*m_model);
-        if (!m_sending.files.empty()) {
+        if (!m_sending.files.empty())
             m_lastSend = std::move(m_sending);
-            action("undo")->setEnabled(true);
-        }
         m_sending = {};
         report = reportText(run->outcome());
         failed = !run->outcome().failed.empty();

@@ -178,19 +178,6 @@ DeletePlan planDeletion(const ResultsModel &list)
     }
     plan.requests = std::move(kept);
 
-    // What is at stake: the requested files, a file with several requested names once.
-    std::vector<std::pair<FileKey, std::int64_t>> sizes;
-    for (const TrashRequest &request : plan.requests) {
-        if (request.listed.valid)
-            sizes.emplace_back(keyOf(request.listed), request.size);
-        else
-            plan.bytes += std::max<std::int64_t>(request.size, 0);
-    }
-    std::sort(sizes.begin(), sizes.end());
-    for (std::size_t i = 0; i < sizes.size(); ++i)
-        if (i == 0 || sizes[i].first != sizes[i - 1].first)
-            plan.bytes += std::max<std::int64_t>(sizes[i].second, 0);
-
     // The unchecked copies each requested group relies on, none of them a name of a file
     // that is itself requested.
     for (const TrashRequest &request : plan.requests)
@@ -207,6 +194,30 @@ DeletePlan planDeletion(const ResultsModel &list)
         if (found == files.end() || found->first != keyOf(each.identity))
             group->second.push_back({each.path, each.identity});
     }
+    // A group whose only unchecked copies are other names of checked files keeps nothing.
+    std::vector<TrashRequest> movable;
+    movable.reserve(plan.requests.size());
+    for (TrashRequest &request : plan.requests) {
+        if (plan.kept[request.group].empty())
+            plan.held.push_back({request.path, NoKeptCopy});
+        else
+            movable.push_back(std::move(request));
+    }
+    plan.requests = std::move(movable);
+
+    // What is at stake: the requested files, a file with several requested names once.
+    std::vector<std::pair<FileKey, std::int64_t>> sizes;
+    for (const TrashRequest &request : plan.requests) {
+        if (request.listed.valid)
+            sizes.emplace_back(keyOf(request.listed), request.size);
+        else
+            plan.bytes += std::max<std::int64_t>(request.size, 0);
+    }
+    std::sort(sizes.begin(), sizes.end());
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        if (i == 0 || sizes[i].first != sizes[i - 1].first)
+            plan.bytes += std::max<std::int64_t>(sizes[i].second, 0);
+
     return plan;
 }
 
@@ -222,10 +233,8 @@ QString confirmationText(const DeletePlan &plan)
                              QLatin1String(plan.wholeGroups == 1 ? "its contents" : "their contents"));
         question += namedLines(plan.wholeGroupPaths);
     }
-    std::vector<TrashFailure> others;
-    for (const TrashFailure &held : plan.held)
-        if (held.reason != NoKeptCopy)
-            others.push_back(held);
+    // The whole groups' files come first among those held, and are named above.
+    const std::vector<TrashFailure> others(plan.held.begin() + plan.wholeGroupPaths.size(), plan.held.end());
     if (!others.empty())
         question += QStringLiteral("\n\n%1 checked stay where %2:\n")
                         .arg(plural(qsizetype(others.size()), "file", "files"),
