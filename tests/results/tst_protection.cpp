@@ -126,7 +126,9 @@ private slots:
         states[1] = states[2] = true; // P/a and O/a2, O/a1 kept
         model.setCheckStates(states);
         QVERIFY(model.isChecked(1));
-        const TrashOutcome outcome = SendToRecycleBin(window.trash, model, planDeletion(model));
+        TrashRun send(window.trash, planDeletion(model));
+        send.run();
+        const TrashOutcome &outcome = send.outcome();
         QVERIFY(QFile::exists(window.at("P/a")));
         QVERIFY(!QFile::exists(window.at("O/a2")));
         QCOMPARE(outcome.failed.size(), std::size_t(1));
