@@ -13,6 +13,7 @@
 #include "SearchHost.h"
 #include "SelectionHelpers.h"
 #include "Services.h"
+#include "WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QSet>
 #include <QTreeView>
+#include <QWindow>
 
 namespace {
 QRect twipsRect(int left, int top, int width, int height)
@@ -60,9 +62,14 @@ Form4::~Form4() = default;
 void Form4::setPreview(Form2 *preview)
 {
     m_preview = preview;
-    if (preview)
-        if (QWidget *picture = preview->findChild<QWidget *>(QStringLiteral("Image1")))
-            picture->setAccessibleName(QStringLiteral("Preview picture"));
+    if (!preview)
+        return;
+    if (QWidget *picture = preview->findChild<QWidget *>(QStringLiteral("Image1")))
+        picture->setAccessibleName(QStringLiteral("Preview picture"));
+    // A tool window of this one: the window manager keeps it in front of the results window,
+    // maximised or clicked, and the keyboard stays with the list.
+    preview->setWindowFlags(Qt::Tool | Qt::WindowDoesNotAcceptFocus);
+    preview->setAttribute(Qt::WA_ShowWithoutActivating);
 }
 
 void Form4::createActions()
@@ -205,6 +212,7 @@ void Form4::openRow(int row)
 void Form4::Form_Load()
 {
     setWindowTitle(productCaption());
+    m_framed = new FramedWindow(*this);
     setAutoFillBackground(true);
     QPalette background = palette();
     background.setColor(QPalette::Window, Qt::white);
@@ -285,7 +293,7 @@ void Form4::Form_Resize()
 {
     // Sizes come from the outer size, frame and caption included, in twips; a size that
     // would be negative is not applied.
-    const QRect outer = frameGeometry();
+    const QRect outer = m_framed->outer();
     const int listWidth = pixelsToTwips(outer.width()) - 360;
     const int listHeight = pixelsToTwips(outer.height()) - 1900;
     QSize size = m_list->size();
@@ -300,8 +308,10 @@ void Form4::Form_Resize()
     const float sizeColumn = width * (15.0f / 90.0f) - 3700.0f;
     if (filename >= 0)
         m_list->setColumnWidth(0, twipsToPixels(filename));
-    if (sizeColumn >= 0)
-        m_list->setColumnWidth(1, twipsToPixels(sizeColumn));
+    // "Size" is never made narrower than at creation: below about 31,000 twips of list the
+    // rule would cut its texts, and a width left from a maximised window would stay cut.
+    m_list->setColumnWidth(
+        1, std::max(sizeColumn >= 0 ? twipsToPixels(sizeColumn) : 0, m_list->header()->defaultSectionSize()));
 }
 
 void Form4::resizeEvent(QResizeEvent *event)
@@ -321,6 +331,12 @@ void Form4::showEvent(QShowEvent *event)
 {
     m_model->showRows();
     QWidget::showEvent(event);
+    // Told before the preview is first shown; this window's handle is made only now, as a
+    // window made earlier would be placed by its inside, not its frame.
+    if (m_preview && !m_preview->isVisible() && windowHandle()) {
+        m_preview->winId();
+        m_preview->windowHandle()->setTransientParent(windowHandle());
+    }
     Form_Resize();
 }
 
@@ -358,9 +374,6 @@ void Form4::ListView1_Click()
 
 void Form4::Check1_Click()
 {
-    if (!m_check1->isChecked())
-        return;
-    m_check1->setChecked(false);
     deleteCheckedFiles();
 }
 
@@ -452,9 +465,6 @@ void Form4::undoLastSend()
 
 void Form4::Check2_Click()
 {
-    if (!m_check2->isChecked())
-        return;
-    m_check2->setChecked(false);
     if (!m_mainWindow)
         return;
     if (isMaximized()) {
@@ -464,11 +474,10 @@ void Form4::Check2_Click()
         hide();
         return;
     }
-    const QRect outer = frameGeometry();
     // Read from this window, which is framed now; a window just shown again may not know
     // its frame yet. Both windows carry the same frame.
-    const QMargins frame(geometry().left() - outer.left(), geometry().top() - outer.top(),
-                         outer.right() - geometry().right(), outer.bottom() - geometry().bottom());
+    const QRect outer = m_framed->outer();
+    const QMargins frame = m_framed->frame();
     m_mainWindow->setWindowState(m_mainWindow->windowState()
                                  & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     m_mainWindow->show();
@@ -479,8 +488,5 @@ void Form4::Check2_Click()
 
 void Form4::Check3_Click()
 {
-    if (!m_check3->isChecked())
-        return;
-    m_check3->setChecked(false);
     m_model->uncheckAll();
 }

@@ -14,6 +14,7 @@
 
 class Desktop;
 class Form2;
+class FramedWindow;
 class PictureButton;
 class QAction;
 class QMenu;
@@ -32,6 +33,7 @@ public:
 
     ResultsModel &results() { return *m_model; }
     QTreeView *list() const { return m_list; }
+    FramedWindow &framed() const { return *m_framed; }
     // The window that shows the file of a clicked row; none means no preview.
     void setPreview(Form2 *preview);
 
@@ -74,6 +76,7 @@ private:
     QPointer<Form2> m_preview;
     ResultsModel *m_model;
     QTreeView *m_list = nullptr;
+    FramedWindow *m_framed = nullptr;
     PictureButton *m_check1 = nullptr;
     PictureButton *m_check2 = nullptr;
     PictureButton *m_check3 = nullptr;

@@ -148,17 +148,19 @@ private slots:
 
     void layoutFollowsTheOuterSize_data()
     {
-        // Outer size in twips; expected widths in twips, -1 where the size stays as it was.
+        // Outer size in twips; expected sizes in twips (-1: as it was), "Size" in pixels: never
+        // below its width at creation (100), also after a window wide enough to narrow it.
         QTest::addColumn<int>("outerWidth");
         QTest::addColumn<int>("outerHeight");
         QTest::addColumn<int>("listWidth");
         QTest::addColumn<int>("listHeight");
         QTest::addColumn<double>("filename");
-        QTest::addColumn<double>("size");
-        QTest::newRow("12,000 wide") << 12000 << 9000 << 11640 << 7100 << 11640 * 95.0 / 90 - 3700 << -1.0;
-        QTest::newRow("list 28,440") << 28800 << 9000 << 28440 << 7100 << 28440 * 95.0 / 90 - 3700 << 1040.0;
-        QTest::newRow("list 22,200 hides Size") << 22560 << 9000 << 22200 << 7100 << 22200 * 95.0 / 90 - 3700 << 0.0;
-        QTest::newRow("too small for the list") << 300 << 1500 << -1 << -1 << -1.0 << -1.0;
+        QTest::addColumn<int>("size");
+        QTest::newRow("12,000 wide") << 12000 << 9000 << 11640 << 7100 << 11640 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("list 28,440") << 28800 << 9000 << 28440 << 7100 << 28440 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("list 37,440") << 37800 << 9000 << 37440 << 7100 << 37440 * 95.0 / 90 - 3700 << 169;
+        QTest::newRow("list 22,200") << 22560 << 9000 << 22200 << 7100 << 22200 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("too small for the list") << 300 << 1500 << -1 << -1 << -1.0 << 100;
     }
 
     void layoutFollowsTheOuterSize()
@@ -168,21 +170,22 @@ private slots:
         QFETCH(int, listWidth);
         QFETCH(int, listHeight);
         QFETCH(double, filename);
-        QFETCH(double, size);
+        QFETCH(int, size);
         Harness harness;
         Form4 &form = harness.form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        setOuterSize(form, {twipsToPixels(24840 + 360), twipsToPixels(9000)}); // as maximised on a wide screen
         setOuterSize(form, {twipsToPixels(outerWidth), twipsToPixels(outerHeight)});
         QTreeView *list = form.list();
         const QSize listBefore = list->size();
-        const int filenameBefore = list->columnWidth(0), sizeBefore = list->columnWidth(1);
+        const int filenameBefore = list->columnWidth(0);
         setOuterSize(form, {twipsToPixels(outerWidth), twipsToPixels(outerHeight)}); // laid out again: same result
 
         QCOMPARE(list->width(), listWidth < 0 ? listBefore.width() : twipsToPixels(listWidth));
         QCOMPARE(list->height(), listHeight < 0 ? listBefore.height() : twipsToPixels(listHeight));
         QVERIFY(qAbs(list->columnWidth(0) - (filename < 0 ? filenameBefore : twipsToPixels(filename))) <= 1);
-        QVERIFY(qAbs(list->columnWidth(1) - (size < 0 ? sizeBefore : twipsToPixels(size))) <= 1);
+        QVERIFY(qAbs(list->columnWidth(1) - size) <= 1);
         QCOMPARE(list->pos(), QPoint(twipsToPixels(120), twipsToPixels(1320)));
     }
 

@@ -403,6 +403,76 @@ def case_maximised_results(desk):
     check(p[3] < WORK_AREA[3], 'preview %r' % (p,))
 
 
+def case_back_to_main_restart(desk):
+    """After BACK TO MAIN the saved size stays the outer size, also once late window events
+    have come in, so the next start opens at the same client size."""
+    main = desk.launch()
+    wait_for('the main window framed', lambda: desk.outer(main))
+    desk.add_folder(main, duplicates(desk))
+    main_outer = desk.outer(main)
+    results, _ = desk.find_dupes(main)
+    r = wait_for('the results window at the main window\'s place', lambda: desk.outer(results) == main_outer
+                 and desk.outer(results))
+    desk.back_to_main(results)
+    wait_for('the main window back at the results window\'s place', lambda: desk.outer(main) == r)
+    saved(desk, 0, r)
+    time.sleep(1.5)  # the client size used to be saved about half a second later
+    desk.close_window(main, 'the program to end')
+    s = desk.settings()
+    check((s.get('FormWidth'), s.get('FormHeight')) == (str(r[2] * TWIPS), str(r[3] * TWIPS)),
+          'saved %r after BACK TO MAIN, outer %r' % (s, r))
+    main = desk.launch()
+    info = wait_for('the main window framed again', lambda: desk.outer(main) and desk.info(main))
+    check((info['w'], info['h']) == DESIGN_CLIENT, 'started again at %dx%d' % (info['w'], info['h']))
+
+
+def header_text_right_edge(desk, window, left):
+    """The rightmost dark pixel of the list's header row right of `left`: where the
+    "Size" header's text ends (the window's own picture, through ImageMagick)."""
+    x, y = 8 + left, 88  # the list starts at (8, 88); its header row is about 20 pixels high
+    raw = subprocess.run(['import', '-window', str(window), '-crop', '%dx16+%d+%d' % (300, x, y + 2), '-depth', '8',
+                          'gray:-'], env=desk.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         timeout=WAIT).stdout
+    edge = -1
+    for row in range(16):
+        for col in range(300):
+            if row * 300 + col < len(raw) and raw[row * 300 + col] < 80:
+                edge = max(edge, col)
+    return edge
+
+
+def case_maximised_columns(desk):
+    """Maximising the results window and restoring it leaves the "Size" column readable, and
+    with the results window maximised the preview stays in front after a click in the list
+    and after a key move."""
+    main = desk.launch()
+    wait_for('the main window framed', lambda: desk.outer(main))
+    desk.add_folder(main, duplicates(desk))
+    results, preview = desk.find_dupes(main)
+    r = wait_for('the results window framed', lambda: desk.outer(results))
+    # Filename column: list width x 95 / 90 - 3700 twips; the "Size" header follows it.
+    filename = round(((r[2] * TWIPS - 360) * 95 / 90 - 3700) / TWIPS)
+    before = wait_for('the "Size" header drawn', lambda: header_text_right_edge(desk, results, filename) > 0
+                      and header_text_right_edge(desk, results, filename))
+    desk.activate(results)
+    desk.double_click_title(results)
+    wait_for('the results window maximised', lambda: desk.maximised(results)
+             and desk.outer(results)[2] == desk.work_area()[2])
+    for how, act in (('a click in the list', lambda: desk.click(results, 60, 130)),
+                     ('a key move', lambda: desk.key(results, 'Down'))):
+        act()
+        wait_for('the preview in front after %s' % how, lambda: (lambda s: preview in s and results in s and
+                 s.index(preview) > s.index(results))(desk.stacking()))
+    desk.double_click_title(results)
+    wait_for('the results window restored', lambda: not desk.maximised(results) and desk.outer(results) == r)
+    after = wait_for('the "Size" header drawn again', lambda: header_text_right_edge(desk, results, filename))
+    check(after >= before, '"Size" header cut after maximising: ends at %d, was %d' % (after, before))
+
+
+# Wide enough that the maximised list gives "Size" a width of its own (about 29 pixels).
+case_maximised_columns.screen = (1680, 1050)
+
+
 def case_maximised_start(desk):
     """A window started maximised with a saved screen-sized size comes back inside the
     work area when the user restores it."""
@@ -463,6 +533,9 @@ def main(argv):
     # Whatever happens below, the rig ends before CTest's own timeout and cleans up.
     signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure('the case took too long')))
     signal.alarm(int(os.environ.get('TWINFOLD_WM_CASE_TIMEOUT', '150')))
+    global SCREEN, WORK_AREA
+    SCREEN = getattr(case, 'screen', SCREEN)
+    WORK_AREA = (0, MARGINS['top'], SCREEN[0], SCREEN[1] - MARGINS['top'] - MARGINS['bottom'])
     with tempfile.TemporaryDirectory(prefix='twinfold-wm-') as root:
         desk = None
         try:
