@@ -9,6 +9,7 @@
 #include "PictureButton.h"
 #include "RecyclingBin.h"
 #include "ResultsModel.h"
+#include "ResultsRowDelegate.h"
 #include "Screen.h"
 #include "SearchHost.h"
 #include "SelectionHelpers.h"
@@ -253,6 +254,7 @@ void Form4::Form_Load()
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setModel(m_model);
+    m_list->setItemDelegate(new ResultsRowDelegate(m_list));
     m_list->header()->setSectionsClickable(false);
     m_list->header()->setSectionsMovable(false);
     // Column widths follow the window by their own rule, which may hide "Size" (width 0).

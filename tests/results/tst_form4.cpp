@@ -593,6 +593,59 @@ private slots:
         QVERIFY(!harness.button("Check2")->isChecked());
     }
 
+    void ticksStandOutOnAnyPalette_data()
+    {
+        QTest::addColumn<QColor>("base");
+        QTest::addColumn<QColor>("text");
+        QTest::addColumn<bool>("plainRow"); // drawn in the list's own colours, as after a send
+        QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black) << false;
+        QTest::newRow("darker, group colour") << QColor(0x30, 0x30, 0x30) << QColor(0xd0, 0xd0, 0xd0) << false;
+        QTest::newRow("dark, group colour") << QColor(0x2d, 0x2d, 0x2d) << QColor(Qt::white) << false;
+        QTest::newRow("dark, plain row") << QColor(0x2d, 0x2d, 0x2d) << QColor(Qt::white) << true;
+    }
+
+    void ticksStandOutOnAnyPalette()
+    {
+        QFETCH(QColor, base);
+        QFETCH(QColor, text);
+        QFETCH(bool, plainRow);
+        Harness harness;
+        Groups groups(harness.form);
+        QTreeView *list = harness.form.list();
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Base, base);
+        palette.setColor(QPalette::Window, base);
+        palette.setColor(QPalette::Text, text);
+        palette.setColor(QPalette::WindowText, text);
+        list->setPalette(palette);
+        harness.form.results().setData(harness.form.results().index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        if (plainRow)
+            harness.form.results().setAllRowColours(QStringLiteral("white"));
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        option.rect = list->visualRect(harness.form.results().index(0, 0));
+        option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        const QRect box = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
+        const QImage shown = list->viewport()->grab(box.adjusted(2, 2, -2, -2)).toImage();
+        // WCAG contrast between the darkest and the lightest pixel inside the box: tick and fill.
+        double darkest = 1, lightest = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QColor c = shown.pixelColor(x, y);
+                const auto linear = [](double v) {
+                    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+                };
+                const double l = 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+                darkest = std::min(darkest, l);
+                lightest = std::max(lightest, l);
+            }
+        QVERIFY2((lightest + 0.05) / (darkest + 0.05) >= 3,
+                 qPrintable(QString::number((lightest + 0.05) / (darkest + 0.05))));
+    }
+
     void uncheckAll()
     {
         Harness harness;
