@@ -23,6 +23,7 @@
 #include <QHeaderView>
 #include <QAction>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QMenu>
 #include <QSet>
 #include <QTreeView>
@@ -134,14 +135,25 @@ void Form4::createActions()
                                                        {"keepShortest", KeepRule::ShortestPath}};
     for (const auto &[name, rule] : keeps)
         connect(action(name), &QAction::triggered, this, [this, rule = rule] { checkAllButOne(*m_model, rule); });
-    connect(action("checkInFolder"), &QAction::triggered, this,
-            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Inside); }));
-    connect(action("checkOutsideFolder"), &QAction::triggered, this,
-            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Outside); }));
+    // A helper that finds nothing more to check says so, rather than seeming not to work.
+    const auto byFolder = [this, folderOf, onCurrent](FolderSide side, const char *where) {
+        return onCurrent([this, folderOf, side, where](int row) {
+            const QString folder = folderOf(row);
+            const std::vector<int> before = m_model->checkedRows();
+            checkByFolder(*m_model, folder, side);
+            say(m_model->checkedRows() != before
+                    ? QString()
+                    : QStringLiteral("Nothing changed: no other copy %1 %2 can be checked.")
+                          .arg(QLatin1String(where), elidedFolder(folder)));
+        });
+    };
+    connect(action("checkInFolder"), &QAction::triggered, this, byFolder(FolderSide::Inside, "in"));
+    connect(action("checkOutsideFolder"), &QAction::triggered, this, byFolder(FolderSide::Outside, "outside"));
     connect(action("uncheckGroup"), &QAction::triggered, this,
             onCurrent([this](int row) { uncheckGroup(*m_model, row); }));
     connect(action("nextCheckedGroup"), &QAction::triggered, this, [this] {
         const int next = nextFullyCheckedGroup(*m_model, currentRow());
+        say(next < 0 ? QStringLiteral("No group has every copy checked.") : QString());
         if (next < 0)
             return;
         const QModelIndex index = m_model->index(next, 0);
@@ -150,6 +162,15 @@ void Form4::createActions()
     });
     connect(action("undo"), &QAction::triggered, this, &Form4::undoLastSend);
     action("undo")->setEnabled(false);
+
+    // Shift+F10 opens the context menu as the Menu key does, over the current row.
+    auto *menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    connect(menuKey, &QAction::triggered, this, [this] {
+        const QModelIndex current = m_list->currentIndex();
+        showRowMenu(current.isValid() ? m_list->visualRect(current).center() : QPoint(0, 0));
+    });
+    addAction(menuKey);
 
     // The picture buttons' keys.
     auto *send = new QAction(this);
@@ -179,8 +200,7 @@ QMenu *Form4::contextMenuFor(int row)
     if (row >= 0 && row < m_model->rowCount(QModelIndex())) {
         m_list->setCurrentIndex(m_model->index(row, 0));
         const QString folder = FolderOfPath(m_model->path(row));
-        const QString name = NameOfPath(folder.size() > 1 ? folder.chopped(1) : folder);
-        folderName = QStringLiteral("\u201c%1\u201d").arg(name.isEmpty() ? folder : name);
+        folderName = QStringLiteral("\u201c%1\u201d").arg(elidedFolder(folder));
         action("checkInFolder")->setToolTip(folder);
         action("checkOutsideFolder")->setToolTip(folder);
     }
@@ -189,6 +209,16 @@ QMenu *Form4::contextMenuFor(int row)
     for (QAction *act : m_rowActions)
         act->setEnabled(row >= 0 && row < m_model->rowCount(QModelIndex()));
     return m_menu;
+}
+
+QString Form4::elidedFolder(const QString &folder) const
+{
+    return fontMetrics().elidedText(folder, Qt::ElideMiddle, fontMetrics().averageCharWidth() * 50);
+}
+
+void Form4::say(const QString &text)
+{
+    m_status->setText(text);
 }
 
 void Form4::showRowMenu(const QPoint &where)
@@ -228,13 +258,19 @@ void Form4::Form_Load()
     m_check1 = new PictureButton(QStringLiteral(":/results/art/send-to-recycling.svg"), this);
     m_check1->setObjectName(QStringLiteral("Check1"));
     m_check1->setAccessibleName(QStringLiteral("Send to recycling"));
-    m_check1->setToolTip(QStringLiteral("Delete checked files. (Delete)"));
+    m_check1->setToolTip(QStringLiteral("Move checked files to the trash. (Delete)"));
     m_check1->setGeometry(twipsRect(3240, 120, 3015, 1095));
     m_check3 = new PictureButton(QStringLiteral(":/results/art/uncheck-all.svg"), this);
     m_check3->setObjectName(QStringLiteral("Check3"));
     m_check3->setAccessibleName(QStringLiteral("Uncheck all"));
     m_check3->setToolTip(QStringLiteral("Clear out all checkmarks."));
     m_check3->setGeometry(twipsRect(6360, 120, 3015, 1095));
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setAccessibleName(QStringLiteral("Status"));
+    m_status->setWordWrap(true);
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_status->setGeometry(twipsRect(9480, 120, 2280, 1095));
     connect(m_check1, &QAbstractButton::clicked, this, &Form4::Check1_Click);
     connect(m_check2, &QAbstractButton::clicked, this, &Form4::Check2_Click);
     connect(m_check3, &QAbstractButton::clicked, this, &Form4::Check3_Click);
@@ -248,6 +284,7 @@ void Form4::Form_Load()
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true);
+    m_list->setTextElideMode(Qt::ElideMiddle); // a long path keeps its file name in view
     m_list->setSortingEnabled(false);
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -273,6 +310,7 @@ void Form4::Form_Load()
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &Form4::showRowMenu);
     connect(m_model, &ResultsModel::cleared, this, [this] {
+        say({});
         m_lastSend = {};
         action("undo")->setEnabled(false);
     });
@@ -304,6 +342,7 @@ void Form4::Form_Resize()
     if (listHeight >= 0)
         size.setHeight(twipsToPixels(listHeight));
     m_list->resize(size);
+    m_status->resize(std::max(0, width() - m_status->x() - twipsToPixels(120)), m_status->height());
 
     const float width = static_cast<float>(pixelsToTwips(m_list->width()));
     const float filename = width * (95.0f / 90.0f) - 3700.0f;

@@ -17,6 +17,7 @@ class Form2;
 class FramedWindow;
 class PictureButton;
 class QAction;
+class QLabel;
 class QMenu;
 class QTreeView;
 struct Services;
@@ -69,6 +70,9 @@ private:
     int currentRow() const;
     void openRow(int row);
     void showRowMenu(const QPoint &where);
+    QString elidedFolder(const QString &folder) const;
+    // A line beside the buttons for what a command found, where it changed nothing.
+    void say(const QString &text);
 
     Services &m_services;
     // Either window may go first when the program ends.
@@ -85,6 +89,7 @@ private:
     std::unique_ptr<Desktop> m_ownDesktop;
     Desktop *m_desktop = nullptr;
     QMenu *m_menu = nullptr;
+    QLabel *m_status = nullptr;
     std::vector<QAction *> m_rowActions; // need a row to act on
 
     // What the last SEND TO RECYCLING moved, for undo.

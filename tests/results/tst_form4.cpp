@@ -14,6 +14,8 @@
 #include <QAction>
 #include <QBuffer>
 #include <QImage>
+#include <QLabel>
+#include <QTimer>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -495,13 +497,58 @@ private slots:
         QVERIFY(helper && menu->actions().contains(helper) && helper->isEnabled());
         QCOMPARE(helper->shortcut(), keys);
         QVERIFY(helper->isShortcutVisibleInContextMenu());
-        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on
-            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201csub\u201d")), qPrintable(helper->text()));
+        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on, in full
+            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201c%1/sub/\u201d").arg(groups.dir.path())),
+                     qPrintable(helper->text()));
 
         QTest::keySequence(&harness.form, keys);
 
         const std::vector<int> rows = harness.form.results().checkedRows();
         QCOMPARE(QList<int>(rows.begin(), rows.end()), checked);
+    }
+
+    void helpersThatChangeNothingSaySo_data()
+    {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<QString>("said"); // the start of the status line
+        QTest::newRow("folder helper that checks") << QStringList{"checkInFolder"} << QString();
+        QTest::newRow("folder helper again")
+            << QStringList{"checkInFolder", "checkInFolder"} << QStringLiteral("Nothing changed: no other copy in ");
+        QTest::newRow("no fully checked group")
+            << QStringList{"nextCheckedGroup"} << QStringLiteral("No group has every copy checked.");
+    }
+
+    void helpersThatChangeNothingSaySo()
+    {
+        QFETCH(QStringList, actions);
+        QFETCH(QString, said);
+        Harness harness;
+        Groups groups(harness.form, {"a.txt", "sub/b.txt", "sub/c.txt", "d.txt"});
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        harness.form.contextMenuFor(2);
+        for (const QString &name : actions)
+            harness.form.action(qPrintable(name))->trigger();
+        const QString status = harness.form.findChild<QLabel *>(QStringLiteral("status"))->text();
+        QVERIFY2(said.isEmpty() ? status.isEmpty() : status.startsWith(said), qPrintable(status));
+    }
+
+    void shiftF10OpensTheMenu()
+    {
+        Harness harness;
+        Groups groups(harness.form);
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        harness.form.list()->setCurrentIndex(harness.form.results().index(1, 0));
+        QWidget *opened = nullptr;
+        QTimer::singleShot(0, &harness.form, [&] {
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            opened = QApplication::activePopupWidget();
+            opened->close();
+        });
+        QTest::keyClick(harness.form.list(), Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(opened && opened->objectName() == QLatin1String("rowMenu"));
+        QVERIFY(harness.form.action("open")->isEnabled());
     }
 
     void openRevealCopy()
