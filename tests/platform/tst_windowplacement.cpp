@@ -56,24 +56,6 @@ private slots:
         QTEST(start.position, "position");
     }
 
-    void savedTexts_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("value"); // -99999: none
-        QTest::newRow("whole") << "11910" << 11910;
-        QTest::newRow("half to even") << " 6240.5 " << 6240;
-        QTest::newRow("largest") << "32767" << 32767;
-        QTest::newRow("out of range") << "32768" << -99999;
-        QTest::newRow("no number") << "wide" << -99999;
-        QTest::newRow("infinite") << "inf" << -99999;
-    }
-
-    void savedTexts()
-    {
-        QFETCH(QString, text);
-        QTEST(savedInt16(text).value_or(-99999), "value");
-    }
-
     void previewRightBelowTheResults_data()
     {
         QTest::addColumn<QRect>("results"); // outer
