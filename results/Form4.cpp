@@ -24,6 +24,11 @@
 #include <QAction>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QProgressBar>
+#include <QScopeGuard>
+#include <QSignalBlocker>
+#include <QThread>
+#include <QTimer>
 #include <QMenu>
 #include <QSet>
 #include <QTreeView>
@@ -33,11 +38,6 @@ namespace {
 QRect twipsRect(int left, int top, int width, int height)
 {
     return {twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height)};
-}
-
-QString plural(qsizetype count, const char *one, const char *many)
-{
-    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
 }
 
 struct HelperAction
@@ -57,9 +57,20 @@ Form4::Form4(Services &services, QWidget *mainWindow)
     m_desktop = services.desktop ? services.desktop : m_ownDesktop.get();
     Form_Load();
     createActions();
+    createProgress();
 }
 
-Form4::~Form4() = default;
+Form4::~Form4()
+{
+    // The files being moved stay safe: the move ends after the file it is at.
+    if (m_worker) {
+        if (m_send)
+            m_send->stop();
+        if (m_undo)
+            m_undo->stop();
+        m_worker->wait();
+    }
+}
 
 void Form4::setPreview(Form2 *preview)
 {
@@ -311,7 +322,7 @@ void Form4::Form_Load()
     connect(m_list, &QWidget::customContextMenuRequested, this, &Form4::showRowMenu);
     connect(m_model, &ResultsModel::cleared, this, [this] {
         say({});
-        m_lastSend = {};
+        m_lastSend.reset();
         action("undo")->setEnabled(false);
     });
 
@@ -420,93 +431,211 @@ void Form4::Check1_Click()
 
 void Form4::deleteCheckedFiles()
 {
-    const DeletePlan plan = planDeletion(*m_model);
-    bool reported = false;
-    TrashOutcome outcome;
-    if (!plan.requests.empty() || !plan.held.empty()) {
-        const auto answer = m_services.messages.show(confirmationText(plan), MessageBoxes::Buttons::OkCancel, {},
-                                                     plan.wholeGroups > 0 ? MessageBoxes::Icon::Warning
-                                                                          : MessageBoxes::Icon::Question);
-        if (answer == MessageBoxes::Answer::Ok || answer == MessageBoxes::Answer::Yes) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            outcome = SendToRecycleBin(m_services.trash, *m_model, plan);
-            QApplication::restoreOverrideCursor();
-            std::vector<ResultsModel::Row> removed = RemoveCheckedRows(*m_model);
-            // Undo puts back what this run moved; rows gone with a file moved earlier stay gone.
-            LastSend last;
-            QSet<QString> movedPaths;
-            for (const MovedFile &moved : outcome.moved) {
-                last.files.push_back({moved.path, moved.identity.device, moved.identity.inode});
-                movedPaths.insert(moved.path);
-            }
-            for (ResultsModel::Row &row : removed) {
-                if (movedPaths.contains(row.path)) {
-                    row.checked = false;
-                    last.rows.push_back(std::move(row));
-                }
-            }
-            if (!last.files.empty()) {
-                m_lastSend = std::move(last);
-                action("undo")->setEnabled(true);
-            }
-            reported = true;
-        }
+    if (busy())
+        return;
+    DeletePlan plan = planDeletion(*m_model);
+    const ResultsModel::ColourState colours = m_model->colourState();
+    const auto whiten = [this] {
+        // Groups are not worked out again: every remaining row goes white.
+        m_model->setAllRowColours(QStringLiteral("white"));
+        m_list->viewport()->update();
+    };
+    if (plan.requests.empty()) {
+        whiten();
+        if (!plan.held.empty())
+            m_services.messages.show(nothingToMoveText(plan), MessageBoxes::Buttons::Ok, {},
+                                     MessageBoxes::Icon::Warning);
+        return;
     }
-
-    // Groups are not worked out again: every remaining row goes white.
-    m_model->setAllRowColours(QStringLiteral("white"));
-    m_list->viewport()->update();
-
-    if (reported)
-        m_services.messages.show(reportText(outcome), MessageBoxes::Buttons::Ok, {},
-                                 outcome.failed.empty() ? MessageBoxes::Icon::Information
-                                                        : MessageBoxes::Icon::Warning);
+    const auto answer = m_services.messages.show(confirmationText(plan), MessageBoxes::Buttons::OkCancel, {},
+                                                 plan.wholeGroups > 0 ? MessageBoxes::Icon::Warning
+                                                                      : MessageBoxes::Icon::Question);
+    whiten();
+    if (answer != MessageBoxes::Answer::Ok && answer != MessageBoxes::Answer::Yes)
+        return;
+    m_sending = {};
+    m_sending.colours = colours;
+    m_send = std::make_unique<TrashRun>(m_services.trash, std::move(plan));
+    startTrashWork([run = m_send.get()] { run->run(); });
 }
 
 void Form4::undoLastSend()
 {
-    if (m_lastSend.files.empty())
+    if (busy() || !m_lastSend)
         return;
-    LastSend last = std::move(m_lastSend);
-    m_lastSend = {};
+    m_undo = std::make_unique<UndoRun>(m_services.trash, std::move(*m_lastSend));
+    m_lastSend.reset();
     action("undo")->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::vector<QString> results = m_services.trash.restore(last.files);
-    QApplication::restoreOverrideCursor();
+    startTrashWork([run = m_undo.get()] { run->run(); });
+}
 
-    QSet<QString> back;
-    QStringList failures;
-    for (std::size_t i = 0; i < last.files.size(); ++i) {
-        const QString why = i < results.size() ? results[i] : QStringLiteral("the trash did not answer");
-        if (why.isEmpty())
-            back.insert(last.files[i].originalPath);
+void Form4::createProgress()
+{
+    // While files move, STOP stands where SEND TO RECYCLING was, and the count beside it.
+    m_stop = new PictureButton(QStringLiteral(":/results/art/stop-moving.svg"), this);
+    m_stop->setObjectName(QStringLiteral("stopMoving"));
+    m_stop->setAccessibleName(QStringLiteral("Stop"));
+    m_stop->setToolTip(QStringLiteral("Stop after the file being moved. (Esc)"));
+    m_stop->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_stop->setGeometry(m_check1->geometry());
+    m_stop->hide();
+    connect(m_stop, &QAbstractButton::clicked, this, [this] {
+        if (m_send)
+            m_send->stop();
+        if (m_undo)
+            m_undo->stop();
+        m_progressText->setText(QStringLiteral("Stopping after this file..."));
+    });
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("moveProgress"));
+    m_progress->setAccessibleName(QStringLiteral("Progress of the move"));
+    m_progress->setRange(0, 100);
+    m_progress->setTextVisible(false);
+    m_progress->setGeometry(twipsRect(9480, 240, 2280, 375));
+    m_progress->hide();
+    m_progressText = new QLabel(this);
+    m_progressText->setObjectName(QStringLiteral("moveProgressText"));
+    m_progressText->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
+    m_progressText->setWordWrap(true);
+    m_progressText->setGeometry(twipsRect(9480, 660, 2280, 555));
+    m_progressText->hide();
+    m_follow = new QTimer(this);
+    m_follow->setInterval(100);
+    connect(m_follow, &QTimer::timeout, this, &Form4::followTrashWork);
+}
+
+void Form4::startTrashWork(std::function<void()> work)
+{
+    say({}); // the progress takes the status line's place
+    m_model->setChecksLocked(true);
+    action("undo")->setEnabled(false);
+    m_check1->hide();
+    m_stop->show();
+    m_check2->setEnabled(false);
+    m_progress->setValue(0);
+    m_progressText->clear();
+    m_progress->show();
+    m_progressText->show();
+    m_worker = QThread::create(std::move(work));
+    connect(m_worker, &QThread::finished, this, &Form4::endTrashWork);
+    m_worker->start();
+    m_follow->start();
+    followTrashWork();
+}
+
+void Form4::followTrashWork()
+{
+    std::size_t done = 0, total = 0;
+    if (m_send) {
+        removeMovedRows();
+        done = m_send->done();
+        total = m_send->total();
+        if (m_send->waiting())
+            m_progressText->setText(QStringLiteral("Waiting for another Twinfold window to move its file..."));
         else
-            failures << last.files[i].originalPath + QStringLiteral(": ") + why;
+            m_progressText->setText(QStringLiteral("Moving to the trash: %1 of %2")
+                                        .arg(countText(qsizetype(done)), countText(qsizetype(total))));
+    } else if (m_undo) {
+        std::vector<ResultsModel::Row> back = m_undo->takeRowsBack();
+        if (!back.empty())
+            keepingTheView([&] { m_model->restoreRows(std::move(back)); });
+        done = m_undo->done();
+        total = m_undo->total();
+        m_progressText->setText(
+            QStringLiteral("Putting back: %1 of %2").arg(countText(qsizetype(done)), countText(qsizetype(total))));
     }
-    std::vector<ResultsModel::Row> rows;
-    for (ResultsModel::Row &row : last.rows) {
-        if (!back.contains(row.path))
-            continue;
-        // The moves out and back changed the file's change time, and nothing else.
-        if (const FileIdentity now = identityOf(row.path); now.sameButChangeTime(row.identity))
-            row.identity = now;
-        rows.push_back(std::move(row));
-    }
-    m_model->restoreRows(std::move(rows));
-    m_model->setAllRowColours(QStringLiteral("white"));
+    m_progress->setValue(total == 0 ? 100 : int(done * 100 / total));
+}
 
-    QString text = QStringLiteral("%1 put back where %2.")
-                       .arg(plural(back.size(), "file was", "files were"),
-                            QLatin1String(back.size() == 1 ? "it was" : "they were"));
-    if (!failures.isEmpty()) {
-        text += QStringLiteral("\n\n%1 not put back:\n\n").arg(plural(failures.size(), "file was", "files were"));
-        const QStringList shown = failures.mid(0, 15);
-        text += shown.join(QLatin1Char('\n'));
-        if (failures.size() > shown.size())
-            text += QStringLiteral("\n... and %1 more.").arg(failures.size() - shown.size());
+void Form4::removeMovedRows()
+{
+    const std::vector<MovedFile> moved = m_send->takeMoved();
+    if (moved.empty())
+        return;
+    QHash<quint32, QString> leaving;
+    leaving.reserve(qsizetype(moved.size()));
+    for (const MovedFile &file : moved) {
+        leaving.insert(file.collectionIndex, file.path);
+        m_sending.files.push_back(file.trashed);
     }
-    m_services.messages.show(text, MessageBoxes::Buttons::Ok, {},
-                             failures.isEmpty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
+    std::vector<ResultsModel::Row> gone;
+    keepingTheView([&] {
+        gone = m_model->takeRowsWhere([&](int row) {
+            const ResultsModel::Row &each = m_model->row(row);
+            const auto found = leaving.constFind(each.collectionIndex);
+            return found != leaving.cend() && *found == each.path;
+        });
+    });
+    for (ResultsModel::Row &row : gone) {
+        row.checked = false;
+        m_sending.rows.push_back(std::move(row));
+    }
+}
+
+void Form4::keepingTheView(const std::function<void()> &change)
+{
+    // Rows leave and come back in batches: the row in view and the current row stay put.
+    const int top = m_list->indexAt(QPoint(1, 1)).row();
+    const int current = currentRow();
+    const auto keyOf = [this](int row) {
+        return row >= 0 && row < m_model->rows() ? std::optional(m_model->row(row).collectionIndex) : std::nullopt;
+    };
+    const std::optional<std::uint32_t> topKey = keyOf(top), currentKey = keyOf(current);
+    change();
+    int newTop = top, newCurrent = current;
+    for (int row = 0; row < m_model->rows(); ++row) {
+        const std::uint32_t key = m_model->row(row).collectionIndex;
+        if (topKey && key == *topKey)
+            newTop = row;
+        if (currentKey && key == *currentKey)
+            newCurrent = row;
+    }
+    const int last = m_model->rows() - 1;
+    if (current >= 0 && last >= 0) {
+        const QSignalBlocker quiet(m_list->selectionModel()); // no preview for a row that stayed
+        m_list->selectionModel()->setCurrentIndex(m_model->index(std::min(newCurrent, last), 0),
+                                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    if (top >= 0 && last >= 0)
+        m_list->scrollTo(m_model->index(std::min(newTop, last), 0), QAbstractItemView::PositionAtTop);
+    m_list->viewport()->update();
+}
+
+void Form4::endTrashWork()
+{
+    m_follow->stop();
+    followTrashWork();
+    m_worker->deleteLater();
+    m_worker = nullptr;
+    m_stop->hide();
+    m_check1->show();
+    m_check2->setEnabled(true);
+    m_progress->hide();
+    m_progressText->hide();
+    m_model->setChecksLocked(false);
+
+    QString report;
+    bool failed = false;
+    const auto undoable = qScopeGuard([this] { action("undo")->setEnabled(m_lastSend.has_value()); });
+    if (m_send) {
+        const std::unique_ptr<TrashRun> run = std::move(m_send);
+        // Checked rows of files gone by other hands go too; rows of files still there stay.
+        RemoveCheckedRows(*m_model);
+        if (!m_sending.files.empty())
+            m_lastSend = std::move(m_sending);
+        m_sending = {};
+        report = reportText(run->outcome());
+        failed = !run->outcome().failed.empty();
+    } else if (m_undo) {
+        const std::unique_ptr<UndoRun> run = std::move(m_undo);
+        // Undo gives the list back its colours as they were before the send.
+        m_model->setColourState(run->colours());
+        report = run->reportText();
+        failed = run->back() < qsizetype(run->total());
+    }
+    m_services.messages.show(report, MessageBoxes::Buttons::Ok, {},
+                             failed ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Information);
+    emit trashWorkFinished();
 }
 
 void Form4::Check2_Click()

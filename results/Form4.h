@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,6 +19,9 @@ class FramedWindow;
 class PictureButton;
 class QAction;
 class QLabel;
+class QProgressBar;
+class QThread;
+class QTimer;
 class QMenu;
 class QTreeView;
 struct Services;
@@ -53,6 +57,12 @@ public:
     QMenu *contextMenuFor(int row);
     // Puts back the files the last SEND TO RECYCLING moved, and their rows.
     void undoLastSend();
+    // True while files go to the trash or come back from it, off the window's thread.
+    bool busy() const { return m_worker != nullptr; }
+
+signals:
+    // A send or an Undo has ended and its report has been shown.
+    void trashWorkFinished();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -73,6 +83,12 @@ private:
     QString elidedFolder(const QString &folder) const;
     // A line beside the buttons for what a command found, where it changed nothing.
     void say(const QString &text);
+    void createProgress();
+    void startTrashWork(std::function<void()> work);
+    void followTrashWork();
+    void endTrashWork();
+    void removeMovedRows();
+    void keepingTheView(const std::function<void()> &change);
 
     Services &m_services;
     // Either window may go first when the program ends.
@@ -92,11 +108,14 @@ private:
     QLabel *m_status = nullptr;
     std::vector<QAction *> m_rowActions; // need a row to act on
 
-    // What the last SEND TO RECYCLING moved, for undo.
-    struct LastSend
-    {
-        std::vector<TrashedFile> files;
-        std::vector<ResultsModel::Row> rows;
-    };
-    LastSend m_lastSend;
+    // The send or Undo under way, the thread it runs on, and how the window follows it.
+    std::unique_ptr<TrashRun> m_send;
+    std::unique_ptr<UndoRun> m_undo;
+    QThread *m_worker = nullptr;
+    QTimer *m_follow = nullptr;
+    PictureButton *m_stop = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QLabel *m_progressText = nullptr;
+    SendRecord m_sending;                 // filled as the files leave
+    std::optional<SendRecord> m_lastSend; // for Undo
 };
