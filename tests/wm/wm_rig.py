@@ -396,8 +396,12 @@ def case_maximised_results(desk):
 
     desk.find_dupes(main)
     wait_for('the results window maximised', lambda: desk.maximised(results))
-    p = wait_for('the preview inside the work area', lambda: (lambda o: o and inside(o, WORK_AREA) and o)(
-        desk.outer(preview)))
+    seen = []
+    try:
+        p = wait_for('the preview inside the work area', lambda: (lambda o: seen.append(o) or (
+            o and inside(o, WORK_AREA) and o))(desk.outer(preview)))
+    except Failure as failure:
+        raise Failure('%s, at %r of %r; results at %r' % (failure, seen[-1], WORK_AREA, desk.outer(results)))
     stack = wait_for('the preview above the results window', lambda: (lambda s: preview in s and results in s and
                      s.index(preview) > s.index(results) and s)(desk.stacking()))
     check(p[3] < WORK_AREA[3], 'preview %r' % (p,))
