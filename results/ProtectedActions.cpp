@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QToolTip>
 #include <QTreeView>
 
 void Form4::addProtectedActions()
@@ -31,7 +30,7 @@ void Form4::addProtectedActions()
                                         "%2 group(s) with no protected copy left as they were.")
                              .arg(done.groupsChecked)
                              .arg(done.groupsLeft);
-        QToolTip::showText(m_list->mapToGlobal(QPoint(0, 0)), m_helperStatus, m_list);
+        say(m_helperStatus);
     });
     connect(onlyProtected, &QAction::toggled, this, [this] { showProtectedGroupsOnly(); });
     connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { showProtectedGroupsOnly(); });
