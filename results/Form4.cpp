@@ -9,10 +9,12 @@
 #include "PictureButton.h"
 #include "RecyclingBin.h"
 #include "ResultsModel.h"
+#include "ResultsRowDelegate.h"
 #include "Screen.h"
 #include "SearchHost.h"
 #include "SelectionHelpers.h"
 #include "Services.h"
+#include "WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -30,6 +32,7 @@
 #include <QMenu>
 #include <QSet>
 #include <QTreeView>
+#include <QWindow>
 
 namespace {
 QRect twipsRect(int left, int top, int width, int height)
@@ -73,9 +76,14 @@ Form4::~Form4()
 void Form4::setPreview(Form2 *preview)
 {
     m_preview = preview;
-    if (preview)
-        if (QWidget *picture = preview->findChild<QWidget *>(QStringLiteral("Image1")))
-            picture->setAccessibleName(QStringLiteral("Preview picture"));
+    if (!preview)
+        return;
+    if (QWidget *picture = preview->findChild<QWidget *>(QStringLiteral("Image1")))
+        picture->setAccessibleName(QStringLiteral("Preview picture"));
+    // A tool window of this one: the window manager keeps it in front of the results window,
+    // maximised or clicked, and the keyboard stays with the list.
+    preview->setWindowFlags(Qt::Tool | Qt::WindowDoesNotAcceptFocus);
+    preview->setAttribute(Qt::WA_ShowWithoutActivating);
 }
 
 void Form4::createActions()
@@ -139,14 +147,25 @@ void Form4::createActions()
                                                        {"keepShortest", KeepRule::ShortestPath}};
     for (const auto &[name, rule] : keeps)
         connect(action(name), &QAction::triggered, this, [this, rule = rule] { checkAllButOne(*m_model, rule); });
-    connect(action("checkInFolder"), &QAction::triggered, this,
-            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Inside); }));
-    connect(action("checkOutsideFolder"), &QAction::triggered, this,
-            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Outside); }));
+    // A helper that finds nothing more to check says so, rather than seeming not to work.
+    const auto byFolder = [this, folderOf, onCurrent](FolderSide side, const char *where) {
+        return onCurrent([this, folderOf, side, where](int row) {
+            const QString folder = folderOf(row);
+            const std::vector<int> before = m_model->checkedRows();
+            checkByFolder(*m_model, folder, side);
+            say(m_model->checkedRows() != before
+                    ? QString()
+                    : QStringLiteral("Nothing changed: no other copy %1 %2 can be checked.")
+                          .arg(QLatin1String(where), elidedFolder(folder)));
+        });
+    };
+    connect(action("checkInFolder"), &QAction::triggered, this, byFolder(FolderSide::Inside, "in"));
+    connect(action("checkOutsideFolder"), &QAction::triggered, this, byFolder(FolderSide::Outside, "outside"));
     connect(action("uncheckGroup"), &QAction::triggered, this,
             onCurrent([this](int row) { uncheckGroup(*m_model, row); }));
     connect(action("nextCheckedGroup"), &QAction::triggered, this, [this] {
         const int next = nextFullyCheckedGroup(*m_model, currentRow());
+        say(next < 0 ? QStringLiteral("No group has every copy checked.") : QString());
         if (next < 0)
             return;
         const QModelIndex index = m_model->index(next, 0);
@@ -155,6 +174,15 @@ void Form4::createActions()
     });
     connect(action("undo"), &QAction::triggered, this, &Form4::undoLastSend);
     action("undo")->setEnabled(false);
+
+    // Shift+F10 opens the context menu as the Menu key does, over the current row.
+    auto *menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    connect(menuKey, &QAction::triggered, this, [this] {
+        const QModelIndex current = m_list->currentIndex();
+        showRowMenu(current.isValid() ? m_list->visualRect(current).center() : QPoint(0, 0));
+    });
+    addAction(menuKey);
 
     // The picture buttons' keys.
     auto *send = new QAction(this);
@@ -184,8 +212,7 @@ QMenu *Form4::contextMenuFor(int row)
     if (row >= 0 && row < m_model->rowCount(QModelIndex())) {
         m_list->setCurrentIndex(m_model->index(row, 0));
         const QString folder = FolderOfPath(m_model->path(row));
-        const QString name = NameOfPath(folder.size() > 1 ? folder.chopped(1) : folder);
-        folderName = QStringLiteral("\u201c%1\u201d").arg(name.isEmpty() ? folder : name);
+        folderName = QStringLiteral("\u201c%1\u201d").arg(elidedFolder(folder));
         action("checkInFolder")->setToolTip(folder);
         action("checkOutsideFolder")->setToolTip(folder);
     }
@@ -194,6 +221,16 @@ QMenu *Form4::contextMenuFor(int row)
     for (QAction *act : m_rowActions)
         act->setEnabled(row >= 0 && row < m_model->rowCount(QModelIndex()));
     return m_menu;
+}
+
+QString Form4::elidedFolder(const QString &folder) const
+{
+    return fontMetrics().elidedText(folder, Qt::ElideMiddle, fontMetrics().averageCharWidth() * 50);
+}
+
+void Form4::say(const QString &text)
+{
+    m_status->setText(text);
 }
 
 void Form4::showRowMenu(const QPoint &where)
@@ -218,6 +255,7 @@ void Form4::openRow(int row)
 void Form4::Form_Load()
 {
     setWindowTitle(productCaption());
+    m_framed = new FramedWindow(*this);
     setAutoFillBackground(true);
     QPalette background = palette();
     background.setColor(QPalette::Window, Qt::white);
@@ -232,13 +270,19 @@ void Form4::Form_Load()
     m_check1 = new PictureButton(QStringLiteral(":/results/art/send-to-recycling.svg"), this);
     m_check1->setObjectName(QStringLiteral("Check1"));
     m_check1->setAccessibleName(QStringLiteral("Send to recycling"));
-    m_check1->setToolTip(QStringLiteral("Delete checked files. (Delete)"));
+    m_check1->setToolTip(QStringLiteral("Move checked files to the trash. (Delete)"));
     m_check1->setGeometry(twipsRect(3240, 120, 3015, 1095));
     m_check3 = new PictureButton(QStringLiteral(":/results/art/uncheck-all.svg"), this);
     m_check3->setObjectName(QStringLiteral("Check3"));
     m_check3->setAccessibleName(QStringLiteral("Uncheck all"));
     m_check3->setToolTip(QStringLiteral("Clear out all checkmarks."));
     m_check3->setGeometry(twipsRect(6360, 120, 3015, 1095));
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setAccessibleName(QStringLiteral("Status"));
+    m_status->setWordWrap(true);
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_status->setGeometry(twipsRect(9480, 120, 2280, 1095));
     connect(m_check1, &QAbstractButton::clicked, this, &Form4::Check1_Click);
     connect(m_check2, &QAbstractButton::clicked, this, &Form4::Check2_Click);
     connect(m_check3, &QAbstractButton::clicked, this, &Form4::Check3_Click);
@@ -252,12 +296,14 @@ void Form4::Form_Load()
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true);
+    m_list->setTextElideMode(Qt::ElideMiddle); // a long path keeps its file name in view
     m_list->setSortingEnabled(false);
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setModel(m_model);
+    m_list->setItemDelegate(new ResultsRowDelegate(m_list));
     m_list->header()->setSectionsClickable(false);
     m_list->header()->setSectionsMovable(false);
     // Column widths follow the window by their own rule, which may hide "Size" (width 0).
@@ -276,6 +322,7 @@ void Form4::Form_Load()
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &Form4::showRowMenu);
     connect(m_model, &ResultsModel::cleared, this, [this] {
+        say({});
         m_lastSend.reset();
         action("undo")->setEnabled(false);
     });
@@ -298,7 +345,7 @@ void Form4::Form_Resize()
 {
     // Sizes come from the outer size, frame and caption included, in twips; a size that
     // would be negative is not applied.
-    const QRect outer = frameGeometry();
+    const QRect outer = m_framed->outer();
     const int listWidth = pixelsToTwips(outer.width()) - 360;
     const int listHeight = pixelsToTwips(outer.height()) - 1900;
     QSize size = m_list->size();
@@ -307,14 +354,17 @@ void Form4::Form_Resize()
     if (listHeight >= 0)
         size.setHeight(twipsToPixels(listHeight));
     m_list->resize(size);
+    m_status->resize(std::max(0, width() - m_status->x() - twipsToPixels(120)), m_status->height());
 
     const float width = static_cast<float>(pixelsToTwips(m_list->width()));
     const float filename = width * (95.0f / 90.0f) - 3700.0f;
     const float sizeColumn = width * (15.0f / 90.0f) - 3700.0f;
     if (filename >= 0)
         m_list->setColumnWidth(0, twipsToPixels(filename));
-    if (sizeColumn >= 0)
-        m_list->setColumnWidth(1, twipsToPixels(sizeColumn));
+    // "Size" is never made narrower than at creation: below about 31,000 twips of list the
+    // rule would cut its texts, and a width left from a maximised window would stay cut.
+    m_list->setColumnWidth(
+        1, std::max(sizeColumn >= 0 ? twipsToPixels(sizeColumn) : 0, m_list->header()->defaultSectionSize()));
 }
 
 void Form4::resizeEvent(QResizeEvent *event)
@@ -334,6 +384,12 @@ void Form4::showEvent(QShowEvent *event)
 {
     m_model->showRows();
     QWidget::showEvent(event);
+    // Told before the preview is first shown; this window's handle is made only now, as a
+    // window made earlier would be placed by its inside, not its frame.
+    if (m_preview && !m_preview->isVisible() && windowHandle()) {
+        m_preview->winId();
+        m_preview->windowHandle()->setTransientParent(windowHandle());
+    }
     Form_Resize();
 }
 
@@ -371,9 +427,6 @@ void Form4::ListView1_Click()
 
 void Form4::Check1_Click()
 {
-    if (!m_check1->isChecked())
-        return;
-    m_check1->setChecked(false);
     deleteCheckedFiles();
 }
 
@@ -428,9 +481,6 @@ void Form4::createProgress()
     m_stop->setGeometry(m_check1->geometry());
     m_stop->hide();
     connect(m_stop, &QAbstractButton::clicked, this, [this] {
-        if (!m_stop->isChecked())
-            return;
-        m_stop->setChecked(false);
         if (m_send)
             m_send->stop();
         if (m_undo)
@@ -457,6 +507,7 @@ void Form4::createProgress()
 
 void Form4::startTrashWork(std::function<void()> work)
 {
+    say({}); // the progress takes the status line's place
     m_model->setChecksLocked(true);
     action("undo")->setEnabled(false);
     m_check1->hide();
@@ -590,9 +641,6 @@ void Form4::endTrashWork()
 
 void Form4::Check2_Click()
 {
-    if (!m_check2->isChecked())
-        return;
-    m_check2->setChecked(false);
     if (!m_mainWindow)
         return;
     if (isMaximized()) {
@@ -602,11 +650,10 @@ void Form4::Check2_Click()
         hide();
         return;
     }
-    const QRect outer = frameGeometry();
     // Read from this window, which is framed now; a window just shown again may not know
     // its frame yet. Both windows carry the same frame.
-    const QMargins frame(geometry().left() - outer.left(), geometry().top() - outer.top(),
-                         outer.right() - geometry().right(), outer.bottom() - geometry().bottom());
+    const QRect outer = m_framed->outer();
+    const QMargins frame = m_framed->frame();
     m_mainWindow->setWindowState(m_mainWindow->windowState()
                                  & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     m_mainWindow->show();
@@ -617,8 +664,5 @@ void Form4::Check2_Click()
 
 void Form4::Check3_Click()
 {
-    if (!m_check3->isChecked())
-        return;
-    m_check3->setChecked(false);
     m_model->uncheckAll();
 }

@@ -15,6 +15,7 @@
 
 class Desktop;
 class Form2;
+class FramedWindow;
 class PictureButton;
 class QAction;
 class QLabel;
@@ -37,6 +38,7 @@ public:
 
     ResultsModel &results() { return *m_model; }
     QTreeView *list() const { return m_list; }
+    FramedWindow &framed() const { return *m_framed; }
     // The window that shows the file of a clicked row; none means no preview.
     void setPreview(Form2 *preview);
 
@@ -78,6 +80,9 @@ private:
     int currentRow() const;
     void openRow(int row);
     void showRowMenu(const QPoint &where);
+    QString elidedFolder(const QString &folder) const;
+    // A line beside the buttons for what a command found, where it changed nothing.
+    void say(const QString &text);
     void createProgress();
     void startTrashWork(std::function<void()> work);
     void followTrashWork();
@@ -91,6 +96,7 @@ private:
     QPointer<Form2> m_preview;
     ResultsModel *m_model;
     QTreeView *m_list = nullptr;
+    FramedWindow *m_framed = nullptr;
     PictureButton *m_check1 = nullptr;
     PictureButton *m_check2 = nullptr;
     PictureButton *m_check3 = nullptr;
@@ -99,6 +105,7 @@ private:
     std::unique_ptr<Desktop> m_ownDesktop;
     Desktop *m_desktop = nullptr;
     QMenu *m_menu = nullptr;
+    QLabel *m_status = nullptr;
     std::vector<QAction *> m_rowActions; // need a row to act on
 
     // The send or Undo under way, the thread it runs on, and how the window follows it.

@@ -16,6 +16,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QLabel>
+#include <QTimer>
 #include <QMenu>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -195,17 +196,19 @@ private slots:
 
     void layoutFollowsTheOuterSize_data()
     {
-        // Outer size in twips; expected widths in twips, -1 where the size stays as it was.
+        // Outer size in twips; expected sizes in twips (-1: as it was), "Size" in pixels: never
+        // below its width at creation (100), also after a window wide enough to narrow it.
         QTest::addColumn<int>("outerWidth");
         QTest::addColumn<int>("outerHeight");
         QTest::addColumn<int>("listWidth");
         QTest::addColumn<int>("listHeight");
         QTest::addColumn<double>("filename");
-        QTest::addColumn<double>("size");
-        QTest::newRow("12,000 wide") << 12000 << 9000 << 11640 << 7100 << 11640 * 95.0 / 90 - 3700 << -1.0;
-        QTest::newRow("list 28,440") << 28800 << 9000 << 28440 << 7100 << 28440 * 95.0 / 90 - 3700 << 1040.0;
-        QTest::newRow("list 22,200 hides Size") << 22560 << 9000 << 22200 << 7100 << 22200 * 95.0 / 90 - 3700 << 0.0;
-        QTest::newRow("too small for the list") << 300 << 1500 << -1 << -1 << -1.0 << -1.0;
+        QTest::addColumn<int>("size");
+        QTest::newRow("12,000 wide") << 12000 << 9000 << 11640 << 7100 << 11640 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("list 28,440") << 28800 << 9000 << 28440 << 7100 << 28440 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("list 37,440") << 37800 << 9000 << 37440 << 7100 << 37440 * 95.0 / 90 - 3700 << 169;
+        QTest::newRow("list 22,200") << 22560 << 9000 << 22200 << 7100 << 22200 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("too small for the list") << 300 << 1500 << -1 << -1 << -1.0 << 100;
     }
 
     void layoutFollowsTheOuterSize()
@@ -215,21 +218,22 @@ private slots:
         QFETCH(int, listWidth);
         QFETCH(int, listHeight);
         QFETCH(double, filename);
-        QFETCH(double, size);
+        QFETCH(int, size);
         Harness harness;
         Form4 &form = harness.form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        setOuterSize(form, {twipsToPixels(24840 + 360), twipsToPixels(9000)}); // as maximised on a wide screen
         setOuterSize(form, {twipsToPixels(outerWidth), twipsToPixels(outerHeight)});
         QTreeView *list = form.list();
         const QSize listBefore = list->size();
-        const int filenameBefore = list->columnWidth(0), sizeBefore = list->columnWidth(1);
+        const int filenameBefore = list->columnWidth(0);
         setOuterSize(form, {twipsToPixels(outerWidth), twipsToPixels(outerHeight)}); // laid out again: same result
 
         QCOMPARE(list->width(), listWidth < 0 ? listBefore.width() : twipsToPixels(listWidth));
         QCOMPARE(list->height(), listHeight < 0 ? listBefore.height() : twipsToPixels(listHeight));
         QVERIFY(qAbs(list->columnWidth(0) - (filename < 0 ? filenameBefore : twipsToPixels(filename))) <= 1);
-        QVERIFY(qAbs(list->columnWidth(1) - (size < 0 ? sizeBefore : twipsToPixels(size))) <= 1);
+        QVERIFY(qAbs(list->columnWidth(1) - size) <= 1);
         QCOMPARE(list->pos(), QPoint(twipsToPixels(120), twipsToPixels(1320)));
     }
 
@@ -655,13 +659,58 @@ private slots:
         QVERIFY(helper && menu->actions().contains(helper) && helper->isEnabled());
         QCOMPARE(helper->shortcut(), keys);
         QVERIFY(helper->isShortcutVisibleInContextMenu());
-        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on
-            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201csub\u201d")), qPrintable(helper->text()));
+        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on, in full
+            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201c%1/sub/\u201d").arg(groups.dir.path())),
+                     qPrintable(helper->text()));
 
         QTest::keySequence(&harness.form, keys);
 
         const std::vector<int> rows = harness.form.results().checkedRows();
         QCOMPARE(QList<int>(rows.begin(), rows.end()), checked);
+    }
+
+    void helpersThatChangeNothingSaySo_data()
+    {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<QString>("said"); // the start of the status line
+        QTest::newRow("folder helper that checks") << QStringList{"checkInFolder"} << QString();
+        QTest::newRow("folder helper again")
+            << QStringList{"checkInFolder", "checkInFolder"} << QStringLiteral("Nothing changed: no other copy in ");
+        QTest::newRow("no fully checked group")
+            << QStringList{"nextCheckedGroup"} << QStringLiteral("No group has every copy checked.");
+    }
+
+    void helpersThatChangeNothingSaySo()
+    {
+        QFETCH(QStringList, actions);
+        QFETCH(QString, said);
+        Harness harness;
+        Groups groups(harness.form, {"a.txt", "sub/b.txt", "sub/c.txt", "d.txt"});
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        harness.form.contextMenuFor(2);
+        for (const QString &name : actions)
+            harness.form.action(qPrintable(name))->trigger();
+        const QString status = harness.form.findChild<QLabel *>(QStringLiteral("status"))->text();
+        QVERIFY2(said.isEmpty() ? status.isEmpty() : status.startsWith(said), qPrintable(status));
+    }
+
+    void shiftF10OpensTheMenu()
+    {
+        Harness harness;
+        Groups groups(harness.form);
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        harness.form.list()->setCurrentIndex(harness.form.results().index(1, 0));
+        QWidget *opened = nullptr;
+        QTimer::singleShot(0, &harness.form, [&] {
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            opened = QApplication::activePopupWidget();
+            opened->close();
+        });
+        QTest::keyClick(harness.form.list(), Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(opened && opened->objectName() == QLatin1String("rowMenu"));
+        QVERIFY(harness.form.action("open")->isEnabled());
     }
 
     void openRevealCopy()
@@ -751,6 +800,52 @@ private slots:
         QCOMPARE(form.results().rows(), 4);
         QCOMPARE(form.results().checkedRows(), std::vector<int>{0});
         QVERIFY(!harness.button("Check2")->isChecked());
+    }
+
+    void ticksStandOutOnAnyPalette_data()
+    {
+        QTest::addColumn<QColor>("base");
+        QTest::addColumn<QColor>("text");
+        QTest::addColumn<bool>("plainRow"); // drawn in the list's own colours, as after a send
+        QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black) << false;
+        QTest::newRow("dark, group colour") << QColor(0x30, 0x30, 0x30) << QColor(0xd0, 0xd0, 0xd0) << false;
+        QTest::newRow("dark, plain row") << QColor(0x2d, 0x2d, 0x2d) << QColor(Qt::white) << true;
+    }
+
+    void ticksStandOutOnAnyPalette()
+    {
+        QFETCH(QColor, base);
+        QFETCH(QColor, text);
+        QFETCH(bool, plainRow);
+        Harness harness;
+        Groups groups(harness.form);
+        QTreeView *list = harness.form.list();
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Base, base);
+        palette.setColor(QPalette::Text, text);
+        list->setPalette(palette);
+        harness.form.results().setData(harness.form.results().index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        if (plainRow)
+            harness.form.results().setAllRowColours(QStringLiteral("white"));
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        option.rect = list->visualRect(harness.form.results().index(0, 0));
+        option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        const QRect box = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
+        // Contrast between the darkest and the lightest pixel inside the box, tick and fill.
+        const QImage shown =
+            list->viewport()->grab(box.adjusted(2, 2, -2, -2)).toImage().convertToFormat(QImage::Format_Grayscale8);
+        int darkest = 255, lightest = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                darkest = std::min(darkest, qGray(shown.pixel(x, y)));
+                lightest = std::max(lightest, qGray(shown.pixel(x, y)));
+            }
+        const auto luminance = [](int grey) { return std::pow(grey / 255.0, 2.2); };
+        QVERIFY((luminance(lightest) + 0.05) / (luminance(darkest) + 0.05) >= 3);
     }
 
     void uncheckAll()
