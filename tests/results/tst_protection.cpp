@@ -127,7 +127,7 @@ private slots:
         model.setCheckStates(states);
         QVERIFY(model.isChecked(1));
         TrashRun send(window.trash, planDeletion(model));
-        send.run();
+        send.SendToRecycleBin();
         const TrashOutcome &outcome = send.outcome();
         QVERIFY(QFile::exists(window.at("P/a")));
         QVERIFY(!QFile::exists(window.at("O/a2")));
