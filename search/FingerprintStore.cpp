@@ -589,9 +589,11 @@ void FingerprintStore::flushLocked()
         return;
     struct stat st = {};
     bool ok = ::fstat(fd, &st) == 0;
-    if (ok && st.st_size == 0)
-        ok = writeAll(fd, header(static_cast<std::uint64_t>(::time(nullptr))).data(), HeaderBytes);
-    else if (ok) {
+    if (ok && st.st_size == 0) {
+        m_compactedAt = static_cast<std::uint64_t>(::time(nullptr));
+        m_fileBytes = HeaderBytes;
+        ok = writeAll(fd, header(m_compactedAt).data(), HeaderBytes);
+    } else if (ok) {
         // Never after a header that fails its checks: finish() rewrites such a file.
         std::string first(HeaderBytes, '\0');
         std::uint64_t compactedAt = 0;
@@ -600,7 +602,8 @@ void FingerprintStore::flushLocked()
     }
     if (ok) {
         const std::string bytes = chunksOf(m_volumes, m_pending);
-        writeAll(fd, bytes.data(), bytes.size());
+        if (writeAll(fd, bytes.data(), bytes.size()))
+            m_fileBytes += bytes.size();
     }
     ::close(fd);
     m_pending.clear();
