@@ -31,8 +31,9 @@ constexpr std::size_t VolumeBytes = 16;
 constexpr std::size_t FactBytes = 64;
 constexpr std::uint32_t MaxChunkVolumes = 4096;
 constexpr std::uint32_t MaxChunkFacts = 1u << 20;
-constexpr std::size_t FlushFacts = 4096;
-constexpr auto FlushInterval = std::chrono::seconds(1);
+constexpr std::size_t FlushFacts = 2048;
+constexpr off_t MaxStoreBytes = off_t(1) << 30; // 16 million facts; a larger file is not read
+constexpr auto FlushInterval = std::chrono::milliseconds(250);
 constexpr std::int64_t CompactEverySeconds = 7 * 24 * 3600;
 
 struct FactRecord
@@ -86,6 +87,19 @@ std::string readAll(int fd)
     }
 }
 
+// The store's file, only if it is a plain file: a link, FIFO or device put in its place is
+// neither followed nor waited on.
+int openStore(const QString &path, int flags)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st = {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxStoreBytes)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::string header(std::uint64_t compactedAt)
 {
     std::string h(HeaderBytes, '\0');
@@ -122,8 +136,8 @@ class StoreLock
 public:
     StoreLock(const QString &folder, int operation)
     {
-        m_fd = ::open(QFile::encodeName(folder + QStringLiteral("/lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
-                      0600);
+        m_fd = ::open(QFile::encodeName(folder + QStringLiteral("/lock")).constData(),
+                      O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (m_fd >= 0)
             while (::flock(m_fd, operation) != 0 && errno == EINTR) {
             }
@@ -244,7 +258,7 @@ void FingerprintStore::load()
     if (!QDir().mkpath(m_folder))
         return;
     const StoreLock lock(m_folder, LOCK_SH);
-    const int fd = ::open(QFile::encodeName(path()).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openStore(path(), O_RDONLY);
     if (fd < 0)
         return;
     std::lock_guard guard(m_mutex);
@@ -584,9 +598,11 @@ void FingerprintStore::flushLocked()
     if (m_pending.empty() || !QDir().mkpath(m_folder))
         return;
     const StoreLock lock(m_folder, LOCK_EX);
-    const int fd = ::open(QFile::encodeName(path()).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
+    const int fd = lock.held() ? openStore(path(), O_RDWR | O_APPEND | O_CREAT) : -1;
+    if (fd < 0) {
+        m_pending.clear();
         return;
+    }
     struct stat st = {};
     bool ok = ::fstat(fd, &st) == 0;
     if (ok && st.st_size == 0) {
@@ -625,7 +641,7 @@ void FingerprintStore::finish()
     if (!lock.held())
         return;
     const QByteArray target = QFile::encodeName(path());
-    if (const int fd = ::open(target.constData(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    if (const int fd = openStore(path(), O_RDONLY); fd >= 0) {
         readFile(fd, false);
         ::close(fd);
     }
