@@ -617,6 +617,18 @@ void FingerprintStore::flushLocked()
             && headerValid(first, compactedAt);
     }
     if (ok) {
+        // One record a file: what one comparison's steps learnt of it comes together.
+        std::stable_sort(m_pending.begin(), m_pending.end(), [](const auto &a, const auto &b) {
+            return a.first.volume != b.first.volume ? a.first.volume < b.first.volume : a.first.inode < b.first.inode;
+        });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < m_pending.size(); ++i) {
+            if (kept > 0 && m_pending[kept - 1].first == m_pending[i].first)
+                merge(m_pending[kept - 1].second, m_pending[i].second);
+            else
+                m_pending[kept++] = m_pending[i];
+        }
+        m_pending.resize(kept);
         const std::string bytes = chunksOf(m_volumes, m_pending);
         if (writeAll(fd, bytes.data(), bytes.size()))
             m_fileBytes += bytes.size();
@@ -634,7 +646,7 @@ void FingerprintStore::finish()
     flushLocked();
     const auto now = static_cast<std::int64_t>(::time(nullptr));
     const bool due = m_rewrite || now - static_cast<std::int64_t>(m_compactedAt) >= CompactEverySeconds
-        || m_fileBytes > 2 * (HeaderBytes + m_facts.size() * (FactBytes + 1)) + (1u << 20);
+        || m_fileBytes > HeaderBytes + m_facts.size() * (FactBytes + 1) * 5 / 4 + (64u << 10);
     if (!due || !QDir().mkpath(m_folder))
         return;
     const StoreLock lock(m_folder, LOCK_EX);
