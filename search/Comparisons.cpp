@@ -255,13 +255,13 @@ std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Me
                 }
                 same.push_back(members[pos]);
                 identities.push_back(identity[pos]);
-                parts.push_back({members[pos], part, crc});
+                parts.push_back({members[pos], part, crc, identity[pos]});
                 partAt.push_back(pos);
             }
             if (same.size() >= 2)
                 found.push_back(makeClass(std::move(same), crc, std::move(identities)));
         } else {
-            parts.push_back({members[readable[begin]], part, std::nullopt});
+            parts.push_back({members[readable[begin]], part, std::nullopt, identity[readable[begin]]});
             partAt.push_back(readable[begin]);
         }
         begin = end;
@@ -269,7 +269,7 @@ std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Me
     if (FingerprintStore *store = m_options.store) {
         const Ends ends(size, m_options.edgeBlock);
         for (std::size_t i = 0; i < parts.size(); ++i)
-            store->learnEnds(m_table, parts[i].k, m_options.edgeBlock, ends.crcIn(at(partAt[i])));
+            store->learnEnds(m_table, parts[i].k, parts[i].readAs, m_options.edgeBlock, ends.crcIn(at(partAt[i])));
         store->learnComparison(m_table, parts);
     }
     return found;
@@ -311,6 +311,7 @@ struct Comparisons::OpenGroup
     {
         out.label.assign(members.size(), Alone);
         out.identity.resize(members.size());
+        openedAs.resize(members.size());
         edges = Scratch::get(EdgeSlot, members.size() * ends.bytes());
     }
     std::uint8_t *edgeOf(std::size_t i) const { return edges + i * ends.bytes(); }
@@ -340,7 +341,8 @@ struct Comparisons::OpenGroup
     const MemberPaths paths;
     std::vector<SourceFile> files;
     std::uint8_t *edges = nullptr;
-    std::vector<std::size_t> live; // positions whose two ends were read
+    std::vector<std::size_t> live;      // positions whose two ends were read
+    std::vector<FileIdentity> openedAs; // for the store: each file as it was opened
     std::vector<Class> classes;
     Lockstep out;
 };
@@ -374,13 +376,14 @@ void Comparisons::remember(const OpenGroup &group)
         const int label = group.out.label[i];
         if (leftOut(label))
             continue;
-        m_options.store->learnEnds(m_table, group.members[i], m_options.edgeBlock,
+        const FileIdentity &readAs = group.openedAs[i];
+        m_options.store->learnEnds(m_table, group.members[i], readAs, m_options.edgeBlock,
                                    crc32::checksum(group.edgeOf(i), group.ends.bytes()));
         if (label >= 0)
             parts.push_back({group.members[i], static_cast<std::uint32_t>(label) + 1,
-                             group.out.crc[static_cast<std::size_t>(label)]});
+                             group.out.crc[static_cast<std::size_t>(label)], readAs});
         else
-            parts.push_back({group.members[i], static_cast<std::uint32_t>(0x10000 + i), std::nullopt});
+            parts.push_back({group.members[i], static_cast<std::uint32_t>(0x10000 + i), std::nullopt, readAs});
     }
     if (!group.onlyFirstsClass)
         m_options.store->learnComparison(m_table, parts);
@@ -397,6 +400,8 @@ void Comparisons::openAndReadEnds(OpenGroup &group)
             continue;
         }
         opened.push_back(i);
+        if (m_options.store)
+            group.openedAs[i] = group.files[i].identity();
         if (!group.ends.read(group.files[i], group.edgeOf(i))) {
             group.leaveOutUnreadable(i);
             continue;
@@ -572,8 +577,8 @@ std::vector<ContentClass> Comparisons::againstFirst(std::int64_t size, Members r
             if (same.size() >= 2) {
                 if (m_options.store) {
                     std::vector<FingerprintStore::Part> parts;
-                    for (const Index k : same)
-                        parts.push_back({k, 1, crc});
+                    for (std::size_t j = 0; j < same.size(); ++j)
+                        parts.push_back({same[j], 1, crc, identities[j]});
                     m_options.store->learnComparison(m_table, parts);
                 }
                 found.push_back(makeClass(std::move(same), crc, std::move(identities)));
@@ -630,13 +635,14 @@ void Comparisons::sign(std::int64_t size, bool wholeContents, const Members &mem
                 m_progress.credit(k, bufferSize);
             }
         }
+        const FileIdentity readAs = file.identity();
         file.close();
         if (!ok)
             counts.leftOutUnreadable(k);
         else if (m_options.store && !wholeContents)
-            m_options.store->learnEnds(m_table, k, m_options.edgeBlock, ~reg);
+            m_options.store->learnEnds(m_table, k, readAs, m_options.edgeBlock, ~reg);
         else if (m_options.store && offset >= size)
-            m_options.store->learnWhole(m_table, k, ~reg);
+            m_options.store->learnWhole(m_table, k, readAs, ~reg);
         signature[i] = ~reg;
         readable[i] = ok ? 1 : 0;
     }

@@ -23,12 +23,12 @@
 // and its facts (64 bytes, volumes by index within the chunk). Little-endian, as written.
 namespace {
 constexpr char FileMagic[8] = {'T', 'w', 'F', 'p', 'S', 't', 'o', 'r'};
-constexpr std::uint32_t Version = 1;
+constexpr std::uint32_t Version = 2;
 constexpr std::size_t HeaderBytes = 32;          // magic, version, reserved, compacted-at, reserved, CRC-32
 constexpr std::uint32_t ChunkMagic = 0x6B436654; // "TfCk"
 constexpr std::size_t ChunkHeaderBytes = 16;
 constexpr std::size_t VolumeBytes = 16;
-constexpr std::size_t FactBytes = 64;
+constexpr std::size_t FactBytes = 60;
 constexpr std::uint32_t MaxChunkVolumes = 4096;
 constexpr std::uint32_t MaxChunkFacts = 1u << 20;
 constexpr std::size_t FlushFacts = 2048;
@@ -36,14 +36,14 @@ constexpr off_t MaxStoreBytes = off_t(1) << 30; // 16 million facts; a larger fi
 constexpr auto FlushInterval = std::chrono::milliseconds(250);
 constexpr std::int64_t CompactEverySeconds = 7 * 24 * 3600;
 
-struct FactRecord
+// A fact as stored: the Has* flags in the top byte of `flagsAndEdge`, the ends' block size below.
+struct [[gnu::packed]] FactRecord
 {
-    std::uint32_t volume, flags;
     std::uint64_t inode;
     std::int64_t size, mtimeNs, ctimeNs;
-    std::uint32_t endsCrc, wholeCrc;
     std::uint64_t comparison;
-    std::uint32_t part, lastSeenDay;
+    std::uint32_t endsCrc, wholeCrc, part, flagsAndEdge;
+    std::uint16_t volume, lastSeenDay;
 };
 static_assert(sizeof(FactRecord) == FactBytes);
 
@@ -311,7 +311,8 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
             std::memcpy(&r, p, FactBytes);
             if (r.volume >= volumes.size())
                 continue;
-            const Fact fact{r.size,     r.mtimeNs,    r.ctimeNs, r.flags,      r.endsCrc,
+            const std::uint32_t flags = (r.flagsAndEdge >> 24) | (r.flagsAndEdge & 0xFFFFFFu) << 8;
+            const Fact fact{r.size,     r.mtimeNs,    r.ctimeNs, flags,        r.endsCrc,
                             r.wholeCrc, r.comparison, r.part,    r.lastSeenDay};
             const Key key{r.inode, volumes[r.volume]};
             const auto [it, added] = m_facts.try_emplace(key, fact);
@@ -355,9 +356,14 @@ std::optional<FingerprintStore::Key> FingerprintStore::keyOf(const CandidateTabl
     return Key{stamps.inode, *it->second};
 }
 
-bool FingerprintStore::settledLongEnough(const CandidateTable &table, std::uint32_t k) const
+bool FingerprintStore::settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs) const
 {
     const CandidateTable::Stamps &stamps = table.stamps(k);
+    // The file read must be the one the walk saw, as it saw it: the facts carry the walk's stamps.
+    if (!readAs.valid || readAs.inode != stamps.inode || readAs.size != table.file(k).size
+        || readAs.mtimeSeconds * 1000000000ll + readAs.mtimeNanoseconds != stamps.mtimeNs
+        || readAs.ctimeSeconds * 1000000000ll + readAs.ctimeNanoseconds != stamps.ctimeNs)
+        return false;
     const std::int64_t latest = std::max(stamps.mtimeNs, stamps.ctimeNs);
     return nowNs() - latest >= std::chrono::nanoseconds(m_options.settled).count();
 }
@@ -488,9 +494,9 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
     return out;
 }
 
-void FingerprintStore::learn(const CandidateTable &table, std::uint32_t k, const Fact &fact)
+void FingerprintStore::learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact)
 {
-    if (!table.keepsStamps() || table.file(k).size <= 0 || !settledLongEnough(table, k))
+    if (!table.keepsStamps() || table.file(k).size <= 0 || !settledLongEnough(table, k, readAs))
         return;
     const CandidateTable::Stamps &stamps = table.stamps(k);
     std::lock_guard guard(m_mutex);
@@ -510,20 +516,22 @@ void FingerprintStore::learn(const CandidateTable &table, std::uint32_t k, const
         flushLocked();
 }
 
-void FingerprintStore::learnEnds(const CandidateTable &table, std::uint32_t k, std::size_t edgeBlock, std::uint32_t crc)
+void FingerprintStore::learnEnds(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
+                                 std::size_t edgeBlock, std::uint32_t crc)
 {
     Fact fact;
     fact.flags = HasEnds | static_cast<std::uint32_t>(edgeBlock) << 8;
     fact.endsCrc = crc;
-    learn(table, k, fact);
+    learn(table, k, readAs, fact);
 }
 
-void FingerprintStore::learnWhole(const CandidateTable &table, std::uint32_t k, std::uint32_t crc)
+void FingerprintStore::learnWhole(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
+                                  std::uint32_t crc)
 {
     Fact fact;
     fact.flags = HasWhole;
     fact.wholeCrc = crc;
-    learn(table, k, fact);
+    learn(table, k, readAs, fact);
 }
 
 void FingerprintStore::learnComparison(const CandidateTable &table, const std::vector<Part> &parts)
@@ -535,7 +543,7 @@ void FingerprintStore::learnComparison(const CandidateTable &table, const std::v
         fact.wholeCrc = p.wholeCrc.value_or(0);
         fact.comparison = comparison;
         fact.part = p.part;
-        learn(table, p.k, fact);
+        learn(table, p.k, p.readAs, fact);
     }
 }
 
@@ -563,8 +571,17 @@ std::string chunkOf(const std::vector<FingerprintStore::Volume> &volumes,
     }
     for (std::size_t i = begin; i < end; ++i, p += FactBytes) {
         const auto &[key, f] = facts[i];
-        const FactRecord r{local[key.volume], f.flags,    key.inode,    f.size, f.mtimeNs,    f.ctimeNs,
-                           f.endsCrc,         f.wholeCrc, f.comparison, f.part, f.lastSeenDay};
+        const FactRecord r{key.inode,
+                           f.size,
+                           f.mtimeNs,
+                           f.ctimeNs,
+                           f.comparison,
+                           f.endsCrc,
+                           f.wholeCrc,
+                           f.part,
+                           (f.flags & 0xFFu) << 24 | (f.flags >> 8 & 0xFFFFFFu),
+                           static_cast<std::uint16_t>(local[key.volume]),
+                           static_cast<std::uint16_t>(f.lastSeenDay)};
         std::memcpy(p, &r, FactBytes);
     }
     const std::uint32_t word[3] = {ChunkMagic, static_cast<std::uint32_t>(used.size()),
@@ -668,7 +685,8 @@ void FingerprintStore::finish()
     if (fd < 0)
         return;
     const std::string bytes = header(static_cast<std::uint64_t>(now)) + chunksOf(m_volumes, kept);
-    const bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    // No fsync: a store lost in a system crash costs its facts, never a group.
+    const bool ok = writeAll(fd, bytes.data(), bytes.size());
     ::close(fd);
     if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
         ::unlink(temporary.constData());

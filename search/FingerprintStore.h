@@ -78,10 +78,12 @@ public:
     Recalled recall(const CandidateTable &table, std::int64_t size, const std::vector<std::uint32_t> &members,
                     std::size_t edgeBlock);
 
-    // What a comparison learnt, from any reader thread. `k` indexes the table; nothing is kept for
-    // a file changed too recently or on a file system without a lasting id.
-    void learnEnds(const CandidateTable &table, std::uint32_t k, std::size_t edgeBlock, std::uint32_t crc);
-    void learnWhole(const CandidateTable &table, std::uint32_t k, std::uint32_t crc);
+    // What a comparison learnt, from any reader thread. `k` indexes the table, `readAs` is the
+    // file as it was opened; nothing is kept for a file opened in another state than the walk
+    // saw, changed too recently, or on a file system without a lasting id.
+    void learnEnds(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::size_t edgeBlock,
+                   std::uint32_t crc);
+    void learnWhole(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::uint32_t crc);
     // Files compared with one another: equal parts, equal contents; different parts, different
     // contents. `crcOfPart` gives each part's whole CRC-32 when known.
     struct Part
@@ -89,6 +91,7 @@ public:
         std::uint32_t k;
         std::uint32_t part;
         std::optional<std::uint32_t> wholeCrc;
+        FileIdentity readAs;
     };
     void learnComparison(const CandidateTable &table, const std::vector<Part> &parts);
 
@@ -127,8 +130,8 @@ private:
     };
 
     std::optional<Key> keyOf(const CandidateTable &table, std::uint32_t k);
-    bool settledLongEnough(const CandidateTable &table, std::uint32_t k) const;
-    void learn(const CandidateTable &table, std::uint32_t k, const Fact &fact);
+    bool settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs) const;
+    void learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact);
     void flushLocked();
     void readFile(int fd, bool reportDamage);
     std::uint32_t volumeIndex(const Volume &volume);

@@ -201,7 +201,7 @@ private slots:
             QFile f(file);
             QVERIFY(f.open(QIODevice::ReadWrite));
             f.seek(8);
-            f.write("\x02", 1);
+            f.write("\x09", 1);
         }
         letTheClockTick();
 
