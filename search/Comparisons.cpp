@@ -255,13 +255,13 @@ std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Me
                 }
                 same.push_back(members[pos]);
                 identities.push_back(identity[pos]);
-                parts.push_back({members[pos], part, crc, identity[pos]});
+                parts.push_back({members[pos], part, crc, identity[pos], std::nullopt});
                 partAt.push_back(pos);
             }
             if (same.size() >= 2)
                 found.push_back(makeClass(std::move(same), crc, std::move(identities)));
         } else {
-            parts.push_back({members[readable[begin]], part, std::nullopt, identity[readable[begin]]});
+            parts.push_back({members[readable[begin]], part, std::nullopt, identity[readable[begin]], std::nullopt});
             partAt.push_back(readable[begin]);
         }
         begin = end;
@@ -269,8 +269,8 @@ std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Me
     if (FingerprintStore *store = m_options.store) {
         const Ends ends(size, m_options.edgeBlock);
         for (std::size_t i = 0; i < parts.size(); ++i)
-            store->learnEnds(m_table, parts[i].k, parts[i].readAs, m_options.edgeBlock, ends.crcIn(at(partAt[i])));
-        store->learnComparison(m_table, parts);
+            parts[i].endsCrc = ends.crcIn(at(partAt[i]));
+        store->learnComparison(m_table, parts, m_options.edgeBlock, true);
     }
     return found;
 }
@@ -377,16 +377,15 @@ void Comparisons::remember(const OpenGroup &group)
         if (leftOut(label))
             continue;
         const FileIdentity &readAs = group.openedAs[i];
-        m_options.store->learnEnds(m_table, group.members[i], readAs, m_options.edgeBlock,
-                                   crc32::checksum(group.edgeOf(i), group.ends.bytes()));
+        const std::uint32_t ends = crc32::checksum(group.edgeOf(i), group.ends.bytes());
         if (label >= 0)
             parts.push_back({group.members[i], static_cast<std::uint32_t>(label) + 1,
-                             group.out.crc[static_cast<std::size_t>(label)], readAs});
+                             group.out.crc[static_cast<std::size_t>(label)], readAs, ends});
         else
-            parts.push_back({group.members[i], static_cast<std::uint32_t>(0x10000 + i), std::nullopt, readAs});
+            parts.push_back({group.members[i], static_cast<std::uint32_t>(0x10000 + i), std::nullopt, readAs, ends});
     }
-    if (!group.onlyFirstsClass)
-        m_options.store->learnComparison(m_table, parts);
+    // Following only the first file's class, a file dropped is apart from it alone.
+    m_options.store->learnComparison(m_table, parts, m_options.edgeBlock, !group.onlyFirstsClass);
 }
 
 void Comparisons::openAndReadEnds(OpenGroup &group)
@@ -578,8 +577,8 @@ std::vector<ContentClass> Comparisons::againstFirst(std::int64_t size, Members r
                 if (m_options.store) {
                     std::vector<FingerprintStore::Part> parts;
                     for (std::size_t j = 0; j < same.size(); ++j)
-                        parts.push_back({same[j], 1, crc, identities[j]});
-                    m_options.store->learnComparison(m_table, parts);
+                        parts.push_back({same[j], 1, crc, identities[j], std::nullopt});
+                    m_options.store->learnComparison(m_table, parts, m_options.edgeBlock, true);
                 }
                 found.push_back(makeClass(std::move(same), crc, std::move(identities)));
             }

@@ -33,7 +33,7 @@ constexpr std::uint32_t MaxChunkVolumes = 4096;
 constexpr std::uint32_t MaxChunkFacts = 1u << 20;
 constexpr std::size_t FlushFacts = 2048;
 constexpr off_t MaxStoreBytes = off_t(1) << 30; // 16 million facts; a larger file is not read
-constexpr auto FlushInterval = std::chrono::milliseconds(250);
+constexpr auto FlushInterval = std::chrono::milliseconds(100);
 constexpr std::int64_t CompactEverySeconds = 7 * 24 * 3600;
 
 // A fact as stored: the Has* flags in the top byte of `flagsAndEdge`, the ends' block size below.
@@ -496,22 +496,37 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
 
 void FingerprintStore::learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact)
 {
-    if (!table.keepsStamps() || table.file(k).size <= 0 || !settledLongEnough(table, k, readAs))
+    learnAll(table, {{k, readAs, fact}});
+}
+
+// Under one lock for all: the readers learn at the end of every task.
+void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt)
+{
+    if (!table.keepsStamps())
         return;
-    const CandidateTable::Stamps &stamps = table.stamps(k);
+    std::vector<const Learnt *> admitted;
+    for (const Learnt &l : learnt)
+        if (table.file(l.k).size > 0 && settledLongEnough(table, l.k, l.readAs))
+            admitted.push_back(&l);
+    if (admitted.empty())
+        return;
+    const std::uint32_t day = today();
     std::lock_guard guard(m_mutex);
-    const std::optional<Key> key = keyOf(table, k);
-    if (!key)
-        return;
-    Fact stamped = fact;
-    stamped.size = table.file(k).size;
-    stamped.mtimeNs = stamps.mtimeNs;
-    stamped.ctimeNs = stamps.ctimeNs;
-    stamped.lastSeenDay = today();
-    const auto [it, added] = m_facts.try_emplace(*key, stamped);
-    if (!added)
-        merge(it->second, stamped);
-    m_pending.emplace_back(*key, stamped);
+    for (const Learnt *l : admitted) {
+        const std::optional<Key> key = keyOf(table, l->k);
+        if (!key)
+            continue;
+        const CandidateTable::Stamps &stamps = table.stamps(l->k);
+        Fact stamped = l->fact;
+        stamped.size = table.file(l->k).size;
+        stamped.mtimeNs = stamps.mtimeNs;
+        stamped.ctimeNs = stamps.ctimeNs;
+        stamped.lastSeenDay = day;
+        const auto [it, added] = m_facts.try_emplace(*key, stamped);
+        if (!added)
+            merge(it->second, stamped);
+        m_pending.emplace_back(*key, stamped);
+    }
     if (m_pending.size() >= FlushFacts || std::chrono::steady_clock::now() - m_lastFlush >= FlushInterval)
         flushLocked();
 }
@@ -534,17 +549,30 @@ void FingerprintStore::learnWhole(const CandidateTable &table, std::uint32_t k, 
     learn(table, k, readAs, fact);
 }
 
-void FingerprintStore::learnComparison(const CandidateTable &table, const std::vector<Part> &parts)
+void FingerprintStore::learnComparison(const CandidateTable &table, const std::vector<Part> &parts,
+                                       std::size_t edgeBlock, bool apartKnown)
 {
-    const std::uint64_t comparison = newComparison();
+    const std::uint64_t comparison = apartKnown ? newComparison() : 0;
+    std::vector<Learnt> learnt;
+    learnt.reserve(parts.size());
     for (const Part &p : parts) {
         Fact fact;
-        fact.flags = HasPart | (p.wholeCrc ? HasWhole : 0u);
-        fact.wholeCrc = p.wholeCrc.value_or(0);
-        fact.comparison = comparison;
-        fact.part = p.part;
-        learn(table, p.k, p.readAs, fact);
+        if (p.endsCrc) {
+            fact.flags |= HasEnds | static_cast<std::uint32_t>(edgeBlock) << 8;
+            fact.endsCrc = *p.endsCrc;
+        }
+        if (p.wholeCrc) {
+            fact.flags |= HasWhole;
+            fact.wholeCrc = *p.wholeCrc;
+        }
+        if (apartKnown) {
+            fact.flags |= HasPart;
+            fact.comparison = comparison;
+            fact.part = p.part;
+        }
+        learnt.push_back({p.k, p.readAs, fact});
     }
+    learnAll(table, learnt);
 }
 
 namespace {

@@ -84,16 +84,18 @@ public:
     void learnEnds(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::size_t edgeBlock,
                    std::uint32_t crc);
     void learnWhole(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::uint32_t crc);
-    // Files compared with one another: equal parts, equal contents; different parts, different
-    // contents. `crcOfPart` gives each part's whole CRC-32 when known.
+    // Files compared with one another: with `apartKnown`, equal parts mean equal contents and
+    // different parts different contents (without it, only the CRC-32s are kept).
     struct Part
     {
         std::uint32_t k;
         std::uint32_t part;
         std::optional<std::uint32_t> wholeCrc;
         FileIdentity readAs;
+        std::optional<std::uint32_t> endsCrc; // of the ends of edgeBlock bytes
     };
-    void learnComparison(const CandidateTable &table, const std::vector<Part> &parts);
+    void learnComparison(const CandidateTable &table, const std::vector<Part> &parts, std::size_t edgeBlock,
+                         bool apartKnown);
 
     // Appends what was learnt since the last flush; the search calls it as it goes, so a killed
     // search keeps most of what it read.
@@ -131,7 +133,14 @@ private:
 
     std::optional<Key> keyOf(const CandidateTable &table, std::uint32_t k);
     bool settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs) const;
+    struct Learnt
+    {
+        std::uint32_t k;
+        FileIdentity readAs;
+        Fact fact;
+    };
     void learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact);
+    void learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt);
     void flushLocked();
     void readFile(int fd, bool reportDamage);
     std::uint32_t volumeIndex(const Volume &volume);
