@@ -42,12 +42,12 @@ def run(command, env=None, kill_after=None):
     rchar = 0
     if kill_after is not None:
         try:
-            process.wait(timeout=kill_after)
+            process.wait(timeout=kill_after)  # ended first: reaped, its counts gone
         except subprocess.TimeoutExpired:
             rchar = io_of(process.pid)
             process.send_signal(signal.SIGKILL)
             killed = True
-    if not killed:
+    else:
         # Waits without reaping, so /proc/PID/io still has the whole run's counts.
         os.waitid(os.P_PID, process.pid, os.WEXITED | os.WNOWAIT)
         rchar = io_of(process.pid)
