@@ -24,6 +24,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QListWidget>
@@ -438,6 +439,8 @@ void Form1::Check1_Click()
         return;
     m_searching = true;
 
+    // Shift held down as FIND DUPES is pressed: every file is read, the fingerprint store left alone.
+    m_driver->setFingerprintStore(!(QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier));
     const SearchDriver::Outcome outcome = m_driver->run(*this);
     if (outcome == SearchDriver::Outcome::Found && !m_closing) {
         resultsWindow().results().setProtection(

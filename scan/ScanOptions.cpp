@@ -223,8 +223,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
                                      QStringLiteral("Leave out files and folders whose name matches GLOB (may be "
                                                     "given more than once)."),
                                      QStringLiteral("GLOB"));
-    parser.addOptions(
-        {help, version, quiet, nul, json, omitFirst, keep, keepUnder, uniqueIn, from0, minSize, maxSize, exclude});
+    const QCommandLineOption noCache(QStringLiteral("no-cache"),
+                                     QStringLiteral("Read every file, neither using nor adding to the fingerprint "
+                                                    "store."));
+    const QCommandLineOption forgetCache(QStringLiteral("forget-cache"),
+                                         QStringLiteral("Remove the fingerprint store first (with no FOLDER, only "
+                                                        "that)."));
+    parser.addOptions({help, version, quiet, nul, json, omitFirst, keep, keepUnder, uniqueIn, from0, minSize, maxSize,
+                       exclude, noCache, forgetCache});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folders to search."),
                                  QStringLiteral("FOLDER..."));
 
@@ -321,7 +327,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
     for (const QByteArray &folder : options.uniqueIn)
         if (!options.folders.contains(QFile::decodeName(folder)))
             options.folders << QFile::decodeName(folder);
-    if (options.folders.isEmpty())
+    options.useCache = !parser.isSet(noCache);
+    options.forgetCache = parser.isSet(forgetCache);
+    if (options.folders.isEmpty() && !options.forgetCache)
         return usageError(QStringLiteral("no folder given"));
     return {std::move(options), Finished};
 }

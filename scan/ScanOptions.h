@@ -35,6 +35,8 @@ struct ScanOptions
     bool quiet = false;
     unsigned threads = 0; // readers; 0: chosen by the search
     unsigned walkThreads = 0;
+    bool useCache = true;     // --no-cache: the fingerprint store is neither used nor added to
+    bool forgetCache = false; // --forget-cache: the store is removed first
 };
 
 // Either options to search with, or a status to end with at once (after --help, --version or

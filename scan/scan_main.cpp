@@ -49,6 +49,9 @@ void configure(SearchDriver &driver, FileFilter &filter, const ScanOptions &opti
         });
     if (options.walkThreads > 0)
         driver.setWalkThreads(options.walkThreads);
+    FingerprintStore::Options store;
+    store.notice = [](const QString &text) { message(nullptr, text.toUtf8()); };
+    driver.setFingerprintStore(options.useCache, store);
 }
 
 void printUniqueFiles(const SearchDriver &driver, OutputFormat &format)
@@ -97,6 +100,15 @@ int main(int argc, char *argv[])
     if (!command.options)
         return command.status;
     ScanOptions options = *command.options;
+    if (options.forgetCache) {
+        QString reason;
+        if (!FingerprintStore::forget(FingerprintStore::defaultFolder(), &reason)) {
+            message(nullptr, "cannot forget the fingerprint store: " + reason.toUtf8());
+            return Failed;
+        }
+        if (options.folders.isEmpty())
+            return Finished;
+    }
 
     catchStopSignals();
     static char outputBuffer[1 << 16];

@@ -77,6 +77,7 @@ void CandidateTable::clear()
 {
     m_folders.clear();
     m_files.clear();
+    m_stamps.clear();
     m_nameChunks.clear();
     m_nameUsed = 0;
     m_seen.clear();
@@ -97,7 +98,7 @@ std::uint32_t CandidateTable::addFolder(const QByteArray &folderWithSeparator)
 }
 
 bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
-                             std::uint64_t inode)
+                             std::uint64_t inode, Times times)
 {
     // Before the identity is remembered: a name left out must not hide another name of its file.
     if (m_filter && !m_filter(m_folders[folder], name, size))
@@ -120,6 +121,8 @@ bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int
     std::copy(name.begin(), name.end(), m_nameChunks.back().get() + m_nameUsed);
     m_nameUsed += length;
     m_files.push_back(File{folder, static_cast<std::uint32_t>(inode), offset, length, size});
+    if (m_keepStamps)
+        m_stamps.push_back(Stamps{device, inode, times.mtimeNs, times.ctimeNs});
     return true;
 }
 

@@ -26,6 +26,12 @@ struct CollectStats
     std::vector<LeftOutEntry> files;
 };
 
+// When a file's contents and its inode last changed, in nanoseconds since the epoch.
+struct FileTimes
+{
+    std::int64_t mtimeNs = 0, ctimeNs = 0;
+};
+
 // The collected files of one search, in collection order. Paths are kept as the raw
 // bytes the file system gave, so any name survives; folders end with '/'.
 class CandidateTable
@@ -58,6 +64,14 @@ public:
         std::int64_t size;
     };
 
+    // What the walk's stat said of a file beyond its size, kept only for the fingerprint store.
+    struct Stamps
+    {
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t mtimeNs = 0, ctimeNs = 0;
+    };
+    using Times = FileTimes;
+
     // Files the filter turns down are not collected; it outlives clear(). Only the headless
     // tool sets one (its size and name options): the window's search has no options.
     using Filter = std::function<bool(QByteArrayView folder, QByteArrayView name, std::int64_t size)>;
@@ -78,7 +92,12 @@ public:
     // Records a file unless its device and inode were met before in this search (a hard link,
     // or one file mounted over another path, which has a single name); returns whether it was added.
     bool addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
-                 std::uint64_t inode);
+                 std::uint64_t inode, Times times = {});
+    // Keeps every collected file's Stamps from now on (32 bytes a file); it outlives clear().
+    void setKeepStamps(bool keep) { m_keepStamps = keep; }
+    // The stamps of file k; only while they are kept.
+    const Stamps &stamps(std::size_t k) const { return m_stamps[k]; }
+    bool keepsStamps() const { return m_keepStamps; }
 
     // Folders walked in this search, by device, inode and mount: one met again (listed twice,
     // under another spelling, or inside another listed folder) is not walked again, while the
@@ -119,6 +138,8 @@ private:
     // Both grow in fixed blocks: a doubling vector would hold its old and new storage at
     // once, and that moment sets the search's peak memory.
     std::deque<File> m_files;
+    std::deque<Stamps> m_stamps; // parallel to m_files while m_keepStamps
+    bool m_keepStamps = false;
     static constexpr std::uint64_t NameChunk = 256 * 1024;                // far above the longest file name
     static constexpr std::uint64_t MaxNameBytes = std::uint64_t(1) << 40; // what File::nameOffset holds
     static_assert(NameChunk < (std::uint64_t(1) << 24));                  // and File::nameLength

@@ -2,6 +2,7 @@
 
 #include "CandidateTable.h"
 #include "Crc32.h"
+#include "FingerprintStore.h"
 #include "Paths.h"
 #include "ReadProgress.h"
 #include "SourceFile.h"
@@ -70,6 +71,12 @@ struct Ends
         tailLength = size - tailStart;
     }
     std::size_t bytes() const { return static_cast<std::size_t>(headLength + tailLength); }
+    // The CRC-32 of both ends of a file whose contents are all in `data`.
+    std::uint32_t crcIn(const std::uint8_t *data) const
+    {
+        const std::uint32_t head = crc32::update(CrcStart, data, static_cast<std::size_t>(headLength));
+        return ~crc32::update(head, data + tailStart, static_cast<std::size_t>(tailLength));
+    }
     // Reads both ends into `into`, head then tail.
     bool read(SourceFile &file, std::uint8_t *into) const
     {
@@ -228,13 +235,17 @@ std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Me
         const int order = std::memcmp(at(a), at(b), s);
         return order != 0 ? order < 0 : a < b;
     });
+    std::vector<FingerprintStore::Part> parts; // each run of equal contents one part
+    std::vector<std::size_t> partAt;           // the member position of each
     for (std::size_t begin = 0; begin < readable.size();) {
         std::size_t end = begin + 1;
         while (end < readable.size() && std::memcmp(at(readable[begin]), at(readable[end]), s) == 0)
             ++end;
+        const auto part = static_cast<std::uint32_t>(begin + 1);
         if (end - begin >= 2) {
             Members same;
             std::vector<FileIdentity> identities;
+            const std::uint32_t crc = crc32::checksum(at(readable[begin]), s);
             for (std::size_t i = begin; i < end; ++i) {
                 const std::size_t pos = readable[i];
                 // Renamed over or replaced while it was read: its bytes need not be the path's.
@@ -244,12 +255,22 @@ std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Me
                 }
                 same.push_back(members[pos]);
                 identities.push_back(identity[pos]);
+                parts.push_back({members[pos], part, crc, identity[pos], std::nullopt});
+                partAt.push_back(pos);
             }
             if (same.size() >= 2)
-                found.push_back(
-                    makeClass(std::move(same), crc32::checksum(at(readable[begin]), s), std::move(identities)));
+                found.push_back(makeClass(std::move(same), crc, std::move(identities)));
+        } else {
+            parts.push_back({members[readable[begin]], part, std::nullopt, identity[readable[begin]], std::nullopt});
+            partAt.push_back(readable[begin]);
         }
         begin = end;
+    }
+    if (FingerprintStore *store = m_options.store) {
+        const Ends ends(size, m_options.edgeBlock);
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            parts[i].endsCrc = ends.crcIn(at(partAt[i]));
+        store->learnComparison(m_table, parts, m_options.edgeBlock, true);
     }
     return found;
 }
@@ -290,6 +311,7 @@ struct Comparisons::OpenGroup
     {
         out.label.assign(members.size(), Alone);
         out.identity.resize(members.size());
+        openedAs.resize(members.size());
         edges = Scratch::get(EdgeSlot, members.size() * ends.bytes());
     }
     std::uint8_t *edgeOf(std::size_t i) const { return edges + i * ends.bytes(); }
@@ -319,7 +341,8 @@ struct Comparisons::OpenGroup
     const MemberPaths paths;
     std::vector<SourceFile> files;
     std::uint8_t *edges = nullptr;
-    std::vector<std::size_t> live; // positions whose two ends were read
+    std::vector<std::size_t> live;      // positions whose two ends were read
+    std::vector<FileIdentity> openedAs; // for the store: each file as it was opened
     std::vector<Class> classes;
     Lockstep out;
 };
@@ -339,7 +362,30 @@ Comparisons::Lockstep Comparisons::compare(std::int64_t size, const Members &mem
     if (!compareMiddles(group))
         return Lockstep{std::vector<int>(members.size(), Alone), {}, {}};
     confirmClasses(group);
+    if (m_options.store)
+        remember(group);
     return std::move(group.out);
+}
+
+// Hands the store what the comparison found: each file's two ends, and unless it followed only
+// the first file's class, which files ended equal and which apart from all the others.
+void Comparisons::remember(const OpenGroup &group)
+{
+    std::vector<FingerprintStore::Part> parts;
+    for (const std::size_t i : group.live) {
+        const int label = group.out.label[i];
+        if (leftOut(label))
+            continue;
+        const FileIdentity &readAs = group.openedAs[i];
+        const std::uint32_t ends = crc32::checksum(group.edgeOf(i), group.ends.bytes());
+        if (label >= 0)
+            parts.push_back({group.members[i], static_cast<std::uint32_t>(label) + 1,
+                             group.out.crc[static_cast<std::size_t>(label)], readAs, ends});
+        else
+            parts.push_back({group.members[i], static_cast<std::uint32_t>(0x10000 + i), std::nullopt, readAs, ends});
+    }
+    // Following only the first file's class, a file dropped is apart from it alone.
+    m_options.store->learnComparison(m_table, parts, m_options.edgeBlock, !group.onlyFirstsClass);
 }
 
 void Comparisons::openAndReadEnds(OpenGroup &group)
@@ -353,6 +399,8 @@ void Comparisons::openAndReadEnds(OpenGroup &group)
             continue;
         }
         opened.push_back(i);
+        if (m_options.store)
+            group.openedAs[i] = group.files[i].identity();
         if (!group.ends.read(group.files[i], group.edgeOf(i))) {
             group.leaveOutUnreadable(i);
             continue;
@@ -525,8 +573,15 @@ std::vector<ContentClass> Comparisons::againstFirst(std::int64_t size, Members r
             rest.insert(rest.end(), same.begin() + 1, same.end());
             rest.insert(rest.end(), remaining.begin() + static_cast<std::ptrdiff_t>(i), remaining.end());
         } else {
-            if (same.size() >= 2)
+            if (same.size() >= 2) {
+                if (m_options.store) {
+                    std::vector<FingerprintStore::Part> parts;
+                    for (std::size_t j = 0; j < same.size(); ++j)
+                        parts.push_back({same[j], 1, crc, identities[j], std::nullopt});
+                    m_options.store->learnComparison(m_table, parts, m_options.edgeBlock, true);
+                }
                 found.push_back(makeClass(std::move(same), crc, std::move(identities)));
+            }
         }
         std::sort(rest.begin(), rest.end());
         remaining = std::move(rest);
@@ -558,8 +613,9 @@ void Comparisons::sign(std::int64_t size, bool wholeContents, const Members &mem
         bool ok = openFile(file, paths, i, size);
         if (ok && m_progress.firstOpen(k))
             ++counts.filesRead;
+        std::int64_t offset = 0;
         if (ok && wholeContents) {
-            for (std::int64_t offset = 0; ok && offset < size && !cancelled();) {
+            for (; ok && offset < size && !cancelled();) {
                 const auto len = static_cast<std::size_t>(
                     std::min<std::int64_t>(static_cast<std::int64_t>(bufferSize), size - offset));
                 ok = file.readAt(offset, buffer, len);
@@ -578,9 +634,14 @@ void Comparisons::sign(std::int64_t size, bool wholeContents, const Members &mem
                 m_progress.credit(k, bufferSize);
             }
         }
+        const FileIdentity readAs = file.identity();
         file.close();
         if (!ok)
             counts.leftOutUnreadable(k);
+        else if (m_options.store && !wholeContents)
+            m_options.store->learnEnds(m_table, k, readAs, m_options.edgeBlock, ~reg);
+        else if (m_options.store && offset >= size)
+            m_options.store->learnWhole(m_table, k, readAs, ~reg);
         signature[i] = ~reg;
         readable[i] = ok ? 1 : 0;
     }

@@ -57,6 +57,7 @@ private:
     void splitByEnds(OpenGroup &group);
     bool compareMiddles(OpenGroup &group);
     void confirmClasses(OpenGroup &group);
+    void remember(const OpenGroup &group);
     bool openFile(SourceFile &file, const MemberPaths &paths, std::size_t i, std::int64_t size);
     static ContentClass makeClass(Members members, std::uint32_t crc, std::vector<FileIdentity> identities);
 

@@ -2,6 +2,7 @@
 
 #include "CandidateTable.h"
 #include "Comparisons.h"
+#include "FingerprintStore.h"
 #include "WorkerPool.h"
 
 #include <algorithm>
@@ -71,8 +72,24 @@ void ContentGrouper::plan()
     for (SizeGroup &group : groups) {
         if (cancelled())
             return;
+        if (m_options.store && !recall(group))
+            continue;
         planGroup(group.size, std::move(group.members));
     }
+}
+
+// The one place the store enters reading: what it knows leaves the group, settled; false when
+// nothing is left to read.
+bool ContentGrouper::recall(SizeGroup &group)
+{
+    FingerprintStore::Recalled known = m_options.store->recall(m_table, group.size, group.members, m_options.edgeBlock);
+    m_progress.settle(known.settled);
+    for (const ContentClass &c : known.classes)
+        m_progress.settle(c.members);
+    if (!known.classes.empty())
+        keep(std::move(known.classes), {});
+    group.members = std::move(known.toRead);
+    return group.members.size() >= 2;
 }
 
 bool ContentGrouper::waitFor(std::chrono::milliseconds timeout)

@@ -50,6 +50,7 @@ private:
     struct Signing;
 
     void plan();
+    bool recall(SizeGroup &group);
     void planGroup(std::int64_t size, Members members);
     // Runs one comparison over `members` and keeps what it found; then every member is settled.
     template <typename Comparison> void post(Members members, Comparison comparison);

@@ -480,11 +480,11 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
         const QueuedFolder &current = queue.front();
         bool added = false;
         std::uint32_t folderIndex = 0;
-        ListFiles(current, [&](QByteArrayView name, std::int64_t size, std::uint64_t device, std::uint64_t inode) {
+        ListFiles(current, [&](QByteArrayView name, const ListedEntry &entry) {
             if (!added)
                 folderIndex = table.addFolder(current.path);
             added = true;
-            table.addFile(folderIndex, name, size, device, inode);
+            table.addFile(folderIndex, name, entry.size, entry.device, entry.inode, {entry.mtimeNs, entry.ctimeNs});
         });
         queue.pop_front();
     }

@@ -42,10 +42,10 @@ QByteArray QueueEntryOf(const QString &folder);
 void WalkSubfolders(FolderQueue &queue, CandidateTable &table, SearchHost &host, unsigned threads = DefaultWalkThreads);
 
 // The plain files of a queued folder, from the listing its walk made (a folder is read once):
-// `file` is called with each one's name, size, device and inode, in listing order.
+// `file` is called with each one's name and entry, in listing order.
 template <typename Each> void ListFiles(const QueuedFolder &folder, Each file)
 {
     for (const ListedEntry &entry : folder.listing.entries)
         if (entry.kind == ListedEntry::Kind::File)
-            file(folder.listing.nameView(entry), entry.size, entry.device, entry.inode);
+            file(folder.listing.nameView(entry), entry);
 }

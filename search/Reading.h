@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+class FingerprintStore;
+
 // What the reading phase takes (its options) and gives (classes of identical files, counts).
 
 // How the reading phase may use the machine.
@@ -23,6 +25,8 @@ struct ReadOptions
     // Runs on a reader right after a file is opened, before it is read; lets a test change
     // or replace the file while it is being read, or fail the reader's task.
     std::function<void(const char *path)> afterOpen;
+    // What earlier searches learnt; the search keeps adding to it. None: every file is read.
+    FingerprintStore *store = nullptr;
 };
 
 // A collected file (by collection index) that could not be read, and the errno why (0: unknown).

@@ -8,6 +8,7 @@
 #include "SettingsStore.h"
 #include "UserLocale.h"
 
+#include <future>
 #include <new>
 #include <system_error>
 
@@ -77,6 +78,15 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
     if (m_started)
         m_started();
 
+    // The store loads while the folders are walked.
+    std::unique_ptr<FingerprintStore> store;
+    std::future<void> loading;
+    m_table->setKeepStamps(m_useStore);
+    if (m_useStore) {
+        store = std::make_unique<FingerprintStore>(m_storeOptions);
+        loading = std::async(std::launch::async, [&store] { store->load(); });
+    }
+
     // The row count is taken once; rows removed meanwhile are simply not there to read.
     const std::size_t rowCount = rows.rowCount();
     for (std::size_t row = 0; row < rowCount; ++row) {
@@ -92,10 +102,18 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
         && !m_host.askYesNo(tooManyFilesQuestion(rows.rowCount(), m_table->count()), QStringLiteral("Question")))
         return Outcome::Declined;
 
-    DuplicateMatcher matcher(*m_table, m_host, m_readOptions);
+    ReadOptions readOptions = m_readOptions;
+    if (store) {
+        loading.get();
+        readOptions.store = store.get();
+    }
+    DuplicateMatcher matcher(*m_table, m_host, readOptions);
     m_host.enterPhase(SearchPhase::Reading, {});
     const DuplicateMatcher::Result read = matcher.readFiles();
     m_matchStats = matcher.stats();
+    // A stopped search keeps what it read as well.
+    if (store)
+        store->finish();
     if (read == DuplicateMatcher::Result::Stopped)
         return Outcome::Stopped;
     if (m_uniqueIn) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FingerprintStore.h"
 #include "FolderWalker.h"
 #include "Reading.h"
 #include "UniqueFiles.h"
@@ -49,6 +50,12 @@ public:
     void setFileFilter(std::function<bool(QByteArrayView folder, QByteArrayView name, std::int64_t size)> filter);
     // Collects names that do not decode instead of skipping them (the headless tool's bytes).
     void setCollectEveryName(bool every);
+    // Whether searches use the fingerprint store (by default they do, in its default folder).
+    void setFingerprintStore(bool use, FingerprintStore::Options options = {})
+    {
+        m_useStore = use;
+        m_storeOptions = std::move(options);
+    }
     // Threads that list folders while collecting (the collection order does not depend on it).
     void setWalkThreads(unsigned threads) { m_walkThreads = threads; }
     // What the last search's collecting could not read (folders, files), in collection order.
@@ -82,4 +89,6 @@ private:
     ReadStats m_matchStats;
     const FolderSet *m_uniqueIn = nullptr;
     UniqueFiles m_unique;
+    bool m_useStore = true;
+    FingerprintStore::Options m_storeOptions;
 };

@@ -104,6 +104,8 @@ void readFolder(int dirFd, const std::atomic<bool> &stop, FolderListing &listing
         file.size = static_cast<std::int64_t>(st.st_size);
         file.device = static_cast<std::uint64_t>(st.st_dev);
         file.inode = static_cast<std::uint64_t>(st.st_ino);
+        file.mtimeNs = st.st_mtim.tv_sec * 1000000000ll + st.st_mtim.tv_nsec;
+        file.ctimeNs = st.st_ctim.tv_sec * 1000000000ll + st.st_ctim.tv_nsec;
     }
     ::closedir(dir);
 }

@@ -24,6 +24,7 @@ struct ListedEntry
     std::int64_t size = 0;                        // size and identity: a File's
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::int64_t mtimeNs = 0, ctimeNs = 0; // a File's, for the fingerprint store
 };
 
 // What one pass over a folder's listing found, in the order the file system yielded it. The names

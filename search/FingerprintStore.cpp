@@ -1,0 +1,729 @@
+#include "FingerprintStore.h"
+
+#include "CandidateTable.h"
+#include "Crc32.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+// The log: a header, then chunks, each a header of four 32-bit words (magic, volume count, fact
+// count, CRC-32 of all that follows the CRC word up to the chunk's end), its volumes (id, type)
+// and its facts (64 bytes, volumes by index within the chunk). Little-endian, as written.
+namespace {
+constexpr char FileMagic[8] = {'T', 'w', 'F', 'p', 'S', 't', 'o', 'r'};
+constexpr std::uint32_t Version = 2;
+constexpr std::size_t HeaderBytes = 32;          // magic, version, reserved, compacted-at, reserved, CRC-32
+constexpr std::uint32_t ChunkMagic = 0x6B436654; // "TfCk"
+constexpr std::size_t ChunkHeaderBytes = 16;
+constexpr std::size_t VolumeBytes = 16;
+constexpr std::size_t FactBytes = 60;
+constexpr std::uint32_t MaxChunkVolumes = 4096;
+constexpr std::uint32_t MaxChunkFacts = 1u << 20;
+constexpr std::size_t FlushFacts = 2048;
+constexpr off_t MaxStoreBytes = off_t(1) << 30; // 16 million facts; a larger file is not read
+constexpr auto FlushInterval = std::chrono::milliseconds(100);
+constexpr std::int64_t CompactEverySeconds = 7 * 24 * 3600;
+
+// A fact as stored: the Has* flags in the top byte of `flagsAndEdge`, the ends' block size below.
+struct [[gnu::packed]] FactRecord
+{
+    std::uint64_t inode;
+    std::int64_t size, mtimeNs, ctimeNs;
+    std::uint64_t comparison;
+    std::uint32_t endsCrc, wholeCrc, part, flagsAndEdge;
+    std::uint16_t volume, lastSeenDay;
+};
+static_assert(sizeof(FactRecord) == FactBytes);
+
+std::uint32_t today()
+{
+    return static_cast<std::uint32_t>(::time(nullptr) / 86400);
+}
+
+std::int64_t nowNs()
+{
+    struct timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec * 1000000000ll + now.tv_nsec;
+}
+
+bool writeAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string readAll(int fd)
+{
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// The store's file, only if it is a plain file: a link, FIFO or device put in its place is
+// neither followed nor waited on.
+int openStore(const QString &path, int flags)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st = {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxStoreBytes)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string header(std::uint64_t compactedAt)
+{
+    std::string h(HeaderBytes, '\0');
+    std::memcpy(h.data(), FileMagic, 8);
+    std::memcpy(h.data() + 8, &Version, 4);
+    std::memcpy(h.data() + 16, &compactedAt, 8);
+    const std::uint32_t crc = crc32::checksum(h.data(), HeaderBytes - 4);
+    std::memcpy(h.data() + HeaderBytes - 4, &crc, 4);
+    return h;
+}
+
+bool headerValid(const std::string &bytes, std::uint64_t &compactedAt)
+{
+    if (bytes.size() < HeaderBytes || std::memcmp(bytes.data(), FileMagic, 8) != 0)
+        return false;
+    std::uint32_t version = 0, crc = 0;
+    std::memcpy(&version, bytes.data() + 8, 4);
+    std::memcpy(&crc, bytes.data() + HeaderBytes - 4, 4);
+    std::memcpy(&compactedAt, bytes.data() + 16, 8);
+    return version == Version && crc == crc32::checksum(bytes.data(), HeaderBytes - 4);
+}
+
+// The CRC-32 of a chunk's counts and body: all but its magic and the CRC word itself.
+std::uint32_t chunkCrc(const char *chunk, std::size_t length)
+{
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(chunk);
+    return ~crc32::update(crc32::update(0xFFFFFFFFu, bytes + 4, 8), bytes + ChunkHeaderBytes,
+                          length - ChunkHeaderBytes);
+}
+
+// The lock that orders the programs sharing the store; released when the descriptor closes.
+class StoreLock
+{
+public:
+    StoreLock(const QString &folder, int operation)
+    {
+        m_fd = ::open(QFile::encodeName(folder + QStringLiteral("/lock")).constData(),
+                      O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (m_fd >= 0)
+            while (::flock(m_fd, operation) != 0 && errno == EINTR) {
+            }
+    }
+    ~StoreLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    StoreLock(const StoreLock &) = delete;
+    StoreLock &operator=(const StoreLock &) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+std::optional<FingerprintStore::Volume> statfsVolume(std::uint64_t, const char *path)
+{
+    struct statfs st = {};
+    if (::statfs(path, &st) != 0)
+        return std::nullopt;
+    std::uint64_t id = 0;
+    std::memcpy(&id, &st.f_fsid, std::min(sizeof id, sizeof st.f_fsid));
+    // No id of its own (some memory and network file systems): inode numbers could repeat
+    // on another one, so nothing is kept.
+    if (id == 0)
+        return std::nullopt;
+    return FingerprintStore::Volume{id, static_cast<std::uint64_t>(st.f_type)};
+}
+} // namespace
+
+FingerprintStore::FingerprintStore(Options options) : m_options(std::move(options))
+{
+    m_folder = m_options.folder.isEmpty() ? defaultFolder() : m_options.folder;
+    if (!m_options.volumeOf)
+        m_options.volumeOf = statfsVolume;
+    if (!m_options.notice)
+        m_options.notice = [](const QString &text) { qWarning("%s", qPrintable(text)); };
+    std::random_device random;
+    m_comparisonBase = (std::uint64_t(random()) << 32 | random()) & ~0xFFFFFFFFull;
+    m_lastFlush = std::chrono::steady_clock::now();
+}
+
+FingerprintStore::~FingerprintStore() = default;
+
+QString FingerprintStore::defaultFolder()
+{
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (cache.isEmpty() || !QDir::isAbsolutePath(cache))
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    return cache + QStringLiteral("/twinfold");
+}
+
+QString FingerprintStore::path() const
+{
+    return m_folder + QStringLiteral("/fingerprints");
+}
+
+bool FingerprintStore::forget(const QString &folder, QString *reason)
+{
+    const StoreLock lock(folder, LOCK_EX);
+    bool ok = true;
+    QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("fingerprints*")}, QDir::Files | QDir::Hidden)) {
+        QFile file(dir.filePath(name));
+        if (!file.remove()) {
+            ok = false;
+            if (reason)
+                *reason = file.fileName() + QStringLiteral(": ") + file.errorString();
+        }
+    }
+    return ok;
+}
+
+void FingerprintStore::say(const QString &text)
+{
+    if (m_said)
+        return;
+    m_said = true;
+    if (m_options.notice)
+        m_options.notice(text);
+}
+
+std::uint32_t FingerprintStore::volumeIndex(const Volume &volume)
+{
+    const auto at = std::find(m_volumes.begin(), m_volumes.end(), volume);
+    if (at != m_volumes.end())
+        return static_cast<std::uint32_t>(at - m_volumes.begin());
+    m_volumes.push_back(volume);
+    return static_cast<std::uint32_t>(m_volumes.size() - 1);
+}
+
+void FingerprintStore::merge(Fact &into, const Fact &from)
+{
+    if (into.size != from.size || into.mtimeNs != from.mtimeNs || into.ctimeNs != from.ctimeNs) {
+        into = from;
+        return;
+    }
+    if (from.flags & HasEnds) {
+        into.flags = (into.flags & 0xFF) | (from.flags & ~0xFFu) | HasEnds;
+        into.endsCrc = from.endsCrc;
+    }
+    if (from.flags & HasWhole) {
+        into.flags |= HasWhole;
+        into.wholeCrc = from.wholeCrc;
+    }
+    if (from.flags & HasPart) {
+        into.flags |= HasPart;
+        into.comparison = from.comparison;
+        into.part = from.part;
+    }
+    into.lastSeenDay = std::max(into.lastSeenDay, from.lastSeenDay);
+}
+
+void FingerprintStore::load()
+{
+    if (!QDir().mkpath(m_folder))
+        return;
+    const StoreLock lock(m_folder, LOCK_SH);
+    const int fd = openStore(path(), O_RDONLY);
+    if (fd < 0)
+        return;
+    std::lock_guard guard(m_mutex);
+    readFile(fd, true);
+    ::close(fd);
+}
+
+// Merges the log's facts into memory. A chunk that fails its checks is skipped up to the next
+// chunk that passes them: a killed writer leaves at most a broken tail, which later appends follow.
+void FingerprintStore::readFile(int fd, bool reportDamage)
+{
+    const std::string bytes = readAll(fd);
+    m_fileBytes = bytes.size();
+    if (bytes.empty())
+        return;
+    if (!headerValid(bytes, m_compactedAt)) {
+        m_rewrite = true;
+        if (reportDamage)
+            say(QStringLiteral("The fingerprint store %1 is damaged or from another version; it is ignored and "
+                               "will be rewritten.")
+                    .arg(path()));
+        return;
+    }
+    bool damaged = false;
+    std::size_t at = HeaderBytes;
+    while (at + ChunkHeaderBytes <= bytes.size()) {
+        std::uint32_t word[4];
+        std::memcpy(word, bytes.data() + at, sizeof word);
+        const std::uint64_t length = ChunkHeaderBytes + std::uint64_t(word[1]) * VolumeBytes
+            + std::uint64_t(word[2]) * FactBytes;
+        const bool sound = word[0] == ChunkMagic && word[1] <= MaxChunkVolumes && word[2] <= MaxChunkFacts
+            && at + length <= bytes.size() && chunkCrc(bytes.data() + at, static_cast<std::size_t>(length)) == word[3];
+        if (!sound) {
+            damaged = true;
+            ++at;
+            while (at + 4 <= bytes.size() && std::memcmp(bytes.data() + at, &ChunkMagic, 4) != 0)
+                ++at;
+            continue;
+        }
+        const char *p = bytes.data() + at + ChunkHeaderBytes;
+        std::vector<std::uint32_t> volumes(word[1]);
+        for (std::uint32_t v = 0; v < word[1]; ++v, p += VolumeBytes) {
+            Volume volume;
+            std::memcpy(&volume.id, p, 8);
+            std::memcpy(&volume.type, p + 8, 8);
+            volumes[v] = volumeIndex(volume);
+        }
+        for (std::uint32_t f = 0; f < word[2]; ++f, p += FactBytes) {
+            FactRecord r;
+            std::memcpy(&r, p, FactBytes);
+            if (r.volume >= volumes.size())
+                continue;
+            const std::uint32_t flags = (r.flagsAndEdge >> 24) | (r.flagsAndEdge & 0xFFFFFFu) << 8;
+            const Fact fact{r.size,     r.mtimeNs,    r.ctimeNs, flags,        r.endsCrc,
+                            r.wholeCrc, r.comparison, r.part,    r.lastSeenDay};
+            const Key key{r.inode, volumes[r.volume]};
+            const auto [it, added] = m_facts.try_emplace(key, fact);
+            if (!added)
+                merge(it->second, fact);
+        }
+        at += length;
+    }
+    if (at < bytes.size())
+        damaged = true;
+    if (damaged) {
+        m_rewrite = true;
+        if (reportDamage)
+            say(QStringLiteral("The fingerprint store %1 was damaged; the damaged part is dropped.").arg(path()));
+    }
+}
+
+std::size_t FingerprintStore::factCount() const
+{
+    std::lock_guard guard(m_mutex);
+    return m_facts.size();
+}
+
+std::uint64_t FingerprintStore::newComparison()
+{
+    std::lock_guard guard(m_mutex);
+    return m_comparisonBase + ++m_nextComparison;
+}
+
+std::optional<FingerprintStore::Key> FingerprintStore::keyOf(const CandidateTable &table, std::uint32_t k)
+{
+    const CandidateTable::Stamps &stamps = table.stamps(k);
+    auto [it, added] = m_deviceVolumes.try_emplace(stamps.device);
+    if (added) {
+        const std::optional<Volume> volume = m_options.volumeOf(stamps.device, table.pathBytes(k).constData());
+        if (volume)
+            it->second = volumeIndex(*volume);
+    }
+    if (!it->second)
+        return std::nullopt;
+    return Key{stamps.inode, *it->second};
+}
+
+bool FingerprintStore::settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs) const
+{
+    const CandidateTable::Stamps &stamps = table.stamps(k);
+    // The file read must be the one the walk saw, as it saw it: the facts carry the walk's stamps.
+    if (!readAs.valid || readAs.inode != stamps.inode || readAs.size != table.file(k).size
+        || readAs.mtimeSeconds * 1000000000ll + readAs.mtimeNanoseconds != stamps.mtimeNs
+        || readAs.ctimeSeconds * 1000000000ll + readAs.ctimeNanoseconds != stamps.ctimeNs)
+        return false;
+    const std::int64_t latest = std::max(stamps.mtimeNs, stamps.ctimeNs);
+    return nowNs() - latest >= std::chrono::nanoseconds(m_options.settled).count();
+}
+
+FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table, std::int64_t size,
+                                                    const std::vector<std::uint32_t> &members, std::size_t edgeBlock)
+{
+    Recalled out;
+    const auto readEvery = [&] {
+        out = {};
+        out.toRead = members;
+        return out;
+    };
+    if (size <= 0 || !table.keepsStamps())
+        return readEvery();
+
+    // Every member must have a fact that still holds; one unknown file could equal any other.
+    std::vector<Fact> facts(members.size());
+    {
+        std::lock_guard guard(m_mutex);
+        const std::uint32_t day = today();
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const std::optional<Key> key = keyOf(table, members[i]);
+            if (!key)
+                return readEvery();
+            const auto it = m_facts.find(*key);
+            const CandidateTable::Stamps &stamps = table.stamps(members[i]);
+            if (it == m_facts.end() || it->second.size != size || it->second.mtimeNs != stamps.mtimeNs
+                || it->second.ctimeNs != stamps.ctimeNs)
+                return readEvery();
+            it->second.lastSeenDay = day;
+            facts[i] = it->second;
+        }
+    }
+    const auto edgeFlags = static_cast<std::uint32_t>(edgeBlock) << 8;
+
+    // Classes: members that ended in one class of one comparison; others alone.
+    std::map<std::pair<std::uint64_t, std::uint32_t>, std::vector<std::size_t>> byPart;
+    std::vector<std::vector<std::size_t>> classes;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const Fact &f = facts[i];
+        if (!(f.flags & HasEnds) || (f.flags & ~0xFFu) != edgeFlags)
+            return readEvery();
+        if (f.flags & HasPart)
+            byPart[{f.comparison, f.part}].push_back(i);
+        else
+            classes.push_back({i});
+    }
+    for (auto &[part, at] : byPart)
+        classes.push_back(std::move(at));
+    // One class must agree in all it says.
+    for (const auto &c : classes)
+        for (const std::size_t i : c) {
+            const Fact &a = facts[c.front()], &b = facts[i];
+            if (a.endsCrc != b.endsCrc || (a.flags & HasWhole) != (b.flags & HasWhole)
+                || ((a.flags & HasWhole) && a.wholeCrc != b.wholeCrc))
+                return readEvery();
+        }
+
+    // Two classes are told apart by different ends, different whole contents, or by having
+    // ended apart in one comparison. Any pair not told apart is read.
+    std::vector<bool> read(classes.size(), false);
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> byEnds;
+    for (std::size_t c = 0; c < classes.size(); ++c)
+        byEnds[facts[classes[c].front()].endsCrc].push_back(c);
+    for (const auto &[ends, cs] : byEnds) {
+        if (cs.size() > 64) {
+            for (const std::size_t c : cs)
+                read[c] = true;
+            continue;
+        }
+        for (std::size_t x = 0; x < cs.size(); ++x)
+            for (std::size_t y = x + 1; y < cs.size(); ++y) {
+                const Fact &a = facts[classes[cs[x]].front()], &b = facts[classes[cs[y]].front()];
+                const bool apart = ((a.flags & HasPart) && (b.flags & HasPart) && a.comparison == b.comparison)
+                    || ((a.flags & HasWhole) && (b.flags & HasWhole) && a.wholeCrc != b.wholeCrc);
+                if (!apart)
+                    read[cs[x]] = read[cs[y]] = true;
+            }
+    }
+
+    for (std::size_t c = 0; c < classes.size(); ++c) {
+        const std::vector<std::size_t> &at = classes[c];
+        const Fact &first = facts[at.front()];
+        if (at.size() >= 2 && !read[c] && !(first.flags & HasWhole))
+            read[c] = true; // a class without its CRC-32 cannot be listed
+        if (read[c]) {
+            for (const std::size_t i : at)
+                out.toRead.push_back(members[i]);
+        } else if (at.size() == 1) {
+            out.settled.push_back(members[at.front()]);
+        } else {
+            std::vector<std::uint32_t> ks;
+            for (const std::size_t i : at)
+                ks.push_back(members[i]);
+            std::sort(ks.begin(), ks.end());
+            ContentClass found;
+            found.crc = first.wholeCrc;
+            for (const std::uint32_t k : ks) {
+                const CandidateTable::Stamps &stamps = table.stamps(k);
+                struct stat st = {};
+                st.st_mode = S_IFREG;
+                st.st_dev = static_cast<dev_t>(stamps.device);
+                st.st_ino = static_cast<ino_t>(stamps.inode);
+                st.st_size = size;
+                st.st_mtim = {stamps.mtimeNs / 1000000000, stamps.mtimeNs % 1000000000};
+                st.st_ctim = {stamps.ctimeNs / 1000000000, stamps.ctimeNs % 1000000000};
+                if (st.st_mtim.tv_nsec < 0)
+                    st.st_mtim = {st.st_mtim.tv_sec - 1, st.st_mtim.tv_nsec + 1000000000};
+                if (st.st_ctim.tv_nsec < 0)
+                    st.st_ctim = {st.st_ctim.tv_sec - 1, st.st_ctim.tv_nsec + 1000000000};
+                found.members.push_back(k);
+                found.identities.push_back(identityOf(st));
+            }
+            out.classes.push_back(std::move(found));
+        }
+    }
+    if (out.toRead.size() == 1) {
+        out.settled.push_back(out.toRead.front());
+        out.toRead.clear();
+    }
+    // In the plan's order, as the comparisons expect.
+    std::unordered_map<std::uint32_t, std::size_t> order;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        order[members[i]] = i;
+    std::sort(out.toRead.begin(), out.toRead.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return order[a] < order[b]; });
+    return out;
+}
+
+void FingerprintStore::learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact)
+{
+    learnAll(table, {{k, readAs, fact}});
+}
+
+// Under one lock for all: the readers learn at the end of every task.
+void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt)
+{
+    if (!table.keepsStamps())
+        return;
+    std::vector<const Learnt *> admitted;
+    for (const Learnt &l : learnt)
+        if (table.file(l.k).size > 0 && settledLongEnough(table, l.k, l.readAs))
+            admitted.push_back(&l);
+    if (admitted.empty())
+        return;
+    const std::uint32_t day = today();
+    std::lock_guard guard(m_mutex);
+    for (const Learnt *l : admitted) {
+        const std::optional<Key> key = keyOf(table, l->k);
+        if (!key)
+            continue;
+        const CandidateTable::Stamps &stamps = table.stamps(l->k);
+        Fact stamped = l->fact;
+        stamped.size = table.file(l->k).size;
+        stamped.mtimeNs = stamps.mtimeNs;
+        stamped.ctimeNs = stamps.ctimeNs;
+        stamped.lastSeenDay = day;
+        const auto [it, added] = m_facts.try_emplace(*key, stamped);
+        if (!added)
+            merge(it->second, stamped);
+        m_pending.emplace_back(*key, stamped);
+    }
+    if (m_pending.size() >= FlushFacts || std::chrono::steady_clock::now() - m_lastFlush >= FlushInterval)
+        flushLocked();
+}
+
+void FingerprintStore::learnEnds(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
+                                 std::size_t edgeBlock, std::uint32_t crc)
+{
+    Fact fact;
+    fact.flags = HasEnds | static_cast<std::uint32_t>(edgeBlock) << 8;
+    fact.endsCrc = crc;
+    learn(table, k, readAs, fact);
+}
+
+void FingerprintStore::learnWhole(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
+                                  std::uint32_t crc)
+{
+    Fact fact;
+    fact.flags = HasWhole;
+    fact.wholeCrc = crc;
+    learn(table, k, readAs, fact);
+}
+
+void FingerprintStore::learnComparison(const CandidateTable &table, const std::vector<Part> &parts,
+                                       std::size_t edgeBlock, bool apartKnown)
+{
+    const std::uint64_t comparison = apartKnown ? newComparison() : 0;
+    std::vector<Learnt> learnt;
+    learnt.reserve(parts.size());
+    for (const Part &p : parts) {
+        Fact fact;
+        if (p.endsCrc) {
+            fact.flags |= HasEnds | static_cast<std::uint32_t>(edgeBlock) << 8;
+            fact.endsCrc = *p.endsCrc;
+        }
+        if (p.wholeCrc) {
+            fact.flags |= HasWhole;
+            fact.wholeCrc = *p.wholeCrc;
+        }
+        if (apartKnown) {
+            fact.flags |= HasPart;
+            fact.comparison = comparison;
+            fact.part = p.part;
+        }
+        learnt.push_back({p.k, p.readAs, fact});
+    }
+    learnAll(table, learnt);
+}
+
+namespace {
+// One chunk of facts, with the volumes they name.
+std::string chunkOf(const std::vector<FingerprintStore::Volume> &volumes,
+                    const std::vector<std::pair<FingerprintStore::Key, FingerprintStore::Fact>> &facts,
+                    std::size_t begin, std::size_t end)
+{
+    std::vector<std::uint32_t> local(volumes.size(), UINT32_MAX);
+    std::vector<std::uint32_t> used;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::uint32_t v = facts[i].first.volume;
+        if (local[v] == UINT32_MAX) {
+            local[v] = static_cast<std::uint32_t>(used.size());
+            used.push_back(v);
+        }
+    }
+    std::string chunk(ChunkHeaderBytes + used.size() * VolumeBytes + (end - begin) * FactBytes, '\0');
+    char *p = chunk.data() + ChunkHeaderBytes;
+    for (const std::uint32_t v : used) {
+        std::memcpy(p, &volumes[v].id, 8);
+        std::memcpy(p + 8, &volumes[v].type, 8);
+        p += VolumeBytes;
+    }
+    for (std::size_t i = begin; i < end; ++i, p += FactBytes) {
+        const auto &[key, f] = facts[i];
+        const FactRecord r{key.inode,
+                           f.size,
+                           f.mtimeNs,
+                           f.ctimeNs,
+                           f.comparison,
+                           f.endsCrc,
+                           f.wholeCrc,
+                           f.part,
+                           (f.flags & 0xFFu) << 24 | (f.flags >> 8 & 0xFFFFFFu),
+                           static_cast<std::uint16_t>(local[key.volume]),
+                           static_cast<std::uint16_t>(f.lastSeenDay)};
+        std::memcpy(p, &r, FactBytes);
+    }
+    const std::uint32_t word[3] = {ChunkMagic, static_cast<std::uint32_t>(used.size()),
+                                   static_cast<std::uint32_t>(end - begin)};
+    std::memcpy(chunk.data(), word, sizeof word);
+    const std::uint32_t crc = chunkCrc(chunk.data(), chunk.size());
+    std::memcpy(chunk.data() + 12, &crc, 4);
+    return chunk;
+}
+
+std::string chunksOf(const std::vector<FingerprintStore::Volume> &volumes,
+                     const std::vector<std::pair<FingerprintStore::Key, FingerprintStore::Fact>> &facts)
+{
+    std::string bytes;
+    for (std::size_t begin = 0; begin < facts.size(); begin += MaxChunkFacts / 16)
+        bytes += chunkOf(volumes, facts, begin, std::min(facts.size(), begin + MaxChunkFacts / 16));
+    return bytes;
+}
+} // namespace
+
+void FingerprintStore::flush()
+{
+    std::lock_guard guard(m_mutex);
+    flushLocked();
+}
+
+// Appends the pending facts as chunks, under the lock, in one write each.
+void FingerprintStore::flushLocked()
+{
+    m_lastFlush = std::chrono::steady_clock::now();
+    if (m_pending.empty() || !QDir().mkpath(m_folder))
+        return;
+    const StoreLock lock(m_folder, LOCK_EX);
+    const int fd = lock.held() ? openStore(path(), O_RDWR | O_APPEND | O_CREAT) : -1;
+    if (fd < 0) {
+        m_pending.clear();
+        return;
+    }
+    struct stat st = {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && st.st_size == 0) {
+        m_compactedAt = static_cast<std::uint64_t>(::time(nullptr));
+        m_fileBytes = HeaderBytes;
+        ok = writeAll(fd, header(m_compactedAt).data(), HeaderBytes);
+    } else if (ok) {
+        // Never after a header that fails its checks: finish() rewrites such a file.
+        std::string first(HeaderBytes, '\0');
+        std::uint64_t compactedAt = 0;
+        ok = ::pread(fd, first.data(), HeaderBytes, 0) == static_cast<ssize_t>(HeaderBytes)
+            && headerValid(first, compactedAt);
+    }
+    if (ok) {
+        // One record a file: what one comparison's steps learnt of it comes together.
+        std::stable_sort(m_pending.begin(), m_pending.end(), [](const auto &a, const auto &b) {
+            return a.first.volume != b.first.volume ? a.first.volume < b.first.volume : a.first.inode < b.first.inode;
+        });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < m_pending.size(); ++i) {
+            if (kept > 0 && m_pending[kept - 1].first == m_pending[i].first)
+                merge(m_pending[kept - 1].second, m_pending[i].second);
+            else
+                m_pending[kept++] = m_pending[i];
+        }
+        m_pending.resize(kept);
+        const std::string bytes = chunksOf(m_volumes, m_pending);
+        if (writeAll(fd, bytes.data(), bytes.size()))
+            m_fileBytes += bytes.size();
+    }
+    ::close(fd);
+    m_pending.clear();
+}
+
+// Rewrites the store once in a while (facts of files not met for long dropped, every entry
+// once), or at once when it was found damaged or foreign. Facts other programs appended
+// meanwhile are read first, so none is lost.
+void FingerprintStore::finish()
+{
+    std::lock_guard guard(m_mutex);
+    flushLocked();
+    const auto now = static_cast<std::int64_t>(::time(nullptr));
+    const bool due = m_rewrite || now - static_cast<std::int64_t>(m_compactedAt) >= CompactEverySeconds
+        || m_fileBytes > HeaderBytes + m_facts.size() * (FactBytes + 1) * 5 / 4 + (64u << 10);
+    if (!due || !QDir().mkpath(m_folder))
+        return;
+    const StoreLock lock(m_folder, LOCK_EX);
+    if (!lock.held())
+        return;
+    const QByteArray target = QFile::encodeName(path());
+    if (const int fd = openStore(path(), O_RDONLY); fd >= 0) {
+        readFile(fd, false);
+        ::close(fd);
+    }
+    const std::uint32_t oldest = today() - static_cast<std::uint32_t>(std::max(0, m_options.pruneAfterDays));
+    std::vector<std::pair<Key, Fact>> kept;
+    kept.reserve(m_facts.size());
+    for (const auto &entry : m_facts)
+        if (entry.second.lastSeenDay >= oldest)
+            kept.push_back(entry);
+    const QByteArray temporary = target + '.' + QByteArray::number(::getpid()) + ".new";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const std::string bytes = header(static_cast<std::uint64_t>(now)) + chunksOf(m_volumes, kept);
+    // No fsync: a store lost in a system crash costs its facts, never a group.
+    const bool ok = writeAll(fd, bytes.data(), bytes.size());
+    ::close(fd);
+    if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return;
+    }
+    m_compactedAt = static_cast<std::uint64_t>(now);
+    m_fileBytes = bytes.size();
+    m_rewrite = false;
+    m_facts.clear();
+    for (auto &entry : kept)
+        m_facts.insert(std::move(entry));
+}

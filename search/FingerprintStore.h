@@ -1,0 +1,168 @@
+#pragma once
+
+#include "Reading.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+class CandidateTable;
+
+// The file system a file lives on, as the kernel names it across mounts and reboots.
+struct StoreVolume
+{
+    std::uint64_t id = 0, type = 0;
+    bool operator==(const StoreVolume &) const = default;
+};
+// The volume of a device, given a path on it; nothing when it has no lasting id.
+using StoreVolumeOf = std::function<std::optional<StoreVolume>(std::uint64_t device, const char *path)>;
+
+// How a store is kept.
+struct FingerprintStoreOptions
+{
+    QString folder; // empty: twinfold in $XDG_CACHE_HOME (or ~/.cache)
+    // A file whose mtime or ctime is more recent than this when it is read gets no fact:
+    // a change within the file system's clock tick would leave its stamps as they were.
+    std::chrono::milliseconds settled{2000};
+    int pruneAfterDays = 180;                    // facts of files no search has met for this long are dropped
+    StoreVolumeOf volumeOf;                      // by default statfs's f_fsid and f_type
+    std::function<void(const QString &)> notice; // the one message about a damaged store
+};
+
+// What earlier searches learnt by reading files, kept between searches in the user's cache
+// folder and shared by every program of the user. Facts are keyed by the file system's own id
+// and the inode, and hold the size, mtime and ctime (nanoseconds) the file had when it was
+// read: a fact is used only while all of them are unchanged. It holds the CRC-32 of the file's
+// two ends, of the whole file where it was read whole, and which comparison the file took part
+// in and which of its classes of byte-for-byte equal files it ended in.
+//
+// The store only spares reads: a group comes from it only when every member's fact still holds
+// and they ended in one class of one comparison; a file told apart from every other by stored
+// facts is not read. Anything else is read and compared as without it.
+//
+// On disk: a log of checksummed chunks appended under a lock, rewritten whole (to a new file,
+// then renamed) to prune it. A damaged or foreign file costs its facts, never a wrong group.
+class FingerprintStore
+{
+public:
+    using Volume = StoreVolume;
+    using VolumeOf = StoreVolumeOf;
+    using Options = FingerprintStoreOptions;
+
+    explicit FingerprintStore(Options options = {});
+    ~FingerprintStore();
+    FingerprintStore(const FingerprintStore &) = delete;
+    FingerprintStore &operator=(const FingerprintStore &) = delete;
+
+    static QString defaultFolder();
+    // Removes the store's files from `folder`; false (with the reason) when one stays.
+    static bool forget(const QString &folder, QString *reason);
+    QString path() const;
+
+    // Reads the store; a missing one is empty, a damaged part is dropped with one notice.
+    void load();
+
+    // The files of one size (collection indexes, in plan order) split by what is stored.
+    struct Recalled
+    {
+        std::vector<ContentClass> classes;  // groups known equal, unchanged since
+        std::vector<std::uint32_t> settled; // told apart from all the others: no read needed
+        std::vector<std::uint32_t> toRead;  // compare as usual
+    };
+    Recalled recall(const CandidateTable &table, std::int64_t size, const std::vector<std::uint32_t> &members,
+                    std::size_t edgeBlock);
+
+    // What a comparison learnt, from any reader thread. `k` indexes the table, `readAs` is the
+    // file as it was opened; nothing is kept for a file opened in another state than the walk
+    // saw, changed too recently, or on a file system without a lasting id.
+    void learnEnds(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::size_t edgeBlock,
+                   std::uint32_t crc);
+    void learnWhole(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::uint32_t crc);
+    // Files compared with one another: with `apartKnown`, equal parts mean equal contents and
+    // different parts different contents (without it, only the CRC-32s are kept).
+    struct Part
+    {
+        std::uint32_t k;
+        std::uint32_t part;
+        std::optional<std::uint32_t> wholeCrc;
+        FileIdentity readAs;
+        std::optional<std::uint32_t> endsCrc; // of the ends of edgeBlock bytes
+    };
+    void learnComparison(const CandidateTable &table, const std::vector<Part> &parts, std::size_t edgeBlock,
+                         bool apartKnown);
+
+    // Appends what was learnt since the last flush; the search calls it as it goes, so a killed
+    // search keeps most of what it read.
+    void flush();
+    // Flushes, and rewrites the store when pruning or repair is due.
+    void finish();
+
+    std::size_t factCount() const;
+
+    struct Key
+    {
+        std::uint64_t inode = 0;
+        std::uint32_t volume = 0; // index into m_volumes
+        bool operator==(const Key &) const = default;
+    };
+    struct Fact
+    {
+        std::int64_t size = 0, mtimeNs = 0, ctimeNs = 0;
+        std::uint32_t flags = 0; // Has* below; the ends' block size above bit 8
+        std::uint32_t endsCrc = 0, wholeCrc = 0;
+        std::uint64_t comparison = 0;
+        std::uint32_t part = 0;
+        std::uint32_t lastSeenDay = 0;
+    };
+    enum : std::uint32_t { HasEnds = 1, HasWhole = 2, HasPart = 4 };
+
+private:
+    struct KeyHash
+    {
+        std::size_t operator()(const Key &key) const noexcept
+        {
+            return std::hash<std::uint64_t>()(key.inode * 0x9E3779B97F4A7C15ull ^ key.volume);
+        }
+    };
+
+    std::optional<Key> keyOf(const CandidateTable &table, std::uint32_t k);
+    bool settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs) const;
+    struct Learnt
+    {
+        std::uint32_t k;
+        FileIdentity readAs;
+        Fact fact;
+    };
+    void learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact);
+    void learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt);
+    void flushLocked();
+    void readFile(int fd, bool reportDamage);
+    std::uint32_t volumeIndex(const Volume &volume);
+    static void merge(Fact &into, const Fact &from);
+    void say(const QString &text);
+
+    Options m_options;
+    QString m_folder;
+    mutable std::mutex m_mutex; // guards all below
+    std::vector<Volume> m_volumes;
+    std::unordered_map<std::uint64_t, std::optional<std::uint32_t>> m_deviceVolumes; // st_dev to m_volumes
+    std::unordered_map<Key, Fact, KeyHash> m_facts;
+    std::vector<std::pair<Key, Fact>> m_pending; // learnt, not yet appended
+    std::chrono::steady_clock::time_point m_lastFlush;
+    std::uint64_t m_fileBytes = 0;   // the log's length when last read
+    std::uint64_t m_compactedAt = 0; // seconds since the epoch
+    bool m_rewrite = false;          // damaged or foreign: rewrite at finish
+    bool m_said = false;
+    std::uint64_t m_comparisonBase = 0;
+    std::uint64_t m_nextComparison = 0;
+
+public:
+    // A number for a new comparison, unique across searches and programs in practice.
+    std::uint64_t newComparison();
+};

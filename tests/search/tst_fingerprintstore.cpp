@@ -1,0 +1,280 @@
+// The fingerprint store: however a user makes it stale or a crash damages it, a search with it
+// lists exactly the groups of a search without it; unchanged files are not read again.
+
+#include "Fakes.h"
+#include "FingerprintStore.h"
+#include "SearchDriver.h"
+#include "SettingsStore.h"
+#include "TestFiles.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class RowsOf final : public FolderRows
+{
+public:
+    explicit RowsOf(QString root) : m_root(std::move(root)) {}
+    std::size_t rowCount() const override { return 1; }
+    QString rowText(std::size_t) const override { return m_root; }
+
+private:
+    QString m_root;
+};
+
+QByteArray bytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray out(size, Qt::Uninitialized);
+    for (char &c : out)
+        c = static_cast<char>(random.generate() & 0xFF);
+    return out;
+}
+
+struct Outcome
+{
+    std::vector<QStringList> groups;
+    std::uint64_t bytesRead = 0;
+    QStringList notices;
+};
+
+// One search of `root`; with `store` set, through the store in that folder.
+Outcome search(const QString &root, const QString *store, std::uint64_t volume = 1)
+{
+    RecordingHost host;
+    MemorySettingsStore settings;
+    VectorSink sink;
+    SearchDriver driver(host, settings, sink);
+    Outcome out;
+    FingerprintStore::Options options;
+    if (store)
+        options.folder = *store;
+    options.settled = std::chrono::milliseconds(20);
+    // Every device is one file system with this id (a test cannot mount one); 0: as the kernel says.
+    if (volume != 0)
+        options.volumeOf = [volume](std::uint64_t, const char *) { return StoreVolume{volume, 0xEF53}; };
+    options.notice = [&out](const QString &text) { out.notices << text; };
+    driver.setFingerprintStore(store != nullptr, options);
+    driver.run(RowsOf(root));
+    out.groups = sink.groups();
+    out.bytesRead = driver.matchStats().bytesRead;
+    return out;
+}
+
+void restoreTimes(const QString &path, const struct stat &before)
+{
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+}
+
+struct stat statOf(const QString &path)
+{
+    struct stat st = {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+// The ctime of a file written now moves on past what a store learnt: stamps are taken to the
+// nanosecond but the kernel's clock ticks more coarsely.
+void letTheClockTick()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
+
+} // namespace
+
+class FingerprintStoreTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_root, m_store;
+    QString at(const QString &name) const { return m_root + QLatin1Char('/') + name; }
+
+    // Groups of every comparison: Lockstep (300 kB), whole in memory (20 kB), a file with the
+    // same ends as a group but other middle bytes, files alone in their size.
+    void makeTree()
+    {
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_root + QStringLiteral("/sub"));
+        const QByteArray a = bytes(300000, 1);
+        QByteArray otherMiddle = a;
+        otherMiddle[150000] = static_cast<char>(otherMiddle[150000] ^ 1);
+        for (const char *name : {"a1", "a2", "sub/a3"})
+            writeFile(at(QLatin1String(name)), a);
+        writeFile(at(QStringLiteral("a4")), otherMiddle);
+        writeFile(at(QStringLiteral("a5")), bytes(300000, 2));
+        const QByteArray b = bytes(20000, 3);
+        writeFile(at(QStringLiteral("b1")), b);
+        writeFile(at(QStringLiteral("sub/b2")), b);
+        writeFile(at(QStringLiteral("b3")), bytes(20000, 4));
+        writeFile(at(QStringLiteral("c")), bytes(777, 5));
+        letTheClockTick();
+    }
+
+private slots:
+    void init()
+    {
+        m_root = m_dir.path() + QStringLiteral("/tree");
+        m_store = m_dir.path() + QStringLiteral("/cache");
+        makeTree();
+    }
+
+    void staleFactsAreNotUsed_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("readsNothing");
+        QTest::newRow("unchanged") << "" << true;
+        QTest::newRow("rewritten equal, same size and mtime") << "rewrite a4 as a1" << false;
+        QTest::newRow("rewritten apart, same size and mtime") << "rewrite b2 apart" << false;
+        QTest::newRow("replaced by rename") << "rename over a2" << false;
+        QTest::newRow("hard link") << "link b1 as b3" << false;
+        QTest::newRow("moved to another folder") << "move a4 and b1" << false;
+        QTest::newRow("same inodes on another file system") << "other volume" << false;
+        QTest::newRow("store corrupted") << "corrupt" << false;
+        QTest::newRow("store truncated in a fact") << "truncate 100" << false;
+        QTest::newRow("store truncated in a chunk header") << "truncate 40" << false;
+        QTest::newRow("store of another version") << "foreign" << false;
+    }
+
+    // Stale in every way a user can make it, or damaged: the groups are those of a search
+    // without a store, and only an unchanged tree goes unread.
+    void staleFactsAreNotUsed()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, readsNothing);
+        const Outcome first = search(m_root, &m_store);
+        QVERIFY(first.bytesRead > 0);
+        QVERIFY(first.notices.isEmpty());
+        const QString file = m_store + QStringLiteral("/fingerprints");
+        QVERIFY(QFile::exists(file));
+
+        std::uint64_t volume = 1;
+        if (change == "rewrite a4 as a1" || change == "rewrite b2 apart") {
+            const QString target = at(change == "rewrite a4 as a1" ? QStringLiteral("a4") : QStringLiteral("sub/b2"));
+            const struct stat before = statOf(target);
+            const QByteArray contents = change == "rewrite a4 as a1" ? readFile(at(QStringLiteral("a1")))
+                                                                     : bytes(20000, 9);
+            QVERIFY(writeFile(target, contents));
+            restoreTimes(target, before);
+            QCOMPARE(statOf(target).st_size, before.st_size);
+            QCOMPARE(statOf(target).st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+            QCOMPARE(statOf(target).st_ino, before.st_ino);
+        } else if (change == "rename over a2") {
+            const struct stat before = statOf(at(QStringLiteral("a2")));
+            writeFile(at(QStringLiteral("new")), bytes(300000, 2)); // a5's contents
+            restoreTimes(at(QStringLiteral("new")), before);
+            QVERIFY(::rename(QFile::encodeName(at(QStringLiteral("new"))).constData(),
+                             QFile::encodeName(at(QStringLiteral("a2"))).constData())
+                    == 0);
+        } else if (change == "link b1 as b3") {
+            QVERIFY(QFile::remove(at(QStringLiteral("b3"))));
+            QVERIFY(::link(QFile::encodeName(at(QStringLiteral("b1"))).constData(),
+                           QFile::encodeName(at(QStringLiteral("b3"))).constData())
+                    == 0);
+        } else if (change == "move a4 and b1") {
+            QVERIFY(QFile::rename(at(QStringLiteral("a4")), at(QStringLiteral("sub/a4"))));
+            QVERIFY(QFile::rename(at(QStringLiteral("b1")), at(QStringLiteral("sub/b1"))));
+        } else if (change == "other volume") {
+            volume = 2;
+        } else if (change == "corrupt") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray all = f.readAll();
+            for (qsizetype i = 60; i < 200 && i < all.size(); ++i)
+                all[i] = static_cast<char>(all[i] ^ 0x5A);
+            f.seek(0);
+            f.write(all);
+        } else if (change.startsWith("truncate")) {
+            QVERIFY(::truncate(QFile::encodeName(file).constData(), change.mid(9).toInt()) == 0);
+        } else if (change == "foreign") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.seek(8);
+            f.write("\x09", 1);
+        }
+        letTheClockTick();
+
+        const Outcome without = search(m_root, nullptr);
+        const Outcome with = search(m_root, &m_store, volume);
+        QCOMPARE(with.groups, without.groups);
+        QCOMPARE(with.bytesRead == 0, readsNothing);
+        const bool damaged = change == "corrupt" || change.startsWith("truncate") || change == "foreign";
+        QCOMPARE(with.notices.size(), damaged ? 1 : 0);
+        if (change == "other volume")
+            QCOMPARE(with.bytesRead, first.bytesRead);
+
+        // What the last search learnt holds too: the next one reads nothing and agrees.
+        const Outcome again = search(m_root, &m_store, volume);
+        QCOMPARE(again.groups, without.groups);
+        QVERIFY(again.notices.isEmpty());
+        if (change != "rewrite a4 as a1" && change != "rewrite b2 apart" && change != "rename over a2")
+            QCOMPARE(again.bytesRead, std::uint64_t(0));
+    }
+
+    // A writer killed mid-append leaves a torn tail; later appends follow it and are still found,
+    // and the store is repaired with one message.
+    void tornTailThenAppends()
+    {
+        search(m_root, &m_store);
+        const QString file = m_store + QStringLiteral("/fingerprints");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::Append));
+        f.write(QByteArray("TfCk\x01\0\0\0\x09\0\0\0", 12)); // a chunk header cut short
+        f.close();
+        writeFile(at(QStringLiteral("b4")), readFile(at(QStringLiteral("b1"))));
+        writeFile(at(QStringLiteral("a6")), bytes(300000, 7));
+        letTheClockTick();
+        const Outcome repaired = search(m_root, &m_store);
+        QCOMPARE(repaired.notices.size(), 1);
+        const Outcome again = search(m_root, &m_store);
+        QCOMPARE(again.groups, search(m_root, nullptr).groups);
+        QCOMPARE(again.bytesRead, std::uint64_t(0));
+        QVERIFY(again.notices.isEmpty());
+    }
+
+    // Two programs appending and rewriting at once: neither damages the store, and what both
+    // learnt is there for the next search.
+    void twoWriters()
+    {
+        const QString other = m_dir.path() + QStringLiteral("/other");
+        for (int i = 0; i < 40; ++i)
+            writeFile(other + QStringLiteral("/f%1").arg(i), bytes(5000 + i % 10, static_cast<quint32>(100 + i % 20)));
+        // The tool keeps no fact of a file changed in the last two seconds.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+        QProcess first, second;
+        const QStringList env = QProcess::systemEnvironment() << QStringLiteral("XDG_CACHE_HOME=") + m_dir.path();
+        first.setEnvironment(env);
+        second.setEnvironment(env);
+        for (int round = 0; round < 5; ++round) {
+            first.start(QStringLiteral(TWINFOLD_SCAN), {QStringLiteral("-q"), m_root});
+            second.start(QStringLiteral(TWINFOLD_SCAN), {QStringLiteral("-q"), other});
+            QVERIFY(first.waitForFinished(60000));
+            QVERIFY(second.waitForFinished(60000));
+            QCOMPARE(first.exitCode(), 0);
+            QCOMPARE(second.exitCode(), 0);
+            QVERIFY(first.readAllStandardError().isEmpty());
+            QVERIFY(second.readAllStandardError().isEmpty());
+        }
+        const QString store = m_dir.path() + QStringLiteral("/twinfold");
+        for (const QString &root : {m_root, other}) {
+            const Outcome with = search(root, &store, 0);
+            QCOMPARE(with.groups, search(root, nullptr).groups);
+            QVERIFY(with.notices.isEmpty());
+            QCOMPARE(with.bytesRead, std::uint64_t(0));
+        }
+    }
+};
+
+TWINFOLD_GUILESS_TEST_MAIN(FingerprintStoreTest)
+#include "tst_fingerprintstore.moc"
