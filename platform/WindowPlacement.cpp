@@ -28,10 +28,13 @@ int usableOuter(int twips, int minimumTwips, int available)
 // moves: a window that is never moved would keep no frame at all.
 std::optional<QMargins> announcedFrame(const QWidget &window)
 {
-    const auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !window.internalWinId())
+    // Other platforms may answer as X11 applications without a connection to an X server.
+    const auto *x11 = qGuiApp && QGuiApplication::platformName() == QLatin1String("xcb")
+        ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
+        : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection || !window.internalWinId())
         return std::nullopt;
-    xcb_connection_t *connection = x11->connection();
     static constexpr char Name[] = "_NET_FRAME_EXTENTS";
     const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof Name - 1, Name), nullptr), &std::free);
