@@ -69,6 +69,7 @@ Form4::~Form4()
         if (m_undo)
             m_undo->stop();
         m_worker->wait();
+        delete m_worker;
     }
 }
 
@@ -456,7 +457,7 @@ void Form4::deleteCheckedFiles()
     m_sending = {};
     m_sending.colours = colours;
     m_send = std::make_unique<TrashRun>(m_services.trash, std::move(plan));
-    startTrashWork([run = m_send.get()] { run->run(); });
+    startTrashWork([run = m_send.get()] { run->SendToRecycleBin(); });
 }
 
 void Form4::undoLastSend()

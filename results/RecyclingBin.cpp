@@ -283,7 +283,7 @@ TrashRun::~TrashRun()
         ::close(m_lock);
 }
 
-void TrashRun::run()
+void TrashRun::SendToRecycleBin()
 {
     for (std::size_t i = 0; i < m_plan.requests.size(); ++i) {
         if (m_stop) {

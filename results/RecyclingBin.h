@@ -89,7 +89,8 @@ class TrashRun
 public:
     TrashRun(Trash &trash, DeletePlan plan);
     ~TrashRun();
-    void run();
+    // Moves the plan's files, one at a time, on the calling thread.
+    void SendToRecycleBin();
     // Any thread; the run ends after the file it is at.
     void stop() { m_stop = true; }
 
@@ -99,7 +100,7 @@ public:
     bool waiting() const { return m_waiting; }
     // The files moved since the last call; any thread.
     std::vector<MovedFile> takeMoved();
-    // Complete once run() has returned.
+    // Complete once SendToRecycleBin() has returned.
     const TrashOutcome &outcome() const { return m_outcome; }
 
     // Why this request must stay where it is now (now: its path examined just before), or
