@@ -488,10 +488,7 @@ void Form1::presentResults()
     else if (!isMinimized())
         outer = mainOuter; // the results window took this window's place
     Form2 &preview = previewWindow();
-    const QMargins previewFrame = preview.framed().frame().isNull() ? frame : preview.framed().frame();
-    // The inside is placed: where a move() puts a window not yet framed depends on the platform.
-    preview.setGeometry(previewBelow(outer, preview.size(), previewFrame, workArea));
-    preview.show();
+    preview.showBelow(outer, workArea, frame);
     // In front of the results window even where it overlaps a maximised one.
     preview.raise();
 }

@@ -2,11 +2,16 @@
 
 #include "Screen.h"
 
+#include <QGuiApplication>
 #include <QLocale>
 #include <QWidget>
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 
 namespace {
 // The smallest outer size a saved size is raised to: the banner and a button stay in view.
@@ -16,6 +21,40 @@ constexpr int MinimumOuterHeightTwips = 3000;
 int usableOuter(int twips, int minimumTwips, int available)
 {
     return std::max(std::min(twipsToPixels(twips), available), std::min(twipsToPixels(minimumTwips), available));
+}
+
+// The frame an X window manager has announced for the window, if any. Qt keeps the margins it
+// read when the window was shown, before the window manager framed it, until the window next
+// moves: a window that is never moved would keep no frame at all.
+std::optional<QMargins> announcedFrame(const QWidget &window)
+{
+    // Other platforms may answer as X11 applications without a connection to an X server.
+    const auto *x11 = qGuiApp && QGuiApplication::platformName() == QLatin1String("xcb")
+        ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
+        : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection || !window.internalWinId())
+        return std::nullopt;
+    static constexpr char Name[] = "_NET_FRAME_EXTENTS";
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof Name - 1, Name), nullptr), &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return std::nullopt;
+    const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(connection,
+                               xcb_get_property(connection, 0, static_cast<xcb_window_t>(window.internalWinId()),
+                                                atom->atom, XCB_ATOM_CARDINAL, 0, 4),
+                               nullptr),
+        &std::free);
+    if (!reply || reply->type != XCB_ATOM_CARDINAL || reply->format != 32
+        || xcb_get_property_value_length(reply.get()) != 16)
+        return std::nullopt;
+    const auto *v = static_cast<const uint32_t *>(xcb_get_property_value(reply.get()));
+    // Left, right, top, bottom; values no frame could have are not taken.
+    for (int i = 0; i < 4; ++i)
+        if (v[i] > 1000)
+            return std::nullopt;
+    return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
 }
 } // namespace
 
@@ -107,6 +146,9 @@ QRect FramedWindow::geometryOf() const
 
 QMargins FramedWindow::frame() const
 {
+    if (m_window.isVisible())
+        if (const std::optional<QMargins> announced = announcedFrame(m_window); announced && !announced->isNull())
+            return m_known = *announced;
     const QRect outer = m_window.frameGeometry();
     const QRect inside = m_window.geometry();
     const QMargins now(inside.left() - outer.left(), inside.top() - outer.top(), outer.right() - inside.right(),

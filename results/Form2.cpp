@@ -51,6 +51,17 @@ bool Form2::hasPreviewExtension(const QString &path)
     return false;
 }
 
+void Form2::showBelow(const QRect &resultsOuter, const QRect &workArea, const QMargins &guessedFrame)
+{
+    const QMargins known = m_framed->frame();
+    // The inside is placed: where a move() puts a window not yet framed depends on the platform.
+    setGeometry(WindowPlacement::previewBelow(resultsOuter, size(), known.isNull() ? guessedFrame : known, workArea));
+    m_placeAgain.reset();
+    if (known.isNull())
+        m_placeAgain.emplace(resultsOuter, workArea);
+    show();
+}
+
 void Form2::previewFile(const QString &path)
 {
     // The previous picture goes at once: it must never pass for the newly clicked file's.
@@ -111,5 +122,22 @@ void Form2::moveEvent(QMoveEvent *event)
 void Form2::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (windowHandle())
+        windowHandle()->installEventFilter(this);
     Form_Resize();
+}
+
+bool Form2::eventFilter(QObject *watched, QEvent *event)
+{
+    // An X window manager tells the frame before the framed window first appears.
+    if (m_placeAgain && watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()
+        && !m_framed->frame().isNull()) {
+        const auto [resultsOuter, workArea] = *std::exchange(m_placeAgain, std::nullopt);
+        QTimer::singleShot(0, this, [this, resultsOuter = resultsOuter, workArea = workArea] {
+            const QRect inside = WindowPlacement::previewBelow(resultsOuter, size(), m_framed->frame(), workArea);
+            if (inside != geometry())
+                setGeometry(inside);
+        });
+    }
+    return QWidget::eventFilter(watched, event);
 }

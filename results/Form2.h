@@ -2,6 +2,9 @@
 
 #include <QWidget>
 
+#include <optional>
+#include <utility>
+
 class FramedWindow;
 class PictureBox;
 class PictureLoader;
@@ -23,6 +26,10 @@ public:
     void previewFile(const QString &path);
     static bool hasPreviewExtension(const QString &path);
 
+    // Shows the window right below the results window's outer rectangle, inside the work area.
+    // Until this window has been framed once, `guessedFrame` stands in for its frame.
+    void showBelow(const QRect &resultsOuter, const QRect &workArea, const QMargins &guessedFrame);
+
     PictureBox *image() const { return m_image; }
     PictureLoader *loader() const { return m_loader; }
     FramedWindow &framed() const { return *m_framed; }
@@ -32,6 +39,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Form_Resize();
@@ -42,4 +50,7 @@ private:
     QTimer *m_resized; // asks for the picture again once resizing pauses
     QString m_path;    // of the picture shown or on its way
     FramedWindow *m_framed;
+    // Placed by a guessed frame: the results window's rectangle and the work area, to place
+    // the window again once its own frame is known (a maximised window's frame has no borders).
+    std::optional<std::pair<QRect, QRect>> m_placeAgain;
 };

@@ -491,6 +491,18 @@ def case_maximised_start(desk):
     saved(desk, 0, restored)
 
 
+def case_maximised_search(desk):
+    """A first search from a main window started maximised shows the preview inside the work
+    area: a maximised window's frame has no borders, the preview's has."""
+    desk.seed_settings(WindowState=2)
+    main = desk.launch()
+    wait_for('the main window maximised', lambda: desk.maximised(main) and desk.outer(main) == WORK_AREA)
+    desk.add_folder(main, duplicates(desk))
+    _, preview = desk.find_dupes(main)
+    wait_for('the preview inside the work area %r' % (WORK_AREA,), lambda: (lambda o: o and inside(o, WORK_AREA)
+             and o)(desk.outer(preview)))
+
+
 def case_focus(desk):
     """When a search ends, FIND DUPES has the keyboard focus: Space starts another search
     instead of emptying the folder list."""
