@@ -10,6 +10,9 @@
 #pragma pop_macro("signals")
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -214,8 +217,56 @@ void openReturnFolder(ReturnFolder &out, const QByteArray &folder, const Trashed
                           .arg(shown);
 }
 
+// Removes trash records on a thread of its own: removing a file can wait on the file system's
+// journal for tens of milliseconds on a busy disk, and the next file need not wait with it.
+class RecordRemover
+{
+public:
+    RecordRemover()
+        : m_thread([this] {
+              std::unique_lock lock(m_mutex);
+              for (;;) {
+                  m_wake.wait(lock, [this] { return m_done || !m_queue.empty(); });
+                  if (m_queue.empty())
+                      return;
+                  const std::vector<QByteArray> batch = std::exchange(m_queue, {});
+                  lock.unlock();
+                  for (const QByteArray &record : batch)
+                      ::unlink(record.constData());
+                  lock.lock();
+              }
+          })
+    {}
+    // Every record handed over is removed before this returns.
+    ~RecordRemover()
+    {
+        {
+            std::lock_guard guard(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    void remove(QByteArray record)
+    {
+        {
+            std::lock_guard guard(m_mutex);
+            m_queue.push_back(std::move(record));
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<QByteArray> m_queue;
+    bool m_done = false;
+    std::thread m_thread; // last: started once the rest stands
+};
+
 template <typename FolderOf>
-QString restoreOne(const TrashedFile &file, const QByteArray &home, const QByteArray &uid, FolderOf &folder)
+QString restoreOne(const TrashedFile &file, const QByteArray &home, const QByteArray &uid, FolderOf &folder,
+                   RecordRemover &records)
 {
     const QByteArray original = QFile::encodeName(file.originalPath);
     const qsizetype slash = original.lastIndexOf('/');
@@ -249,7 +300,7 @@ QString restoreOne(const TrashedFile &file, const QByteArray &home, const QByteA
                 .arg(QFile::decodeName(recorded));
         const int error = moveBackNoReplace(trash.root + "/files/" + *stored, into.fd, name);
         if (error == 0) {
-            ::unlink(info.constData());
+            records.remove(info);
             return {};
         }
         if (error == EEXIST)
@@ -274,10 +325,11 @@ std::vector<QString> SystemTrash::restore(const std::vector<TrashedFile> &files,
     };
     const QByteArray home = QByteArray(g_get_user_data_dir()) + "/Trash";
     const QByteArray uid = QByteArray::number(::getuid());
+    RecordRemover records;
 
     for (std::size_t index = 0; index < files.size(); ++index) {
         const TrashedFile &file = files[index];
-        results.push_back(restoreOne(file, home, uid, folder));
+        results.push_back(restoreOne(file, home, uid, folder, records));
         if (step && !step(index, results.back()))
             break;
     }

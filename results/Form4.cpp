@@ -503,7 +503,7 @@ void Form4::createProgress()
     m_progressText->hide();
     m_follow = new QTimer(this);
     m_follow->setInterval(100);
-    connect(m_follow, &QTimer::timeout, this, &Form4::followTrashWork);
+    connect(m_follow, &QTimer::timeout, this, [this] { followTrashWork(); });
 }
 
 void Form4::startTrashWork(std::function<void()> work)
@@ -525,11 +525,13 @@ void Form4::startTrashWork(std::function<void()> work)
     followTrashWork();
 }
 
-void Form4::followTrashWork()
+void Form4::followTrashWork(bool everything)
 {
+    constexpr std::size_t RowsPerTick = 2000;
+    const std::size_t most = everything ? SIZE_MAX : RowsPerTick;
     std::size_t done = 0, total = 0;
     if (m_send) {
-        removeMovedRows();
+        removeMovedRows(most);
         done = m_send->done();
         total = m_send->total();
         if (m_send->waiting())
@@ -538,7 +540,7 @@ void Form4::followTrashWork()
             m_progressText->setText(QStringLiteral("Moving to the trash: %1 of %2")
                                         .arg(countText(qsizetype(done)), countText(qsizetype(total))));
     } else if (m_undo) {
-        std::vector<ResultsModel::Row> back = m_undo->takeRowsBack();
+        std::vector<ResultsModel::Row> back = m_undo->takeRowsBack(most);
         if (!back.empty())
             keepingTheView([&] { m_model->restoreRows(std::move(back)); });
         done = m_undo->done();
@@ -549,25 +551,28 @@ void Form4::followTrashWork()
     m_progress->setValue(total == 0 ? 100 : int(done * 100 / total));
 }
 
-void Form4::removeMovedRows()
+void Form4::removeMovedRows(std::size_t most)
 {
-    const std::vector<MovedFile> moved = m_send->takeMoved();
+    const std::vector<MovedFile> moved = m_send->takeMoved(most);
     if (moved.empty())
         return;
-    QHash<quint32, QString> leaving;
-    leaving.reserve(qsizetype(moved.size()));
+    std::vector<int> leaving;
+    leaving.reserve(moved.size());
+    QHash<quint32, QString> astray; // rows not where the list's order puts them
     for (const MovedFile &file : moved) {
-        leaving.insert(file.collectionIndex, file.path);
         m_sending.files.push_back(file.trashed);
+        if (const int row = m_model->findRow(file.group, file.collectionIndex);
+            row >= 0 && m_model->row(row).path == file.path)
+            leaving.push_back(row);
+        else
+            astray.insert(file.collectionIndex, file.path);
     }
+    for (int row = 0; !astray.isEmpty() && row < m_model->rows(); ++row)
+        if (const auto found = astray.constFind(m_model->row(row).collectionIndex);
+            found != astray.cend() && *found == m_model->row(row).path)
+            leaving.push_back(row);
     std::vector<ResultsModel::Row> gone;
-    keepingTheView([&] {
-        gone = m_model->takeRowsWhere([&](int row) {
-            const ResultsModel::Row &each = m_model->row(row);
-            const auto found = leaving.constFind(each.collectionIndex);
-            return found != leaving.cend() && *found == each.path;
-        });
-    });
+    keepingTheView([&] { gone = m_model->takeRows(std::move(leaving)); });
     for (ResultsModel::Row &row : gone) {
         row.checked = false;
         m_sending.rows.push_back(std::move(row));
@@ -579,19 +584,20 @@ void Form4::keepingTheView(const std::function<void()> &change)
     // Rows leave and come back in batches: the row in view and the current row stay put.
     const int top = m_list->indexAt(QPoint(1, 1)).row();
     const int current = currentRow();
+    using Key = std::pair<std::uint32_t, std::uint32_t>; // group, collection index
     const auto keyOf = [this](int row) {
-        return row >= 0 && row < m_model->rows() ? std::optional(m_model->row(row).collectionIndex) : std::nullopt;
+        return row >= 0 && row < m_model->rows()
+            ? std::optional(Key(m_model->row(row).group, m_model->row(row).collectionIndex))
+            : std::nullopt;
     };
-    const std::optional<std::uint32_t> topKey = keyOf(top), currentKey = keyOf(current);
+    const std::optional<Key> topKey = keyOf(top), currentKey = keyOf(current);
     change();
-    int newTop = top, newCurrent = current;
-    for (int row = 0; row < m_model->rows(); ++row) {
-        const std::uint32_t key = m_model->row(row).collectionIndex;
-        if (topKey && key == *topKey)
-            newTop = row;
-        if (currentKey && key == *currentKey)
-            newCurrent = row;
-    }
+    // A row that left leaves its place to the row now there.
+    const auto placeOf = [this](const std::optional<Key> &key, int was) {
+        const int row = key ? m_model->findRow(key->first, key->second) : -1;
+        return row >= 0 ? row : was;
+    };
+    const int newTop = placeOf(topKey, top), newCurrent = placeOf(currentKey, current);
     const int last = m_model->rows() - 1;
     if (current >= 0 && last >= 0) {
         const QSignalBlocker quiet(m_list->selectionModel()); // no preview for a row that stayed
@@ -606,7 +612,7 @@ void Form4::keepingTheView(const std::function<void()> &change)
 void Form4::endTrashWork()
 {
     m_follow->stop();
-    followTrashWork();
+    followTrashWork(true);
     m_worker->deleteLater();
     m_worker = nullptr;
     m_stop->hide();

@@ -89,9 +89,11 @@ private:
     void say(const QString &text);
     void createProgress();
     void startTrashWork(std::function<void()> work);
-    void followTrashWork();
+    // A tick handles at most a batch of rows, so its pause stays that of one batch however
+    // long the list; the last call takes every row still waiting.
+    void followTrashWork(bool everything = false);
     void endTrashWork();
-    void removeMovedRows();
+    void removeMovedRows(std::size_t most);
     void keepingTheView(const std::function<void()> &change);
 
     Services &m_services;

@@ -345,8 +345,9 @@ void TrashRun::sendOne(const TrashRequest &request)
         m_outcome.failed.push_back({request.path, error.isEmpty() ? QStringLiteral("it could not be moved") : error});
         return;
     }
-    MovedFile file{request.path, now, false, request.collectionIndex,
-                   TrashedFile{request.path, now.device, now.inode, folder.device, folder.inode}};
+    MovedFile file{request.path,  now,
+                   false,         request.collectionIndex,
+                   request.group, TrashedFile{request.path, now.device, now.inode, folder.device, folder.inode}};
     m_movedFiles.push_back(now);
     ++m_namesMoved.try_emplace(keyOf(now), 0, std::uint64_t(st.st_nlink)).first->second.first;
     {
@@ -411,10 +412,22 @@ void TrashRun::finish()
     m_outcome.failed = std::move(failed);
 }
 
-std::vector<MovedFile> TrashRun::takeMoved()
+namespace {
+template <typename T> std::vector<T> takeFront(std::vector<T> &from, std::size_t most)
+{
+    if (from.size() <= most)
+        return std::exchange(from, {});
+    const auto end = from.begin() + static_cast<std::ptrdiff_t>(most);
+    std::vector<T> taken(std::make_move_iterator(from.begin()), std::make_move_iterator(end));
+    from.erase(from.begin(), end);
+    return taken;
+}
+} // namespace
+
+std::vector<MovedFile> TrashRun::takeMoved(std::size_t most)
 {
     std::lock_guard guard(m_mutex);
-    return std::exchange(m_fresh, {});
+    return takeFront(m_fresh, most);
 }
 
 QString reportText(const TrashOutcome &outcome)
@@ -472,10 +485,10 @@ void UndoRun::run()
     m_notReached = qsizetype(m_record.files.size() - std::min(results.size(), m_record.files.size()));
 }
 
-std::vector<ResultsModel::Row> UndoRun::takeRowsBack()
+std::vector<ResultsModel::Row> UndoRun::takeRowsBack(std::size_t most)
 {
     std::lock_guard guard(m_mutex);
-    return std::exchange(m_fresh, {});
+    return takeFront(m_fresh, most);
 }
 
 QString UndoRun::reportText() const

@@ -58,6 +58,7 @@ struct MovedFile
     FileIdentity identity;   // as it was just before the move
     bool freesSpace = false; // false while another name of the file stays
     std::uint32_t collectionIndex = 0;
+    std::uint32_t group = 0;
     TrashedFile trashed; // how Undo finds it again
 };
 
@@ -99,8 +100,8 @@ public:
     std::size_t done() const { return m_done; }
     // True while another instance holds the lock.
     bool waiting() const { return m_waiting; }
-    // The files moved since the last call; any thread.
-    std::vector<MovedFile> takeMoved();
+    // Up to most of the files moved since the last call, oldest first; any thread.
+    std::vector<MovedFile> takeMoved(std::size_t most = SIZE_MAX);
     // Complete once SendToRecycleBin() has returned.
     const TrashOutcome &outcome() const { return m_outcome; }
 
@@ -152,8 +153,8 @@ public:
     void stop() { m_stop = true; }
     std::size_t total() const { return m_record.files.size(); }
     std::size_t done() const { return m_done; }
-    // Rows whose files are back since the last call, ready for the list; any thread.
-    std::vector<ResultsModel::Row> takeRowsBack();
+    // Up to most of the rows whose files are back since the last call; any thread.
+    std::vector<ResultsModel::Row> takeRowsBack(std::size_t most = SIZE_MAX);
     // After run(): the report, and the colours to give the list back.
     QString reportText() const;
     const ResultsModel::ColourState &colours() const { return m_record.colours; }

@@ -298,6 +298,27 @@ std::vector<ResultsModel::Row> ResultsModel::takeRowsWhere(const std::function<b
         else
             runs.emplace_back(r, 1);
     }
+    return takeRuns(runs);
+}
+
+std::vector<ResultsModel::Row> ResultsModel::takeRows(std::vector<int> rows)
+{
+    showRows();
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::pair<int, int>> runs; // first row, count
+    for (int r : rows) {
+        if (r < 0 || r >= this->rows() || (!runs.empty() && runs.back().first + runs.back().second > r))
+            continue;
+        if (!runs.empty() && runs.back().first + runs.back().second == r)
+            ++runs.back().second;
+        else
+            runs.emplace_back(r, 1);
+    }
+    return takeRuns(runs);
+}
+
+std::vector<ResultsModel::Row> ResultsModel::takeRuns(const std::vector<std::pair<int, int>> &runs)
+{
     std::vector<Row> taken;
     if (runs.empty())
         return taken;
@@ -327,6 +348,15 @@ std::vector<ResultsModel::Row> ResultsModel::takeRowsWhere(const std::function<b
     for (auto run = runs.rbegin(); run != runs.rend(); ++run)
         removeRows(run->first, run->second);
     return taken;
+}
+
+int ResultsModel::findRow(std::uint32_t group, std::uint32_t collectionIndex) const
+{
+    const auto key = [](const Row &row) { return std::pair(row.group, row.collectionIndex); };
+    const auto wanted = std::pair(group, collectionIndex);
+    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), wanted,
+                                     [&](const Row &row, const auto &value) { return key(row) < value; });
+    return at != m_rows.end() && key(*at) == wanted ? static_cast<int>(at - m_rows.begin()) : -1;
 }
 
 void ResultsModel::restoreRows(std::vector<Row> back)

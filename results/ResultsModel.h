@@ -105,6 +105,12 @@ public:
     {
         return static_cast<int>(takeRowsWhere(pick).size());
     }
+    // Removes these rows (in any order, each once); returns them in list order. Contiguous
+    // rows leave together, so the cost follows the rows taken and not the whole list's checks.
+    std::vector<Row> takeRows(std::vector<int> rows);
+    // The row listing this group's collection entry, or -1. Rows stand in group order and,
+    // within a group, in collection order: a binary search.
+    int findRow(std::uint32_t group, std::uint32_t collectionIndex) const;
     // Puts rows back where their group and collection order place them.
     void restoreRows(std::vector<Row> rows);
 
@@ -115,6 +121,7 @@ signals:
 private:
     void announce(int first, int last, const QList<int> &roles);
     void scheduleShow();
+    std::vector<Row> takeRuns(const std::vector<std::pair<int, int>> &runs);
 
     std::vector<Row> m_rows;
     int m_shown = 0; // rows the views know of

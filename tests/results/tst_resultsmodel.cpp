@@ -194,6 +194,51 @@ private slots:
         QCOMPARE(paths(model), before);
     }
 
+    void rowsTakenInRangesAreExactlyThoseNamed_data()
+    {
+        QTest::addColumn<QList<int>>("taken");
+        QTest::addColumn<QStringList>("gone");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("one range, named backwards and twice")
+            << QList<int>{4, 3, 4} << QStringList{"/g2/1", "/g2/2"}
+            << QStringList{"/g1/1", "/g1/2", "/g1/3", "/g3/1", "/g3/2", "/g3/3", "/g3/4", "/g3/5"};
+        QTest::newRow("first and last rows, and rows past the end")
+            << QList<int>{9, 0, 10, -1} << QStringList{"/g1/1", "/g3/5"}
+            << QStringList{"/g1/2", "/g1/3", "/g2/1", "/g2/2", "/g3/1", "/g3/2", "/g3/3", "/g3/4"};
+        QTest::newRow("three ranges") << QList<int>{1, 2, 5, 7, 8}
+                                      << QStringList{"/g1/2", "/g1/3", "/g3/1", "/g3/3", "/g3/4"}
+                                      << QStringList{"/g1/1", "/g2/1", "/g2/2", "/g3/2", "/g3/5"};
+    }
+
+    void rowsTakenInRangesAreExactlyThoseNamed()
+    {
+        QFETCH(QList<int>, taken);
+        QFETCH(QStringList, gone);
+        QFETCH(QStringList, left);
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        addGroups(model, {3, 2, 5});
+        QStringList took;
+        for (const ResultsModel::Row &row : model.takeRows(std::vector<int>(taken.begin(), taken.end())))
+            took << row.path;
+        QCOMPARE(took, gone);
+        QCOMPARE(paths(model), left);
+    }
+
+    void rowsAreFoundByGroupAndCollectionIndex()
+    {
+        ResultsModel model;
+        addGroups(model, {3, 2, 5});
+        QCOMPARE(model.findRow(1, 0), 0);
+        QCOMPARE(model.findRow(2, 4), 4);
+        QCOMPARE(model.findRow(3, 9), 9);
+        QCOMPARE(model.findRow(3, 4), -1); // index 4 stands in group 2
+        QCOMPARE(model.findRow(4, 10), -1);
+        model.takeRows({3});
+        QCOMPARE(model.findRow(2, 3), -1);
+        QCOMPARE(model.findRow(2, 4), 3);
+    }
+
     void scatteredRemovalKeepsOrderAndTurnsWhite_data()
     {
         QTest::addColumn<int>("rows");
