@@ -11,7 +11,7 @@ cd "$here"
 # What building and running the program needs.
 run_packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libglib2.0-dev libwmf-dev libemf2svg-dev
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libxcb1-dev libglib2.0-dev libwmf-dev libemf2svg-dev
   fonts-liberation fonts-urw-base35
 )
 # What the tests and benchmarks need on top: frameworks, a headless X server with a window

@@ -6,7 +6,10 @@
 #include <QLocale>
 #include <QWidget>
 
+#if defined(TWINFOLD_HAVE_XCB) && QT_CONFIG(xcb)
+#define TWINFOLD_READS_X11_FRAMES 1
 #include <xcb/xcb.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +31,10 @@ int usableOuter(int twips, int minimumTwips, int available)
 // moves: a window that is never moved would keep no frame at all.
 std::optional<QMargins> announcedFrame(const QWidget &window)
 {
+#ifndef TWINFOLD_READS_X11_FRAMES
+    Q_UNUSED(window);
+    return std::nullopt;
+#else
     // Other platforms may answer as X11 applications without a connection to an X server.
     const auto *x11 = qGuiApp && QGuiApplication::platformName() == QLatin1String("xcb")
         ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
@@ -55,6 +62,7 @@ std::optional<QMargins> announcedFrame(const QWidget &window)
         if (v[i] > 1000)
             return std::nullopt;
     return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
+#endif
 }
 } // namespace
 
