@@ -117,6 +117,7 @@ def main():
     p.add_argument("faults", nargs="?", default=os.path.join(os.path.dirname(__file__), "faults.txt"))
     p.add_argument("--only", help="regular expression: plant only the faults whose name matches")
     p.add_argument("--list", action="store_true", help="check the list (stale or not) and stop")
+    p.add_argument("--source", default=ROOT, help="the tree to copy (default: this one), e.g. an older commit's export")
     # Inside the tree, laid out as the usual build: the compiler cache then serves both.
     p.add_argument("--scratch", default=os.path.join(ROOT, "build-mutation"))
     p.add_argument("--jobs", type=int, default=2)
@@ -130,7 +131,7 @@ def main():
         faults = [f for f in faults if re.search(args.only, f.name)]
     stale = []
     for f in faults:
-        path = os.path.join(ROOT, f.file)
+        path = os.path.join(args.source, f.file)
         text = open(path, encoding="utf-8").read() if os.path.exists(path) else ""
         if text.count(f.original) != 1:
             stale.append(f)
@@ -144,7 +145,7 @@ def main():
     log = os.path.join(build, "mutation-log.txt")
     os.makedirs(build, exist_ok=True)
     open(log, "w").close()
-    sync(ROOT, src)
+    sync(args.source, src)
     env = dict(os.environ)
     env.setdefault("CCACHE_CONFIGPATH", "/work/ccache.conf")
     env.setdefault("CCACHE_DIR", "/work/.ccache")
@@ -166,7 +167,7 @@ def main():
     for f in faults:
         if f in stale:
             print(f"stale     {f.name}: original text of {f.file} found "
-                  f"{'more than once' if os.path.exists(os.path.join(ROOT, f.file)) and open(os.path.join(ROOT, f.file)).read().count(f.original) > 1 else 'nowhere'}", flush=True)
+                  f"{'more than once' if os.path.exists(os.path.join(src, f.file)) and f.original in open(os.path.join(src, f.file)).read() else 'nowhere'}", flush=True)
             continue
         path = os.path.join(src, f.file)
         original = open(path, encoding="utf-8").read()
