@@ -430,9 +430,14 @@ void Form4::undoLastSend()
             failures << last.files[i].originalPath + QStringLiteral(": ") + why;
     }
     std::vector<ResultsModel::Row> rows;
-    for (ResultsModel::Row &row : last.rows)
-        if (back.contains(row.path))
-            rows.push_back(std::move(row));
+    for (ResultsModel::Row &row : last.rows) {
+        if (!back.contains(row.path))
+            continue;
+        // The moves out and back changed the file's change time, and nothing else.
+        if (const FileIdentity now = identityOf(row.path); now.sameButChangeTime(row.identity))
+            row.identity = now;
+        rows.push_back(std::move(row));
+    }
     m_model->restoreRows(std::move(rows));
     m_model->setAllRowColours(QStringLiteral("white"));
 

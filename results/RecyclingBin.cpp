@@ -204,7 +204,10 @@ TrashOutcome SendToRecycleBin(Trash &trash, const ResultsModel &list, const Dele
                 outcome.failed.push_back({request.path, QStringLiteral("it is no longer there")});
             continue;
         }
-        if (!request.listed.valid || now != request.listed) {
+        // Moving one name of a hard-linked file changes the change time of its other names.
+        const bool renamedHere = namesMoved.count(keyOf(now)) > 0;
+        if (!request.listed.valid
+            || (now != request.listed && !(renamedHere && now.sameButChangeTime(request.listed)))) {
             outcome.failed.push_back({request.path, QStringLiteral("it has changed since the search")});
             continue;
         }

@@ -25,6 +25,8 @@ FileIdentity identityOf(const struct stat &st)
     identity.size = st.st_size;
     identity.mtimeSeconds = st.st_mtim.tv_sec;
     identity.mtimeNanoseconds = st.st_mtim.tv_nsec;
+    identity.ctimeSeconds = st.st_ctim.tv_sec;
+    identity.ctimeNanoseconds = st.st_ctim.tv_nsec;
     return identity;
 }
 

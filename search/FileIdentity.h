@@ -7,7 +7,8 @@
 struct stat;
 
 // What a path named when it was listed: which file (device and inode) and in what state
-// (size and modification time). The path itself is not followed if it is a link.
+// (size, modification time and status change time). The path itself is not followed if it is
+// a link. Size and modification time can be set back by anyone; the change time cannot.
 struct FileIdentity
 {
     bool valid = false; // false when the path could not be examined
@@ -16,12 +17,20 @@ struct FileIdentity
     std::int64_t size = 0;
     std::int64_t mtimeSeconds = 0;
     long mtimeNanoseconds = 0;
+    std::int64_t ctimeSeconds = 0;
+    long ctimeNanoseconds = 0;
 
     bool sameFile(const FileIdentity &other) const
     {
         return valid && other.valid && device == other.device && inode == other.inode;
     }
     bool operator==(const FileIdentity &other) const = default;
+    // The same, but for the change time: for a file this program itself renamed since.
+    bool sameButChangeTime(const FileIdentity &other) const
+    {
+        return sameFile(other) && size == other.size && mtimeSeconds == other.mtimeSeconds
+            && mtimeNanoseconds == other.mtimeNanoseconds;
+    }
 };
 
 FileIdentity identityOf(const QString &path);
