@@ -47,7 +47,7 @@ private slots:
         // clang-format off
         QTest::addColumn<QStringList>("files");   // "group name", or "group name=other" for a hard link
         QTest::addColumn<QStringList>("checked");
-        QTest::addColumn<QString>("after");       // after the search: "rewrite x" (same size, same second) or "remove x"
+        QTest::addColumn<QString>("after");       // after the search: "rewrite x" (same size, same second), "rewrite-back x" (its time set back) or "remove x"
         QTest::addColumn<bool>("everyRequest");   // the plan asks for every checked name, holding none
         QTest::addColumn<QString>("question");
         QTest::addColumn<QString>("report");      // %/ is the folder
@@ -57,6 +57,10 @@ private slots:
         QTest::newRow("one copy") << pair << QStringList{"b"} << "" << false
             << "Move 1 checked file (7 bytes) to the trash?" << moved << QStringList{"a"};
         QTest::newRow("rewritten within the same second") << pair << QStringList{"b"} << "rewrite b" << false
+            << "Move 1 checked file (7 bytes) to the trash?"
+            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: it has changed since the search"
+            << QStringList{"a", "b"};
+        QTest::newRow("rewritten, its time set back") << pair << QStringList{"b"} << "rewrite-back b" << false
             << "Move 1 checked file (7 bytes) to the trash?"
             << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: it has changed since the search"
             << QStringList{"a", "b"};
@@ -106,8 +110,6 @@ private slots:
         QFETCH(QStringList, left);
         QTemporaryDir dir;
         const auto at = [&dir](const QString &name) { return dir.filePath(name); };
-        ResultsModel list;
-        std::uint32_t index = 0;
         for (const QString &file : files) {
             const QStringList parts = file.split(QLatin1Char(' '));
             const QStringList names = parts[1].split(QLatin1Char('='));
@@ -117,8 +119,13 @@ private slots:
                     0);
             else
                 QVERIFY(writeFile(at(names[0]), "group " + parts[0].toLatin1()) && setListedTime(at(names[0]), 0));
-            ResultRow row{index++, at(names[0]), 7, parts[0].toUInt(), identityOf(at(names[0]))};
-            list.addRow(row);
+        }
+        ResultsModel list; // as the search lists them, once every file is in place
+        std::uint32_t index = 0;
+        for (const QString &file : files) {
+            const QString name = file.section(QLatin1Char(' '), 1).section(QLatin1Char('='), 0, 0);
+            list.addRow(
+                ResultRow{index++, at(name), 7, file.section(QLatin1Char(' '), 0, 0).toUInt(), identityOf(at(name))});
         }
         list.showRows();
         for (const QString &name : checked)
@@ -134,11 +141,11 @@ private slots:
         }
 
         const QStringList action = after.split(QLatin1Char(' '));
-        if (action[0] == QLatin1String("rewrite")) {
+        if (action[0].startsWith(QLatin1String("rewrite"))) {
             QFile rewritten(at(action[1]));
             QVERIFY(rewritten.open(QIODevice::ReadWrite) && rewritten.write("changed") == 7);
             rewritten.close();
-            QVERIFY(setListedTime(at(action[1]), 500));
+            QVERIFY(setListedTime(at(action[1]), action[0] == QLatin1String("rewrite") ? 500 : 0));
         } else if (action[0] == QLatin1String("remove")) {
             QVERIFY(QFile::remove(at(action[1])));
         }
