@@ -441,6 +441,26 @@ private slots:
         }
     }
 
+    // A JSON reader gets every name back exactly: quotes, backslashes and control characters.
+    void jsonNamesComeBackExactly()
+    {
+        FileTree tree;
+        const QByteArrayList names{"back\\slash", "C:\\x\\",     "quote\"d", "tab\there",
+                                   "esc\x1b[0m",  "line\nbreak", "\x7f"};
+        for (const QByteArray &name : names)
+            tree.write(QString::fromUtf8(name), "same");
+        const Scan result = scan({QStringLiteral("--json"), tree.root()});
+        QCOMPARE(result.exitCode, 0);
+        Groups expected{{}};
+        for (const QByteArray &name : names)
+            expected[0] << QFile::encodeName(tree.root()) + '/' + name;
+        Groups listed = jsonGroups(result.out);
+        QVERIFY2(listed.size() == 1, result.out.constData());
+        std::sort(listed[0].begin(), listed[0].end());
+        std::sort(expected[0].begin(), expected[0].end());
+        QCOMPARE(listed, expected);
+    }
+
     // What standard error tells: the summary, what the options left out, and -q keeping only
     // the messages about files that could not be searched.
     void summary_data()
