@@ -223,7 +223,8 @@ void TestEndToEnd::findPreviewAndTrashDuplicates()
 }
 
 // Cleaning in a few actions: search, check all but the oldest copy of each group, send them
-// to the trash, read the report, and undo it: every file is back where it was.
+// to the trash, read the report, and undo it: every file is back where it was, but one whose
+// trash record names another place.
 void TestEndToEnd::keepOldestSendAndUndo()
 {
     QTemporaryDir temporary;
@@ -285,15 +286,26 @@ void TestEndToEnd::keepOldestSendAndUndo()
         QVERIFY2(!QFileInfo::exists(path) && !trashEntry(path).storedFile.isEmpty(), qPrintable(path));
     QCOMPARE(listedRows().size(), 2);
 
-    // Ctrl+Z: the same files come back, to the same places, and so do their rows.
+    // Meanwhile the trash record of one file comes to name another place: that file stays.
+    const TrashEntry letter = trashEntry(at("letter.txt"));
+    const QString info = trashFolder() + QStringLiteral("/info/") + QFileInfo(letter.storedFile).fileName()
+        + QStringLiteral(".trashinfo");
+    QVERIFY(writeFile(info, readFile(info).replace(letter.rawPath, QFile::encodeName(at("elsewhere.txt")))));
+
+    // Ctrl+Z: the other files come back, to the same places, and so do their rows.
     QTest::keySequence(results, QKeySequence(Qt::CTRL | Qt::Key_Z));
     QCOMPARE(app.messages.shown.size(), std::size_t(3));
-    QCOMPARE(app.messages.shown[2].text, QStringLiteral("3 files were put back where they were."));
+    QCOMPARE(app.messages.shown[2].text,
+             QStringLiteral("2 files were put back where they were.\n\n1 file was not put "
+                            "back:\n\n")
+                 + at("letter.txt") + QStringLiteral(": it is no longer in the trash"));
     for (const auto &[path, data] : contents)
-        QCOMPARE(readFile(path), data);
-    for (const QString &path : sent)
-        QVERIFY2(trashEntry(path).storedFile.isEmpty(), qPrintable(path));
-    QCOMPARE(listedRows(), found);
+        QCOMPARE(readFile(path), path == at("letter.txt") ? QByteArray("<unreadable>") : data);
+    QVERIFY(!QFileInfo::exists(at("elsewhere.txt")));
+    QCOMPARE(readFile(letter.storedFile), QByteArray("Dear Ann,"));
+    QStringList rowsBack = found;
+    rowsBack.removeAll(at("letter.txt"));
+    QCOMPARE(listedRows(), rowsBack);
 }
 
 TWINFOLD_WIDGETS_TEST_MAIN(TestEndToEnd)
