@@ -96,7 +96,7 @@ def run_suites(build, first, args, log):
     runs = []
     if first:
         pattern = "^(" + "|".join(map(re.escape, first)) + ")$"
-        runs = [["-R", pattern], ["-E", pattern]]
+        runs = [["-R", pattern]] if args.quick else [["-R", pattern], ["-E", pattern]]
     else:
         runs = [[]]
     for extra in runs:
@@ -124,6 +124,8 @@ def main():
     p.add_argument("--nice", type=int, default=10)
     p.add_argument("--test-timeout", type=int, default=300, help="seconds per suite")
     p.add_argument("--no-baseline", action="store_true", help="skip the run without faults")
+    p.add_argument("--quick", action="store_true",
+                   help="run only each fault's 'first' suites: a quick look for faults that go through")
     args = p.parse_args()
 
     faults = parse(args.faults)
