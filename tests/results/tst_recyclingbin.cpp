@@ -28,12 +28,6 @@ private:
     int m_count = 0;
 };
 
-// Every file of a group holds the same 7 bytes and the same modification time.
-bool setListedTime(const QString &path, long nanoseconds)
-{
-    const timespec times[2] = {{1000000000, nanoseconds}, {1000000000, nanoseconds}};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
 } // namespace
 
 class TestRecyclingBin : public QObject
@@ -118,7 +112,8 @@ private slots:
                     ::link(QFile::encodeName(at(names[1])).constData(), QFile::encodeName(at(names[0])).constData()),
                     0);
             else
-                QVERIFY(writeFile(at(names[0]), "group " + parts[0].toLatin1()) && setListedTime(at(names[0]), 0));
+                QVERIFY(writeFile(at(names[0]), "group " + parts[0].toLatin1())
+                        && setFileTime(at(names[0]), 1000000000, 0));
         }
         ResultsModel list; // as the search lists them, once every file is in place
         std::uint32_t index = 0;
@@ -145,7 +140,7 @@ private slots:
             QFile rewritten(at(action[1]));
             QVERIFY(rewritten.open(QIODevice::ReadWrite) && rewritten.write("changed") == 7);
             rewritten.close();
-            QVERIFY(setListedTime(at(action[1]), action[0] == QLatin1String("rewrite") ? 500 : 0));
+            QVERIFY(setFileTime(at(action[1]), 1000000000, action[0] == QLatin1String("rewrite") ? 500 : 0));
         } else if (action[0] == QLatin1String("remove")) {
             QVERIFY(QFile::remove(at(action[1])));
         }

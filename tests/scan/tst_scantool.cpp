@@ -195,20 +195,6 @@ private:
     QString m_slave;
 };
 
-QStringList sorted(QStringList list)
-{
-    list.sort();
-    return list;
-}
-
-// Sets a file's modification time, in seconds since 1970.
-void setMtime(const QString &path, qint64 seconds)
-{
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        qFatal("cannot set a test file's time");
-}
-
 // Runs a shell command line with twinfold-scan on the PATH; its exit status, -1 when it failed.
 int shell(const QString &command, const QString &folder, const QProcessEnvironment &extra = {})
 {
@@ -722,7 +708,7 @@ private slots:
                                                                                     {"a/u.bin", {u, 300}},
                                                                                     {"b/uu", {u, 200}}};
             for (const auto &[name, file] : files)
-                setMtime(tree.write(QString::fromLatin1(name), file.first), file.second);
+                QVERIFY(setFileTime(tree.write(QString::fromLatin1(name), file.first), file.second));
         }
         QStringList arguments{QStringLiteral("-0"), QStringLiteral("-e")};
         for (const QString &option : options + QStringList{"@a", "@b", "@c"})
@@ -754,11 +740,11 @@ private slots:
         QFETCH(QStringList, left);
         FileTree tree, data;
         const QByteArray p = randomBytes(3000, 20), q = randomBytes(2000, 21);
-        setMtime(tree.write("x y/old name", p), 100);
-        setMtime(tree.write("x y/new\nname", p), 900);
-        setMtime(tree.write("master/late copy", p), 950);
-        setMtime(tree.write("other/q", q), 700); // the first listed of a group with none under master
-        setMtime(tree.write("other/sub/q 2", q), 800);
+        QVERIFY(setFileTime(tree.write("x y/old name", p), 100));
+        QVERIFY(setFileTime(tree.write("x y/new\nname", p), 900));
+        QVERIFY(setFileTime(tree.write("master/late copy", p), 950));
+        QVERIFY(setFileTime(tree.write("other/q", q), 700)); // the first listed of a group with none under master
+        QVERIFY(setFileTime(tree.write("other/sub/q 2", q), 800));
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("XDG_DATA_HOME"), data.root());
         QCOMPARE(shell(command, tree.root(), environment), 0);

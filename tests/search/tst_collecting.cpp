@@ -6,6 +6,7 @@
 #include "FolderWalker.h"
 #include "SearchDriver.h"
 #include "SettingsStore.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 
 #include <QDir>
@@ -34,12 +35,6 @@ bool writeAt(int dirFd, const char *name, const QByteArray &contents)
         return false;
     const bool ok = ::write(fd, contents.constData(), static_cast<size_t>(contents.size())) == contents.size();
     return ::close(fd) == 0 && ok;
-}
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return writeAt(AT_FDCWD, QFile::encodeName(path).constData(), contents);
 }
 
 // `levels` folders below root, each named `name`, made relative to the one above (their full path
@@ -71,35 +66,6 @@ struct RemovedAtEnd
     QString path;
     ~RemovedAtEnd() { removeTree(path); }
 };
-
-// A bind mount of one path over another, undone at the end; invalid where mounting is not allowed.
-class BindMount
-{
-public:
-    BindMount(const QString &source, const QString &target) : m_target(QFile::encodeName(target))
-    {
-        m_mounted = ::mount(QFile::encodeName(source).constData(), m_target.constData(), nullptr, MS_BIND, nullptr)
-            == 0;
-    }
-    ~BindMount()
-    {
-        if (m_mounted)
-            ::umount2(m_target.constData(), MNT_DETACH);
-    }
-    bool mounted() const { return m_mounted; }
-
-private:
-    QByteArray m_target;
-    bool m_mounted = false;
-};
-
-QStringList collected(const CandidateTable &table, const QString &root)
-{
-    QStringList paths;
-    for (std::size_t k = 0; k < table.count(); ++k)
-        paths << table.path(k).mid(root.size() + 1);
-    return paths;
-}
 
 QStringList leftOut(const std::vector<LeftOutEntry> &entries, const QString &root)
 {
