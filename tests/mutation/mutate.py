@@ -88,9 +88,9 @@ def failed_tests(log_text):
     return re.findall(r"^\s*\d+ - (\S+) \(", part[1], re.M) if len(part) == 2 else []
 
 
-def run_suites(build, first, args, log):
-    """Returns the failing suites, [] when all pass. The hinted suites run first only to
-    save time: a fault they miss still meets every other non-wm suite."""
+def run_suites(build, first, args, log, build_cmd=None):
+    """Returns the failing suites, [] when all pass. The hinted suites are built and run first
+    only to save time: a fault they miss is then built whole and meets every other non-wm suite."""
     env_cmd = ["nice", "-n", str(args.nice), "ctest", "-LE", "wm", "-j", str(args.jobs),
                "--timeout", str(args.test_timeout), "--stop-on-failure", "--output-on-failure"]
     runs = []
@@ -99,7 +99,11 @@ def run_suites(build, first, args, log):
         runs = [["-R", pattern]] if args.quick else [["-R", pattern], ["-E", pattern]]
     else:
         runs = [[]]
-    for extra in runs:
+    for n, extra in enumerate(runs):
+        if build_cmd:
+            targets = ["--target"] + first if first and n == 0 else []
+            if run(build_cmd + targets, build, 3600, log) != 0:
+                return None
         start = os.path.getsize(log) if os.path.exists(log) else 0
         rc = run(env_cmd + extra, build, args.test_timeout * 4, log)
         with open(log, errors="replace") as f:
@@ -179,11 +183,11 @@ def main():
             started = time.time()
             with open(log, "a") as out:
                 out.write(f"\n===== {f.name}\n")
-            if run(build_cmd, src, 3600, log) != 0:
+            bad = run_suites(build, f.first, args, log, build_cmd)
+            if bad is None:
                 results["no build"].append(f)
                 print(f"no build  {f.name}", flush=True)
                 continue
-            bad = run_suites(build, f.first, args, log)
             took = int(time.time() - started)
             if bad:
                 results["caught"].append(f)
