@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "Summary.h"
 
+#include "CandidateTable.h"
 #include "Console.h"
 #include "FileFilter.h"
 #include "SearchDriver.h"
@@ -11,7 +12,7 @@
 
 ScanCounts countsOf(const SearchDriver &driver, const FileFilter &filter)
 {
-    const DuplicateMatcher::Stats &stats = driver.matchStats();
+    const ReadStats &stats = driver.matchStats();
     const CollectStats &leftOut = driver.collectStats();
     ScanCounts counts;
     counts.collected = driver.candidates().count();

@@ -1,7 +1,7 @@
 #include "ContentGrouper.h"
 
 #include "CandidateTable.h"
-#include "ReadStages.h"
+#include "Comparisons.h"
 #include "WorkerPool.h"
 
 #include <algorithm>
@@ -12,7 +12,7 @@ namespace {
 constexpr std::size_t SignatureChunk = 64;
 } // namespace
 
-struct ContentGrouper::SignatureStage
+struct ContentGrouper::Signing
 {
     std::int64_t size = 0;
     bool wholeContents = false; // the signature is the CRC-32 of the whole file, not of its two ends
@@ -51,7 +51,7 @@ void ContentGrouper::start()
     m_limits.maxOpenPerTask = std::max<std::size_t>(
         2, std::min<std::size_t>(m_options.maxOpenFiles / sharing, 256 / m_options.threads));
     m_limits.bytesPerTask = std::max<std::size_t>(64u << 10, m_options.bufferBytes / sharing);
-    m_stages = std::make_unique<ReadStages>(m_table, m_options, m_limits, m_progress, m_cancel);
+    m_comparisons = std::make_unique<Comparisons>(m_table, m_options, m_limits, m_progress, m_cancel);
     m_pool = std::make_unique<WorkerPool>(byDevice ? std::min(m_options.threads, 4u) : m_options.threads);
     m_growTo = byDevice ? m_options.threads : 0;
     m_pool->post([this] { plan(); });
@@ -130,31 +130,31 @@ std::vector<ContentClass> ContentGrouper::takeClasses()
     return classes;
 }
 
-template <typename Stage> void ContentGrouper::post(Members members, Stage stage)
+template <typename Comparison> void ContentGrouper::post(Members members, Comparison comparison)
 {
-    m_pool->post([this, members = std::move(members), stage]() mutable {
-        ReadCounters counters;
-        std::vector<ContentClass> found = stage(members, counters);
+    m_pool->post([this, members = std::move(members), comparison]() mutable {
+        ReadStats counts;
+        std::vector<ContentClass> found = comparison(members, counts);
         if (cancelled())
             return;
-        keep(std::move(found), counters);
+        keep(std::move(found), counts);
         m_progress.settle(members);
     });
 }
 
 void ContentGrouper::planGroup(std::int64_t size, Members members)
 {
-    ReadStages &stages = *m_stages;
+    Comparisons &compare = *m_comparisons;
     switch (choosePath(size, members.size(), m_limits)) {
     case ReadPath::Empty:
-        post(std::move(members), [&stages](Members &m, ReadCounters &c) { return stages.empty(m, c); });
+        post(std::move(members), [&compare](Members &m, ReadStats &c) { return compare.empty(m, c); });
         break;
     case ReadPath::WholeInMemory:
         post(std::move(members),
-             [&stages, size](Members &m, ReadCounters &c) { return stages.wholeInMemory(size, m, c); });
+             [&compare, size](Members &m, ReadStats &c) { return compare.wholeInMemory(size, m, c); });
         break;
     case ReadPath::Lockstep:
-        post(std::move(members), [&stages, size](Members &m, ReadCounters &c) { return stages.lockstep(size, m, c); });
+        post(std::move(members), [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); });
         break;
     case ReadPath::Signatures:
         startSignatures(size, std::move(members), false);
@@ -164,59 +164,66 @@ void ContentGrouper::planGroup(std::int64_t size, Members members)
 
 void ContentGrouper::startSignatures(std::int64_t size, Members members, bool wholeContents)
 {
-    auto stage = std::make_shared<SignatureStage>();
-    stage->size = size;
-    stage->wholeContents = wholeContents;
-    stage->members = std::move(members);
-    const std::size_t m = stage->members.size();
-    stage->signature.assign(m, 0);
-    stage->readable.assign(m, 0);
+    auto signing = std::make_shared<Signing>();
+    signing->size = size;
+    signing->wholeContents = wholeContents;
+    signing->members = std::move(members);
+    const std::size_t m = signing->members.size();
+    signing->signature.assign(m, 0);
+    signing->readable.assign(m, 0);
     const std::size_t chunks = (m + SignatureChunk - 1) / SignatureChunk;
-    stage->chunksLeft = chunks;
+    signing->chunksLeft = chunks;
     for (std::size_t c = 0; c < chunks; ++c) {
         const std::size_t begin = c * SignatureChunk, end = std::min(m, begin + SignatureChunk);
-        m_pool->post([this, stage, begin, end] { signChunk(stage, begin, end); });
+        m_pool->post([this, signing, begin, end] { signChunk(signing, begin, end); });
     }
 }
 
-void ContentGrouper::signChunk(const std::shared_ptr<SignatureStage> &stage, std::size_t begin, std::size_t end)
+void ContentGrouper::signChunk(const std::shared_ptr<Signing> &signing, std::size_t begin, std::size_t end)
 {
-    ReadCounters counters;
-    m_stages->sign(stage->size, stage->wholeContents, stage->members, begin, end, stage->signature, stage->readable,
-                   counters);
+    ReadStats counts;
+    m_comparisons->sign(signing->size, signing->wholeContents, signing->members, begin, end, signing->signature,
+                        signing->readable, counts);
     if (cancelled())
         return;
-    keep({}, counters);
-    if (stage->chunksLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        finishSignatures(stage);
+    keep({}, counts);
+    if (signing->chunksLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        finishSignatures(signing);
 }
 
-void ContentGrouper::finishSignatures(const std::shared_ptr<SignatureStage> &stage)
+void ContentGrouper::finishSignatures(const std::shared_ptr<Signing> &signing)
 {
-    const std::int64_t size = stage->size;
+    const std::int64_t size = signing->size;
     // The two ends of a small file are the whole file.
-    const bool wholeContents = stage->wholeContents || size <= 2 * static_cast<std::int64_t>(m_options.edgeBlock);
-    ReadStages &stages = *m_stages;
-    for (Members &run : stages.runs(stage->members, stage->signature, stage->readable)) {
+    const bool wholeContents = signing->wholeContents || size <= 2 * static_cast<std::int64_t>(m_options.edgeBlock);
+    Comparisons &compare = *m_comparisons;
+    for (Members &run : compare.runs(signing->members, signing->signature, signing->readable)) {
         if (run.size() <= m_limits.maxOpenPerTask)
-            post(std::move(run), [&stages, size](Members &m, ReadCounters &c) { return stages.lockstep(size, m, c); });
+            post(std::move(run), [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); });
         else if (wholeContents)
             post(std::move(run),
-                 [&stages, size](Members &m, ReadCounters &c) { return stages.againstFirst(size, m, c); });
+                 [&compare, size](Members &m, ReadStats &c) { return compare.againstFirst(size, m, c); });
         else
             startSignatures(size, std::move(run), true);
     }
 }
 
-void ContentGrouper::keep(std::vector<ContentClass> classes, const ReadCounters &counters)
+void ContentGrouper::keep(std::vector<ContentClass> classes, const ReadStats &counts)
 {
     std::lock_guard lock(m_mutex);
     for (ContentClass &c : classes)
         m_classes.push_back(std::move(c));
-    m_stats.filesRead += counters.filesRead;
-    m_stats.bytesRead += counters.bytesRead;
-    m_stats.unreadable += counters.unreadable;
-    m_stats.unreadableFiles.insert(m_stats.unreadableFiles.end(), counters.unreadableFiles.begin(),
-                                   counters.unreadableFiles.end());
-    m_stats.changed += counters.changed;
+    m_stats.add(counts);
+}
+
+void ReadStats::add(const ReadStats &other)
+{
+    filesRead += other.filesRead;
+    bytesRead += other.bytesRead;
+    unreadable += other.unreadable;
+    changed += other.changed;
+    failed += other.failed;
+    unreadableFiles.insert(unreadableFiles.end(), other.unreadableFiles.begin(), other.unreadableFiles.end());
+    groups += other.groups;
+    rows += other.rows;
 }

@@ -43,15 +43,9 @@ DuplicateMatcher::Result DuplicateMatcher::readFiles()
             break;
     }
 
-    const ReadStats read = grouper.stats();
-    m_stats.filesRead = read.filesRead;
-    m_stats.bytesRead = read.bytesRead;
-    m_stats.unreadable = read.unreadable;
-    m_stats.unreadableFiles = read.unreadableFiles;
+    m_stats = grouper.stats();
     std::sort(m_stats.unreadableFiles.begin(), m_stats.unreadableFiles.end(),
               [](const UnreadableFile &a, const UnreadableFile &b) { return a.index < b.index; });
-    m_stats.changed = read.changed;
-    m_stats.failed = read.failed;
     m_classes = grouper.takeClasses();
     return Result::Done;
 }

@@ -21,17 +21,7 @@ class DuplicateMatcher
 public:
     enum class Result { Done, Stopped };
 
-    struct Stats
-    {
-        std::uint64_t filesRead = 0;
-        std::uint64_t bytesRead = 0;
-        std::uint64_t unreadable = 0;                // left out of the results: could not be read
-        std::vector<UnreadableFile> unreadableFiles; // which, in collection order
-        std::uint64_t changed = 0;                   // left out: changed or replaced while it was read
-        std::uint64_t failed = 0;                    // left out: the reader working on it failed
-        std::uint64_t groups = 0;                    // groups listed
-        std::uint64_t rows = 0;                      // files listed
-    };
+    using Stats = ReadStats;
 
     DuplicateMatcher(const CandidateTable &table, SearchHost &host, ReadOptions options = {});
     ~DuplicateMatcher();

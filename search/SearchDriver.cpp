@@ -1,5 +1,6 @@
 #include "SearchDriver.h"
 
+#include "CandidateTable.h"
 #include "DuplicateMatcher.h"
 #include "FolderWalker.h"
 #include "ResultsSink.h"
@@ -11,8 +12,25 @@
 #include <system_error>
 
 SearchDriver::SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink)
-    : m_host(host), m_settings(settings), m_sink(sink)
+    : m_host(host), m_settings(settings), m_sink(sink), m_table(std::make_unique<CandidateTable>())
 {}
+
+SearchDriver::~SearchDriver() = default;
+
+void SearchDriver::setFileFilter(std::function<bool(QByteArrayView, QByteArrayView, std::int64_t)> filter)
+{
+    m_table->setFilter(std::move(filter));
+}
+
+void SearchDriver::setCollectEveryName(bool every)
+{
+    m_table->setCollectEveryName(every);
+}
+
+const CollectStats &SearchDriver::collectStats() const
+{
+    return m_table->collectStats();
+}
 
 QString SearchDriver::tooManyFilesQuestion(std::size_t folderRows, std::size_t fileCount)
 {
@@ -51,7 +69,7 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
         return Outcome::EmptyList;
     }
 
-    m_table.clear();
+    m_table->clear();
     m_matchStats = {};
     m_sink.clearRows();
     m_settings.setValue(QStringLiteral("Stop"), QStringLiteral("False"));
@@ -64,16 +82,16 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
         if (m_host.stopRequested())
             return Outcome::Stopped;
         if (row < rows.rowCount())
-            AnalyzeFolder(rows.rowText(row), m_table, m_host, m_walkThreads);
+            AnalyzeFolder(rows.rowText(row), *m_table, m_host, m_walkThreads);
     }
 
-    m_table.endCollecting();
+    m_table->endCollecting();
 
-    if (m_askAboveLimit && m_table.count() > QuestionLimit
-        && !m_host.askYesNo(tooManyFilesQuestion(rows.rowCount(), m_table.count()), QStringLiteral("Question")))
+    if (m_askAboveLimit && m_table->count() > QuestionLimit
+        && !m_host.askYesNo(tooManyFilesQuestion(rows.rowCount(), m_table->count()), QStringLiteral("Question")))
         return Outcome::Declined;
 
-    DuplicateMatcher matcher(m_table, m_host, m_readOptions);
+    DuplicateMatcher matcher(*m_table, m_host, m_readOptions);
     m_host.enterPhase(SearchPhase::Reading, {});
     const DuplicateMatcher::Result read = matcher.readFiles();
     m_matchStats = matcher.stats();

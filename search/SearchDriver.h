@@ -1,13 +1,17 @@
 #pragma once
 
-#include "CandidateTable.h"
-#include "DuplicateMatcher.h"
 #include "FolderWalker.h"
+#include "Reading.h"
 
+#include <QByteArrayView>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 
+class CandidateTable;
+struct CollectStats;
 class ResultsSink;
 class SearchHost;
 class SettingsStore;
@@ -31,6 +35,7 @@ public:
     enum class Outcome { EmptyList, Stopped, Declined, NoDuplicates, Found, OutOfMemory };
 
     SearchDriver(SearchHost &host, SettingsStore &settings, ResultsSink &sink);
+    ~SearchDriver();
 
     // Called once the stop flag is reset, before collecting starts (the button swap).
     void setStartedCallback(std::function<void()> started) { m_started = std::move(started); }
@@ -39,19 +44,20 @@ public:
     // Reader threads, open files and buffers of the reading phase.
     void setReadOptions(const ReadOptions &options) { m_readOptions = options; }
     // Leaves out the files the filter turns down as they are collected (the headless tool's options).
-    void setFileFilter(CandidateTable::Filter filter) { m_table.setFilter(std::move(filter)); }
+    void setFileFilter(std::function<bool(QByteArrayView folder, QByteArrayView name, std::int64_t size)> filter);
     // Collects names that do not decode instead of skipping them (the headless tool's bytes).
-    void setCollectEveryName(bool every) { m_table.setCollectEveryName(every); }
+    void setCollectEveryName(bool every);
     // Threads that list folders while collecting (the collection order does not depend on it).
     void setWalkThreads(unsigned threads) { m_walkThreads = threads; }
     // What the last search's collecting could not read (folders, files), in collection order.
-    const CollectStats &collectStats() const { return m_table.collectStats(); }
+    const CollectStats &collectStats() const;
     // Counts of the last search's reading and matching phases.
-    const DuplicateMatcher::Stats &matchStats() const { return m_matchStats; }
+    const ReadStats &matchStats() const { return m_matchStats; }
 
     Outcome run(const FolderRows &rows);
 
-    const CandidateTable &candidates() const { return m_table; }
+    // The last search's collected files, which the results' rows index.
+    const CandidateTable &candidates() const { return *m_table; }
 
     static constexpr std::size_t QuestionLimit = 20000;
     static QString tooManyFilesQuestion(std::size_t folderRows, std::size_t fileCount);
@@ -62,10 +68,10 @@ private:
     SearchHost &m_host;
     SettingsStore &m_settings;
     ResultsSink &m_sink;
-    CandidateTable m_table;
+    std::unique_ptr<CandidateTable> m_table;
     std::function<void()> m_started;
     bool m_askAboveLimit = true;
     ReadOptions m_readOptions;
     unsigned m_walkThreads = DefaultWalkThreads;
-    DuplicateMatcher::Stats m_matchStats;
+    ReadStats m_matchStats;
 };

@@ -6,6 +6,7 @@
 //                                                     (collect, read or match)
 // TWINFOLD_THREADS=N sets the number of readers.
 
+#include "CandidateTable.h"
 #include "MemoryPools.h"
 #include "ResultsSink.h"
 #include "SearchDriver.h"

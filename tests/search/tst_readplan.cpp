@@ -1,10 +1,10 @@
 // The reading phase without threads: which files are read, by which path, in which order,
 // and each path on its own.
 
+#include "Comparisons.h"
 #include "MatchingFixture.h"
 #include "ReadPlan.h"
 #include "ReadProgress.h"
-#include "ReadStages.h"
 #include "TestMain.h"
 #include "WorkerPool.h"
 
@@ -200,18 +200,18 @@ private slots:
         QCOMPARE(pool.threads(), 0u);
     }
 
-    void stagesAgree_data()
+    void comparisonsAgree_data()
     {
-        QTest::addColumn<QString>("stage");
-        for (const char *stage : {"whole in memory", "lockstep", "against first", "signatures, then lockstep"})
-            QTest::newRow(stage) << QString::fromLatin1(stage);
+        QTest::addColumn<QString>("comparison");
+        for (const char *comparison : {"whole in memory", "lockstep", "against first", "signatures, then lockstep"})
+            QTest::newRow(comparison) << QString::fromLatin1(comparison);
     }
 
     // Every path finds the same classes among files of one size, with the identity each file
     // was read under, and leaves out a file that vanished; every file ends settled.
-    void stagesAgree()
+    void comparisonsAgree()
     {
-        QFETCH(QString, stage);
+        QFETCH(QString, comparison);
         FileTree tree;
         const QByteArray a = randomBytes(20000, 61), b = randomBytes(20000, 62);
         const QStringList order{"a1", "b1", "c", "a2", "gone", "crc-of-a", "b2", "a3"};
@@ -235,22 +235,22 @@ private slots:
         ReadOptions options;
         options.edgeBlock = 64;
         // Two open files a task: the buckets take several rounds.
-        ReadStages stages(table, options, ReadLimits{2, 1u << 20}, progress, cancel);
-        const ReadStages::Members members = groups[0].members;
-        ReadCounters counters;
+        Comparisons compare(table, options, ReadLimits{2, 1u << 20}, progress, cancel);
+        const Comparisons::Members members = groups[0].members;
+        ReadStats counters;
         std::vector<ContentClass> found;
-        if (stage == "whole in memory") {
-            found = stages.wholeInMemory(20000, members, counters);
-        } else if (stage == "lockstep") {
-            found = stages.lockstep(20000, members, counters);
-        } else if (stage == "against first") {
-            found = stages.againstFirst(20000, members, counters);
+        if (comparison == "whole in memory") {
+            found = compare.wholeInMemory(20000, members, counters);
+        } else if (comparison == "lockstep") {
+            found = compare.lockstep(20000, members, counters);
+        } else if (comparison == "against first") {
+            found = compare.againstFirst(20000, members, counters);
         } else {
             std::vector<std::uint32_t> signature(members.size());
             std::vector<std::uint8_t> readable(members.size());
-            stages.sign(20000, false, members, 0, members.size(), signature, readable, counters);
-            for (const ReadStages::Members &run : stages.runs(members, signature, readable))
-                for (ContentClass &c : stages.lockstep(20000, run, counters))
+            compare.sign(20000, false, members, 0, members.size(), signature, readable, counters);
+            for (const Comparisons::Members &run : compare.runs(members, signature, readable))
+                for (ContentClass &c : compare.lockstep(20000, run, counters))
                     found.push_back(std::move(c));
         }
         for (const std::uint32_t k : members)

@@ -1,8 +1,8 @@
-#include "ReadStages.h"
+#include "Comparisons.h"
 
 #include "CandidateTable.h"
-#include "Paths.h"
 #include "Crc32.h"
+#include "Paths.h"
 #include "ReadProgress.h"
 #include "SourceFile.h"
 
@@ -57,6 +57,27 @@ enum : int { EdgeSlot = 0, BlockSlot = 1 };
 // Files the readers hold open at most, all together (see ContentGrouper::start).
 constexpr std::size_t MaxOpenFiles = 256;
 
+// The two ends of a file of one size, read before anything else: a block at the head and one
+// at the tail, which never overlap; in a file of at most two blocks they are the whole file.
+struct Ends
+{
+    std::int64_t headLength, tailStart, tailLength;
+
+    Ends(std::int64_t size, std::size_t edgeBlock)
+    {
+        headLength = std::min(static_cast<std::int64_t>(edgeBlock), size);
+        tailStart = std::max(headLength, size - static_cast<std::int64_t>(edgeBlock));
+        tailLength = size - tailStart;
+    }
+    std::size_t bytes() const { return static_cast<std::size_t>(headLength + tailLength); }
+    // Reads both ends into `into`, head then tail.
+    bool read(SourceFile &file, std::uint8_t *into) const
+    {
+        return file.readAt(0, into, static_cast<std::size_t>(headLength))
+            && (tailLength == 0 || file.readAt(tailStart, into + headLength, static_cast<std::size_t>(tailLength)));
+    }
+};
+
 } // namespace
 
 // The paths of a task's files, gathered in one pass before any is opened. Files come in inode
@@ -65,7 +86,7 @@ constexpr std::size_t MaxOpenFiles = 256;
 class MemberPaths
 {
 public:
-    MemberPaths(const CandidateTable &table, const ReadStages::Members &members, std::size_t begin, std::size_t end)
+    MemberPaths(const CandidateTable &table, const Comparisons::Members &members, std::size_t begin, std::size_t end)
     {
         // Each step asks for what the next one reads, for all members at once.
         for (std::size_t i = begin; i < end; ++i)
@@ -89,7 +110,7 @@ public:
         }
         m_begin = begin;
     }
-    MemberPaths(const CandidateTable &table, const ReadStages::Members &members)
+    MemberPaths(const CandidateTable &table, const Comparisons::Members &members)
         : MemberPaths(table, members, 0, members.size())
     {}
     // The path of members[i].
@@ -111,25 +132,25 @@ private:
 };
 
 // Per member: a class number (equal numbers, equal contents), Unreadable, Changed or Alone.
-struct ReadStages::Lockstep
+struct Comparisons::Lockstep
 {
     std::vector<int> label;
     std::vector<std::uint32_t> crc;     // per class number
     std::vector<FileIdentity> identity; // per member in a class: the file as it was read
 };
 
-ReadStages::ReadStages(const CandidateTable &table, const ReadOptions &options, ReadLimits limits,
-                       ReadProgress &progress, const std::atomic<bool> &cancel)
+Comparisons::Comparisons(const CandidateTable &table, const ReadOptions &options, ReadLimits limits,
+                         ReadProgress &progress, const std::atomic<bool> &cancel)
     : m_table(table), m_options(options), m_limits(limits), m_progress(progress), m_cancel(cancel),
       m_folders(table.folderCount(), FolderHandles::budgetFor(table.folderCount(), MaxOpenFiles))
 {}
 
-bool ReadStages::cancelled() const
+bool Comparisons::cancelled() const
 {
     return m_cancel.load(std::memory_order_relaxed);
 }
 
-ContentClass ReadStages::makeClass(Members members, std::uint32_t crc, std::vector<FileIdentity> identities)
+ContentClass Comparisons::makeClass(Members members, std::uint32_t crc, std::vector<FileIdentity> identities)
 {
     std::vector<std::size_t> order(members.size());
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -146,7 +167,7 @@ ContentClass ReadStages::makeClass(Members members, std::uint32_t crc, std::vect
 
 // Empty files are never opened: their identity is an lstat taken as reading starts, the
 // nearest to the walk's own look that this side has. One that got contents by then is left out.
-std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters &counters)
+std::vector<ContentClass> Comparisons::empty(const Members &members, ReadStats &counts)
 {
     Members same;
     std::vector<FileIdentity> identities;
@@ -157,9 +178,9 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
             return {};
         const Index k = members[i];
         if (lstatLongPath(paths[i], &st) != 0)
-            counters.leftOutUnreadable(k);
+            counts.leftOutUnreadable(k);
         else if (!S_ISREG(st.st_mode) || st.st_size != 0)
-            ++counters.changed;
+            ++counts.changed;
         else {
             same.push_back(k);
             identities.push_back(identityOf(st));
@@ -172,7 +193,7 @@ std::vector<ContentClass> ReadStages::empty(const Members &members, ReadCounters
 }
 
 // Small groups: each file is opened once and read whole, then equal contents are found by sorting.
-std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Members &members, ReadCounters &counters)
+std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Members &members, ReadStats &counts)
 {
     const auto s = static_cast<std::size_t>(size);
     std::uint8_t *const data = Scratch::get(BlockSlot, s * members.size());
@@ -190,11 +211,11 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
         const bool opened = openFile(file, paths, i, size);
         // Opened by this task alone and read whole: no first-open check, and settling the file
         // credits its progress.
-        counters.filesRead += opened ? 1 : 0;
+        counts.filesRead += opened ? 1 : 0;
         if (!opened || !file.readAt(0, data + i * s, s))
-            counters.leftOutUnreadable(members[i]);
+            counts.leftOutUnreadable(members[i]);
         else {
-            counters.bytesRead += s;
+            counts.bytesRead += s;
             identity[i] = file.identity();
             readable.push_back(i);
         }
@@ -218,7 +239,7 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
                 const std::size_t pos = readable[i];
                 // Renamed over or replaced while it was read: its bytes need not be the path's.
                 if (!SourceFile::pathStillNames(paths[pos], identity[pos])) {
-                    ++counters.changed;
+                    ++counts.changed;
                     continue;
                 }
                 same.push_back(members[pos]);
@@ -234,9 +255,9 @@ std::vector<ContentClass> ReadStages::wholeInMemory(std::int64_t size, const Mem
 }
 
 // The files of one size compared side by side, all of them open at once.
-std::vector<ContentClass> ReadStages::lockstep(std::int64_t size, const Members &members, ReadCounters &counters)
+std::vector<ContentClass> Comparisons::lockstep(std::int64_t size, const Members &members, ReadStats &counts)
 {
-    const Lockstep result = compare(size, members, false, counters);
+    const Lockstep result = compare(size, members, false, counts);
     if (cancelled())
         return {};
     std::vector<Members> classes(result.crc.size());
@@ -253,64 +274,34 @@ std::vector<ContentClass> ReadStages::lockstep(std::int64_t size, const Members 
     return found;
 }
 
-// Compares up to maxOpenPerTask files of one size at once: both ends first, then the
-// middle block by block, dropping a file as soon as its contents match no other's. The
-// CRC-32 is computed once per class as the blocks go by. With `onlyFirstsClass`, files stop
-// being read as soon as they differ from the first member.
-ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &members, bool onlyFirstsClass,
-                                         ReadCounters &counters)
+// Files of one size held open together while Lockstep's steps compare them.
+struct Comparisons::OpenGroup
 {
-    const std::size_t m = members.size();
-    Lockstep out;
-    out.label.assign(m, Alone);
-    out.identity.resize(m);
-
-    const auto edge = static_cast<std::int64_t>(m_options.edgeBlock);
-    const std::int64_t headLen = std::min(edge, size);
-    const std::int64_t tailStart = std::max(headLen, size - edge);
-    const std::int64_t tailLen = size - tailStart;
-    const auto edgeLen = static_cast<std::size_t>(headLen + tailLen);
-    std::uint8_t *const edges = Scratch::get(EdgeSlot, m * edgeLen);
-    const auto edgeOf = [&](std::size_t i) { return edges + i * edgeLen; };
-
-    std::vector<SourceFile> files(m);
-    std::vector<std::size_t> live, opened;
-    const MemberPaths paths(m_table, members);
-    for (std::size_t i = 0; i < m; ++i) {
-        if (cancelled())
-            return out;
-        bool ok = openFile(files[i], paths, i, size);
-        if (ok) {
-            opened.push_back(i);
-            ok = files[i].readAt(0, edgeOf(i), static_cast<std::size_t>(headLen))
-                && (tailLen == 0 || files[i].readAt(tailStart, edgeOf(i) + headLen, static_cast<std::size_t>(tailLen)));
-        }
-        if (!ok) {
-            out.label[i] = Unreadable;
-            counters.leftOutUnreadable(members[i]);
-            files[i].close();
-            continue;
-        }
-        counters.bytesRead += edgeLen;
-        live.push_back(i);
-    }
-    // Counted after the opens, in one pass over the progress entries, which are scattered too.
-    for (const std::size_t i : opened)
-        if (m_progress.firstOpen(members[i]))
-            ++counters.filesRead;
-    for (const std::size_t i : live)
-        m_progress.credit(members[i], edgeLen);
-    if (onlyFirstsClass && leftOut(out.label[0]))
-        return out;
-
     struct Class
     {
         std::vector<std::size_t> at; // member positions, ascending
         std::uint32_t reg = CrcStart;
     };
-    std::vector<Class> classes;
+
+    OpenGroup(const CandidateTable &table, std::int64_t size, const Members &members, std::size_t edgeBlock,
+              bool onlyFirstsClass, ReadStats &counts)
+        : size(size), members(members), ends(size, edgeBlock), onlyFirstsClass(onlyFirstsClass), counts(counts),
+          paths(table, members), files(members.size())
+    {
+        out.label.assign(members.size(), Alone);
+        out.identity.resize(members.size());
+        edges = Scratch::get(EdgeSlot, members.size() * ends.bytes());
+    }
+    std::uint8_t *edgeOf(std::size_t i) const { return edges + i * ends.bytes(); }
+    void leaveOutUnreadable(std::size_t i)
+    {
+        out.label[i] = Unreadable;
+        counts.leftOutUnreadable(members[i]);
+        files[i].close();
+    }
     // Drops classes that cannot (or need not) be followed further, closing their files.
-    const auto prune = [&] {
+    void prune()
+    {
         std::erase_if(classes, [&](const Class &c) {
             const bool keep = c.at.size() >= 2 && (!onlyFirstsClass || c.at.front() == 0);
             if (!keep)
@@ -318,97 +309,170 @@ ReadStages::Lockstep ReadStages::compare(std::int64_t size, const Members &membe
                     files[i].close();
             return !keep;
         });
-    };
+    }
 
-    for (const std::size_t i : live) {
-        auto same = std::find_if(classes.begin(), classes.end(), [&](const Class &c) {
-            return std::memcmp(edgeOf(c.at.front()), edgeOf(i), edgeLen) == 0;
+    const std::int64_t size;
+    const Members &members;
+    const Ends ends;
+    const bool onlyFirstsClass;
+    ReadStats &counts;
+    const MemberPaths paths;
+    std::vector<SourceFile> files;
+    std::uint8_t *edges = nullptr;
+    std::vector<std::size_t> live; // positions whose two ends were read
+    std::vector<Class> classes;
+    Lockstep out;
+};
+
+// Compares up to maxOpenPerTask files of one size at once: both ends first, then the
+// middle block by block, dropping a file as soon as its contents match no other's. The
+// CRC-32 is computed once per class as the blocks go by. With `onlyFirstsClass`, files stop
+// being read as soon as they differ from the first member.
+Comparisons::Lockstep Comparisons::compare(std::int64_t size, const Members &members, bool onlyFirstsClass,
+                                           ReadStats &counts)
+{
+    OpenGroup group(m_table, size, members, m_options.edgeBlock, onlyFirstsClass, counts);
+    openAndReadEnds(group);
+    if (cancelled() || (onlyFirstsClass && leftOut(group.out.label[0])))
+        return std::move(group.out);
+    splitByEnds(group);
+    if (!compareMiddles(group))
+        return Lockstep{std::vector<int>(members.size(), Alone), {}, {}};
+    confirmClasses(group);
+    return std::move(group.out);
+}
+
+void Comparisons::openAndReadEnds(OpenGroup &group)
+{
+    std::vector<std::size_t> opened;
+    for (std::size_t i = 0; i < group.members.size(); ++i) {
+        if (cancelled())
+            return;
+        if (!openFile(group.files[i], group.paths, i, group.size)) {
+            group.leaveOutUnreadable(i);
+            continue;
+        }
+        opened.push_back(i);
+        if (!group.ends.read(group.files[i], group.edgeOf(i))) {
+            group.leaveOutUnreadable(i);
+            continue;
+        }
+        group.counts.bytesRead += group.ends.bytes();
+        group.live.push_back(i);
+    }
+    // Counted after the opens, in one pass over the progress entries, which are scattered too.
+    for (const std::size_t i : opened)
+        if (m_progress.firstOpen(group.members[i]))
+            ++group.counts.filesRead;
+    for (const std::size_t i : group.live)
+        m_progress.credit(group.members[i], group.ends.bytes());
+}
+
+// Classes of equal ends; the CRC-32 of each starts with its head.
+void Comparisons::splitByEnds(OpenGroup &group)
+{
+    const std::size_t edgeBytes = group.ends.bytes();
+    for (const std::size_t i : group.live) {
+        auto same = std::find_if(group.classes.begin(), group.classes.end(), [&](const OpenGroup::Class &c) {
+            return std::memcmp(group.edgeOf(c.at.front()), group.edgeOf(i), edgeBytes) == 0;
         });
-        if (same == classes.end())
-            classes.push_back(Class{{i}, CrcStart});
+        if (same == group.classes.end())
+            group.classes.push_back(OpenGroup::Class{{i}, CrcStart});
         else
             same->at.push_back(i);
     }
-    prune();
-    for (Class &c : classes)
-        c.reg = crc32::update(c.reg, edgeOf(c.at.front()), static_cast<std::size_t>(headLen));
+    group.prune();
+    for (OpenGroup::Class &c : group.classes)
+        c.reg = crc32::update(c.reg, group.edgeOf(c.at.front()), static_cast<std::size_t>(group.ends.headLength));
+}
 
-    if (headLen < tailStart && !classes.empty()) {
-        std::size_t following = 0;
-        for (const Class &c : classes)
-            following += c.at.size();
-        std::size_t block = std::max(MinCompareBlock, m_limits.bytesPerTask / following) / MinCompareBlock
-            * MinCompareBlock;
-        block = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block), tailStart - headLen));
-        std::vector<std::size_t> slot(m, 0);
-        {
-            std::size_t next = 0;
-            for (const Class &c : classes)
-                for (const std::size_t i : c.at)
-                    slot[i] = next++;
-        }
-        std::uint8_t *const buffer = Scratch::get(BlockSlot, following * block);
-        const auto blockOf = [&](std::size_t i) { return buffer + slot[i] * block; };
-
-        for (std::int64_t offset = headLen; offset < tailStart && !classes.empty();) {
-            if (cancelled())
-                return Lockstep{std::vector<int>(m, Alone), {}, {}};
-            const auto len = static_cast<std::size_t>(
-                std::min<std::int64_t>(static_cast<std::int64_t>(block), tailStart - offset));
-            std::vector<Class> next;
-            for (Class &c : classes) {
-                std::vector<Class> split;
-                for (const std::size_t i : c.at) {
-                    if (!files[i].readAt(offset, blockOf(i), len)) {
-                        out.label[i] = Unreadable;
-                        counters.leftOutUnreadable(members[i]);
-                        files[i].close();
-                        continue;
-                    }
-                    counters.bytesRead += len;
-                    m_progress.credit(members[i], len);
-                    auto same = std::find_if(split.begin(), split.end(), [&](const Class &s) {
-                        return std::memcmp(blockOf(s.at.front()), blockOf(i), len) == 0;
-                    });
-                    if (same == split.end())
-                        split.push_back(Class{{i}, c.reg});
-                    else
-                        same->at.push_back(i);
-                }
-                for (Class &s : split) {
-                    s.reg = crc32::update(s.reg, blockOf(s.at.front()), len);
-                    next.push_back(std::move(s));
-                }
-            }
-            classes = std::move(next);
-            prune();
-            offset += static_cast<std::int64_t>(len);
-        }
+// The bytes between the two ends, block by block, splitting classes as they differ. False
+// when cancelled.
+bool Comparisons::compareMiddles(OpenGroup &group)
+{
+    const std::int64_t begin = group.ends.headLength, end = group.ends.tailStart;
+    if (begin >= end || group.classes.empty())
+        return true;
+    std::size_t following = 0;
+    for (const OpenGroup::Class &c : group.classes)
+        following += c.at.size();
+    std::size_t block = std::max(MinCompareBlock, m_limits.bytesPerTask / following) / MinCompareBlock
+        * MinCompareBlock;
+    block = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block), end - begin));
+    std::vector<std::size_t> slot(group.members.size(), 0);
+    {
+        std::size_t next = 0;
+        for (const OpenGroup::Class &c : group.classes)
+            for (const std::size_t i : c.at)
+                slot[i] = next++;
     }
+    std::uint8_t *const buffer = Scratch::get(BlockSlot, following * block);
+    const auto blockOf = [&](std::size_t i) { return buffer + slot[i] * block; };
 
-    for (Class &c : classes) {
-        c.reg = crc32::update(c.reg, edgeOf(c.at.front()) + headLen, static_cast<std::size_t>(tailLen));
+    for (std::int64_t offset = begin; offset < end && !group.classes.empty();) {
+        if (cancelled())
+            return false;
+        const auto len = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(block), end - offset));
+        std::vector<OpenGroup::Class> next;
+        for (OpenGroup::Class &c : group.classes) {
+            std::vector<OpenGroup::Class> split;
+            for (const std::size_t i : c.at) {
+                if (!group.files[i].readAt(offset, blockOf(i), len)) {
+                    group.leaveOutUnreadable(i);
+                    continue;
+                }
+                group.counts.bytesRead += len;
+                m_progress.credit(group.members[i], len);
+                auto same = std::find_if(split.begin(), split.end(), [&](const OpenGroup::Class &s) {
+                    return std::memcmp(blockOf(s.at.front()), blockOf(i), len) == 0;
+                });
+                if (same == split.end())
+                    split.push_back(OpenGroup::Class{{i}, c.reg});
+                else
+                    same->at.push_back(i);
+            }
+            for (OpenGroup::Class &s : split) {
+                s.reg = crc32::update(s.reg, blockOf(s.at.front()), len);
+                next.push_back(std::move(s));
+            }
+        }
+        group.classes = std::move(next);
+        group.prune();
+        offset += static_cast<std::int64_t>(len);
+    }
+    return true;
+}
+
+// Numbers the classes that made it to the end, each member checked to be the file its path
+// names, unchanged since it was opened.
+void Comparisons::confirmClasses(OpenGroup &group)
+{
+    Lockstep &out = group.out;
+    for (OpenGroup::Class &c : group.classes) {
+        c.reg = crc32::update(c.reg, group.edgeOf(c.at.front()) + group.ends.headLength,
+                              static_cast<std::size_t>(group.ends.tailLength));
         const int number = static_cast<int>(out.crc.size());
         out.crc.push_back(~c.reg);
         for (const std::size_t i : c.at) {
+            SourceFile &file = group.files[i];
             // Written to, renamed over or replaced while it was read: its bytes may be a mix.
-            if (!files[i].unchangedSinceOpen() || !SourceFile::pathStillNames(paths[i], files[i].identity())) {
+            if (!file.unchangedSinceOpen() || !SourceFile::pathStillNames(group.paths[i], file.identity())) {
                 out.label[i] = Changed;
-                ++counters.changed;
+                ++group.counts.changed;
             } else {
                 out.label[i] = number;
-                out.identity[i] = files[i].identity();
+                out.identity[i] = file.identity();
             }
-            files[i].close();
+            file.close();
         }
     }
-    return out;
 }
 
 // More files of one size and signature than may be open at once: each round compares the
 // first remaining file with the others, a bucket at a time; those that differ go round again.
 // The signatures beforehand make a second round rare.
-std::vector<ContentClass> ReadStages::againstFirst(std::int64_t size, Members remaining, ReadCounters &counters)
+std::vector<ContentClass> Comparisons::againstFirst(std::int64_t size, Members remaining, ReadStats &counts)
 {
     std::vector<ContentClass> found;
     const std::size_t othersPerBucket = m_limits.maxOpenPerTask - 1;
@@ -426,7 +490,7 @@ std::vector<ContentClass> ReadStages::againstFirst(std::int64_t size, Members re
             bucket.insert(bucket.end(), remaining.begin() + static_cast<std::ptrdiff_t>(i),
                           remaining.begin() + static_cast<std::ptrdiff_t>(end));
             i = end;
-            const Lockstep result = compare(size, bucket, true, counters);
+            const Lockstep result = compare(size, bucket, true, counts);
             if (cancelled())
                 break;
             const int firstsClass = result.label[0];
@@ -434,7 +498,7 @@ std::vector<ContentClass> ReadStages::againstFirst(std::int64_t size, Members re
             const bool firstChanged = firstsClass >= 0 && !identities.empty() && result.identity[0] != identities[0];
             if (leftOut(firstsClass) || firstChanged) {
                 if (firstChanged)
-                    ++counters.changed;
+                    ++counts.changed;
                 firstLost = true;
                 rest.insert(rest.end(), bucket.begin() + 1, bucket.end());
                 break;
@@ -470,21 +534,19 @@ std::vector<ContentClass> ReadStages::againstFirst(std::int64_t size, Members re
     if (cancelled())
         return {};
     if (remaining.size() >= 2)
-        for (ContentClass &c : lockstep(size, remaining, counters))
+        for (ContentClass &c : lockstep(size, remaining, counts))
             found.push_back(std::move(c));
     return found;
 }
 
-void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &members, std::size_t begin, std::size_t end,
-                      std::vector<std::uint32_t> &signature, std::vector<std::uint8_t> &readable,
-                      ReadCounters &counters)
+void Comparisons::sign(std::int64_t size, bool wholeContents, const Members &members, std::size_t begin,
+                       std::size_t end, std::vector<std::uint32_t> &signature, std::vector<std::uint8_t> &readable,
+                       ReadStats &counts)
 {
-    const auto edge = static_cast<std::int64_t>(m_options.edgeBlock);
-    const std::int64_t headLen = std::min(edge, size);
-    const std::int64_t tailStart = std::max(headLen, size - edge);
+    const Ends ends(size, m_options.edgeBlock);
     const std::size_t bufferSize = wholeContents
         ? static_cast<std::size_t>(std::min<std::int64_t>(size, WholeReadBlock))
-        : static_cast<std::size_t>(size - tailStart + headLen);
+        : ends.bytes();
     std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
     SourceFile file;
     const MemberPaths paths(m_table, members, begin, end);
@@ -495,7 +557,7 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
         std::uint32_t reg = CrcStart;
         bool ok = openFile(file, paths, i, size);
         if (ok && m_progress.firstOpen(k))
-            ++counters.filesRead;
+            ++counts.filesRead;
         if (ok && wholeContents) {
             for (std::int64_t offset = 0; ok && offset < size && !cancelled();) {
                 const auto len = static_cast<std::size_t>(
@@ -503,31 +565,29 @@ void ReadStages::sign(std::int64_t size, bool wholeContents, const Members &memb
                 ok = file.readAt(offset, buffer, len);
                 if (ok) {
                     reg = crc32::update(reg, buffer, len);
-                    counters.bytesRead += len;
+                    counts.bytesRead += len;
                     m_progress.credit(k, len);
                 }
                 offset += static_cast<std::int64_t>(len);
             }
         } else if (ok) {
-            const auto tailLen = static_cast<std::size_t>(size - tailStart);
-            ok = file.readAt(0, buffer, static_cast<std::size_t>(headLen))
-                && (tailLen == 0 || file.readAt(tailStart, buffer + headLen, tailLen));
+            ok = ends.read(file, buffer);
             if (ok) {
                 reg = crc32::update(reg, buffer, bufferSize);
-                counters.bytesRead += bufferSize;
+                counts.bytesRead += bufferSize;
                 m_progress.credit(k, bufferSize);
             }
         }
         file.close();
         if (!ok)
-            counters.leftOutUnreadable(k);
+            counts.leftOutUnreadable(k);
         signature[i] = ~reg;
         readable[i] = ok ? 1 : 0;
     }
 }
 
-std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const std::vector<std::uint32_t> &signature,
-                                                  const std::vector<std::uint8_t> &readable)
+std::vector<Comparisons::Members> Comparisons::runs(const Members &members, const std::vector<std::uint32_t> &signature,
+                                                    const std::vector<std::uint8_t> &readable)
 {
     std::vector<Members> out;
     std::vector<std::size_t> order;
@@ -557,7 +617,7 @@ std::vector<ReadStages::Members> ReadStages::runs(const Members &members, const 
 
 // Opens a file for reading, inside its folder where that is open, and gives a test its chance
 // to change it underneath.
-bool ReadStages::openFile(SourceFile &file, const MemberPaths &paths, std::size_t i, std::int64_t size)
+bool Comparisons::openFile(SourceFile &file, const MemberPaths &paths, std::size_t i, std::int64_t size)
 {
     const int folder = m_folders.get(paths.folder(i), paths[i], paths.folderLength(i));
     errno = 0; // a failure that is no system call's (a size changed since collecting) has no reason to give
