@@ -102,7 +102,9 @@ def run_suites(build, first, args, log, build_cmd=None):
     for n, extra in enumerate(runs):
         if build_cmd:
             targets = ["--target"] + first if first and n == 0 else []
-            if run(build_cmd + targets, build, 3600, log) != 0:
+            # A suite the tree does not have fails the partial build: then build everything.
+            if run(build_cmd + targets, build, 3600, log) != 0 and (
+                    not targets or run(build_cmd, build, 3600, log) != 0):
                 return None
         start = os.path.getsize(log) if os.path.exists(log) else 0
         rc = run(env_cmd + extra, build, args.test_timeout * 4, log)
