@@ -164,25 +164,30 @@ private slots:
         QTest::addColumn<bool>("listed");
         QTest::addColumn<ReadOptions>("options");
 
-        const QByteArray base = randomBytes(100 * 1024, 7);
-        QByteArray firstByte = base, lastByte = base, middleByte = base;
-        firstByte[0] = static_cast<char>(base[0] ^ 1);
-        lastByte[base.size() - 1] = static_cast<char>(base[base.size() - 1] ^ 0x80);
-        middleByte[base.size() / 2 + 3] = static_cast<char>(base[base.size() / 2 + 3] ^ 0x10);
-        const QByteArray collision = crcNeutralChange(base, 60000);
+        // 100 KiB pairs are read whole in memory, 600 KiB pairs side by side, both ends first;
+        // under tight limits, by signatures.
         const QByteArray small = randomBytes(40, 8);
-
         for (const Variant &v : variants) {
-            const auto row = [&](const char *name, const QByteArray &a, const QByteArray &b, bool listed) {
-                QTest::addRow("%s, %s", name, v.name) << a << b << listed << v.options;
-            };
-            row("same contents", base, base, true);
-            row("first byte differs", base, firstByte, false);
-            row("last byte differs", base, lastByte, false);
-            row("a middle byte differs", base, middleByte, false);
-            row("equal CRC-32, other bytes", base, collision, false);
-            row("small, same contents", small, small, true);
-            row("small, equal CRC-32", small, crcNeutralChange(small, 20), false);
+            for (const int kib : {100, 600}) {
+                const QByteArray base = randomBytes(kib * 1024, 7);
+                const auto flipped = [&base](qsizetype at) {
+                    QByteArray other = base;
+                    other[at] = static_cast<char>(base[at] ^ 0x80);
+                    return other;
+                };
+                const auto row = [&](const char *name, const QByteArray &other, bool listed) {
+                    QTest::addRow("%d KiB, %s, %s", kib, name, v.name) << base << other << listed << v.options;
+                };
+                row("same contents", base, true);
+                row("first byte differs", flipped(0), false);
+                row("last byte differs", flipped(base.size() - 1), false);
+                row("a middle byte differs", flipped(base.size() / 2 + 3), false);
+                row("the byte before the last 4 KiB differs", flipped(base.size() - 4097), false);
+                row("equal CRC-32, other bytes", crcNeutralChange(base, 60000), false);
+            }
+            QTest::addRow("40 bytes, same contents, %s", v.name) << small << small << true << v.options;
+            QTest::addRow("40 bytes, equal CRC-32, %s", v.name)
+                << small << crcNeutralChange(small, 20) << false << v.options;
         }
     }
 
@@ -263,7 +268,7 @@ private slots:
         QCOMPARE(matcher.fingerprint(3), QString()); // a size no other file has: never read
     }
 
-    void spoiledAfterCollection_data() { variantRows({"removed", "fifo", "link", "shrunk", "unreadable"}); }
+    void spoiledAfterCollection_data() { variantRows({"removed", "fifo", "link", "shrunk", "grown", "unreadable"}); }
 
     // A file that vanished, changed or cannot be read since it was collected is left out; the
     // search goes on and its copies are still listed.
@@ -286,6 +291,8 @@ private slots:
             QCOMPARE(::symlink(QFile::encodeName(tree.path("a")).constData(), b.constData()), 0);
         else if (how == "shrunk")
             tree.write("b", contents.left(contents.size() - 1));
+        else if (how == "grown")
+            tree.write("b", contents + "more");
         else if (how == "unreadable") {
             // Root reads anything: an unreadable file is a FIFO's blocked open, or here a
             // file whose mode forbids reading when the test does not run as root.
@@ -475,6 +482,31 @@ private slots:
     }
 
     // Every strategy, with one reader or many, finds exactly the groups of equal bytes.
+    void manyFilesOfOneSize_data() { variantRows({"many of one size"}); }
+
+    // More files of one size than a reader holds open: copies whose CRC-32 is equal but not
+    // their bytes stay apart, and a pair among many is found.
+    void manyFilesOfOneSize()
+    {
+        QFETCH(ReadOptions, options);
+        FileTree tree;
+        const QByteArray a = randomBytes(8000, 51), twin = crcNeutralChange(a, 4000), c = randomBytes(8000, 52);
+        const QStringList order{"a1", "t1", "u1", "c1", "a2", "t2", "u2", "a3", "t3", "u3", "c2", "a4", "t4"};
+        for (const QString &name : order)
+            tree.write(name,
+                       name[0] == u'a'       ? a
+                           : name[0] == u't' ? twin
+                           : name[0] == u'c' ? c
+                                             : randomBytes(8000, quint32(name[1].digitValue())));
+        CandidateTable table;
+        tree.collect(table, order);
+        Run run;
+        runMatcher(table, options, run);
+        QCOMPARE(run.sink.groups(),
+                 (std::vector<QStringList>{names(tree, {"a1", "a2", "a3", "a4"}), names(tree, {"t1", "t2", "t3", "t4"}),
+                                           names(tree, {"c1", "c2"})}));
+    }
+
     void sameGroupsWhateverTheStrategy()
     {
         FileTree tree;
