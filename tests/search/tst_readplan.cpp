@@ -16,37 +16,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-Q_DECLARE_METATYPE(ReadPath)
-
 class ReadPlanTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void paths_data()
-    {
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<int>("members");
-        QTest::addColumn<ReadPath>("path");
-        // Limits: 16 open files and 512 KiB per task.
-        QTest::newRow("empty files") << qint64(0) << 5000 << ReadPath::Empty;
-        QTest::newRow("small pair") << qint64(100) << 2 << ReadPath::WholeInMemory;
-        QTest::newRow("fills the share exactly") << qint64(256 * 1024) << 2 << ReadPath::WholeInMemory;
-        QTest::newRow("one byte over the share") << qint64(256 * 1024 + 1) << 2 << ReadPath::Lockstep;
-        QTest::newRow("1024 tiny files") << qint64(1) << 1024 << ReadPath::WholeInMemory;
-        QTest::newRow("1025 tiny files") << qint64(1) << 1025 << ReadPath::Signatures;
-        QTest::newRow("16 big files, held open") << qint64(1 << 20) << 16 << ReadPath::Lockstep;
-        QTest::newRow("17 big files") << qint64(1 << 20) << 17 << ReadPath::Signatures;
-        QTest::newRow("5 GiB pair") << qint64(5) * (1LL << 30) << 2 << ReadPath::Lockstep;
-    }
-    void paths()
-    {
-        QFETCH(qint64, size);
-        QFETCH(int, members);
-        QFETCH(ReadPath, path);
-        QCOMPARE(choosePath(size, std::size_t(members), ReadLimits{16, 512u << 10}), path);
-    }
-
     // Files alone in their size are never planned; groups come in order of their first member.
     void sizeGroups()
     {
@@ -105,23 +79,6 @@ private slots:
         QVERIFY(std::is_sorted(groups.begin(), groups.end(), [&](const SizeGroup &a, const SizeGroup &b) {
             return inodes[a.members.front()] < inodes[b.members.front()];
         }));
-    }
-
-    void readers_data()
-    {
-        QTest::addColumn<bool>("rotational");
-        QTest::addColumn<bool>("virtualDisk");
-        QTest::addColumn<unsigned>("readers");
-        QTest::newRow("flash") << false << false << 16u;
-        QTest::newRow("virtual disk that says rotational") << true << true << 16u;
-        QTest::newRow("spinning disk") << true << false << 4u;
-    }
-    void readers()
-    {
-        QFETCH(bool, rotational);
-        QFETCH(bool, virtualDisk);
-        QFETCH(unsigned, readers);
-        QCOMPARE(readersFor(rotational, virtualDisk), readers);
     }
 
     // Whether the files to read are in memory decides between the device's readers and four;
@@ -278,14 +235,6 @@ private slots:
         QCOMPARE(counters.changed, 0u);
         QCOMPARE(progress.percent(), 100);
         QCOMPARE(progress.unsettled(), 0u);
-    }
-
-    // Whatever the device, the answer is one of the rule's, and an odd path gets one too.
-    void readersForPaths()
-    {
-        const unsigned rule[] = {readersFor(false, false), readersFor(true, false)};
-        for (const char *path : {"/", "/tmp", "/proc", "/no/such/folder"})
-            QVERIFY2(std::find(std::begin(rule), std::end(rule), readersForDevice(path)) != std::end(rule), path);
     }
 };
 
