@@ -254,6 +254,31 @@ private slots:
         removeTree(root);
     }
 
+    // A file whose path is exactly PATH_MAX bytes, and one two levels below a folder whose path
+    // is: each is examined piece by piece, cut at the last separator that fits.
+    void pathsOfExactlyPathMax()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("t");
+        QVERIFY(QDir().mkpath(root));
+        const RemovedAtEnd removal{root};
+        int deepest = -1;
+        const QByteArray deep = makeChain(root, (PATH_MAX - 2 - int(root.size())) / 251, QByteArray(250, 'n'), deepest);
+        const qsizetype length = PATH_MAX - deep.size() - 1;
+        QVERIFY(deepest >= 0 && length > 0 && length < 256);
+        const QByteArray file(length, 'f'), folder(length, 'x');
+        QVERIFY(writeAt(deepest, file.constData(), "same"));
+        QVERIFY(::mkdirat(deepest, folder.constData(), 0755) == 0 && ::mkdirat(deepest, folder + "/s", 0755) == 0);
+        QVERIFY(writeAt(deepest, folder + "/s/copy", "same"));
+        ::close(deepest);
+        QVERIFY(writeFile(root + "/top", "same"));
+
+        Search search;
+        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
+        const QString at = QFile::decodeName(deep) + '/';
+        QCOMPARE(search.sink.groups(), (std::vector<QStringList>{{root + "/top", at + file, at + folder + "/s/copy"}}));
+    }
+
     // A file below PATH_MAX replaced while it is read is left out as any other: it is opened in
     // its kept folder, and the check after reading still goes by its path, piece by piece.
     void deepFileReplacedWhileRead()
