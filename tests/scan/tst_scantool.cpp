@@ -721,6 +721,18 @@ private slots:
         QCOMPARE(sorted(names), printed);
     }
 
+    // --keep-under Photos keeps nothing in Photos-old.
+    void keepUnderMeansBelowTheFolder()
+    {
+        FileTree tree;
+        tree.write("Photos/a", "same");
+        tree.write("Photos-old/a", "same");
+        const Scan result = scan({QStringLiteral("-0"), QStringLiteral("-e"), QStringLiteral("--keep-under"),
+                                  tree.path("Photos"), tree.path("Photos-old"), tree.path("Photos")});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, QFile::encodeName(tree.path("Photos-old/a")) + '\0');
+    }
+
     // The one-liners of the manual page, without jq: keep the oldest, keep what is under a folder.
     void peersOneLiners_data()
     {
