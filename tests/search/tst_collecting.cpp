@@ -139,13 +139,14 @@ class CollectingTest : public QObject
 
 private slots:
     // The set of collected identities must say "met before" exactly for repeats, however many files,
-    // devices and inode widths there are.
+    // devices and inode widths there are; each inode number is met once on every device.
     void identityRepeats_data()
     {
         QTest::addColumn<int>("files");
         QTest::addColumn<int>("devices");
         QTest::addColumn<quint64>("inodeBase");
         QTest::newRow("one file twice") << 1 << 1 << quint64(2);
+        QTest::newRow("one inode number on two devices") << 2 << 2 << quint64(2);
         QTest::newRow("300,000 files on three devices") << 300000 << 3 << quint64(2);
         QTest::newRow("inodes above 48 bits") << 5000 << 2 << (quint64(1) << 60);
         QTest::newRow("more devices than the key holds") << 70000 << 70000 << quint64(7);
@@ -159,7 +160,7 @@ private slots:
         const std::uint32_t folder = table.addFolder("/x/");
         const auto identity = [&](int i) {
             return std::pair<std::uint64_t, std::uint64_t>(0x800 + std::uint64_t(i % devices),
-                                                           inodeBase + std::uint64_t(i) * 7919);
+                                                           inodeBase + std::uint64_t(i / devices) * 7919);
         };
         for (int i = 0; i < files; ++i) {
             const auto [device, inode] = identity(i);

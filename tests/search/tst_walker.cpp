@@ -296,21 +296,6 @@ private slots:
         QCOMPARE(walk.host.captions.size(), collectedFiles == 3 ? 2 : 1); // a stop leaves the caption as it is
     }
 
-    // A file is its device and inode: one inode number on two file systems is two files.
-    void sameInodeOnTwoDevices()
-    {
-        CandidateTable table;
-        const std::uint32_t folder = table.addFolder("/x/");
-        const std::uint64_t big = std::uint64_t(1) << 50; // past what the packed keys hold
-        QVERIFY(table.addFile(folder, "a", 5, 1, 42));
-        QVERIFY(table.addFile(folder, "b", 5, 2, 42));
-        QVERIFY(!table.addFile(folder, "a again", 5, 1, 42));
-        QVERIFY(table.addFile(folder, "c", 5, 1, big));
-        QVERIFY(table.addFile(folder, "d", 5, 2, big));
-        QVERIFY(!table.addFile(folder, "d again", 5, 2, big));
-        QCOMPARE(table.count(), std::size_t(4));
-    }
-
     // Kernel views hold no user files, and some of theirs never end: listed, or mounted inside
     // a listed folder, they are not walked.
     void kernelViewsAreNotWalked()
