@@ -343,7 +343,8 @@ private slots:
         QTest::newRow("url of another file")
             << QByteArray("<rect style=\"fill: url( 'b.svg#p')\" width=\"1\"/>") << QByteArray("<rect width=\"1\"/>");
         QTest::newRow("script, foreign object, handler")
-            << QByteArray("<script>alert(1)</script><foreignObject><p>x</p></foreignObject><rect onload=\"x\"/>")
+            << QByteArray("<script>alert(1)</script><foreignObject><p>x</p></foreignObject><rect onload=\"x\" "
+                          "ONCLICK=\"y\" xml:base=\"file:///etc/\"/>")
             << QByteArray("<rect/>");
         QTest::newRow("text stays text") << QByteArray("<text><![CDATA[<image href=\"/etc\"/>]]></text>")
                                          << QByteArray("<text>&lt;image href=&quot;/etc&quot;/&gt;</text>");
