@@ -733,6 +733,83 @@ private slots:
         QCOMPARE(result.out, QFile::encodeName(tree.path("Photos-old/a")) + '\0');
     }
 
+    // twinfold-scan, run as an unprivileged user, names on standard error what it could not read.
+    void namesWhatItLeftOut()
+    {
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
+        QVERIFY(writeFile(dir.filePath("closed/inner"), "same") && writeFile(dir.filePath("blind/inner"), "same"));
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), dir.path()});
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0000) == 0);
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0600) == 0);
+        QProcess scan;
+        scan.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                    QStringLiteral(TWINFOLD_SCAN), dir.path()});
+        QVERIFY(scan.waitForFinished(60000));
+        ::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0755);
+        ::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0755);
+        const QString errors = QString::fromUtf8(scan.readAllStandardError());
+        if (scan.exitCode() != 0 && errors.contains(QLatin1String("setpriv")))
+            QSKIP("cannot become an unprivileged user here");
+        QCOMPARE(scan.exitCode(), 0);
+        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        rows.sort(); // the one group, in listing order
+        QCOMPARE(rows, (QStringList{dir.filePath("a/copy"), dir.filePath("b/copy")}));
+        QVERIFY2(errors.contains("cannot read folder " + dir.filePath("closed/") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("cannot read file " + dir.filePath("blind/inner") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("left out while collecting: 1 folders, 1 files"), qPrintable(errors));
+    }
+
+    // twinfold-scan under limits on processes and memory, as an unprivileged user of its own
+    // (the limit on processes counts all of a user's): it reads with the threads the system
+    // allows, and when not even one can start, stops with a status of its own; never an abort.
+    void underLimits_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<QByteArray>("readers"); // TWINFOLD_THREADS
+        QTest::addColumn<int>("status");
+        QTest::newRow("no thread at all") << QStringLiteral("--nproc=1") << QByteArray("4") << 3;
+        QTest::newRow("two threads for 16 readers") << QStringLiteral("--nproc=3") << QByteArray("16") << 0;
+#ifndef __SANITIZE_ADDRESS__ // which reserves far more address space than this
+        QTest::newRow("64 readers in 300 MB") << QStringLiteral("--as=300000000") << QByteArray("64") << 0;
+#endif
+    }
+    void underLimits()
+    {
+        QFETCH(QString, limit);
+        QFETCH(QByteArray, readers);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
+        for (int i = 0; i < 200; ++i) // enough to list that no listing thread is done before the last starts
+            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("c/%1").arg(i)));
+        const QString user = QString::number(40000 + ::getpid() % 20000);
+        QProcess scan;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TWINFOLD_THREADS"), QString::fromLatin1(readers));
+        scan.setProcessEnvironment(environment);
+        scan.start(QStringLiteral("setpriv"),
+                   {"--reuid=" + user, "--regid=" + user, QStringLiteral("--clear-groups"), QStringLiteral("prlimit"),
+                    limit, QStringLiteral(TWINFOLD_SCAN), dir.path()});
+        QVERIFY(scan.waitForFinished(120000));
+        const QString errors = QString::fromUtf8(scan.readAllStandardError());
+        if (scan.exitCode() != 0
+            && (errors.startsWith(QLatin1String("setpriv")) || errors.startsWith(QLatin1String("prlimit"))))
+            QSKIP("cannot become an unprivileged user with limits here");
+        QVERIFY2(scan.exitStatus() == QProcess::NormalExit && scan.exitCode() == status, qPrintable(errors));
+        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        rows.sort();
+        const QStringList group{dir.filePath("a/copy"), dir.filePath("b/copy")};
+        QCOMPARE(rows, status == 0 ? group : QStringList());
+        QCOMPARE(errors.contains("twinfold-scan: Not enough memory or threads are left to go on finding duplicates"),
+                 status == 3);
+    }
+
     // The one-liners of the manual page, without jq: keep the oldest, keep what is under a folder.
     void peersOneLiners_data()
     {
