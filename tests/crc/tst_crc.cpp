@@ -1,5 +1,5 @@
 // The CRC engine: catalogue check values, every CRC-32 loop against the byte-at-a-time table,
-// clsCRC's members, and CalculateFile on real files.
+// and CalculateFile, which the search fingerprints files with, on real files.
 
 #include "Crc32.h"
 #include "Fingerprint.h"
@@ -117,46 +117,6 @@ private slots:
         }
         QCOMPARE(crc32::checksum("123456789", 9), 0xCBF43926u);
         QCOMPARE(crc32::checksum(large.data(), large.size()), whole);
-    }
-
-    void algorithmAndValue()
-    {
-        clsCRC crc; // CRC-32 at zero
-        QCOMPARE(crc.Algorithm(), -1);
-        QCOMPARE(number(crc.Value()), 0);
-        crc.AddString("abc");
-        crc.Algorithm(7); // anything but 0 is CRC-32; both registers reset
-        QCOMPARE(crc.Algorithm(), -1);
-        QCOMPARE(number(crc.Value()), 0);
-        crc.AddString("abc");
-        crc.Algorithm(0);
-        QCOMPARE(number(crc.AddString("abc")), 40406);
-
-        // The register is stored uncomplemented; a CRC-16 keeps its low 16 bits.
-        crc.Value(74565);
-        QCOMPARE(number(crc.Value()), 9029);
-        crc.Algorithm(1);
-        crc.Value(CrcResult{std::string(" -7 ")});
-        QCOMPARE(number(crc.Value()), 6);
-        QCOMPARE(errorOf([&] { crc.Value(CrcResult{std::string("abc")}); }), 13);
-        QCOMPARE(errorOf([&] { crc.Value(CrcResult{std::string("2147483648")}); }), 6);
-        QCOMPARE(errorOf([&] { crc.Value(1e300); }), 6);
-        QCOMPARE(number(crc.Value()), 6); // kept through the errors
-    }
-
-    void bytesAndText()
-    {
-        clsCRC crc;
-        crc.AddString("ab");
-        const std::int32_t before = number(crc.Value());
-        QCOMPARE(number(crc.AddBytes(CrcByteArray::undimensioned())), before);
-        QCOMPARE(errorOf([&] { crc.AddBytes(CrcByteArray::of({}, 0)); }), 9);
-        QCOMPARE(number(crc.Value()), before);
-        QCOMPARE(number(crc.CalculateBytes(CrcByteArray::of({'a', 'b', 'c'}, 5))), 891568578);
-        // Text goes in as the eight-bit code page: e-acute, euro, then an unmapped character or a bad byte.
-        const std::int32_t e = number(crc.CalculateBytes(CrcByteArray::of({0xE9, 0x80, '?'})));
-        QCOMPARE(number(crc.CalculateString("\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD")), e);
-        QCOMPARE(number(crc.CalculateString("\xC3\xA9\xE2\x82\xAC\xFF")), e);
     }
 
     void fingerprints_data()
