@@ -126,22 +126,6 @@ private slots:
         QVERIFY(!(model.flags(model.index(1, 1)) & Qt::ItemIsUserCheckable));
     }
 
-    void rowsReachTheViewInOneInsertion()
-    {
-        ResultsModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-        for (std::uint32_t i = 0; i < 5000; ++i)
-            model.addRow(listedRow(QString::number(i), i / 2 + 1, i));
-        QCOMPARE(model.rows(), 5000);
-        QTRY_COMPARE(model.rowCount(QModelIndex()), 5000); // at the next turn of the event loop
-        QCOMPARE(inserted.size(), 1);
-        model.addRow(listedRow(QStringLiteral("late"), 2501, 5000));
-        model.showRows(); // at once when asked
-        QCOMPARE(model.rowCount(QModelIndex()), 5001);
-        QCOMPARE(inserted.size(), 2);
-    }
-
     void rowsDescribeTheirGroup_data()
     {
         QTest::addColumn<int>("row");
