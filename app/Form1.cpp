@@ -16,6 +16,7 @@
 #include "Services.h"
 #include "SettingsStore.h"
 #include "SvgPicture.h"
+#include "WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -33,7 +34,7 @@
 #include <QWindow>
 #include <QWindowStateChangeEvent>
 
-#include <cmath>
+using namespace WindowPlacement;
 
 namespace {
 const QString KeyWindowState = QStringLiteral("WindowState");
@@ -54,54 +55,6 @@ int widthTwips(const QWidget *widget)
 int heightTwips(const QWidget *widget)
 {
     return pixelsToTwips(widget->height());
-}
-
-// A saved window value as a signed 16-bit number, rounded half to even as the values were
-// always read. Missing text, text that is no number and numbers out of range give nothing.
-std::optional<int> savedInt16(const SettingsStore &settings, const QString &key)
-{
-    const std::optional<QString> text = settings.value(key);
-    if (!text)
-        return std::nullopt;
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text->trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    const double rounded = std::nearbyint(value);
-    if (rounded < -32768 || rounded > 32767)
-        return std::nullopt;
-    return static_cast<int>(rounded);
-}
-
-// The smallest outer size a saved size is raised to: the banner and a button stay in view.
-constexpr int MinimumOuterWidth = 6000;
-constexpr int MinimumOuterHeight = 3000;
-
-// The rectangle moved (and if need be shrunk) so that it lies inside the area.
-QRect insideWorkArea(QRect outer, const QRect &area)
-{
-    outer.setSize(outer.size().boundedTo(area.size()));
-    outer.moveLeft(std::clamp(outer.left(), area.left(), area.right() + 1 - outer.width()));
-    outer.moveTop(std::clamp(outer.top(), area.top(), area.bottom() + 1 - outer.height()));
-    return outer;
-}
-
-// The window manager's frame around a window, as far as it is known: none before it is framed.
-QMargins frameOf(const QWidget &window)
-{
-    const QRect outer = window.frameGeometry();
-    const QRect inside = window.geometry();
-    return {inside.left() - outer.left(), inside.top() - outer.top(), outer.right() - inside.right(),
-            outer.bottom() - inside.bottom()};
-}
-
-int stateNumber(Qt::WindowStates state)
-{
-    if (state & Qt::WindowMinimized)
-        return 1;
-    if (state & (Qt::WindowMaximized | Qt::WindowFullScreen))
-        return 2;
-    return 0;
 }
 
 QFont listFont()
@@ -155,6 +108,7 @@ void Form1::buildControls()
     setPalette(white);
     resize(twipsToPixels(11880), twipsToPixels(6240));
     setMouseTracking(true);
+    m_framed = new FramedWindow(*this);
 
     m_image6 = new SvgPicture(QStringLiteral(":/app/art/banner.svg"), this);
     m_image6->setObjectName(QStringLiteral("Image6"));
@@ -222,10 +176,10 @@ void Form1::buildControls()
     setTabOrder(m_check6, m_check3);
     setTabOrder(m_check3, m_listView3);
 
-    connect(m_check1, &QAbstractButton::toggled, this, &Form1::Check1_Click);
-    connect(m_check2, &QAbstractButton::toggled, this, &Form1::Check2_Click);
-    connect(m_check3, &QAbstractButton::toggled, this, &Form1::Check3_Click);
-    connect(m_check6, &QAbstractButton::toggled, this, &Form1::Check6_Click);
+    connect(m_check1, &QAbstractButton::clicked, this, &Form1::Check1_Click);
+    connect(m_check2, &QAbstractButton::clicked, this, &Form1::Check2_Click);
+    connect(m_check3, &QAbstractButton::clicked, this, &Form1::Check3_Click);
+    connect(m_check6, &QAbstractButton::clicked, this, &Form1::Check6_Click);
     connect(m_listView3, &FolderListView::dropped, this, &Form1::ListView3_DragDrop);
 
     // Mouse moves over these set the window's pointer; the progress bar has no say.
@@ -241,13 +195,7 @@ void Form1::buildControls()
 
 void Form1::CenterForm(QWidget &window, const Screen &screen)
 {
-    const QSize screenSize = screen.size();
-    const QRect outer = window.frameGeometry();
-    const double left = (pixelsToTwips(screenSize.width()) - pixelsToTwips(outer.width())) / 2.0;
-    const double top = (pixelsToTwips(screenSize.height()) - pixelsToTwips(outer.height())) / 2.0 - 1000;
-    // On a short screen the raised centre would put the caption bar out of reach.
-    const int topPixels = std::max(twipsToPixels(top), screen.workArea().top());
-    window.move(twipsToPixels(left), topPixels);
+    window.move(centred(screen.size(), window.frameGeometry().size(), screen.workArea()));
 }
 
 void Form1::Form_Load()
@@ -263,51 +211,20 @@ void Form1::Form_Load()
     if (PathExists(cursorFile))
         m_handPointer = loadCursorFile(cursorFile);
 
-    // The state is applied after the size: Qt keeps the size a window has when it leaves
-    // the normal state as the size it returns to. Nothing is shown or saved meanwhile.
-    Qt::WindowStates startState = Qt::WindowNoState;
-    if (m_services.screen.workArea().width() <= 800)
-        startState = Qt::WindowMinimized;
-
     m_folders->addColumn(QStringLiteral("Folder"));
 
-    // A saved value that is missing, no number or out of range is left unapplied: the
-    // window keeps its design-time size and state for it.
-    if (const std::optional<int> state = savedInt16(m_services.settings, KeyWindowState)) {
-        if (*state == 0)
-            startState = Qt::WindowNoState;
-        else if (*state == 1)
-            startState = Qt::WindowMinimized;
-        else if (*state == 2)
-            startState = Qt::WindowMaximized;
-    }
-
-    const std::optional<int> savedWidth = savedInt16(m_services.settings, KeyFormWidth);
-    const std::optional<int> savedHeight = savedInt16(m_services.settings, KeyFormHeight);
-    const QSize margins = frameGeometry().size() - size();
-    // A saved size too small to see or larger than the work area would leave the window
-    // unusable: it is brought within those bounds, and the window within the work area.
-    const QRect workArea = m_services.screen.workArea();
-    const auto usable = [](int twips, int minimum, int available) {
-        return std::max(std::min(twipsToPixels(twips), available), std::min(twipsToPixels(minimum), available));
-    };
-    if (savedWidth && *savedWidth > 0) {
-        const int outer = usable(*savedWidth, MinimumOuterWidth, workArea.width());
-        resize(std::max(1, outer - margins.width()), height());
-        m_pendingOuterWidth = outer;
-    }
-    if (savedHeight && *savedHeight > 0) {
-        const int outer = usable(*savedHeight, MinimumOuterHeight, workArea.height());
-        resize(width(), std::max(1, outer - margins.height()));
-        m_pendingOuterHeight = outer;
-    }
+    const Saved saved{savedInt16(m_services.settings.value(KeyWindowState)),
+                      savedInt16(m_services.settings.value(KeyFormWidth)),
+                      savedInt16(m_services.settings.value(KeyFormHeight))};
+    const Start start = WindowPlacement::start(saved, frameGeometry(), m_framed->frame(), m_services.screen.workArea());
+    // Nothing is shown or saved meanwhile.
+    resize(start.client);
+    m_pendingOuterWidth = start.outerWidth;
+    m_pendingOuterHeight = start.outerHeight;
     m_sizeAsApplied = size();
-    const QRect outerRect(pos(),
-                          QSize(m_pendingOuterWidth.value_or(frameGeometry().width()),
-                                m_pendingOuterHeight.value_or(frameGeometry().height())));
-    move(insideWorkArea(outerRect, workArea).topLeft());
-    if (startState != Qt::WindowNoState)
-        setWindowState(startState);
+    move(start.position);
+    if (start.state != Qt::WindowNoState)
+        setWindowState(start.state);
 
     m_listView3->header()->resizeSection(0, twipsToPixels(7.0 / 8.0 * widthTwips(m_listView3) - 100));
 
@@ -318,9 +235,10 @@ void Form1::Form_Resize()
 {
     if (m_loading || m_closing)
         return;
-    m_outerLaidOut = frameGeometry().size();
-    const int outerWidth = pixelsToTwips(frameGeometry().width());
-    const int outerHeight = pixelsToTwips(frameGeometry().height());
+    // A window shown again reads no frame for a while: its outer size is still the framed one.
+    m_outerLaidOut = m_framed->outer().size();
+    const int outerWidth = pixelsToTwips(m_outerLaidOut.width());
+    const int outerHeight = pixelsToTwips(m_outerLaidOut.height());
     // A minimised window has no room to lay out; every layout step is skipped then.
     const bool canLayOut = !isMinimized();
 
@@ -389,7 +307,7 @@ bool Form1::event(QEvent *event)
         fitOuterSizeToFrame();
         // The window manager frames a window after it is shown: the outer size changes
         // with no resize of the inside, and the layout and the saved size follow it.
-        if (isVisible() && !m_loading && frameGeometry().size() != m_outerLaidOut)
+        if (isVisible() && !m_loading && m_framed->outer().size() != m_outerLaidOut)
             Form_Resize();
         if (m_restoreCheck.isActive())
             m_restoreCheck.start();
@@ -406,9 +324,9 @@ void Form1::keepInsideWorkArea()
         return;
     // The frame of the restored window may be told later than its size: the layout and the
     // saved size follow it, and the window is checked again once it has moved.
-    if (frameGeometry().size() != m_outerLaidOut)
+    if (m_framed->outer().size() != m_outerLaidOut)
         Form_Resize();
-    const QRect outer = frameGeometry();
+    const QRect outer = m_framed->outer();
     const QRect inside = insideWorkArea(outer, m_services.screen.workArea());
     if (inside == outer || m_restoreChecksLeft <= 0)
         return;
@@ -512,9 +430,6 @@ Form2 &Form1::previewWindow()
 
 void Form1::Check1_Click()
 {
-    if (!m_check1->isChecked())
-        return;
-    m_check1->setChecked(false);
     if (m_searching)
         return;
     m_searching = true;
@@ -536,9 +451,8 @@ void Form1::Check1_Click()
 
 void Form1::presentResults()
 {
-    // Read while this window is still shown: a hidden window reports no frame.
-    const QMargins frame = frameOf(*this);
-    const QRect mainOuter = frameGeometry();
+    const QMargins frame = m_framed->frame();
+    const QRect mainOuter = m_framed->outer();
     Form4 &results = resultsWindow();
     if (isMaximized()) {
         results.setWindowState(Qt::WindowMaximized);
@@ -554,23 +468,19 @@ void Form1::presentResults()
     results.list()->setFocus();
     hide();
 
-    // The results window is framed only some time after it is shown; its outer rectangle
-    // is worked out from this window's frame, which the window manager gave both alike.
+    // The results window is framed only some time after it is shown; until then the window
+    // manager's frame is taken to be this window's, which it gave both alike.
     const QRect workArea = m_services.screen.workArea();
-    QRect outer = results.frameGeometry();
+    const QMargins resultsFrame = results.framed().frame();
+    QRect outer = results.geometry().marginsAdded(resultsFrame.isNull() ? frame : resultsFrame);
     if (results.isMaximized())
         outer = workArea;
     else if (!isMinimized())
         outer = mainOuter; // the results window took this window's place
-    else if (outer == results.geometry())
-        outer = results.geometry().marginsAdded(frame);
     Form2 &preview = previewWindow();
-    const QMargins previewFrame = preview.isVisible() ? frameOf(preview) : frame;
-    const QRect previewOuter(QPoint(outer.left(), outer.top() + outer.height()), preview.size().grownBy(previewFrame));
+    const QMargins previewFrame = preview.framed().frame().isNull() ? frame : preview.framed().frame();
     // The inside is placed: where a move() puts a window not yet framed depends on the platform.
-    preview.setGeometry(insideWorkArea(previewOuter, workArea).marginsRemoved(previewFrame));
-    // The results window keeps the keyboard, so its keys work without a click first.
-    preview.setAttribute(Qt::WA_ShowWithoutActivating);
+    preview.setGeometry(previewBelow(outer, preview.size(), previewFrame, workArea));
     preview.show();
     // In front of the results window even where it overlaps a maximised one.
     preview.raise();
@@ -578,17 +488,11 @@ void Form1::presentResults()
 
 void Form1::Check6_Click()
 {
-    if (!m_check6->isChecked())
-        return;
-    m_check6->setChecked(false);
     m_services.settings.setValue(KeyStop, QStringLiteral("True"));
 }
 
 void Form1::Check2_Click()
 {
-    if (!m_check2->isChecked())
-        return;
-    m_check2->setChecked(false);
     const QString chosen = m_services.folderDialog.browseForFolder(QStringLiteral("Please select folder to add:"));
     if (chosen.isEmpty())
         return;
@@ -597,9 +501,6 @@ void Form1::Check2_Click()
 
 void Form1::Check3_Click()
 {
-    if (!m_check3->isChecked())
-        return;
-    m_check3->setChecked(false);
     m_folders->clear();
 }
 

@@ -12,6 +12,7 @@
 
 class FolderListModel;
 class FolderListView;
+class FramedWindow;
 class Form2;
 class Form4;
 class PictureButton;
@@ -89,6 +90,7 @@ private:
     FolderListView *m_listView3 = nullptr;
     QProgressBar *m_progressBar1 = nullptr;
     QListWidget *m_list4 = nullptr;
+    FramedWindow *m_framed = nullptr;
 
     std::optional<QCursor> m_handPointer;
     std::unique_ptr<ResultsListSink> m_sink;

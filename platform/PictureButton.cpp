@@ -14,7 +14,6 @@ constexpr qreal CardRadius = 8;
 PictureButton::PictureButton(const QString &svgResource, QWidget *parent)
     : QAbstractButton(parent), m_picture(svgResource)
 {
-    setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
 }
@@ -32,7 +31,7 @@ void PictureButton::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), Qt::white);
 
     // Pressed: the picture sinks by a pixel and its card darkens.
-    const bool pressed = isDown() || isChecked();
+    const bool pressed = isDown();
     const QRectF picture = QRectF(rect()).translated(pressed ? 1 : 0, pressed ? 1 : 0);
     m_picture.render(&painter, picture);
 

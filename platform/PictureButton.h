@@ -3,9 +3,10 @@
 #include <QAbstractButton>
 #include <QSvgRenderer>
 
-// A two-state command button drawn as our own SVG artwork: a card with an icon and a label.
-// It looks pressed while held down or checked; the window's handler runs the command on a
-// click that leaves it checked and lets it up again.
+// A command button drawn as our own SVG artwork: a card with an icon and a label. It looks
+// pressed while held down and is let up before `clicked` runs the window's command, so a
+// command never sees it pressed and runs once per click. To a screen reader it is a push
+// button with a press action.
 //
 // The artwork draws its card 3.5 units inside the picture's edge with 8-unit corners, so the
 // pressed, hover and focus marks can follow that outline at any size.

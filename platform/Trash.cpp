@@ -10,6 +10,7 @@
 #pragma pop_macro("signals")
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -69,9 +70,15 @@ bool SystemTrash::moveToTrash(const QString &path, QString *errorText)
     return true;
 }
 
-std::vector<QString> Trash::restore(const std::vector<TrashedFile> &files)
+std::vector<QString> Trash::restore(const std::vector<TrashedFile> &files, const RestoreStep &step)
 {
-    return std::vector<QString>(files.size(), QStringLiteral("this trash cannot give files back"));
+    std::vector<QString> results;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        results.push_back(QStringLiteral("this trash cannot give files back"));
+        if (step && !step(i, results.back()))
+            break;
+    }
+    return results;
 }
 
 namespace {
@@ -124,13 +131,22 @@ QByteArray fileSystemTop(QByteArray path)
     return path;
 }
 
-// The original path a .trashinfo record names, or empty when it is no such record.
+// The original path a .trashinfo record names; empty when it is no such record. Records
+// may be anything a stranger put there: only a regular file is read, and never waited on.
 QByteArray recordedPath(const QByteArray &infoFile, const QByteArray &topdir)
 {
-    QFile info(QFile::decodeName(infoFile));
-    if (!info.open(QIODevice::ReadOnly))
+    const int fd = ::open(infoFile.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return {};
-    const QList<QByteArray> lines = info.read(1 << 16).split('\n');
+    struct stat st = {};
+    QByteArray text;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        text.resize(1 << 16);
+        const ssize_t got = ::read(fd, text.data(), size_t(text.size()));
+        text.resize(got > 0 ? got : 0);
+    }
+    ::close(fd);
+    const QList<QByteArray> lines = text.split('\n');
     if (lines.value(0).trimmed() != "[Trash Info]")
         return {};
     for (const QByteArray &line : lines) {
@@ -144,22 +160,109 @@ QByteArray recordedPath(const QByteArray &infoFile, const QByteArray &topdir)
     return {};
 }
 
-// Moves from to to unless something stands at to; 0 or an errno.
-int moveBackNoReplace(const QByteArray &from, const QByteArray &to)
+// Moves from into folder as name unless something stands there; 0 or an errno.
+int moveBackNoReplace(const QByteArray &from, int folder, const QByteArray &name)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, from.constData(), folder, name.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
     // A file system without the no-replace rename: a new link fails rather than replaces.
-    if (::link(from.constData(), to.constData()) != 0)
+    if (::linkat(AT_FDCWD, from.constData(), folder, name.constData(), 0) != 0)
         return errno;
     ::unlink(from.constData());
     return 0;
 }
+
+// The folder a file goes back into, reached now as its path reaches it, and checked to be
+// the folder it left: a folder replaced since (by a link or another folder) is not used.
+struct ReturnFolder
+{
+    int fd = -1;
+    QByteArray real; // resolved through every link
+    QString refusal;
+    ~ReturnFolder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+void openReturnFolder(ReturnFolder &out, const QByteArray &folder, const TrashedFile &file)
+{
+    out.fd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat st = {};
+    if (out.fd < 0 || ::fstat(out.fd, &st) != 0) {
+        out.refusal = QStringLiteral("its folder is no longer there");
+        return;
+    }
+    char resolved[PATH_MAX];
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(out.fd);
+    const ssize_t length = ::readlink(self.constData(), resolved, sizeof resolved - 1);
+    out.real = length > 0 ? QByteArray(resolved, length) : folder;
+    if (file.folderInode == 0 || (st.st_dev == file.folderDevice && st.st_ino == file.folderInode))
+        return;
+    struct stat link = {};
+    const QString shown = QFile::decodeName(folder);
+    if (::lstat(folder.constData(), &link) == 0 && S_ISLNK(link.st_mode))
+        out.refusal = QStringLiteral("its folder %1 is now a link to %2, not the folder it was moved from; "
+                                     "it stays in the trash")
+                          .arg(shown, QFile::decodeName(out.real));
+    else
+        out.refusal = QStringLiteral("its folder %1 has been replaced by another folder since the move; "
+                                     "it stays in the trash")
+                          .arg(shown);
+}
+
+template <typename FolderOf>
+QString restoreOne(const TrashedFile &file, const QByteArray &home, const QByteArray &uid, FolderOf &folder)
+{
+    const QByteArray original = QFile::encodeName(file.originalPath);
+    const qsizetype slash = original.lastIndexOf('/');
+    if (slash < 0)
+        return QStringLiteral("its folder is no longer there");
+    const QByteArray name = original.mid(slash + 1);
+    ReturnFolder into;
+    openReturnFolder(into, slash == 0 ? QByteArray("/") : original.left(slash), file);
+    if (!into.refusal.isEmpty())
+        return into.refusal;
+    // A folder reached through a link onto another file system keeps its files in that
+    // file system's trash, under the folder's real path.
+    const QByteArray realPath = (into.real == "/" ? QByteArray() : into.real) + '/' + name;
+    const QByteArray top = fileSystemTop(into.real);
+    const QByteArray topPrefix = top == "/" ? QByteArray("/") : top + '/';
+    const std::pair<QByteArray, QByteArray> candidates[] = {
+        {home, {}}, {topPrefix + ".Trash/" + uid, top}, {topPrefix + ".Trash-" + uid, top}};
+    const FileKey key{file.device, file.inode};
+    for (const auto &[root, topdir] : candidates) {
+        const TrashFolder &trash = folder(root, topdir);
+        const auto stored = trash.byFile.constFind(key);
+        if (stored == trash.byFile.cend())
+            continue;
+        const QByteArray info = trash.root + "/info/" + *stored + ".trashinfo";
+        const QByteArray recorded = recordedPath(info, trash.topdir);
+        if (recorded.isEmpty())
+            return QStringLiteral("its trash record %1 cannot be read as one; it stays in the trash")
+                .arg(QFile::decodeName(info));
+        if (recorded != original && recorded != realPath)
+            return QStringLiteral("its trash record now names another place, %1; it stays in the trash")
+                .arg(QFile::decodeName(recorded));
+        const int error = moveBackNoReplace(trash.root + "/files/" + *stored, into.fd, name);
+        if (error == 0) {
+            ::unlink(info.constData());
+            return {};
+        }
+        if (error == EEXIST)
+            return QStringLiteral("another file now stands at its place");
+        if (error == ENOENT)
+            return QStringLiteral("its folder is no longer there");
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+    return QStringLiteral("it is no longer in the trash");
+}
 } // namespace
 
-std::vector<QString> SystemTrash::restore(const std::vector<TrashedFile> &files)
+std::vector<QString> SystemTrash::restore(const std::vector<TrashedFile> &files, const RestoreStep &step)
 {
     std::vector<QString> results;
     std::map<QByteArray, TrashFolder> folders;
@@ -172,36 +275,11 @@ std::vector<QString> SystemTrash::restore(const std::vector<TrashedFile> &files)
     const QByteArray home = QByteArray(g_get_user_data_dir()) + "/Trash";
     const QByteArray uid = QByteArray::number(::getuid());
 
-    for (const TrashedFile &file : files) {
-        const QByteArray original = QFile::encodeName(file.originalPath);
-        const FileKey key{file.device, file.inode};
-        const QByteArray top = fileSystemTop(original);
-        const QByteArray topPrefix = top == "/" ? QByteArray("/") : top + '/';
-        const std::pair<QByteArray, QByteArray> candidates[] = {
-            {home, {}}, {topPrefix + ".Trash/" + uid, top}, {topPrefix + ".Trash-" + uid, top}};
-        QString result = QStringLiteral("it is no longer in the trash");
-        for (const auto &[root, topdir] : candidates) {
-            const TrashFolder &trash = folder(root, topdir);
-            const auto stored = trash.byFile.constFind(key);
-            if (stored == trash.byFile.cend())
-                continue;
-            const QByteArray info = trash.root + "/info/" + *stored + ".trashinfo";
-            if (recordedPath(info, trash.topdir) != original)
-                continue;
-            const int error = moveBackNoReplace(trash.root + "/files/" + *stored, original);
-            if (error == 0) {
-                ::unlink(info.constData());
-                result.clear();
-            } else if (error == EEXIST) {
-                result = QStringLiteral("another file now stands at its place");
-            } else if (error == ENOENT) {
-                result = QStringLiteral("its folder is no longer there");
-            } else {
-                result = QString::fromLocal8Bit(std::strerror(error));
-            }
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        const TrashedFile &file = files[index];
+        results.push_back(restoreOne(file, home, uid, folder));
+        if (step && !step(index, results.back()))
             break;
-        }
-        results.push_back(result);
     }
     return results;
 }

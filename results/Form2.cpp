@@ -3,13 +3,16 @@
 #include "PictureBox.h"
 #include "PictureLoader.h"
 #include "Screen.h"
+#include "WindowPlacement.h"
 
 #include <QTimer>
+#include <QWindow>
 
 #include <array>
 
 Form2::Form2(const QString &renderer)
-    : m_image(new PictureBox(this)), m_loader(new PictureLoader(renderer, this)), m_resized(new QTimer(this))
+    : m_image(new PictureBox(this)), m_loader(new PictureLoader(renderer, this)), m_resized(new QTimer(this)),
+      m_framed(new FramedWindow(*this))
 {
     setWindowTitle(QStringLiteral("Preview"));
     setAutoFillBackground(true);
@@ -69,7 +72,7 @@ QSize Form2::pictureSize() const
 void Form2::Form_Resize()
 {
     // The picture fills the window less its margins; a size below zero is not applied.
-    const QRect outer = frameGeometry();
+    const QRect outer = m_framed->outer();
     const int width = pixelsToTwips(outer.width()) - 340;
     const int height = pixelsToTwips(outer.height()) - 650;
     QSize size = m_image->size();
@@ -81,6 +84,16 @@ void Form2::Form_Resize()
         m_image->resize(size);
         m_resized->start();
     }
+}
+
+bool Form2::event(QEvent *event)
+{
+    // The preview never keeps the keyboard: a platform that activates it anyway (a compositor
+    // placing a new window, a click) hands it back to the results window, whose keys then work.
+    if (event->type() == QEvent::WindowActivate && windowHandle())
+        if (QWindow *results = windowHandle()->transientParent(); results && results->isVisible())
+            results->requestActivate();
+    return QWidget::event(event);
 }
 
 void Form2::resizeEvent(QResizeEvent *event)

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class FramedWindow;
 class PictureBox;
 class PictureLoader;
 class QTimer;
@@ -24,8 +25,10 @@ public:
 
     PictureBox *image() const { return m_image; }
     PictureLoader *loader() const { return m_loader; }
+    FramedWindow &framed() const { return *m_framed; }
 
 protected:
+    bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -38,4 +41,5 @@ private:
     PictureLoader *m_loader;
     QTimer *m_resized; // asks for the picture again once resizing pauses
     QString m_path;    // of the picture shown or on its way
+    FramedWindow *m_framed;
 };

@@ -9,10 +9,12 @@
 #include "PictureButton.h"
 #include "RecyclingBin.h"
 #include "ResultsModel.h"
+#include "ResultsRowDelegate.h"
 #include "Screen.h"
 #include "SearchHost.h"
 #include "SelectionHelpers.h"
 #include "Services.h"
+#include "WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,19 +23,21 @@
 #include <QHeaderView>
 #include <QAction>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScopeGuard>
+#include <QSignalBlocker>
+#include <QThread>
+#include <QTimer>
 #include <QMenu>
 #include <QSet>
 #include <QTreeView>
+#include <QWindow>
 
 namespace {
 QRect twipsRect(int left, int top, int width, int height)
 {
     return {twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height)};
-}
-
-QString plural(qsizetype count, const char *one, const char *many)
-{
-    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
 }
 
 struct HelperAction
@@ -53,16 +57,33 @@ Form4::Form4(Services &services, QWidget *mainWindow)
     m_desktop = services.desktop ? services.desktop : m_ownDesktop.get();
     Form_Load();
     createActions();
+    createProgress();
 }
 
-Form4::~Form4() = default;
+Form4::~Form4()
+{
+    // The files being moved stay safe: the move ends after the file it is at.
+    if (m_worker) {
+        if (m_send)
+            m_send->stop();
+        if (m_undo)
+            m_undo->stop();
+        m_worker->wait();
+        delete m_worker;
+    }
+}
 
 void Form4::setPreview(Form2 *preview)
 {
     m_preview = preview;
-    if (preview)
-        if (QWidget *picture = preview->findChild<QWidget *>(QStringLiteral("Image1")))
-            picture->setAccessibleName(QStringLiteral("Preview picture"));
+    if (!preview)
+        return;
+    if (QWidget *picture = preview->findChild<QWidget *>(QStringLiteral("Image1")))
+        picture->setAccessibleName(QStringLiteral("Preview picture"));
+    // A tool window of this one: the window manager keeps it in front of the results window,
+    // maximised or clicked, and the keyboard stays with the list.
+    preview->setWindowFlags(Qt::Tool | Qt::WindowDoesNotAcceptFocus);
+    preview->setAttribute(Qt::WA_ShowWithoutActivating);
 }
 
 void Form4::createActions()
@@ -126,14 +147,25 @@ void Form4::createActions()
                                                        {"keepShortest", KeepRule::ShortestPath}};
     for (const auto &[name, rule] : keeps)
         connect(action(name), &QAction::triggered, this, [this, rule = rule] { checkAllButOne(*m_model, rule); });
-    connect(action("checkInFolder"), &QAction::triggered, this,
-            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Inside); }));
-    connect(action("checkOutsideFolder"), &QAction::triggered, this,
-            onCurrent([this, folderOf](int row) { checkByFolder(*m_model, folderOf(row), FolderSide::Outside); }));
+    // A helper that finds nothing more to check says so, rather than seeming not to work.
+    const auto byFolder = [this, folderOf, onCurrent](FolderSide side, const char *where) {
+        return onCurrent([this, folderOf, side, where](int row) {
+            const QString folder = folderOf(row);
+            const std::vector<int> before = m_model->checkedRows();
+            checkByFolder(*m_model, folder, side);
+            say(m_model->checkedRows() != before
+                    ? QString()
+                    : QStringLiteral("Nothing changed: no other copy %1 %2 can be checked.")
+                          .arg(QLatin1String(where), elidedFolder(folder)));
+        });
+    };
+    connect(action("checkInFolder"), &QAction::triggered, this, byFolder(FolderSide::Inside, "in"));
+    connect(action("checkOutsideFolder"), &QAction::triggered, this, byFolder(FolderSide::Outside, "outside"));
     connect(action("uncheckGroup"), &QAction::triggered, this,
             onCurrent([this](int row) { uncheckGroup(*m_model, row); }));
     connect(action("nextCheckedGroup"), &QAction::triggered, this, [this] {
         const int next = nextFullyCheckedGroup(*m_model, currentRow());
+        say(next < 0 ? QStringLiteral("No group has every copy checked.") : QString());
         if (next < 0)
             return;
         const QModelIndex index = m_model->index(next, 0);
@@ -142,6 +174,15 @@ void Form4::createActions()
     });
     connect(action("undo"), &QAction::triggered, this, &Form4::undoLastSend);
     action("undo")->setEnabled(false);
+
+    // Shift+F10 opens the context menu as the Menu key does, over the current row.
+    auto *menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    connect(menuKey, &QAction::triggered, this, [this] {
+        const QModelIndex current = m_list->currentIndex();
+        showRowMenu(current.isValid() ? m_list->visualRect(current).center() : QPoint(0, 0));
+    });
+    addAction(menuKey);
 
     // The picture buttons' keys.
     auto *send = new QAction(this);
@@ -171,8 +212,7 @@ QMenu *Form4::contextMenuFor(int row)
     if (row >= 0 && row < m_model->rowCount(QModelIndex())) {
         m_list->setCurrentIndex(m_model->index(row, 0));
         const QString folder = FolderOfPath(m_model->path(row));
-        const QString name = NameOfPath(folder.size() > 1 ? folder.chopped(1) : folder);
-        folderName = QStringLiteral("\u201c%1\u201d").arg(name.isEmpty() ? folder : name);
+        folderName = QStringLiteral("\u201c%1\u201d").arg(elidedFolder(folder));
         action("checkInFolder")->setToolTip(folder);
         action("checkOutsideFolder")->setToolTip(folder);
     }
@@ -181,6 +221,16 @@ QMenu *Form4::contextMenuFor(int row)
     for (QAction *act : m_rowActions)
         act->setEnabled(row >= 0 && row < m_model->rowCount(QModelIndex()));
     return m_menu;
+}
+
+QString Form4::elidedFolder(const QString &folder) const
+{
+    return fontMetrics().elidedText(folder, Qt::ElideMiddle, fontMetrics().averageCharWidth() * 50);
+}
+
+void Form4::say(const QString &text)
+{
+    m_status->setText(text);
 }
 
 void Form4::showRowMenu(const QPoint &where)
@@ -205,6 +255,7 @@ void Form4::openRow(int row)
 void Form4::Form_Load()
 {
     setWindowTitle(productCaption());
+    m_framed = new FramedWindow(*this);
     setAutoFillBackground(true);
     QPalette background = palette();
     background.setColor(QPalette::Window, Qt::white);
@@ -219,13 +270,19 @@ void Form4::Form_Load()
     m_check1 = new PictureButton(QStringLiteral(":/results/art/send-to-recycling.svg"), this);
     m_check1->setObjectName(QStringLiteral("Check1"));
     m_check1->setAccessibleName(QStringLiteral("Send to recycling"));
-    m_check1->setToolTip(QStringLiteral("Delete checked files. (Delete)"));
+    m_check1->setToolTip(QStringLiteral("Move checked files to the trash. (Delete)"));
     m_check1->setGeometry(twipsRect(3240, 120, 3015, 1095));
     m_check3 = new PictureButton(QStringLiteral(":/results/art/uncheck-all.svg"), this);
     m_check3->setObjectName(QStringLiteral("Check3"));
     m_check3->setAccessibleName(QStringLiteral("Uncheck all"));
     m_check3->setToolTip(QStringLiteral("Clear out all checkmarks."));
     m_check3->setGeometry(twipsRect(6360, 120, 3015, 1095));
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setAccessibleName(QStringLiteral("Status"));
+    m_status->setWordWrap(true);
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_status->setGeometry(twipsRect(9480, 120, 2280, 1095));
     connect(m_check1, &QAbstractButton::clicked, this, &Form4::Check1_Click);
     connect(m_check2, &QAbstractButton::clicked, this, &Form4::Check2_Click);
     connect(m_check3, &QAbstractButton::clicked, this, &Form4::Check3_Click);
@@ -239,12 +296,14 @@ void Form4::Form_Load()
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true);
+    m_list->setTextElideMode(Qt::ElideMiddle); // a long path keeps its file name in view
     m_list->setSortingEnabled(false);
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setModel(m_model);
+    m_list->setItemDelegate(new ResultsRowDelegate(m_list));
     m_list->header()->setSectionsClickable(false);
     m_list->header()->setSectionsMovable(false);
     // Column widths follow the window by their own rule, which may hide "Size" (width 0).
@@ -263,7 +322,8 @@ void Form4::Form_Load()
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, &Form4::showRowMenu);
     connect(m_model, &ResultsModel::cleared, this, [this] {
-        m_lastSend = {};
+        say({});
+        m_lastSend.reset();
         action("undo")->setEnabled(false);
     });
 
@@ -285,7 +345,7 @@ void Form4::Form_Resize()
 {
     // Sizes come from the outer size, frame and caption included, in twips; a size that
     // would be negative is not applied.
-    const QRect outer = frameGeometry();
+    const QRect outer = m_framed->outer();
     const int listWidth = pixelsToTwips(outer.width()) - 360;
     const int listHeight = pixelsToTwips(outer.height()) - 1900;
     QSize size = m_list->size();
@@ -294,14 +354,17 @@ void Form4::Form_Resize()
     if (listHeight >= 0)
         size.setHeight(twipsToPixels(listHeight));
     m_list->resize(size);
+    m_status->resize(std::max(0, width() - m_status->x() - twipsToPixels(120)), m_status->height());
 
     const float width = static_cast<float>(pixelsToTwips(m_list->width()));
     const float filename = width * (95.0f / 90.0f) - 3700.0f;
     const float sizeColumn = width * (15.0f / 90.0f) - 3700.0f;
     if (filename >= 0)
         m_list->setColumnWidth(0, twipsToPixels(filename));
-    if (sizeColumn >= 0)
-        m_list->setColumnWidth(1, twipsToPixels(sizeColumn));
+    // "Size" is never made narrower than at creation: below about 31,000 twips of list the
+    // rule would cut its texts, and a width left from a maximised window would stay cut.
+    m_list->setColumnWidth(
+        1, std::max(sizeColumn >= 0 ? twipsToPixels(sizeColumn) : 0, m_list->header()->defaultSectionSize()));
 }
 
 void Form4::resizeEvent(QResizeEvent *event)
@@ -321,6 +384,12 @@ void Form4::showEvent(QShowEvent *event)
 {
     m_model->showRows();
     QWidget::showEvent(event);
+    // Told before the preview is first shown; this window's handle is made only now, as a
+    // window made earlier would be placed by its inside, not its frame.
+    if (m_preview && !m_preview->isVisible() && windowHandle()) {
+        m_preview->winId();
+        m_preview->windowHandle()->setTransientParent(windowHandle());
+    }
     Form_Resize();
 }
 
@@ -358,108 +427,220 @@ void Form4::ListView1_Click()
 
 void Form4::Check1_Click()
 {
-    if (!m_check1->isChecked())
-        return;
-    m_check1->setChecked(false);
     deleteCheckedFiles();
 }
 
 void Form4::deleteCheckedFiles()
 {
-    const DeletePlan plan = planDeletion(*m_model);
-    bool reported = false;
-    TrashOutcome outcome;
-    if (!plan.requests.empty() || !plan.held.empty()) {
-        const auto answer = m_services.messages.show(confirmationText(plan), MessageBoxes::Buttons::OkCancel, {},
-                                                     plan.wholeGroups > 0 ? MessageBoxes::Icon::Warning
-                                                                          : MessageBoxes::Icon::Question);
-        if (answer == MessageBoxes::Answer::Ok || answer == MessageBoxes::Answer::Yes) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            outcome = SendToRecycleBin(m_services.trash, *m_model, plan);
-            QApplication::restoreOverrideCursor();
-            std::vector<ResultsModel::Row> removed = RemoveCheckedRows(*m_model);
-            // Undo puts back what this run moved; rows gone with a file moved earlier stay gone.
-            LastSend last;
-            QSet<QString> movedPaths;
-            for (const MovedFile &moved : outcome.moved) {
-                last.files.push_back({moved.path, moved.identity.device, moved.identity.inode});
-                movedPaths.insert(moved.path);
-            }
-            for (ResultsModel::Row &row : removed) {
-                if (movedPaths.contains(row.path)) {
-                    row.checked = false;
-                    last.rows.push_back(std::move(row));
-                }
-            }
-            if (!last.files.empty()) {
-                m_lastSend = std::move(last);
-                action("undo")->setEnabled(true);
-            }
-            reported = true;
-        }
+    if (busy())
+        return;
+    DeletePlan plan = planDeletion(*m_model);
+    const ResultsModel::ColourState colours = m_model->colourState();
+    const auto whiten = [this] {
+        // Groups are not worked out again: every remaining row goes white.
+        m_model->setAllRowColours(QStringLiteral("white"));
+        m_list->viewport()->update();
+    };
+    if (plan.requests.empty()) {
+        whiten();
+        if (!plan.held.empty())
+            m_services.messages.show(nothingToMoveText(plan), MessageBoxes::Buttons::Ok, {},
+                                     MessageBoxes::Icon::Warning);
+        return;
     }
-
-    // Groups are not worked out again: every remaining row goes white.
-    m_model->setAllRowColours(QStringLiteral("white"));
-    m_list->viewport()->update();
-
-    if (reported)
-        m_services.messages.show(reportText(outcome), MessageBoxes::Buttons::Ok, {},
-                                 outcome.failed.empty() ? MessageBoxes::Icon::Information
-                                                        : MessageBoxes::Icon::Warning);
+    const auto answer = m_services.messages.show(confirmationText(plan), MessageBoxes::Buttons::OkCancel, {},
+                                                 plan.wholeGroups > 0 ? MessageBoxes::Icon::Warning
+                                                                      : MessageBoxes::Icon::Question);
+    whiten();
+    if (answer != MessageBoxes::Answer::Ok && answer != MessageBoxes::Answer::Yes)
+        return;
+    m_sending = {};
+    m_sending.colours = colours;
+    m_send = std::make_unique<TrashRun>(m_services.trash, std::move(plan));
+    startTrashWork([run = m_send.get()] { run->SendToRecycleBin(); });
 }
 
 void Form4::undoLastSend()
 {
-    if (m_lastSend.files.empty())
+    if (busy() || !m_lastSend)
         return;
-    LastSend last = std::move(m_lastSend);
-    m_lastSend = {};
+    m_undo = std::make_unique<UndoRun>(m_services.trash, std::move(*m_lastSend));
+    m_lastSend.reset();
     action("undo")->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::vector<QString> results = m_services.trash.restore(last.files);
-    QApplication::restoreOverrideCursor();
+    startTrashWork([run = m_undo.get()] { run->run(); });
+}
 
-    QSet<QString> back;
-    QStringList failures;
-    for (std::size_t i = 0; i < last.files.size(); ++i) {
-        const QString why = i < results.size() ? results[i] : QStringLiteral("the trash did not answer");
-        if (why.isEmpty())
-            back.insert(last.files[i].originalPath);
+void Form4::createProgress()
+{
+    // While files move, STOP stands where SEND TO RECYCLING was, and the count beside it.
+    m_stop = new PictureButton(QStringLiteral(":/results/art/stop-moving.svg"), this);
+    m_stop->setObjectName(QStringLiteral("stopMoving"));
+    m_stop->setAccessibleName(QStringLiteral("Stop"));
+    m_stop->setToolTip(QStringLiteral("Stop after the file being moved. (Esc)"));
+    m_stop->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_stop->setGeometry(m_check1->geometry());
+    m_stop->hide();
+    connect(m_stop, &QAbstractButton::clicked, this, [this] {
+        if (m_send)
+            m_send->stop();
+        if (m_undo)
+            m_undo->stop();
+        m_progressText->setText(QStringLiteral("Stopping after this file..."));
+    });
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("moveProgress"));
+    m_progress->setAccessibleName(QStringLiteral("Progress of the move"));
+    m_progress->setRange(0, 100);
+    m_progress->setTextVisible(false);
+    m_progress->setGeometry(twipsRect(9480, 240, 2280, 375));
+    m_progress->hide();
+    m_progressText = new QLabel(this);
+    m_progressText->setObjectName(QStringLiteral("moveProgressText"));
+    m_progressText->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
+    m_progressText->setWordWrap(true);
+    m_progressText->setGeometry(twipsRect(9480, 660, 2280, 555));
+    m_progressText->hide();
+    m_follow = new QTimer(this);
+    m_follow->setInterval(100);
+    connect(m_follow, &QTimer::timeout, this, &Form4::followTrashWork);
+}
+
+void Form4::startTrashWork(std::function<void()> work)
+{
+    say({}); // the progress takes the status line's place
+    m_model->setChecksLocked(true);
+    action("undo")->setEnabled(false);
+    m_check1->hide();
+    m_stop->show();
+    m_check2->setEnabled(false);
+    m_progress->setValue(0);
+    m_progressText->clear();
+    m_progress->show();
+    m_progressText->show();
+    m_worker = QThread::create(std::move(work));
+    connect(m_worker, &QThread::finished, this, &Form4::endTrashWork);
+    m_worker->start();
+    m_follow->start();
+    followTrashWork();
+}
+
+void Form4::followTrashWork()
+{
+    std::size_t done = 0, total = 0;
+    if (m_send) {
+        removeMovedRows();
+        done = m_send->done();
+        total = m_send->total();
+        if (m_send->waiting())
+            m_progressText->setText(QStringLiteral("Waiting for another Twinfold window to move its file..."));
         else
-            failures << last.files[i].originalPath + QStringLiteral(": ") + why;
+            m_progressText->setText(QStringLiteral("Moving to the trash: %1 of %2")
+                                        .arg(countText(qsizetype(done)), countText(qsizetype(total))));
+    } else if (m_undo) {
+        std::vector<ResultsModel::Row> back = m_undo->takeRowsBack();
+        if (!back.empty())
+            keepingTheView([&] { m_model->restoreRows(std::move(back)); });
+        done = m_undo->done();
+        total = m_undo->total();
+        m_progressText->setText(
+            QStringLiteral("Putting back: %1 of %2").arg(countText(qsizetype(done)), countText(qsizetype(total))));
     }
-    std::vector<ResultsModel::Row> rows;
-    for (ResultsModel::Row &row : last.rows) {
-        if (!back.contains(row.path))
-            continue;
-        // The moves out and back changed the file's change time, and nothing else.
-        if (const FileIdentity now = identityOf(row.path); now.sameButChangeTime(row.identity))
-            row.identity = now;
-        rows.push_back(std::move(row));
-    }
-    m_model->restoreRows(std::move(rows));
-    m_model->setAllRowColours(QStringLiteral("white"));
+    m_progress->setValue(total == 0 ? 100 : int(done * 100 / total));
+}
 
-    QString text = QStringLiteral("%1 put back where %2.")
-                       .arg(plural(back.size(), "file was", "files were"),
-                            QLatin1String(back.size() == 1 ? "it was" : "they were"));
-    if (!failures.isEmpty()) {
-        text += QStringLiteral("\n\n%1 not put back:\n\n").arg(plural(failures.size(), "file was", "files were"));
-        const QStringList shown = failures.mid(0, 15);
-        text += shown.join(QLatin1Char('\n'));
-        if (failures.size() > shown.size())
-            text += QStringLiteral("\n... and %1 more.").arg(failures.size() - shown.size());
+void Form4::removeMovedRows()
+{
+    const std::vector<MovedFile> moved = m_send->takeMoved();
+    if (moved.empty())
+        return;
+    QHash<quint32, QString> leaving;
+    leaving.reserve(qsizetype(moved.size()));
+    for (const MovedFile &file : moved) {
+        leaving.insert(file.collectionIndex, file.path);
+        m_sending.files.push_back(file.trashed);
     }
-    m_services.messages.show(text, MessageBoxes::Buttons::Ok, {},
-                             failures.isEmpty() ? MessageBoxes::Icon::Information : MessageBoxes::Icon::Warning);
+    std::vector<ResultsModel::Row> gone;
+    keepingTheView([&] {
+        gone = m_model->takeRowsWhere([&](int row) {
+            const ResultsModel::Row &each = m_model->row(row);
+            const auto found = leaving.constFind(each.collectionIndex);
+            return found != leaving.cend() && *found == each.path;
+        });
+    });
+    for (ResultsModel::Row &row : gone) {
+        row.checked = false;
+        m_sending.rows.push_back(std::move(row));
+    }
+}
+
+void Form4::keepingTheView(const std::function<void()> &change)
+{
+    // Rows leave and come back in batches: the row in view and the current row stay put.
+    const int top = m_list->indexAt(QPoint(1, 1)).row();
+    const int current = currentRow();
+    const auto keyOf = [this](int row) {
+        return row >= 0 && row < m_model->rows() ? std::optional(m_model->row(row).collectionIndex) : std::nullopt;
+    };
+    const std::optional<std::uint32_t> topKey = keyOf(top), currentKey = keyOf(current);
+    change();
+    int newTop = top, newCurrent = current;
+    for (int row = 0; row < m_model->rows(); ++row) {
+        const std::uint32_t key = m_model->row(row).collectionIndex;
+        if (topKey && key == *topKey)
+            newTop = row;
+        if (currentKey && key == *currentKey)
+            newCurrent = row;
+    }
+    const int last = m_model->rows() - 1;
+    if (current >= 0 && last >= 0) {
+        const QSignalBlocker quiet(m_list->selectionModel()); // no preview for a row that stayed
+        m_list->selectionModel()->setCurrentIndex(m_model->index(std::min(newCurrent, last), 0),
+                                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    if (top >= 0 && last >= 0)
+        m_list->scrollTo(m_model->index(std::min(newTop, last), 0), QAbstractItemView::PositionAtTop);
+    m_list->viewport()->update();
+}
+
+void Form4::endTrashWork()
+{
+    m_follow->stop();
+    followTrashWork();
+    m_worker->deleteLater();
+    m_worker = nullptr;
+    m_stop->hide();
+    m_check1->show();
+    m_check2->setEnabled(true);
+    m_progress->hide();
+    m_progressText->hide();
+    m_model->setChecksLocked(false);
+
+    QString report;
+    bool failed = false;
+    const auto undoable = qScopeGuard([this] { action("undo")->setEnabled(m_lastSend.has_value()); });
+    if (m_send) {
+        const std::unique_ptr<TrashRun> run = std::move(m_send);
+        // Checked rows of files gone by other hands go too; rows of files still there stay.
+        RemoveCheckedRows(*m_model);
+        if (!m_sending.files.empty())
+            m_lastSend = std::move(m_sending);
+        m_sending = {};
+        report = reportText(run->outcome());
+        failed = !run->outcome().failed.empty();
+    } else if (m_undo) {
+        const std::unique_ptr<UndoRun> run = std::move(m_undo);
+        // Undo gives the list back its colours as they were before the send.
+        m_model->setColourState(run->colours());
+        report = run->reportText();
+        failed = run->back() < qsizetype(run->total());
+    }
+    m_services.messages.show(report, MessageBoxes::Buttons::Ok, {},
+                             failed ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Information);
+    emit trashWorkFinished();
 }
 
 void Form4::Check2_Click()
 {
-    if (!m_check2->isChecked())
-        return;
-    m_check2->setChecked(false);
     if (!m_mainWindow)
         return;
     if (isMaximized()) {
@@ -469,11 +650,10 @@ void Form4::Check2_Click()
         hide();
         return;
     }
-    const QRect outer = frameGeometry();
     // Read from this window, which is framed now; a window just shown again may not know
     // its frame yet. Both windows carry the same frame.
-    const QMargins frame(geometry().left() - outer.left(), geometry().top() - outer.top(),
-                         outer.right() - geometry().right(), outer.bottom() - geometry().bottom());
+    const QRect outer = m_framed->outer();
+    const QMargins frame = m_framed->frame();
     m_mainWindow->setWindowState(m_mainWindow->windowState()
                                  & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     m_mainWindow->show();
@@ -484,8 +664,5 @@ void Form4::Check2_Click()
 
 void Form4::Check3_Click()
 {
-    if (!m_check3->isChecked())
-        return;
-    m_check3->setChecked(false);
     m_model->uncheckAll();
 }

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -14,8 +15,13 @@
 
 class Desktop;
 class Form2;
+class FramedWindow;
 class PictureButton;
 class QAction;
+class QLabel;
+class QProgressBar;
+class QThread;
+class QTimer;
 class QMenu;
 class QTreeView;
 struct Services;
@@ -32,6 +38,7 @@ public:
 
     ResultsModel &results() { return *m_model; }
     QTreeView *list() const { return m_list; }
+    FramedWindow &framed() const { return *m_framed; }
     // The window that shows the file of a clicked row; none means no preview.
     void setPreview(Form2 *preview);
 
@@ -50,6 +57,12 @@ public:
     QMenu *contextMenuFor(int row);
     // Puts back the files the last SEND TO RECYCLING moved, and their rows.
     void undoLastSend();
+    // True while files go to the trash or come back from it, off the window's thread.
+    bool busy() const { return m_worker != nullptr; }
+
+signals:
+    // A send or an Undo has ended and its report has been shown.
+    void trashWorkFinished();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -67,6 +80,15 @@ private:
     int currentRow() const;
     void openRow(int row);
     void showRowMenu(const QPoint &where);
+    QString elidedFolder(const QString &folder) const;
+    // A line beside the buttons for what a command found, where it changed nothing.
+    void say(const QString &text);
+    void createProgress();
+    void startTrashWork(std::function<void()> work);
+    void followTrashWork();
+    void endTrashWork();
+    void removeMovedRows();
+    void keepingTheView(const std::function<void()> &change);
 
     Services &m_services;
     // Either window may go first when the program ends.
@@ -74,6 +96,7 @@ private:
     QPointer<Form2> m_preview;
     ResultsModel *m_model;
     QTreeView *m_list = nullptr;
+    FramedWindow *m_framed = nullptr;
     PictureButton *m_check1 = nullptr;
     PictureButton *m_check2 = nullptr;
     PictureButton *m_check3 = nullptr;
@@ -82,13 +105,17 @@ private:
     std::unique_ptr<Desktop> m_ownDesktop;
     Desktop *m_desktop = nullptr;
     QMenu *m_menu = nullptr;
+    QLabel *m_status = nullptr;
     std::vector<QAction *> m_rowActions; // need a row to act on
 
-    // What the last SEND TO RECYCLING moved, for undo.
-    struct LastSend
-    {
-        std::vector<TrashedFile> files;
-        std::vector<ResultsModel::Row> rows;
-    };
-    LastSend m_lastSend;
+    // The send or Undo under way, the thread it runs on, and how the window follows it.
+    std::unique_ptr<TrashRun> m_send;
+    std::unique_ptr<UndoRun> m_undo;
+    QThread *m_worker = nullptr;
+    QTimer *m_follow = nullptr;
+    PictureButton *m_stop = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QLabel *m_progressText = nullptr;
+    SendRecord m_sending;                 // filled as the files leave
+    std::optional<SendRecord> m_lastSend; // for Undo
 };

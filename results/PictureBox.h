@@ -15,6 +15,7 @@ public:
     void setPicture(const QImage &picture);
     void clear() { setPicture({}); }
     bool hasPicture() const { return !m_image.isNull(); }
+    QSize pictureSize() const { return m_image.size(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -9,7 +9,9 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,11 +51,17 @@ QImage readPixels(const QByteArray &ppm, QSize size)
 }
 
 PictureLoader::PictureLoader(const QString &rendererProgram, QObject *parent)
-    : QObject(parent), m_program(rendererProgram)
-{}
+    : QObject(parent), m_program(rendererProgram), m_link(std::make_shared<Link>())
+{
+    m_link->loader = this;
+}
 
 PictureLoader::~PictureLoader()
 {
+    {
+        const std::lock_guard<std::mutex> lock(m_link->mutex);
+        m_link->loader = nullptr;
+    }
     cancel();
     // Renderers killed but not yet reaped: reaping a killed process takes a moment at most.
     for (QProcess *process : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
@@ -81,28 +89,72 @@ QString PictureLoader::installedRenderer()
     return {};
 }
 
+namespace {
+// Opens stalled on dead shares are left to their threads; past this many, no more are begun.
+constexpr int MostOpensUnderway = 16;
+std::atomic<int> opensUnderway{0};
+} // namespace
+
+std::shared_ptr<PictureLoader::OpenedFile> PictureLoader::openFile(const QByteArray &path)
+{
+    // Only a regular file is handed on: a FIFO or device would block its reader, and a link
+    // could point anywhere by now.
+    auto file = std::make_shared<PictureLoader::OpenedFile>();
+    file->fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (file->fd >= 0 && file->fd <= STDERR_FILENO) {
+        // The child's standard streams are set up before it takes this descriptor as its input.
+        const int moved = ::fcntl(file->fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        ::close(file->fd);
+        file->fd = moved;
+    }
+    if (file->fd < 0 || ::fstat(file->fd, &file->status) != 0 || !S_ISREG(file->status.st_mode))
+        return nullptr;
+    ::fcntl(file->fd, F_SETFL, ::fcntl(file->fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+PictureLoader::OpenedFile::~OpenedFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 void PictureLoader::load(const QString &path, QSize size)
 {
     cancel();
     size = size.boundedTo(QSize(LargestRenderedSide, LargestRenderedSide));
-    // Only a regular file is handed on: a FIFO or device would block its reader, and a link
-    // could point anywhere by now.
-    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0 && fd <= STDERR_FILENO) {
-        // The child's standard streams are set up before it takes this descriptor as its input.
-        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-        ::close(fd);
-        fd = moved;
-    }
-    struct stat status = {};
-    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || size.isEmpty() || m_program.isEmpty()) {
-        if (fd >= 0)
-            ::close(fd);
+    if (size.isEmpty() || m_program.isEmpty() || opensUnderway >= MostOpensUnderway) {
         emit loaded({});
         return;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const quint64 request = ++m_request;
+    m_opening = true;
+    ++opensUnderway;
+    // Detached: a stalled open is never waited for, not even when the program ends. Its answer
+    // reaches this loader only while it exists; one that comes too late closes the file.
+    // Opened off the window's thread: a share whose open() stalls holds up only that thread.
+    std::thread([link = m_link, opener = m_opener, request, path, size] {
+        std::shared_ptr<OpenedFile> file = opener(QFile::encodeName(path));
+        --opensUnderway;
+        const std::lock_guard<std::mutex> lock(link->mutex);
+        if (PictureLoader *loader = link->loader)
+            QMetaObject::invokeMethod(
+                loader, [loader, request, path, size, file] { loader->opened(request, path, size, file); },
+                Qt::QueuedConnection);
+    }).detach();
+}
 
+void PictureLoader::opened(quint64 request, const QString &path, QSize size, const std::shared_ptr<OpenedFile> &file)
+{
+    if (!m_opening || request != m_request)
+        return; // cancelled or overtaken by a newer request
+    m_opening = false;
+    if (!file) {
+        emit loaded({});
+        return;
+    }
+    const struct stat &status = file->status;
+    const int fd = file->fd;
     Key key{path,
             size,
             quint64(status.st_dev),
@@ -113,7 +165,6 @@ void PictureLoader::load(const QString &path, QSize size)
     for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
         if (kept->key == key) {
             m_kept.splice(m_kept.begin(), m_kept, kept);
-            ::close(fd);
             emit loaded(m_kept.front().picture);
             return;
         }
@@ -152,12 +203,12 @@ void PictureLoader::load(const QString &path, QSize size)
     m_deadline->setSingleShot(true);
     connect(m_deadline, &QTimer::timeout, this, [this] { finish({}); });
     m_deadline->start(m_timeLimit);
-    process->start(QIODevice::ReadOnly);
-    ::close(fd); // the renderer has its own copy from here on
+    process->start(QIODevice::ReadOnly); // the renderer has its own copy of the file from here on
 }
 
 void PictureLoader::cancel()
 {
+    m_opening = false;
     if (!m_running)
         return;
     stop(m_running);

@@ -5,15 +5,21 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <list>
+#include <memory>
+#include <mutex>
+
+#include <sys/stat.h>
 
 class QProcess;
 class QTimer;
 
 // Gets pictures decoded by the renderer program, twinfold-preview, one process per picture:
 // whatever a damaged or hostile file does to the decoders stays in that process. The file is
-// opened here (regular files only, without following a link or blocking) and handed to the
-// renderer as its standard input; its pixels come back through a pipe, read without blocking.
+// opened off the window's thread (regular files only, without following a link or blocking) and
+// handed to the renderer as its standard input; its pixels come back through a pipe, read
+// without blocking.
 // A newer request cancels the older one; the last few pictures are kept.
 class PictureLoader final : public QObject
 {
@@ -31,10 +37,28 @@ public:
     // picture is kept or refused without decoding, else when the renderer is done.
     void load(const QString &path, QSize size);
     void cancel();
-    bool isLoading() const { return m_running != nullptr; }
+    bool isLoading() const { return m_opening || m_running != nullptr; }
 
     // The wall-clock time after which a renderer is stopped (about 5 s).
     void setTimeLimit(int milliseconds) { m_timeLimit = milliseconds; }
+
+    // A file opened for the renderer; closed with its last holder.
+    struct OpenedFile
+    {
+        int fd = -1;
+        struct stat status = {};
+        OpenedFile() = default;
+        OpenedFile(const OpenedFile &) = delete;
+        OpenedFile &operator=(const OpenedFile &) = delete;
+        ~OpenedFile();
+    };
+
+    // Opens a file for the renderer (regular files only, no links followed, never blocking);
+    // null when it cannot be. Run off the window's thread; replaceable where a test needs a share
+    // that stalls.
+    using Opener = std::function<std::shared_ptr<OpenedFile>(const QByteArray &path)>;
+    static std::shared_ptr<OpenedFile> openFile(const QByteArray &path);
+    void setOpener(Opener opener) { m_opener = std::move(opener); }
 
 signals:
     // The picture for the latest request; null when it cannot be shown.
@@ -55,6 +79,14 @@ private:
         QImage picture;
     };
 
+    // The opening threads reach the loader only through this, and only while it exists.
+    struct Link
+    {
+        std::mutex mutex;
+        PictureLoader *loader = nullptr;
+    };
+
+    void opened(quint64 request, const QString &path, QSize size, const std::shared_ptr<OpenedFile> &file);
     void finish(QImage picture);
     void stop(QProcess *process);
 
@@ -65,6 +97,10 @@ private:
     QTimer *m_deadline = nullptr;
     QByteArray m_output;
     Key m_runningKey;
+    std::shared_ptr<Link> m_link;
+    quint64 m_request = 0;
+    bool m_opening = false;
+    Opener m_opener = openFile;
 };
 
 // Reads the renderer's output: a binary PPM of exactly `size`. Null for anything else.

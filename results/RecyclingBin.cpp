@@ -1,21 +1,28 @@
 #include "RecyclingBin.h"
 
-#include "Trash.h"
+#include "UserLocale.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
-#include <QLocale>
 #include <QSet>
+#include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
-#include <map>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 constexpr int MaxNamedFiles = 15;
 
-using FileKey = QPair<quint64, quint64>; // device, inode
+using FileKey = std::pair<std::uint64_t, std::uint64_t>; // device, inode
 
 FileKey keyOf(const FileIdentity &identity)
 {
@@ -24,7 +31,7 @@ FileKey keyOf(const FileIdentity &identity)
 
 QString plural(qsizetype count, const char *one, const char *many)
 {
-    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
+    return countText(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
 }
 
 // Up to MaxNamedFiles lines, then how many more there are.
@@ -32,8 +39,16 @@ QString namedLines(const QStringList &lines)
 {
     QStringList shown = lines.mid(0, MaxNamedFiles);
     if (lines.size() > MaxNamedFiles)
-        shown << QStringLiteral("... and %1 more.").arg(lines.size() - MaxNamedFiles);
+        shown << QStringLiteral("... and %1 more.").arg(countText(lines.size() - MaxNamedFiles));
     return shown.join(QLatin1Char('\n'));
+}
+
+QStringList failureLines(const std::vector<TrashFailure> &failures)
+{
+    QStringList lines;
+    for (const TrashFailure &failure : failures)
+        lines << failure.path + QStringLiteral(": ") + failure.reason;
+    return lines;
 }
 
 // The trash takes a path the system can name in one go; a longer one is refused up front.
@@ -42,13 +57,32 @@ bool pathTooLong(const QString &path, qsizetype *bytes)
     *bytes = QFile::encodeName(path).size();
     return *bytes >= PATH_MAX;
 }
+
+const QString NoKeptCopy = QStringLiteral("no unchecked copy of it is left as the search found it");
+
+// The folder a path names its entry in, as the system reaches it now.
+FileIdentity folderIdentity(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const qsizetype slash = encoded.lastIndexOf('/');
+    const QByteArray folder = slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : encoded.left(slash);
+    struct stat st = {};
+    if (::stat(folder.constData(), &st) != 0)
+        return {};
+    return identityOf(st);
+}
 } // namespace
 
 QString spaceText(std::int64_t bytes)
 {
     if (bytes < 1024)
         return plural(bytes, "byte", "bytes");
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+    return userLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat);
+}
+
+QString countText(qsizetype count)
+{
+    return userLocale().toString(qlonglong(count));
 }
 
 DeletePlan planDeletion(const ResultsModel &list)
@@ -67,6 +101,10 @@ DeletePlan planDeletion(const ResultsModel &list)
     }
     if (checkedRows.empty())
         return plan;
+    const auto wholeGroup = [&](const ResultsModel::Row &each) {
+        const auto &counts = groups[std::min<std::size_t>(each.group, groups.size() - 1)];
+        return counts.first == counts.second;
+    };
 
     // Each checked path once, at its first row. Sorted lookups: a million rows stay quick.
     std::vector<int> byPath = checkedRows;
@@ -77,30 +115,35 @@ DeletePlan planDeletion(const ResultsModel &list)
         if (pathOf(byPath[i]) == pathOf(byPath[i - 1]))
             repeated[static_cast<std::size_t>(byPath[i])] = true;
     plan.requests.reserve(checkedRows.size());
+    int lastGroup = -1;
     for (int row : checkedRows) {
         const ResultsModel::Row &each = list.row(row);
-        if (!repeated[static_cast<std::size_t>(row)])
-            plan.requests.push_back({each.path, each.identity, each.group, row});
+        if (repeated[static_cast<std::size_t>(row)])
+            continue;
+        if (wholeGroup(each)) {
+            // Nothing of these contents would be kept: they stay, and are named in the question.
+            if (static_cast<int>(each.group) != lastGroup)
+                ++plan.wholeGroups;
+            lastGroup = static_cast<int>(each.group);
+            plan.wholeGroupPaths << each.path;
+            plan.held.push_back({each.path, NoKeptCopy});
+            continue;
+        }
+        plan.requests.push_back({each.path, each.identity, each.group, row, each.collectionIndex, each.size});
     }
 
-    // Requests by file; a file with several checked names counts its size once.
+    // Requests by file, to find a checked name of a file also listed unchecked.
     std::vector<std::pair<FileKey, std::size_t>> files;
-    for (std::size_t i = 0; i < plan.requests.size(); ++i) {
-        const TrashRequest &request = plan.requests[i];
-        if (request.listed.valid)
-            files.emplace_back(keyOf(request.listed), i);
-        else
-            plan.bytes += std::max<std::int64_t>(list.row(request.row).size, 0);
-    }
+    for (std::size_t i = 0; i < plan.requests.size(); ++i)
+        if (plan.requests[i].listed.valid)
+            files.emplace_back(keyOf(plan.requests[i].listed), i);
     std::sort(files.begin(), files.end());
-    for (std::size_t i = 0; i < files.size(); ++i)
-        if (i == 0 || files[i].first != files[i - 1].first)
-            plan.bytes += std::max<std::int64_t>(list.row(plan.requests[files[i].second].row).size, 0);
 
     // A checked name of a file that is also listed unchecked (a second path through a bind
     // mount or a linked folder, or a hard link) is no copy of it: moving it would take the
     // file the user meant to keep.
     std::vector<bool> held(plan.requests.size(), false);
+    std::vector<QString> heldReason(plan.requests.size());
     if (!files.empty()) {
         for (int row = 0; row < list.rows(); ++row) {
             const ResultsModel::Row &each = list.row(row);
@@ -111,9 +154,8 @@ DeletePlan planDeletion(const ResultsModel &list)
             for (; found != files.end() && found->first == key; ++found) {
                 if (!held[found->second]) {
                     held[found->second] = true;
-                    plan.held.push_back(
-                        {plan.requests[found->second].path,
-                         QStringLiteral("it is the same file as %1, which is not checked").arg(each.path)});
+                    heldReason[found->second] =
+                        QStringLiteral("it is the same file as %1, which is not checked").arg(each.path);
                 }
             }
         }
@@ -122,40 +164,68 @@ DeletePlan planDeletion(const ResultsModel &list)
         qsizetype bytes = 0;
         if (!held[i] && pathTooLong(plan.requests[i].path, &bytes)) {
             held[i] = true;
-            plan.held.push_back({plan.requests[i].path,
-                                 QStringLiteral("its path is too long for the trash (%1 bytes, the system allows %2)")
-                                     .arg(bytes)
-                                     .arg(PATH_MAX - 1)});
+            heldReason[i] = QStringLiteral("its path is too long for the trash (%1 bytes, the system allows %2)")
+                                .arg(countText(bytes), countText(PATH_MAX - 1));
         }
     }
-    if (!plan.held.empty()) {
-        std::vector<TrashRequest> kept;
-        for (std::size_t i = 0; i < plan.requests.size(); ++i)
-            if (!held[i])
-                kept.push_back(std::move(plan.requests[i]));
-        plan.requests = std::move(kept);
+    std::vector<TrashRequest> kept;
+    kept.reserve(plan.requests.size());
+    for (std::size_t i = 0; i < plan.requests.size(); ++i) {
+        if (held[i])
+            plan.held.push_back({plan.requests[i].path, heldReason[i]});
+        else
+            kept.push_back(std::move(plan.requests[i]));
     }
+    plan.requests = std::move(kept);
 
-    // Groups whose every listed copy is checked: nothing of their contents would be kept.
-    int lastGroup = -1;
-    for (int row : checkedRows) {
+    // The unchecked copies each requested group relies on, none of them a name of a file
+    // that is itself requested.
+    for (const TrashRequest &request : plan.requests)
+        plan.kept.try_emplace(request.group);
+    for (int row = 0; row < list.rows(); ++row) {
         const ResultsModel::Row &each = list.row(row);
-        const auto &counts = groups[std::min<std::size_t>(each.group, groups.size() - 1)];
-        if (counts.first != counts.second)
+        if (each.checked || !each.identity.valid)
             continue;
-        if (static_cast<int>(each.group) != lastGroup)
-            ++plan.wholeGroups;
-        lastGroup = static_cast<int>(each.group);
-        plan.wholeGroupPaths << each.path;
+        const auto group = plan.kept.find(each.group);
+        if (group == plan.kept.end())
+            continue;
+        const auto found = std::lower_bound(files.begin(), files.end(),
+                                            std::pair(keyOf(each.identity), std::size_t(0)));
+        if (found == files.end() || found->first != keyOf(each.identity))
+            group->second.push_back({each.path, each.identity});
     }
+    // A group whose only unchecked copies are other names of checked files keeps nothing.
+    std::vector<TrashRequest> movable;
+    movable.reserve(plan.requests.size());
+    for (TrashRequest &request : plan.requests) {
+        if (plan.kept[request.group].empty())
+            plan.held.push_back({request.path, NoKeptCopy});
+        else
+            movable.push_back(std::move(request));
+    }
+    plan.requests = std::move(movable);
+
+    // What is at stake: the requested files, a file with several requested names once.
+    std::vector<std::pair<FileKey, std::int64_t>> sizes;
+    for (const TrashRequest &request : plan.requests) {
+        if (request.listed.valid)
+            sizes.emplace_back(keyOf(request.listed), request.size);
+        else
+            plan.bytes += std::max<std::int64_t>(request.size, 0);
+    }
+    std::sort(sizes.begin(), sizes.end());
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        if (i == 0 || sizes[i].first != sizes[i - 1].first)
+            plan.bytes += std::max<std::int64_t>(sizes[i].second, 0);
+
     return plan;
 }
 
 QString confirmationText(const DeletePlan &plan)
 {
-    const qsizetype count = qsizetype(plan.requests.size() + plan.held.size());
     QString question = QStringLiteral("Move %1 (%2) to the trash?")
-                           .arg(plural(count, "checked file", "checked files"), spaceText(plan.bytes));
+                           .arg(plural(qsizetype(plan.requests.size()), "checked file", "checked files"),
+                                spaceText(plan.bytes));
     if (plan.wholeGroups > 0) {
         question += QStringLiteral("\n\nEvery copy is checked in %1, so no copy of %2 would be kept. "
                                    "These files stay where they are:\n")
@@ -163,85 +233,185 @@ QString confirmationText(const DeletePlan &plan)
                              QLatin1String(plan.wholeGroups == 1 ? "its contents" : "their contents"));
         question += namedLines(plan.wholeGroupPaths);
     }
+    // The whole groups' files come first among those held, and are named above.
+    const std::vector<TrashFailure> others(plan.held.begin() + plan.wholeGroupPaths.size(), plan.held.end());
+    if (!others.empty())
+        question += QStringLiteral("\n\n%1 checked stay where %2:\n")
+                        .arg(plural(qsizetype(others.size()), "file", "files"),
+                             QLatin1String(others.size() == 1 ? "it is" : "they are"))
+            + namedLines(failureLines(others));
     return question;
 }
 
-TrashOutcome SendToRecycleBin(Trash &trash, const ResultsModel &list, const DeletePlan &plan)
+QString nothingToMoveText(const DeletePlan &plan)
 {
-    TrashOutcome outcome;
-    outcome.failed = plan.held;
+    return QStringLiteral("None of the checked files can be moved to the trash:\n\n")
+        + namedLines(failureLines(plan.held));
+}
 
-    // Per group, whether an unchecked copy is still there as it was listed; looked at once.
-    std::map<std::uint32_t, bool> keptCopy;
-    const auto hasKeptCopy = [&](const TrashRequest &request, const FileIdentity &moving) {
-        if (const auto known = keptCopy.find(request.group); known != keptCopy.end())
-            return known->second;
-        bool found = false;
-        if (request.row >= 0 && request.row < list.rows() && list.row(request.row).group == request.group) {
-            const auto [first, end] = list.groupRange(request.row);
-            for (int row = first; row < end && !found; ++row) {
-                const ResultsModel::Row &each = list.row(row);
-                if (each.checked || !each.identity.valid || each.identity.sameFile(moving))
-                    continue;
-                found = identityOf(each.path) == each.identity;
-            }
+QString trashLockPath()
+{
+    // Per user: the runtime folder when the session has one, else the user's cache.
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return folder + QStringLiteral("/twinfold-trash.lock");
+}
+
+TrashRun::TrashRun(Trash &trash, DeletePlan plan) : m_trash(trash), m_plan(std::move(plan))
+{
+    const QString path = trashLockPath();
+    QDir().mkpath(QFileInfo(path).path());
+    m_lock = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st = {};
+    if (m_lock < 0) {
+        m_lockError = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (::fstat(m_lock, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+        m_lockError = QStringLiteral("it is not a file of your own");
+        ::close(m_lock);
+        m_lock = -1;
+    }
+    if (m_lock < 0)
+        m_lockError = QStringLiteral("the lock that keeps two Twinfold windows from taking each other's kept "
+                                     "copies (%1) could not be taken: %2")
+                          .arg(path, m_lockError);
+}
+
+TrashRun::~TrashRun()
+{
+    if (m_lock >= 0)
+        ::close(m_lock);
+}
+
+void TrashRun::SendToRecycleBin()
+{
+    for (std::size_t i = 0; i < m_plan.requests.size(); ++i) {
+        if (m_stop) {
+            m_outcome.notReached = qsizetype(m_plan.requests.size() - i);
+            break;
         }
-        keptCopy[request.group] = found;
-        return found;
-    };
+        sendOne(m_plan.requests[i]);
+        ++m_done;
+    }
+    finish();
+}
 
-    std::vector<FileIdentity> movedFiles;
-    std::map<FileKey, std::pair<int, nlink_t>> namesMoved; // names moved, links before the first move
-    for (const TrashRequest &request : plan.requests) {
+void TrashRun::sendOne(const TrashRequest &request)
+{
+    if (m_lock < 0) {
+        m_outcome.failed.push_back({request.path, m_lockError});
+        return;
+    }
+    // Another instance is between its look and its move: wait, but stay stoppable.
+    while (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            m_outcome.failed.push_back({request.path,
+                                        QStringLiteral("the lock %1 could not be taken: %2")
+                                            .arg(trashLockPath(), QString::fromLocal8Bit(std::strerror(errno)))});
+            return;
+        }
+        m_waiting = true;
+        if (m_stop) {
+            m_waiting = false;
+            ++m_outcome.notReached;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m_waiting = false;
+
+    struct stat st = {};
+    if (::fstatat(AT_FDCWD, QFile::encodeName(request.path).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        // Listed twice under two paths to one entry and already moved through the other one.
+        const bool alreadyMoved = std::any_of(m_movedFiles.begin(), m_movedFiles.end(),
+                                              [&](const FileIdentity &moved) { return moved == request.listed; });
+        if (!alreadyMoved)
+            m_outcome.failed.push_back({request.path, QStringLiteral("it is no longer there")});
+        ::flock(m_lock, LOCK_UN);
+        return;
+    }
+    const FileIdentity now = identityOf(st);
+    if (const QString reason = reasonToHoldBack(request, now); !reason.isEmpty()) {
+        m_outcome.failed.push_back({request.path, reason});
+        ::flock(m_lock, LOCK_UN);
+        return;
+    }
+    const FileIdentity folder = folderIdentity(request.path);
+    QString error;
+    const bool moved = m_trash.moveToTrash(request.path, &error);
+    ::flock(m_lock, LOCK_UN);
+    if (!moved) {
+        m_outcome.failed.push_back({request.path, error.isEmpty() ? QStringLiteral("it could not be moved") : error});
+        return;
+    }
+    MovedFile file{request.path, now, false, request.collectionIndex,
+                   TrashedFile{request.path, now.device, now.inode, folder.device, folder.inode}};
+    m_movedFiles.push_back(now);
+    ++m_namesMoved.try_emplace(keyOf(now), 0, std::uint64_t(st.st_nlink)).first->second.first;
+    {
+        std::lock_guard guard(m_mutex);
+        m_fresh.push_back(file);
+    }
+    m_outcome.moved.push_back(std::move(file));
+}
+
+QString TrashRun::reasonToHoldBack(const TrashRequest &request, const FileIdentity &now)
+{
+    // Moving one name of a hard-linked file changes the change time of its other names.
+    const bool renamedHere = m_namesMoved.count(keyOf(now)) > 0;
+    if (!request.listed.valid || (now != request.listed && !(renamedHere && now.sameButChangeTime(request.listed))))
+        return QStringLiteral("it has changed since the search");
+    if (!keptCopyStands(request, now))
+        return NoKeptCopy;
+    return {};
+}
+
+bool TrashRun::keptCopyStands(const TrashRequest &request, const FileIdentity &moving)
+{
+    const auto copies = m_plan.kept.find(request.group);
+    if (copies == m_plan.kept.end() || copies->second.empty())
+        return false;
+    // The copy that stood last time is looked at first: one stat per move, as a rule.
+    std::size_t &standing = m_standing[request.group];
+    const std::size_t count = copies->second.size();
+    for (std::size_t step = 0; step < count; ++step) {
+        const std::size_t at = (standing + step) % count;
+        const KeptCopy &copy = copies->second[at];
+        if (copy.listed.sameFile(moving))
+            continue;
         struct stat st = {};
-        const QByteArray encoded = QFile::encodeName(request.path);
-        const FileIdentity now = identityOf(request.path);
-        if (!now.valid || ::lstat(encoded.constData(), &st) != 0) {
-            // Listed twice under two paths to one entry and already moved through the other one.
-            const bool alreadyMoved = std::any_of(movedFiles.begin(), movedFiles.end(),
-                                                  [&](const FileIdentity &moved) { return moved == request.listed; });
-            if (!alreadyMoved)
-                outcome.failed.push_back({request.path, QStringLiteral("it is no longer there")});
-            continue;
-        }
-        // Moving one name of a hard-linked file changes the change time of its other names.
-        const bool renamedHere = namesMoved.count(keyOf(now)) > 0;
-        if (!request.listed.valid
-            || (now != request.listed && !(renamedHere && now.sameButChangeTime(request.listed)))) {
-            outcome.failed.push_back({request.path, QStringLiteral("it has changed since the search")});
-            continue;
-        }
-        if (!hasKeptCopy(request, now)) {
-            outcome.failed.push_back(
-                {request.path, QStringLiteral("no unchecked copy of it is left as the search found it")});
-            continue;
-        }
-        QString error;
-        if (trash.moveToTrash(request.path, &error)) {
-            outcome.moved.push_back({request.path, now, false});
-            movedFiles.push_back(now);
-            auto &names = namesMoved.try_emplace(keyOf(now), 0, st.st_nlink).first->second;
-            ++names.first;
-        } else {
-            outcome.failed.push_back({request.path, error.isEmpty() ? QStringLiteral("it could not be moved") : error});
+        if (::fstatat(AT_FDCWD, QFile::encodeName(copy.path).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && identityOf(st) == copy.listed) {
+            standing = at;
+            return true;
         }
     }
+    return false;
+}
 
+void TrashRun::finish()
+{
     // A file frees its space only when every one of its names has gone.
-    for (MovedFile &moved : outcome.moved) {
-        const auto &names = namesMoved[keyOf(moved.identity)];
-        moved.freesSpace = nlink_t(names.first) >= names.second;
+    QSet<QPair<quint64, quint64>> counted;
+    for (MovedFile &moved : m_outcome.moved) {
+        const auto &names = m_namesMoved[keyOf(moved.identity)];
+        moved.freesSpace = std::uint64_t(names.first) >= names.second;
         if (!moved.freesSpace)
-            ++outcome.sharedNames;
-    }
-    QSet<FileKey> counted;
-    for (const MovedFile &moved : outcome.moved) {
-        if (moved.freesSpace && !counted.contains(keyOf(moved.identity))) {
-            counted.insert(keyOf(moved.identity));
-            outcome.bytesFreed += moved.identity.size;
+            ++m_outcome.sharedNames;
+        else if (!counted.contains({moved.identity.device, moved.identity.inode})) {
+            counted.insert({moved.identity.device, moved.identity.inode});
+            m_outcome.bytesFreed += moved.identity.size;
         }
     }
-    return outcome;
+    std::vector<TrashFailure> failed = m_plan.held;
+    failed.insert(failed.end(), m_outcome.failed.begin(), m_outcome.failed.end());
+    m_outcome.failed = std::move(failed);
+}
+
+std::vector<MovedFile> TrashRun::takeMoved()
+{
+    std::lock_guard guard(m_mutex);
+    return std::exchange(m_fresh, {});
 }
 
 QString reportText(const TrashOutcome &outcome)
@@ -254,18 +424,67 @@ QString reportText(const TrashOutcome &outcome)
         text += QStringLiteral(" %1 another name (a hard link) that stays, so %2 no space.")
                     .arg(plural(outcome.sharedNames, "of them is a file with", "of them are files with"),
                          QLatin1String(outcome.sharedNames == 1 ? "it frees" : "they free"));
-    if (!outcome.failed.empty()) {
-        QStringList lines;
-        for (const TrashFailure &failure : outcome.failed)
-            lines << failure.path + QStringLiteral(": ") + failure.reason;
+    if (outcome.notReached > 0)
+        text += QStringLiteral(" You stopped the move: %1 where %2.")
+                    .arg(plural(outcome.notReached, "checked file stays", "checked files stay"),
+                         QLatin1String(outcome.notReached == 1 ? "it is" : "they are"));
+    if (!outcome.failed.empty())
         text += QStringLiteral("\n\n%1 not moved to the trash:\n\n")
                     .arg(plural(qsizetype(outcome.failed.size()), "file was", "files were"))
-            + namedLines(lines);
-    }
+            + namedLines(failureLines(outcome.failed));
     return text;
 }
 
 std::vector<ResultsModel::Row> RemoveCheckedRows(ResultsModel &list)
 {
     return list.takeRowsWhere([&list](int row) { return list.isChecked(row) && entryIsGone(list.path(row)); });
+}
+
+void UndoRun::run()
+{
+    QHash<QString, std::size_t> rowOf;
+    for (std::size_t i = 0; i < m_record.rows.size(); ++i)
+        rowOf.insert(m_record.rows[i].path, i);
+    const std::vector<QString> results = m_trash.restore(m_record.files, [&](std::size_t index, const QString &why) {
+        if (why.isEmpty()) {
+            const QString &path = m_record.files[index].originalPath;
+            if (const auto found = rowOf.constFind(path); found != rowOf.cend()) {
+                ResultsModel::Row row = m_record.rows[*found];
+                // The moves out and back changed the file's change time, and nothing else.
+                if (const FileIdentity now = identityOf(path); now.sameButChangeTime(row.identity))
+                    row.identity = now;
+                std::lock_guard guard(m_mutex);
+                m_fresh.push_back(std::move(row));
+            }
+        }
+        ++m_done;
+        return !m_stop;
+    });
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        if (results[i].isEmpty())
+            ++m_back;
+        else
+            m_failures << m_record.files[i].originalPath + QStringLiteral(": ") + results[i];
+    }
+    m_notReached = qsizetype(m_record.files.size() - std::min(results.size(), m_record.files.size()));
+}
+
+std::vector<ResultsModel::Row> UndoRun::takeRowsBack()
+{
+    std::lock_guard guard(m_mutex);
+    return std::exchange(m_fresh, {});
+}
+
+QString UndoRun::reportText() const
+{
+    QString text = QStringLiteral("%1 put back where %2.")
+                       .arg(plural(m_back, "file was", "files were"),
+                            QLatin1String(m_back == 1 ? "it was" : "they were"));
+    if (m_notReached > 0)
+        text += QStringLiteral(" You stopped the Undo: %1 in the trash.")
+                    .arg(plural(m_notReached, "file stays", "files stay"));
+    if (!m_failures.isEmpty())
+        text += QStringLiteral("\n\n%1 not put back:\n\n").arg(plural(m_failures.size(), "file was", "files were"))
+            + namedLines(m_failures);
+    return text;
 }

@@ -82,7 +82,8 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex &index) const
 
 bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 || index.row() >= m_shown)
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 || index.row() >= m_shown
+        || m_checksLocked)
         return false;
     SetCheckedByText(path(index.row()), value.toInt() == Qt::Checked);
     return true;
@@ -190,6 +191,14 @@ void ResultsModel::setAllRowColours(const QString &name)
     m_written.clear();
     m_fill = name;
     m_fillCount = std::max({m_fillCount, m_positionGroup.size(), m_rows.size()});
+    announce(0, m_shown - 1, ColourRoles);
+}
+
+void ResultsModel::setColourState(ColourState state)
+{
+    m_fill = std::move(state.fill);
+    m_fillCount = state.fillCount;
+    m_written = std::move(state.written);
     announce(0, m_shown - 1, ColourRoles);
 }
 

@@ -60,6 +60,17 @@ public:
     void setRowColour(int position, const QString &name);
     // Gives every position, and at least every current row, this colour name; then repaints.
     void setAllRowColours(const QString &name);
+    // Every position's colour name, to be given back later.
+    struct ColourState
+    {
+        QString fill;
+        std::size_t fillCount = 0;
+        QHash<int, QString> written;
+    };
+    ColourState colourState() const { return {m_fill, m_fillCount, m_written}; }
+    void setColourState(ColourState state);
+    // While locked, check marks cannot be changed from the view.
+    void setChecksLocked(bool locked) { m_checksLocked = locked; }
 
     // Sets the check mark of every row whose text equals text exactly.
     void SetCheckedByText(const QString &text, bool checked);
@@ -108,4 +119,5 @@ private:
     QString m_fill; // set for every position below m_fillCount by setAllRowColours
     std::size_t m_fillCount = 0;
     QHash<int, QString> m_written;
+    bool m_checksLocked = false;
 };

@@ -177,6 +177,7 @@ void TestEndToEnd::findPreviewAndTrashDuplicates()
     // SEND TO RECYCLING, confirmed.
     messages.defaultAnswer = MessageBoxes::Answer::Ok;
     QTest::mouseClick(button(*results, "Check1"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 20000); // the files move off the window's thread
     QCOMPARE(messages.shown.size(), std::size_t(2));
     QVERIFY2(
         messages.shown[1].text.startsWith(QStringLiteral("2 files were moved to the trash. Emptying the trash frees ")),
@@ -266,6 +267,7 @@ void TestEndToEnd::keepOldestSendAndUndo()
     QCOMPARE(QSet<QString>(checked.begin(), checked.end()), QSet<QString>(sent.begin(), sent.end()));
     app.messages.defaultAnswer = MessageBoxes::Answer::Ok;
     QTest::keyClick(results, Qt::Key_Delete);
+    QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 20000);
 
     QCOMPARE(app.messages.shown.size(), std::size_t(2));
     QCOMPARE(app.messages.shown[0].text, QStringLiteral("Move 3 checked files (33 bytes) to the trash?"));
@@ -283,6 +285,7 @@ void TestEndToEnd::keepOldestSendAndUndo()
 
     // Ctrl+Z: the other files come back, to the same places, and so do their rows.
     QTest::keySequence(results, QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 20000);
     QCOMPARE(app.messages.shown.size(), std::size_t(3));
     QCOMPARE(app.messages.shown[2].text,
              QStringLiteral("2 files were put back where they were.\n\n1 file was not put "

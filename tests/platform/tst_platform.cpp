@@ -1,10 +1,12 @@
 #include "CursorFile.h"
 #include "FileSystem.h"
+#include "PictureButton.h"
 #include "QtFolderDialog.h"
 #include "QtMessageBoxes.h"
 #include "SettingsStore.h"
 #include "TestMain.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -324,6 +326,31 @@ private slots:
         QCOMPARE(int(got), answer);
         QCOMPARE(seenText, QStringLiteral("Hello"));
         QCOMPARE(seenTitle, title.isEmpty() ? QStringLiteral("Twinfold") : title);
+    }
+
+    // A screen reader hears a push button with a press action; a click runs the command once,
+    // the button already let up.
+    void pictureButtonIsAPushButton()
+    {
+        PictureButton button(QStringLiteral(":/no-such-art.svg"));
+        button.setAccessibleName(QStringLiteral("Find Dupes"));
+        button.resize(113, 73);
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(&button);
+        QVERIFY(reader && reader->actionInterface());
+        QCOMPARE(reader->role(), QAccessible::Button);
+        QCOMPARE(reader->text(QAccessible::Name), QStringLiteral("Find Dupes"));
+        const QStringList actions = reader->actionInterface()->actionNames();
+        QVERIFY(actions.contains(QAccessibleActionInterface::pressAction()));
+        QVERIFY(!actions.contains(QAccessibleActionInterface::toggleAction()));
+        QVERIFY(!reader->state().checkable);
+        int runs = 0;
+        QObject::connect(&button, &QAbstractButton::clicked, [&] { runs += button.isDown() ? 100 : 1; });
+        QTest::mouseClick(&button, Qt::LeftButton);
+        reader->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(runs, 2); // pressed from the reader: let up a moment later, then run
+        QVERIFY(!reader->state().checked && !reader->state().pressed);
     }
 };
 

@@ -2,11 +2,15 @@
 #include "TestMain.h"
 #include "Trash.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestTrash : public QObject
 {
@@ -79,6 +83,11 @@ private slots:
         QTest::newRow("its folder is gone") << "folder gone" << "its folder is no longer there";
         QTest::newRow("emptied from the trash") << "emptied" << "it is no longer in the trash";
         QTest::newRow("another file of that name in the trash") << "other inode" << "it is no longer in the trash";
+        // Records and folders changed behind our back: the file stays in the trash, and the reason is true.
+        QTest::newRow("record is a FIFO") << "fifo record" << "its trash record %info cannot be read as one; it stays in the trash";
+        QTest::newRow("record names another place") << "edited record" << "its trash record now names another place, %elsewhere/x.jpg; it stays in the trash";
+        QTest::newRow("folder replaced by a link") << "folder linked" << "its folder %folder is now a link to %elsewhere, not the folder it was moved from; it stays in the trash";
+        QTest::newRow("folder replaced by another") << "folder replaced" << "its folder %folder has been replaced by another folder since the move; it stays in the trash";
         // clang-format on
     }
 
@@ -89,13 +98,33 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("album/50%41 photo.jpg"));
         QVERIFY(writeFile(path, "the picture"));
-        struct stat st = {};
+        const QString folder = dir.filePath(QStringLiteral("album")),
+                      elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        struct stat st = {}, folderSt = {};
         QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
+        QVERIFY(::stat(QFile::encodeName(folder).constData(), &folderSt) == 0);
         SystemTrash trash;
         QString error;
         QVERIFY2(trash.moveToTrash(path, &error), qPrintable(error));
         const TrashEntry entry = trashEntry(path);
-        TrashedFile trashed{path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+        TrashedFile trashed{path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::uint64_t(folderSt.st_dev),
+                            std::uint64_t(folderSt.st_ino)};
+        const QString info = trashFolder() + QStringLiteral("/info/") + QFileInfo(entry.storedFile).fileName()
+            + QStringLiteral(".trashinfo");
+        if (trouble == QLatin1String("fifo record"))
+            QVERIFY(QFile::remove(info) && ::mkfifo(QFile::encodeName(info).constData(), 0600) == 0);
+        if (trouble == QLatin1String("edited record"))
+            QVERIFY(writeFile(info, "[Trash Info]\nPath=" + QUrl::toPercentEncoding(elsewhere + "/x.jpg", "/") + "\n"));
+        if (trouble.startsWith(QLatin1String("folder ")))
+            QVERIFY(QFile::rename(folder, folder + QStringLiteral(" old")));
+        if (trouble == QLatin1String("folder linked"))
+            QVERIFY(QFile::link(elsewhere, folder));
+        if (trouble == QLatin1String("folder replaced"))
+            QVERIFY(QDir().mkpath(folder));
+        reason.replace(QLatin1String("%info"), info)
+            .replace(QLatin1String("%folder"), folder)
+            .replace(QLatin1String("%elsewhere"), elsewhere);
         if (trouble == QLatin1String("occupied"))
             QVERIFY(writeFile(path, "a new picture"));
         if (trouble == QLatin1String("folder gone"))
@@ -113,10 +142,66 @@ private slots:
             QVERIFY(trashEntry(path).storedFile.isEmpty()); // record and file both gone from the trash
             QVERIFY(!QFile::exists(entry.storedFile));
         } else if (trouble != QLatin1String("emptied")) {
+            QVERIFY(QDir(elsewhere).isEmpty());
             QCOMPARE(readFile(entry.storedFile), QByteArray("the picture")); // still restorable
             if (trouble == QLatin1String("occupied"))
                 QCOMPARE(readFile(path), QByteArray("a new picture"));
         }
+    }
+
+    void restoreThroughALinkOntoAnotherFileSystem()
+    {
+        // Needs a file system of its own: a loop mount in a private mount namespace, as root.
+        // The test runs itself again inside it.
+        const QByteArray inside = qgetenv("TWINFOLD_OTHER_FILE_SYSTEM");
+        if (!inside.isEmpty())
+            return putBackThroughTheLink(QFile::decodeName(inside));
+        if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("mkfs.ext4"), {"/sbin", "/usr/sbin"}).isEmpty())
+            QSKIP("needs root, unshare and mkfs.ext4");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("image")), mount = dir.filePath(QStringLiteral("mount"));
+        QVERIFY(QDir().mkpath(mount));
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(16 << 20));
+        file.close();
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TWINFOLD_OTHER_FILE_SYSTEM"), dir.path());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("unshare"),
+                      {"-m", "--propagation", "private", "sh", "-c",
+                       "PATH=$PATH:/sbin:/usr/sbin; mkfs.ext4 -q \"$1\" && mount -o loop \"$1\" \"$2\" || exit 77; "
+                       "exec \"$3\" restoreThroughALinkOntoAnotherFileSystem",
+                       "sh", image, mount, QCoreApplication::applicationFilePath()});
+        QVERIFY(process.waitForFinished(60000));
+        if (process.exitCode() == 77)
+            QSKIP("no loop mount here");
+        QVERIFY2(process.exitCode() == 0, process.readAll().constData());
+    }
+
+private:
+    static void putBackThroughTheLink(const QString &dir)
+    {
+        const QString real = dir + QStringLiteral("/mount/photos"), link = dir + QStringLiteral("/link");
+        const QString path = link + QStringLiteral("/photo.jpg");
+        QVERIFY(writeFile(real + QStringLiteral("/photo.jpg"), "the picture"));
+        QVERIFY(QFile::link(real, link));
+        struct stat st = {}, folder = {};
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
+        QVERIFY(::stat(QFile::encodeName(link).constData(), &folder) == 0);
+        SystemTrash trash;
+        QString error;
+        QVERIFY2(trash.moveToTrash(path, &error), qPrintable(error));
+        QVERIFY(QDir(dir + QStringLiteral("/mount/.Trash-0/files")).exists()); // that file system's own trash
+
+        const std::vector<QString> results = trash.restore(
+            {{path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::uint64_t(folder.st_dev),
+              std::uint64_t(folder.st_ino)}});
+
+        QCOMPARE(results, std::vector<QString>{QString()});
+        QCOMPARE(readFile(path), QByteArray("the picture"));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "Form4.h"
 #include "PictureBox.h"
 #include "ResultsModel.h"
+#include "RecyclingBin.h"
 #include "Services.h"
 #include "TestFiles.h"
 #include "TestMain.h"
@@ -14,31 +15,44 @@
 #include <QAction>
 #include <QBuffer>
 #include <QImage>
+#include <QLabel>
+#include <QTimer>
 #include <QMenu>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+const QString NoKeptCopyText = QStringLiteral("no unchecked copy of it is left as the search found it");
+
 // The real trash, except for one path that it refuses, as a file in use would be.
 class RefusingTrash final : public Trash
 {
 public:
     bool moveToTrash(const QString &path, QString *errorText) override
     {
+        if (beforeMove)
+            beforeMove(moves++);
         if (path != refuse)
             return system.moveToTrash(path, errorText);
         if (errorText)
             *errorText = QStringLiteral("refused by the test");
         return false;
     }
-    std::vector<QString> restore(const std::vector<TrashedFile> &files) override { return system.restore(files); }
+    std::vector<QString> restore(const std::vector<TrashedFile> &files, const RestoreStep &step) override
+    {
+        return system.restore(files, step);
+    }
     SystemTrash system;
     QString refuse;
+    std::function<void(int moves)> beforeMove; // on the worker thread
+    int moves = 0;
 };
 
 // Records what the window asked of the desktop; launches nothing.
@@ -65,6 +79,17 @@ struct Harness
     Harness() : services{settings, messages, folders, screen, trash, pump, QString(), &desktop}, form(services, &main)
     {}
     QAbstractButton *button(const char *name) { return form.findChild<QAbstractButton *>(QLatin1String(name)); }
+    // Presses SEND TO RECYCLING, or Ctrl+Z, and waits until the files have moved.
+    bool send()
+    {
+        button("Check1")->click();
+        return QTest::qWaitFor([this] { return !form.busy(); }, 20000);
+    }
+    bool undo()
+    {
+        form.action("undo")->trigger();
+        return QTest::qWaitFor([this] { return !form.busy(); }, 20000);
+    }
     MemorySettingsStore settings;
     FakeMessageBoxes messages;
     FakeFolderDialog folders;
@@ -171,17 +196,19 @@ private slots:
 
     void layoutFollowsTheOuterSize_data()
     {
-        // Outer size in twips; expected widths in twips, -1 where the size stays as it was.
+        // Outer size in twips; expected sizes in twips (-1: as it was), "Size" in pixels: never
+        // below its width at creation (100), also after a window wide enough to narrow it.
         QTest::addColumn<int>("outerWidth");
         QTest::addColumn<int>("outerHeight");
         QTest::addColumn<int>("listWidth");
         QTest::addColumn<int>("listHeight");
         QTest::addColumn<double>("filename");
-        QTest::addColumn<double>("size");
-        QTest::newRow("12,000 wide") << 12000 << 9000 << 11640 << 7100 << 11640 * 95.0 / 90 - 3700 << -1.0;
-        QTest::newRow("list 28,440") << 28800 << 9000 << 28440 << 7100 << 28440 * 95.0 / 90 - 3700 << 1040.0;
-        QTest::newRow("list 22,200 hides Size") << 22560 << 9000 << 22200 << 7100 << 22200 * 95.0 / 90 - 3700 << 0.0;
-        QTest::newRow("too small for the list") << 300 << 1500 << -1 << -1 << -1.0 << -1.0;
+        QTest::addColumn<int>("size");
+        QTest::newRow("12,000 wide") << 12000 << 9000 << 11640 << 7100 << 11640 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("list 28,440") << 28800 << 9000 << 28440 << 7100 << 28440 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("list 37,440") << 37800 << 9000 << 37440 << 7100 << 37440 * 95.0 / 90 - 3700 << 169;
+        QTest::newRow("list 22,200") << 22560 << 9000 << 22200 << 7100 << 22200 * 95.0 / 90 - 3700 << 100;
+        QTest::newRow("too small for the list") << 300 << 1500 << -1 << -1 << -1.0 << 100;
     }
 
     void layoutFollowsTheOuterSize()
@@ -191,21 +218,22 @@ private slots:
         QFETCH(int, listWidth);
         QFETCH(int, listHeight);
         QFETCH(double, filename);
-        QFETCH(double, size);
+        QFETCH(int, size);
         Harness harness;
         Form4 &form = harness.form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        setOuterSize(form, {twipsToPixels(24840 + 360), twipsToPixels(9000)}); // as maximised on a wide screen
         setOuterSize(form, {twipsToPixels(outerWidth), twipsToPixels(outerHeight)});
         QTreeView *list = form.list();
         const QSize listBefore = list->size();
-        const int filenameBefore = list->columnWidth(0), sizeBefore = list->columnWidth(1);
+        const int filenameBefore = list->columnWidth(0);
         setOuterSize(form, {twipsToPixels(outerWidth), twipsToPixels(outerHeight)}); // laid out again: same result
 
         QCOMPARE(list->width(), listWidth < 0 ? listBefore.width() : twipsToPixels(listWidth));
         QCOMPARE(list->height(), listHeight < 0 ? listBefore.height() : twipsToPixels(listHeight));
         QVERIFY(qAbs(list->columnWidth(0) - (filename < 0 ? filenameBefore : twipsToPixels(filename))) <= 1);
-        QVERIFY(qAbs(list->columnWidth(1) - (size < 0 ? sizeBefore : twipsToPixels(size))) <= 1);
+        QVERIFY(qAbs(list->columnWidth(1) - size) <= 1);
         QCOMPARE(list->pos(), QPoint(twipsToPixels(120), twipsToPixels(1320)));
     }
 
@@ -231,7 +259,8 @@ private slots:
                                    << QStringList();
         QTest::newRow("nothing checked") << QList<int>() << true << "" << QList<int>() << "" << "" << QStringList();
         QTest::newRow("a whole group stays") << QList<int>{0, 1, 2} << true << "" << QList<int>{2}
-                                             << "Every copy is checked in 1 group of identical files"
+                                             << "Move 1 checked file (15 bytes) to the trash?\n\n"
+                                                "Every copy is checked in 1 group of identical files"
                                              << "1 file was moved to the trash. Emptying the trash frees 15 bytes."
                                              << QStringList{"0: " + noKeptCopy, "1: " + noKeptCopy};
         QTest::newRow("first refused, second moves") << QList<int>{0, 3} << true << "refuse a" << QList<int>{3}
@@ -285,7 +314,7 @@ private slots:
         for (int row : checked)
             model.SetCheckedByText(groups.paths[row], true);
 
-        harness.button("Check1")->click();
+        QVERIFY(harness.send());
 
         QStringList expectedRows;
         std::vector<int> stillChecked;
@@ -337,10 +366,12 @@ private slots:
         QTest::newRow("both names of a") << QStringList{"a", "a2"} << QStringList{"a", "a2"}
                                          << "Move 2 checked files (8 bytes) to the trash?"
                                          << "2 files were moved to the trash. Emptying the trash frees 8 bytes.";
+        // Nothing can move: no question, only why.
         QTest::newRow("one name of a, the other unchecked")
-            << QStringList{"a"} << QStringList() << "Move 1 checked file (8 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%a: it is the same file as "
-               "%a2, which is not checked";
+            << QStringList{"a"} << QStringList()
+            << "None of the checked files can be moved to the trash:\n\n%a: it is the same file as %a2, which is not "
+               "checked"
+            << "";
         QTest::newRow("a name whose twin is not listed")
             << QStringList{"o"} << QStringList{"o"} << "Move 1 checked file (8 bytes) to the trash?"
             << "1 file was moved to the trash. Emptying the trash frees 0 bytes. 1 of them is a file with another "
@@ -368,13 +399,14 @@ private slots:
         for (const QString &name : checked)
             harness.form.results().SetCheckedByText(at(name), true);
 
-        harness.button("Check1")->click();
+        QVERIFY(harness.send());
 
         const auto &shown = harness.messages.shown;
-        QCOMPARE(shown.size(), std::size_t(2));
+        QCOMPARE(shown.size(), std::size_t(report.isEmpty() ? 1 : 2));
+        question.replace(QLatin1String("%a2"), at("a2")).replace(QLatin1String("%a"), at("a"));
         QCOMPARE(shown[0].text, question);
-        report.replace(QLatin1String("%a2"), at("a2")).replace(QLatin1String("%a"), at("a"));
-        QVERIFY2(shown[1].text.startsWith(report), qPrintable(shown[1].text));
+        if (!report.isEmpty())
+            QVERIFY2(shown[1].text.startsWith(report), qPrintable(shown[1].text));
         for (const char *name : {"keep", "a", "a2", "o"})
             QCOMPARE(QFile::exists(at(QLatin1String(name))), !moved.contains(QLatin1String(name)));
         QCOMPARE(readFile(at("o-elsewhere")), QByteArray("12345678"));
@@ -404,7 +436,7 @@ private slots:
         listGroup(harness.form.results(), {real, other});
         harness.form.results().SetCheckedByText(other, true);
 
-        harness.button("Check1")->click();
+        QVERIFY(harness.send());
 
         QCOMPARE(readFile(real), QByteArray("the only copy"));
         QCOMPARE(harness.form.results().rows(), 2);
@@ -434,7 +466,7 @@ private slots:
         listGroup(harness.form.results(), {dir.filePath(QStringLiteral("keep")), deep});
         harness.form.results().SetCheckedByText(deep, true);
 
-        harness.button("Check1")->click();
+        QVERIFY(harness.send());
 
         const bool stillThere = ::faccessat(folders.back(), "copy", F_OK, 0) == 0;
         // Clean up from the bottom: the temporary folder cannot remove what it cannot name.
@@ -467,7 +499,7 @@ private slots:
         QVERIFY(!harness.form.action("undo")->isEnabled());
         for (int row : {1, 2})
             model.SetCheckedByText(groups.paths[row], true);
-        harness.button("Check1")->click();
+        QVERIFY(harness.send());
         QCOMPARE(listed(model), (QStringList{groups.paths[0], groups.paths[3]}));
         QVERIFY(harness.form.action("undo")->isEnabled());
         if (occupied)
@@ -477,6 +509,7 @@ private slots:
         harness.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
         QTest::keyClick(&harness.form, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(QTest::qWaitFor([&] { return !harness.form.busy(); }, 20000));
 
         QCOMPARE(readFile(groups.paths[1]), QByteArray("first contents"));
         QVERIFY(!QFile::exists(trashEntry(groups.paths[1]).storedFile));
@@ -493,14 +526,111 @@ private slots:
             QCOMPARE(readFile(groups.paths[2]), QByteArray("second contents"));
             QCOMPARE(text, QStringLiteral("2 files were put back where they were."));
             QCOMPARE(listed(model), groups.paths); // each in its group again
+            for (int row = 0; row < 4; ++row)      // in its group's colour again
+                QCOMPARE(model.rowColour(row), QLatin1String(row < 2 ? "light blue" : "blue"));
         }
         QVERIFY(model.checkedRows().empty());
         QVERIFY(!harness.form.action("undo")->isEnabled()); // once only
         if (!occupied) {                                    // moved out and back, a file can go again
             model.SetCheckedByText(groups.paths[1], true);
-            harness.button("Check1")->click();
+            QVERIFY(harness.send());
             QVERIFY(!QFile::exists(groups.paths[1]));
         }
+    }
+
+    void keptCopyLookedAtBeforeEachMove_data()
+    {
+        // One group: keep, then four checked copies; something happens before a move.
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<int>("moved");
+        QTest::addColumn<QString>("reason"); // of the copies that stay
+        QTest::newRow("kept copy removed after the first move") << "remove keep" << 1 << NoKeptCopyText;
+        QTest::newRow("another window moves the kept copy") << "other window" << 0 << NoKeptCopyText;
+        QTest::newRow("stopped during the second move") << "stop" << 2 << "";
+    }
+
+    void keptCopyLookedAtBeforeEachMove()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(int, moved);
+        QFETCH(QString, reason);
+        Harness harness;
+        QTemporaryDir dir;
+        QStringList paths;
+        for (const char *name : {"keep", "c1", "c2", "c3", "c4"}) {
+            paths << dir.filePath(QLatin1String(name));
+            QVERIFY(writeFile(paths.last(), "same contents"));
+        }
+        listGroup(harness.form.results(), paths);
+        for (const QString &path : paths.mid(1))
+            harness.form.results().SetCheckedByText(path, true);
+        QSemaphore moving, goOn;
+        if (trouble == QLatin1String("remove keep"))
+            harness.trash.beforeMove = [&](int moves) {
+                if (moves == 0) // while the first file moves
+                    QFile::remove(paths[0]);
+            };
+        if (trouble == QLatin1String("stop"))
+            harness.trash.beforeMove = [&](int moves) {
+                if (moves == 1) {
+                    moving.release();
+                    goOn.acquire();
+                }
+            };
+        // Another window holds the lock while it moves our kept copy, which it did not keep.
+        const int otherWindow = ::open(QFile::encodeName(trashLockPath()).constData(), O_RDWR | O_CREAT, 0600);
+        if (trouble == QLatin1String("other window"))
+            QVERIFY(otherWindow >= 0 && ::flock(otherWindow, LOCK_EX) == 0);
+
+        harness.button("Check1")->click();
+        auto *progress = harness.form.findChild<QLabel *>(QStringLiteral("moveProgressText"));
+        if (trouble == QLatin1String("other window")) {
+            QTRY_VERIFY_WITH_TIMEOUT(progress->text().startsWith(QStringLiteral("Waiting for another")), 10000);
+            QVERIFY(harness.trash.system.moveToTrash(paths[0], nullptr));
+            ::flock(otherWindow, LOCK_UN);
+        }
+        if (trouble == QLatin1String("stop")) {
+            QVERIFY(moving.tryAcquire(1, 10000));
+            // The window answers while a file moves: the first row has left, STOP stops.
+            QTRY_COMPARE_WITH_TIMEOUT(harness.form.results().rows(), 4, 10000);
+            QVERIFY(harness.form.busy() && !progress->isHidden());
+            harness.button("stopMoving")->click();
+            goOn.release();
+        }
+        ::close(otherWindow);
+        QVERIFY(QTest::qWaitFor([&] { return !harness.form.busy(); }, 20000));
+
+        for (int i = 1; i < 5; ++i)
+            QCOMPARE(QFile::exists(paths[i]), i > moved);
+        const QString report = harness.messages.shown.back().text;
+        QVERIFY2(report.startsWith(QStringLiteral("%1 moved").arg(moved == 1 ? "1 file was" : "%1 files were"))
+                     || report.startsWith(QStringLiteral("%1 files were moved").arg(moved)),
+                 qPrintable(report));
+        for (int i = moved + 1; i < 5 && !reason.isEmpty(); ++i)
+            QVERIFY2(report.contains(paths[i] + QStringLiteral(": ") + reason), qPrintable(report));
+        if (trouble == QLatin1String("stop"))
+            QVERIFY2(report.contains(QStringLiteral("You stopped the move: 2 checked files stay where they are.")),
+                     qPrintable(report));
+        QCOMPARE(harness.form.results().rows(), 5 - moved);
+    }
+
+    void ourBoxesWriteNumbersOneWay_data()
+    {
+        // Binary units, one decimal; a comma every three digits.
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("bytes") << qint64(1023) << "1,023 bytes";
+        QTest::newRow("KiB") << qint64(304640) << "297.5 KiB";
+        QTest::newRow("MiB") << qint64(1572864) << "1.5 MiB";
+        QTest::newRow("GiB") << qint64(5) * 1024 * 1024 * 1024 << "5.0 GiB";
+    }
+
+    void ourBoxesWriteNumbersOneWay()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(spaceText(bytes), text);
+        QCOMPARE(countText(200000), QStringLiteral("200,000"));
     }
 
     void helpersFromTheMenuAndTheirKeys_data()
@@ -529,13 +659,58 @@ private slots:
         QVERIFY(helper && menu->actions().contains(helper) && helper->isEnabled());
         QCOMPARE(helper->shortcut(), keys);
         QVERIFY(helper->isShortcutVisibleInContextMenu());
-        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on
-            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201csub\u201d")), qPrintable(helper->text()));
+        if (action.endsWith(QLatin1String("Folder"))) // names the folder it acts on, in full
+            QVERIFY2(helper->text().endsWith(QStringLiteral(" \u201c%1/sub/\u201d").arg(groups.dir.path())),
+                     qPrintable(helper->text()));
 
         QTest::keySequence(&harness.form, keys);
 
         const std::vector<int> rows = harness.form.results().checkedRows();
         QCOMPARE(QList<int>(rows.begin(), rows.end()), checked);
+    }
+
+    void helpersThatChangeNothingSaySo_data()
+    {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<QString>("said"); // the start of the status line
+        QTest::newRow("folder helper that checks") << QStringList{"checkInFolder"} << QString();
+        QTest::newRow("folder helper again")
+            << QStringList{"checkInFolder", "checkInFolder"} << QStringLiteral("Nothing changed: no other copy in ");
+        QTest::newRow("no fully checked group")
+            << QStringList{"nextCheckedGroup"} << QStringLiteral("No group has every copy checked.");
+    }
+
+    void helpersThatChangeNothingSaySo()
+    {
+        QFETCH(QStringList, actions);
+        QFETCH(QString, said);
+        Harness harness;
+        Groups groups(harness.form, {"a.txt", "sub/b.txt", "sub/c.txt", "d.txt"});
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        harness.form.contextMenuFor(2);
+        for (const QString &name : actions)
+            harness.form.action(qPrintable(name))->trigger();
+        const QString status = harness.form.findChild<QLabel *>(QStringLiteral("status"))->text();
+        QVERIFY2(said.isEmpty() ? status.isEmpty() : status.startsWith(said), qPrintable(status));
+    }
+
+    void shiftF10OpensTheMenu()
+    {
+        Harness harness;
+        Groups groups(harness.form);
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+        harness.form.list()->setCurrentIndex(harness.form.results().index(1, 0));
+        QWidget *opened = nullptr;
+        QTimer::singleShot(0, &harness.form, [&] {
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            opened = QApplication::activePopupWidget();
+            opened->close();
+        });
+        QTest::keyClick(harness.form.list(), Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(opened && opened->objectName() == QLatin1String("rowMenu"));
+        QVERIFY(harness.form.action("open")->isEnabled());
     }
 
     void openRevealCopy()
@@ -625,6 +800,52 @@ private slots:
         QCOMPARE(form.results().rows(), 4);
         QCOMPARE(form.results().checkedRows(), std::vector<int>{0});
         QVERIFY(!harness.button("Check2")->isChecked());
+    }
+
+    void ticksStandOutOnAnyPalette_data()
+    {
+        QTest::addColumn<QColor>("base");
+        QTest::addColumn<QColor>("text");
+        QTest::addColumn<bool>("plainRow"); // drawn in the list's own colours, as after a send
+        QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black) << false;
+        QTest::newRow("dark, group colour") << QColor(0x30, 0x30, 0x30) << QColor(0xd0, 0xd0, 0xd0) << false;
+        QTest::newRow("dark, plain row") << QColor(0x2d, 0x2d, 0x2d) << QColor(Qt::white) << true;
+    }
+
+    void ticksStandOutOnAnyPalette()
+    {
+        QFETCH(QColor, base);
+        QFETCH(QColor, text);
+        QFETCH(bool, plainRow);
+        Harness harness;
+        Groups groups(harness.form);
+        QTreeView *list = harness.form.list();
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Base, base);
+        palette.setColor(QPalette::Text, text);
+        list->setPalette(palette);
+        harness.form.results().setData(harness.form.results().index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        if (plainRow)
+            harness.form.results().setAllRowColours(QStringLiteral("white"));
+        harness.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
+
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        option.rect = list->visualRect(harness.form.results().index(0, 0));
+        option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        const QRect box = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
+        // Contrast between the darkest and the lightest pixel inside the box, tick and fill.
+        const QImage shown =
+            list->viewport()->grab(box.adjusted(2, 2, -2, -2)).toImage().convertToFormat(QImage::Format_Grayscale8);
+        int darkest = 255, lightest = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                darkest = std::min(darkest, qGray(shown.pixel(x, y)));
+                lightest = std::max(lightest, qGray(shown.pixel(x, y)));
+            }
+        const auto luminance = [](int grey) { return std::pow(grey / 255.0, 2.2); };
+        QVERIFY((luminance(lightest) + 0.05) / (luminance(darkest) + 0.05) >= 3);
     }
 
     void uncheckAll()

@@ -396,11 +396,85 @@ def case_maximised_results(desk):
 
     desk.find_dupes(main)
     wait_for('the results window maximised', lambda: desk.maximised(results))
-    p = wait_for('the preview inside the work area', lambda: (lambda o: o and inside(o, WORK_AREA) and o)(
-        desk.outer(preview)))
+    seen = []
+    try:
+        p = wait_for('the preview inside the work area', lambda: (lambda o: seen.append(o) or (
+            o and inside(o, WORK_AREA) and o))(desk.outer(preview)))
+    except Failure as failure:
+        raise Failure('%s, at %r of %r; results at %r' % (failure, seen[-1], WORK_AREA, desk.outer(results)))
     stack = wait_for('the preview above the results window', lambda: (lambda s: preview in s and results in s and
                      s.index(preview) > s.index(results) and s)(desk.stacking()))
     check(p[3] < WORK_AREA[3], 'preview %r' % (p,))
+
+
+def case_back_to_main_restart(desk):
+    """After BACK TO MAIN the saved size stays the outer size, also once late window events
+    have come in, so the next start opens at the same client size."""
+    main = desk.launch()
+    wait_for('the main window framed', lambda: desk.outer(main))
+    desk.add_folder(main, duplicates(desk))
+    main_outer = desk.outer(main)
+    results, _ = desk.find_dupes(main)
+    r = wait_for('the results window at the main window\'s place', lambda: desk.outer(results) == main_outer
+                 and desk.outer(results))
+    desk.back_to_main(results)
+    wait_for('the main window back at the results window\'s place', lambda: desk.outer(main) == r)
+    saved(desk, 0, r)
+    time.sleep(1.5)  # the client size used to be saved about half a second later
+    desk.close_window(main, 'the program to end')
+    s = desk.settings()
+    check((s.get('FormWidth'), s.get('FormHeight')) == (str(r[2] * TWIPS), str(r[3] * TWIPS)),
+          'saved %r after BACK TO MAIN, outer %r' % (s, r))
+    main = desk.launch()
+    info = wait_for('the main window framed again', lambda: desk.outer(main) and desk.info(main))
+    check((info['w'], info['h']) == DESIGN_CLIENT, 'started again at %dx%d' % (info['w'], info['h']))
+
+
+def size_text_right_edge(desk, window, left):
+    """The rightmost dark pixel of the list's first row from `left` on, within the window
+    (through ImageMagick): where the first size text ends."""
+    width = desk.info(window)['w']
+    raw = subprocess.run(['import', '-window', str(window), '-depth', '8', 'gray:-'], env=desk.env,
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT).stdout
+    edge = -1
+    for y in range(107, 119):  # the list starts at (8, 88), below a header about 18 pixels high
+        for x in range(8 + left, min(width, 8 + left + 150)):
+            if y * width + x < len(raw) and raw[y * width + x] < 80:
+                edge = max(edge, x)
+    return edge
+
+
+def case_maximised_columns(desk):
+    """Maximising the results window and restoring it leaves the "Size" column readable, and
+    with the results window maximised the preview stays in front after a click in the list
+    and after a key move."""
+    main = desk.launch()
+    wait_for('the main window framed', lambda: desk.outer(main))
+    desk.add_folder(main, duplicates(desk))
+    results, preview = desk.find_dupes(main)
+    r = wait_for('the results window framed', lambda: desk.outer(results))
+    # Filename column: list width x 95 / 90 - 3700 twips; the "Size" header follows it.
+    filename = round(((r[2] * TWIPS - 360) * 95 / 90 - 3700) / TWIPS)
+    before = wait_for('the first size drawn', lambda: (lambda e: e > 0 and e)(
+        size_text_right_edge(desk, results, filename)))
+    desk.activate(results)
+    desk.double_click_title(results)
+    wait_for('the results window maximised', lambda: desk.maximised(results)
+             and desk.outer(results)[2] == desk.work_area()[2])
+    for how, act in (('a click in the list', lambda: desk.click(results, 60, 130)),
+                     ('a key move', lambda: desk.key(results, 'Down'))):
+        act()
+        wait_for('the preview in front after %s' % how, lambda: (lambda s: preview in s and results in s and
+                 s.index(preview) > s.index(results))(desk.stacking()))
+    desk.double_click_title(results)
+    wait_for('the results window restored', lambda: not desk.maximised(results) and desk.outer(results) == r)
+    after = wait_for('the first size drawn again', lambda: (lambda e: e > 0 and e)(
+        size_text_right_edge(desk, results, filename)))
+    check(after >= before, 'size cut after maximising: ends at %d, was %d' % (after, before))
+
+
+# Wide enough that the maximised list gives "Size" a width of its own (about 29 pixels).
+case_maximised_columns.screen = (1680, 1050)
 
 
 def case_maximised_start(desk):
@@ -463,6 +537,9 @@ def main(argv):
     # Whatever happens below, the rig ends before CTest's own timeout and cleans up.
     signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure('the case took too long')))
     signal.alarm(int(os.environ.get('TWINFOLD_WM_CASE_TIMEOUT', '150')))
+    global SCREEN, WORK_AREA
+    SCREEN = getattr(case, 'screen', SCREEN)
+    WORK_AREA = (0, MARGINS['top'], SCREEN[0], SCREEN[1] - MARGINS['top'] - MARGINS['bottom'])
     with tempfile.TemporaryDirectory(prefix='twinfold-wm-') as root:
         desk = None
         try:
