@@ -212,7 +212,8 @@ private slots:
 
     void emptyFilesAndCrcZero_data() { variantRows({"empty files"}); }
 
-    // Empty files form one group; a file whose CRC-32 is 0 is not one of them.
+    // Empty files form one group; a file whose CRC-32 is 0 is not one of them, nor one that got
+    // contents after it was collected.
     void emptyFilesAndCrcZero()
     {
         QFETCH(ReadOptions, options);
@@ -224,8 +225,10 @@ private slots:
         tree.write("sub/e2", {});
         tree.write("sub/e3", {});
         tree.write("z2", forceCrc(randomBytes(60, 6), 0));
+        tree.write("sub/e4", {});
         CandidateTable table;
-        tree.collect(table, {"e1", "z", "sub/e2", "z2", "sub/e3"});
+        tree.collect(table, {"e1", "z", "sub/e2", "z2", "sub/e3", "sub/e4"});
+        tree.write("sub/e4", "filled since"); // no longer one of them
 
         Run run;
         DuplicateMatcher matcher(table, run.host, options);
