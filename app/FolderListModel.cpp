@@ -1,8 +1,26 @@
 #include "FolderListModel.h"
 
 FolderListModel::FolderListModel(QObject *parent)
-    : QAbstractTableModel(parent), m_icon(QStringLiteral(":/app/art/folder.svg"))
+    : QAbstractTableModel(parent), m_icon(QStringLiteral(":/app/art/folder.svg")),
+      m_protectedIcon(QStringLiteral(":/app/art/protected-folder.svg"))
 {}
+
+void FolderListModel::setProtected(int row, bool on)
+{
+    if (row < 0 || row >= m_rows.size() || m_protected.at(row) == on)
+        return;
+    m_protected[row] = on;
+    emit dataChanged(index(row, 0), index(row, 0));
+}
+
+QStringList FolderListModel::protectedRows() const
+{
+    QStringList rows;
+    for (qsizetype row = 0; row < m_rows.size(); ++row)
+        if (m_protected.at(row))
+            rows << m_rows.at(row);
+    return rows;
+}
 
 QString FolderListModel::hint()
 {
@@ -27,9 +45,18 @@ QVariant FolderListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return m_rows.at(index.row());
     case Qt::DecorationRole:
-        return m_icon;
+        return isProtected(index.row()) ? m_protectedIcon : m_icon;
     case Qt::ToolTipRole:
-        return hint();
+        return isProtected(index.row()) ? QStringLiteral("Protected: its files are never checked or moved.\n") + hint()
+                                        : hint();
+    case Qt::AccessibleTextRole: // the padlock's name, for those who do not see it
+        if (isProtected(index.row()))
+            return m_rows.at(index.row()) + QStringLiteral(", protected");
+        return {};
+    case Qt::AccessibleDescriptionRole:
+        if (isProtected(index.row()))
+            return QStringLiteral("Protected folder");
+        return {};
     default:
         return {};
     }
@@ -54,6 +81,7 @@ bool FolderListModel::removeRows(int row, int count, const QModelIndex &parent)
         return false;
     beginRemoveRows({}, row, row + count - 1);
     m_rows.remove(row, count);
+    m_protected.remove(row, count);
     endRemoveRows();
     return true;
 }
@@ -71,6 +99,7 @@ void FolderListModel::appendRow(const QString &text)
     const int at = static_cast<int>(m_rows.size());
     beginInsertRows({}, at, at);
     m_rows << text;
+    m_protected << false;
     endInsertRows();
 }
 
@@ -80,5 +109,6 @@ void FolderListModel::clear()
         return;
     beginResetModel();
     m_rows.clear();
+    m_protected.clear();
     endResetModel();
 }

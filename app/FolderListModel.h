@@ -26,10 +26,17 @@ public:
     QString rowText(int row) const { return m_rows.at(row); }
     const QStringList &rows() const { return m_rows; }
 
+    // A protected row's files are never checked or moved in the results; lasts while the row does.
+    bool isProtected(int row) const { return m_protected.value(row); }
+    void setProtected(int row, bool on);
+    QStringList protectedRows() const;
+
     static QString hint();
 
 private:
     QStringList m_columns;
     QStringList m_rows;
     QIcon m_icon;
+    QList<bool> m_protected; // parallel to m_rows
+    QIcon m_protectedIcon;
 };

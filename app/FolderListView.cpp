@@ -37,6 +37,7 @@ FolderListView::FolderListView(FolderListModel &model, QWidget *parent) : QTreeV
     viewport()->setAcceptDrops(true);
     setDropIndicatorShown(false);
     setToolTip(FolderListModel::hint());
+    createRowActions();
 }
 
 void FolderListView::removeSelectedRows()

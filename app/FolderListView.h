@@ -3,6 +3,7 @@
 #include <QTreeView>
 
 class FolderListModel;
+class QMenu;
 class QMimeData;
 
 // The folder list's view: several rows selectable at once, Delete removes the selected
@@ -17,9 +18,12 @@ public:
 
     void removeSelectedRows();
     void selectEveryRow();
+    // The row's menu (FolderRowMenu.cpp), as it would open over it; none over no row.
+    QMenu *rowMenuFor(int row);
 
 signals:
     void dropped(const QMimeData *data);
+    void uniqueFilesRequested(int row);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -27,7 +31,11 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    void createRowActions();
+
     FolderListModel &m_model;
+    QMenu *m_rowMenu = nullptr;
 };

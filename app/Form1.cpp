@@ -2,6 +2,7 @@
 
 #include "AddFolder.h"
 #include "CursorFile.h"
+#include "Desktop.h"
 #include "EventPump.h"
 #include "FileSystem.h"
 #include "FolderDialog.h"
@@ -9,6 +10,8 @@
 #include "FolderListView.h"
 #include "Form2.h"
 #include "Form4.h"
+#include "ProtectedFiles.h"
+#include "UniqueFilesWindow.h"
 #include "MessageBoxes.h"
 #include "PictureButton.h"
 #include "ResultsModel.h"
@@ -181,6 +184,7 @@ void Form1::buildControls()
     connect(m_check3, &QAbstractButton::clicked, this, &Form1::Check3_Click);
     connect(m_check6, &QAbstractButton::clicked, this, &Form1::Check6_Click);
     connect(m_listView3, &FolderListView::dropped, this, &Form1::ListView3_DragDrop);
+    connect(m_listView3, &FolderListView::uniqueFilesRequested, this, &Form1::findUniqueFiles);
 
     // Mouse moves over these set the window's pointer; the progress bar has no say.
     for (QWidget *watched :
@@ -435,8 +439,11 @@ void Form1::Check1_Click()
     m_searching = true;
 
     const SearchDriver::Outcome outcome = m_driver->run(*this);
-    if (outcome == SearchDriver::Outcome::Found && !m_closing)
+    if (outcome == SearchDriver::Outcome::Found && !m_closing) {
+        resultsWindow().results().setProtection(
+            ProtectedFiles(m_folders->protectedRows(), m_driver->candidates().otherNames()));
         presentResults();
+    }
 
     m_check1->show();
     // The focus STOP FIND had goes back to FIND DUPES, not on to CLEAR LIST, where one

@@ -15,6 +15,8 @@ class FolderListView;
 class FramedWindow;
 class Form2;
 class Form4;
+class Desktop;
+class UniqueFilesWindow;
 class PictureButton;
 class QGroupBox;
 class QListWidget;
@@ -60,6 +62,7 @@ private:
     void Check6_Click();
     void ListView3_DragDrop(const QMimeData *data);
     void presentResults();
+    void findUniqueFiles(int row); // UniqueFilesSearch.cpp
     void showHandPointer(bool hand);
     void fitOuterSizeToFrame();
     void keepInsideWorkArea();
@@ -97,6 +100,8 @@ private:
     std::unique_ptr<SearchDriver> m_driver;
     std::unique_ptr<Form4> m_form4;
     std::unique_ptr<Form2> m_form2;
+    std::unique_ptr<Desktop> m_ownDesktop;
+    std::unique_ptr<UniqueFilesWindow> m_uniqueWindow;
 
     bool m_loading = false;
     bool m_searching = false;

@@ -174,6 +174,7 @@ void Form4::createActions()
     });
     connect(action("undo"), &QAction::triggered, this, &Form4::undoLastSend);
     action("undo")->setEnabled(false);
+    addProtectedActions();
 
     // Shift+F10 opens the context menu as the Menu key does, over the current row.
     auto *menuKey = new QAction(this);

@@ -55,6 +55,8 @@ public:
     QAction *action(const char *name) const;
     // The context menu as it would open over this row (-1: over no row).
     QMenu *contextMenuFor(int row);
+    // What the last protected-folder helper did, as its status said.
+    QString helperStatus() const { return m_helperStatus; }
     // Puts back the files the last SEND TO RECYCLING moved, and their rows.
     void undoLastSend();
     // True while files go to the trash or come back from it, off the window's thread.
@@ -80,6 +82,8 @@ private:
     int currentRow() const;
     void openRow(int row);
     void showRowMenu(const QPoint &where);
+    void addProtectedActions(); // ProtectedActions.cpp
+    void showProtectedGroupsOnly();
     QString elidedFolder(const QString &folder) const;
     // A line beside the buttons for what a command found, where it changed nothing.
     void say(const QString &text);
@@ -118,4 +122,5 @@ private:
     QLabel *m_progressText = nullptr;
     SendRecord m_sending;                 // filled as the files leave
     std::optional<SendRecord> m_lastSend; // for Undo
+    QString m_helperStatus;
 };

@@ -88,6 +88,7 @@ QString countText(qsizetype count)
 DeletePlan planDeletion(const ResultsModel &list)
 {
     DeletePlan plan;
+    plan.protection = list.protection();
     std::vector<std::pair<int, int>> groups(static_cast<std::size_t>(list.groupCount()) + 1); // rows, checked
     std::vector<int> checkedRows;
     for (int row = 0; row < list.rows(); ++row) {
@@ -361,6 +362,8 @@ QString TrashRun::reasonToHoldBack(const TrashRequest &request, const FileIdenti
     const bool renamedHere = m_namesMoved.count(keyOf(now)) > 0;
     if (!request.listed.valid || (now != request.listed && !(renamedHere && now.sameButChangeTime(request.listed))))
         return QStringLiteral("it has changed since the search");
+    if (m_plan.protection.protects(request.path, now))
+        return QStringLiteral("it is in a protected folder");
     if (!keptCopyStands(request, now))
         return NoKeptCopy;
     return {};

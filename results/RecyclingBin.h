@@ -49,6 +49,7 @@ struct DeletePlan
     int wholeGroups = 0;                // groups whose every listed copy is checked
     QStringList wholeGroupPaths;
     std::map<std::uint32_t, std::vector<KeptCopy>> kept; // per group of a request
+    ProtectedFiles protection;                           // never moved, even if checked
 };
 
 struct MovedFile

@@ -4,6 +4,7 @@
 
 #include <QBrush>
 #include <QDateTime>
+#include <QIcon>
 
 #include <algorithm>
 
@@ -35,6 +36,11 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
         if (index.column() == 0)
             return r.checked ? Qt::Checked : Qt::Unchecked;
         break;
+    case Qt::DecorationRole:
+        // The protected mark needs no colour: a padlock, named in the tooltip.
+        if (index.column() == 0 && r.isProtected)
+            return QIcon(QStringLiteral(":/results/art/protected.svg"));
+        break;
     case Qt::BackgroundRole:
         if (const auto colours = ColourForRow(index.row()))
             return QBrush(colours->background);
@@ -55,6 +61,8 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
         if (r.identity.valid)
             text += QStringLiteral(", modified ")
                 + QDateTime::fromSecsSinceEpoch(r.identity.mtimeSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        if (r.isProtected)
+            text += QLatin1Char('\n') + ProtectedFiles::reason();
         return role == Qt::ToolTipRole ? r.path + QLatin1Char('\n') + text : text;
     }
     default:
@@ -85,6 +93,8 @@ bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int 
     if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 || index.row() >= m_shown
         || m_checksLocked)
         return false;
+    if (isProtected(index.row()))
+        return false;
     SetCheckedByText(path(index.row()), value.toInt() == Qt::Checked);
     return true;
 }
@@ -112,6 +122,7 @@ void ResultsModel::clearRows()
     m_fill.clear();
     m_fillCount = 0;
     m_written.clear();
+    m_protection = {}; // the next search's folders are set once it has found its rows
     endResetModel();
     emit cleared();
 }
@@ -121,6 +132,7 @@ void ResultsModel::addRow(const ResultRow &added)
     // Until the comparison hands over what it saw, the file is examined as it is listed.
     m_rows.push_back(Row{added.path, added.size, added.identity.valid ? added.identity : identityOf(added.path),
                          added.group, added.collectionIndex, false});
+    m_rows.back().isProtected = m_protection.protects(m_rows.back().path, m_rows.back().identity);
     m_groupCount = std::max(m_groupCount, added.group);
     m_positionGroup.push_back(added.group);
     scheduleShow();
@@ -213,6 +225,16 @@ void ResultsModel::SetCheckedByText(const QString &text, bool checked)
             announce(r, r, {Qt::CheckStateRole});
         }
     }
+}
+
+void ResultsModel::setProtection(ProtectedFiles protection)
+{
+    m_protection = std::move(protection);
+    for (Row &each : m_rows) {
+        each.isProtected = m_protection.protects(each.path, each.identity);
+        each.checked = each.checked && !each.isProtected;
+    }
+    announce(0, m_shown - 1, {Qt::CheckStateRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
 }
 
 void ResultsModel::uncheckAll()

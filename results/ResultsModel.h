@@ -2,6 +2,7 @@
 
 #include "FileIdentity.h"
 #include "GroupColours.h"
+#include "ProtectedFiles.h"
 #include "ResultsSink.h"
 
 #include <QAbstractTableModel>
@@ -31,6 +32,7 @@ public:
         std::uint32_t group = 0;
         std::uint32_t collectionIndex = 0;
         bool checked = false;
+        bool isProtected = false; // under a protected folder: never checked
     };
 
     explicit ResultsModel(QObject *parent = nullptr);
@@ -91,6 +93,11 @@ public:
     std::pair<int, int> groupRange(int row) const;
     std::vector<int> checkedRows() const;
 
+    // Which files are protected; marks every row anew. A protected row's box cannot be checked.
+    void setProtection(ProtectedFiles protection);
+    const ProtectedFiles &protection() const { return m_protection; }
+    bool isProtected(int row) const { return this->row(row).isProtected; }
+
     // Removes, in one pass, every row the predicate picks; RowColour stays as it is.
     // Returns the rows removed, in list order.
     std::vector<Row> takeRowsWhere(const std::function<bool(int row)> &pick);
@@ -120,4 +127,5 @@ private:
     std::size_t m_fillCount = 0;
     QHash<int, QString> m_written;
     bool m_checksLocked = false;
+    ProtectedFiles m_protection;
 };

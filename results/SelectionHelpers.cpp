@@ -50,6 +50,15 @@ bool keepsBetter(const ResultsModel::Row &a, const ResultsModel::Row &b, KeepRul
     return false;
 }
 
+// Every helper's marks go through here: a protected file is never checked.
+void applyStates(ResultsModel &list, std::vector<bool> &states)
+{
+    for (int row = 0; row < list.rows(); ++row)
+        if (list.isProtected(row))
+            states[static_cast<std::size_t>(row)] = false;
+    list.setCheckStates(states);
+}
+
 bool isInside(const QString &path, const QString &folder)
 {
     if (folder == QLatin1String("/"))
@@ -64,12 +73,14 @@ void checkAllButOne(ResultsModel &list, KeepRule rule)
     forEachGroup(list, [&](int first, int end) {
         int kept = first;
         for (int row = first + 1; row < end; ++row)
-            if (keepsBetter(list.row(row), list.row(kept), rule))
+            // A protected copy is the one kept; else the rule's.
+            if (list.isProtected(row) != list.isProtected(kept) ? list.isProtected(row)
+                                                                : keepsBetter(list.row(row), list.row(kept), rule))
                 kept = row;
         for (int row = first; row < end; ++row)
             states[static_cast<std::size_t>(row)] = !sameCopy(list.row(row), list.row(kept));
     });
-    list.setCheckStates(states);
+    applyStates(list, states);
 }
 
 void checkByFolder(ResultsModel &list, const QString &folder, FolderSide side)
@@ -82,7 +93,7 @@ void checkByFolder(ResultsModel &list, const QString &folder, FolderSide side)
         int firstNew = -1;
         bool whole = true;
         for (int row = first; row < end; ++row) {
-            if (!states[static_cast<std::size_t>(row)]
+            if (!states[static_cast<std::size_t>(row)] && !list.isProtected(row)
                 && isInside(list.path(row), top) == (side == FolderSide::Inside)) {
                 states[static_cast<std::size_t>(row)] = true;
                 if (firstNew < 0)
@@ -96,7 +107,7 @@ void checkByFolder(ResultsModel &list, const QString &folder, FolderSide side)
                     states[static_cast<std::size_t>(row)] = list.isChecked(row);
         }
     });
-    list.setCheckStates(states);
+    applyStates(list, states);
 }
 
 void uncheckGroup(ResultsModel &list, int row)
@@ -107,7 +118,7 @@ void uncheckGroup(ResultsModel &list, int row)
     const auto [first, end] = list.groupRange(row);
     for (int r = first; r < end; ++r)
         states[static_cast<std::size_t>(r)] = false;
-    list.setCheckStates(states);
+    applyStates(list, states);
 }
 
 int nextFullyCheckedGroup(const ResultsModel &list, int row)
@@ -130,4 +141,35 @@ int nextFullyCheckedGroup(const ResultsModel &list, int row)
         }
     }
     return -1;
+}
+
+ProtectedCheck checkOutsideProtected(ResultsModel &list)
+{
+    ProtectedCheck done;
+    std::vector<bool> states = currentStates(list);
+    forEachGroup(list, [&](int first, int end) {
+        int kept = -1;
+        for (int row = first; row < end && kept < 0; ++row)
+            if (list.isProtected(row))
+                kept = row;
+        if (kept < 0) {
+            ++done.groupsLeft;
+            return;
+        }
+        ++done.groupsChecked;
+        for (int row = first; row < end; ++row)
+            if (!sameCopy(list.row(row), list.row(kept)))
+                states[static_cast<std::size_t>(row)] = true;
+    });
+    applyStates(list, states);
+    return done;
+}
+
+bool groupHasProtectedCopy(const ResultsModel &list, int row)
+{
+    const auto [first, end] = list.groupRange(row);
+    for (int r = first; r < end; ++r)
+        if (list.isProtected(r))
+            return true;
+    return false;
 }

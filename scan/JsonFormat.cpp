@@ -90,6 +90,25 @@ const char *keepName(KeepRule rule)
     return "first";
 }
 
+// {"path": ..., "size": ..., "mtime": ...}; the exact bytes in base64 as well where they are not UTF-8.
+QByteArray fileObject(const GroupFile &file, const QByteArray &size, bool withTime = true)
+{
+    QByteArray out = "{\"path\": ";
+    if (QByteArrayView(file.path).isValidUtf8()) {
+        out += jsonString(file.path);
+    } else {
+        // Shown with U+FFFD for people; the exact bytes in base64 for programs.
+        out += jsonString(QString::fromUtf8(file.path).toUtf8()) + ", \"path_bytes\": \"" + file.path.toBase64() + '"';
+    }
+    if (!size.isEmpty())
+        out += ", \"size\": " + size;
+    if (withTime) {
+        const std::optional<QByteArray> time = modificationTime(file);
+        out += ", \"mtime\": " + (time ? '"' + *time + '"' : QByteArray("null"));
+    }
+    return out + '}';
+}
+
 class JsonFormat final : public OutputFormat
 {
 public:
@@ -102,14 +121,15 @@ public:
             folders << folder.toUtf8();
         const FileFilter &filter = options.filter;
         const bool bounded = filter.maxSize < std::numeric_limits<std::int64_t>::max();
-        m_output.write("{\"program\": \"twinfold-scan\", \"version\": \"" TWINFOLD_PRODUCT_VERSION "\",\n"
-                       " \"folders\": "
-                       + jsonList(folders) + ",\n \"options\": {\"omit_first\": "
-                       + (options.omitFirst ? "true" : "false") + ", \"keep\": \"" + keepName(options.keep)
-                       + "\", \"keep_under\": " + jsonList(options.keepUnder)
-                       + ", \"min_size\": " + QByteArray::number(filter.minSize)
-                       + ", \"max_size\": " + (bounded ? QByteArray::number(filter.maxSize) : QByteArray("null"))
-                       + ", \"exclude\": " + jsonList(filter.excludes()) + "},\n \"groups\": [");
+        m_output.write(
+            "{\"program\": \"twinfold-scan\", \"version\": \"" TWINFOLD_PRODUCT_VERSION "\",\n"
+            " \"folders\": "
+            + jsonList(folders) + ",\n \"options\": {\"omit_first\": " + (options.omitFirst ? "true" : "false")
+            + ", \"keep\": \"" + keepName(options.keep) + "\", \"keep_under\": " + jsonList(options.keepUnder)
+            + ", \"min_size\": " + QByteArray::number(filter.minSize)
+            + ", \"max_size\": " + (bounded ? QByteArray::number(filter.maxSize) : QByteArray("null"))
+            + ", \"exclude\": " + jsonList(filter.excludes()) + ", \"unique_in\": " + jsonList(options.uniqueIn)
+            + (options.uniqueIn.isEmpty() ? "},\n \"groups\": [" : "},\n \"unique\": ["));
     }
 
     void group(std::int64_t size, const std::vector<GroupFile> &files) override
@@ -118,19 +138,21 @@ public:
             return;
         QByteArray out = (m_groups++ ? ",\n" : "\n") + QByteArray("  {\"size\": ") + QByteArray::number(size)
             + ", \"files\": [";
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            const QByteArray &path = files[i].path;
-            out += i ? ", {\"path\": " : "{\"path\": ";
-            if (QByteArrayView(path).isValidUtf8()) {
-                out += jsonString(path);
-            } else {
-                // Shown with U+FFFD for people; the exact bytes in base64 for programs.
-                out += jsonString(QString::fromUtf8(path).toUtf8()) + ", \"path_bytes\": \"" + path.toBase64() + '"';
-            }
-            const std::optional<QByteArray> time = modificationTime(files[i]);
-            out += ", \"mtime\": " + (time ? '"' + *time + '"' : QByteArray("null")) + '}';
-        }
+        for (std::size_t i = 0; i < files.size(); ++i)
+            out += (i ? ", " : "") + fileObject(files[i], {});
         m_output.write(out + "]}");
+    }
+
+    // The unique list stands where the groups would; the footer closes the unreadable list.
+    void uniqueFiles(const std::vector<GroupFile> &files, const std::vector<QByteArray> &unreadable) override
+    {
+        QByteArray out;
+        for (std::size_t i = 0; i < files.size(); ++i)
+            out += (i ? ",\n  " : "\n  ") + fileObject(files[i], QByteArray::number(files[i].identity.size));
+        out += QByteArray(files.empty() ? "" : "\n") + "],\n \"could_not_be_read\": [";
+        for (std::size_t i = 0; i < unreadable.size(); ++i)
+            out += (i ? ", " : "") + fileObject(GroupFile{unreadable[i], {}}, {}, false);
+        m_output.write(out);
     }
 
     void footer(const ScanCounts &counts, bool complete) override

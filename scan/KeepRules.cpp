@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "KeepRules.h"
 
+#include "FolderSet.h"
+
 #include <utility>
 
 namespace {
@@ -22,13 +24,6 @@ bool keepsBetter(const GroupFile &a, const GroupFile &b, KeepRule rule)
     }
     return false;
 }
-
-bool isUnder(const QByteArray &path, const QByteArray &folder)
-{
-    if (folder == "/")
-        return path.startsWith('/');
-    return path.size() > folder.size() && path.startsWith(folder) && path.at(folder.size()) == '/';
-}
 } // namespace
 
 std::vector<bool> keptCopies(const std::vector<GroupFile> &group, KeepRule rule, const QList<QByteArray> &keepUnder)
@@ -37,7 +32,7 @@ std::vector<bool> keptCopies(const std::vector<GroupFile> &group, KeepRule rule,
     bool any = false;
     for (std::size_t i = 0; i < group.size(); ++i) {
         for (const QByteArray &folder : keepUnder)
-            kept[i] = kept[i] || isUnder(group[i].path, folder);
+            kept[i] = kept[i] || isPathUnder(group[i].path, folder);
         any = any || kept[i];
     }
     if (!any && !group.empty()) {

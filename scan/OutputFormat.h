@@ -19,6 +19,9 @@ public:
     virtual ~OutputFormat() = default;
     virtual void header(const ScanOptions &) {}
     virtual void group(std::int64_t size, const std::vector<GroupFile> &files) = 0;
+    // With --unique-in, once instead of the groups: the files with no copy outside the folders,
+    // and those under them that could not be read.
+    virtual void uniqueFiles(const std::vector<GroupFile> &files, const std::vector<QByteArray> &unreadable) = 0;
     virtual void footer(const ScanCounts &, bool /*complete*/) {}
 };
 

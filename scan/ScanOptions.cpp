@@ -34,6 +34,10 @@ oldest or newest by modification time, or the one with the shortest path.
 --json prints one document with the command, the groups and the summary's counts
 (see twinfold-scan(1)). TWINFOLD_THREADS=N (1 to 64) sets the number of readers.
 
+--unique-in prints instead the files under a DIR that have no identical copy
+(nor another name, a hard link) outside the DIRs, which are searched as well;
+files under a DIR that could not be read are named on standard error.
+
 Move every extra copy to the trash, keeping the oldest of each group:
   twinfold-scan -0 -e --keep oldest DIR | xargs -0 -r gio trash --
 
@@ -203,6 +207,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
                                        QStringLiteral("With -e, keep every copy under DIR (may be given more than "
                                                       "once); a group with none there keeps the one RULE picks."),
                                        QStringLiteral("DIR"));
+    const QCommandLineOption uniqueIn(QStringLiteral("unique-in"),
+                                      QStringLiteral("Print the files under DIR (may be given more than once) with no "
+                                                     "identical copy outside, instead of the groups."),
+                                      QStringLiteral("DIR"));
     const QCommandLineOption from0(QStringLiteral("from0"),
                                    QStringLiteral("Read more folder names, each ended by NUL, from FILE ('-' for "
                                                   "standard input)."),
@@ -215,7 +223,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
                                      QStringLiteral("Leave out files and folders whose name matches GLOB (may be "
                                                     "given more than once)."),
                                      QStringLiteral("GLOB"));
-    parser.addOptions({help, version, quiet, nul, json, omitFirst, keep, keepUnder, from0, minSize, maxSize, exclude});
+    parser.addOptions(
+        {help, version, quiet, nul, json, omitFirst, keep, keepUnder, uniqueIn, from0, minSize, maxSize, exclude});
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folders to search."),
                                  QStringLiteral("FOLDER..."));
 
@@ -264,6 +273,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
         options.keepUnder << QFile::encodeName(cleanFolder(folder));
     }
 
+    if (parser.isSet(uniqueIn) && options.omitFirst)
+        return usageError(QStringLiteral("--unique-in lists files, not groups: leave out -e"));
+    for (const QString &folder : parser.values(uniqueIn)) {
+        if (folder.isEmpty() || !QFileInfo(folder).isDir())
+            return usageError(QStringLiteral("--unique-in: not a folder: ") + folder);
+        options.uniqueIn << QFile::encodeName(cleanFolder(folder));
+    }
+
     FileFilter &filter = options.filter;
     for (const auto &[option, target] : {std::pair{&minSize, &filter.minSize}, std::pair{&maxSize, &filter.maxSize}}) {
         if (!parser.isSet(*option))
@@ -300,6 +317,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments, int argc, char 
         if (read.status != Finished)
             return read;
     }
+    // The folders asked about are searched too, after the others.
+    for (const QByteArray &folder : options.uniqueIn)
+        if (!options.folders.contains(QFile::decodeName(folder)))
+            options.folders << QFile::decodeName(folder);
     if (options.folders.isEmpty())
         return usageError(QStringLiteral("no folder given"));
     return {std::move(options), Finished};

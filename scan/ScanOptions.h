@@ -29,6 +29,8 @@ struct ScanOptions
     bool omitFirst = false;
     KeepRule keep = KeepRule::FirstListed;
     QList<QByteArray> keepUnder; // absolute and clean, without a trailing '/'
+    // Print the files under these with no copy outside them instead of the groups; as keepUnder.
+    QList<QByteArray> uniqueIn;
     FileFilter filter;
     bool quiet = false;
     unsigned threads = 0; // readers; 0: chosen by the search

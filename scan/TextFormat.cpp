@@ -18,6 +18,16 @@ public:
         m_output.write(text);
     }
 
+    void uniqueFiles(const std::vector<GroupFile> &files, const std::vector<QByteArray> &unreadable) override
+    {
+        QByteArray text;
+        for (const GroupFile &file : files)
+            text += file.path + m_end;
+        m_output.write(text);
+        for (const QByteArray &path : unreadable)
+            message(nullptr, "could not be read: " + path);
+    }
+
 private:
     Output &m_output;
     char m_end;

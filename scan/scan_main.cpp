@@ -3,8 +3,10 @@
 // the rows of the folder list; the groups go to standard output, messages and a summary to
 // standard error. The groups and their order are the window's.
 
+#include "CandidateTable.h"
 #include "Console.h"
 #include "ConsoleHost.h"
+#include "FolderSet.h"
 #include "FolderWalker.h"
 #include "GroupPrinter.h"
 #include "MemoryPools.h"
@@ -47,6 +49,23 @@ void configure(SearchDriver &driver, FileFilter &filter, const ScanOptions &opti
         });
     if (options.walkThreads > 0)
         driver.setWalkThreads(options.walkThreads);
+}
+
+void printUniqueFiles(const SearchDriver &driver, OutputFormat &format)
+{
+    const CandidateTable &table = driver.candidates();
+    const UniqueFiles &unique = driver.uniqueFiles();
+    std::vector<GroupFile> files;
+    files.reserve(unique.files.size());
+    for (const std::uint32_t k : unique.files) {
+        GroupFile file{table.pathBytes(k), {}};
+        file.identity.size = table.file(k).size; // the size only: the time is read when printed
+        files.push_back(std::move(file));
+    }
+    std::vector<QByteArray> unreadable;
+    for (const std::uint32_t k : unique.unreadable)
+        unreadable.push_back(table.pathBytes(k));
+    format.uniqueFiles(files, unreadable);
 }
 
 // What could not be read, the summary and the exit status, once the results are out.
@@ -101,12 +120,18 @@ int main(int argc, char *argv[])
     printer.setTable(driver.candidates());
     configure(driver, filter, options);
 
+    const FolderSet uniqueIn(options.uniqueIn);
+    if (!uniqueIn.empty())
+        driver.setUniqueIn(&uniqueIn);
+
     format->header(options);
     const ConsoleHost::Clock::time_point started = ConsoleHost::Clock::now();
     const SearchDriver::Outcome outcome = driver.run(ArgumentRows(options.folders));
     const ConsoleHost::Clock::time_point ended = ConsoleHost::Clock::now();
     const bool stopped = stopSignal != 0 || outcome == SearchDriver::Outcome::Stopped
         || outcome == SearchDriver::Outcome::OutOfMemory;
+    if (!uniqueIn.empty() && !stopped)
+        printUniqueFiles(driver, *format);
     format->footer(countsOf(driver, filter), !stopped);
     progress.clear();
     const bool written = output.finish();

@@ -82,6 +82,7 @@ void CandidateTable::clear()
     m_seen.clear();
     m_walkedFolders.clear();
     m_collectStats = {};
+    m_otherNames.clear();
 }
 
 bool CandidateTable::markFolderWalked(const Identity &folder)
@@ -107,8 +108,10 @@ bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int
     const bool newChunk = m_nameChunks.empty() || m_nameUsed + length > NameChunk;
     if ((m_nameChunks.size() + (newChunk ? 1 : 0)) * NameChunk > MaxNameBytes)
         return false; // a terabyte of names
-    if (!m_seen.insert(device, inode))
+    if (!m_seen.insert(device, inode)) {
+        m_otherNames.push_back(OtherName{m_folders[folder] + name.toByteArray(), device, inode});
         return false;
+    }
     if (newChunk) {
         m_nameChunks.push_back(std::make_unique_for_overwrite<char[]>(NameChunk));
         m_nameUsed = 0;

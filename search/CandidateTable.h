@@ -88,6 +88,14 @@ public:
     bool folderWalked(const Identity &folder) const { return m_walkedFolders.count(folder) != 0; }
 
     const CollectStats &collectStats() const { return m_collectStats; }
+    // A name of a file met before under another name (a hard link): not collected, but it decides
+    // whether removing the collected name removes the file, and whether the file is protected.
+    struct OtherName
+    {
+        QByteArray path;
+        std::uint64_t device, inode;
+    };
+    const std::vector<OtherName> &otherNames() const { return m_otherNames; }
     CollectStats &collectStats() { return m_collectStats; }
 
     std::size_t folderCount() const { return m_folders.size(); }
@@ -143,4 +151,5 @@ private:
     Filter m_filter;
     bool m_everyName = false;
     CollectStats m_collectStats;
+    std::vector<OtherName> m_otherNames;
 };

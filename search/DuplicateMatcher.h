@@ -33,6 +33,8 @@ public:
     Result matchFiles(ResultsSink &sink);
 
     const Stats &stats() const { return m_stats; }
+    // The classes of identical contents once read: two or more files each.
+    const std::vector<ContentClass> &classes() const { return m_classes; }
     // The fingerprint of a listed file ("0" for an empty one); the empty text for files that
     // were not read whole (a size no other file has, different contents, unreadable).
     // For tests and diagnostics: it searches the groups.

@@ -71,6 +71,7 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
 
     m_table->clear();
     m_matchStats = {};
+    m_unique = {};
     m_sink.clearRows();
     m_settings.setValue(QStringLiteral("Stop"), QStringLiteral("False"));
     if (m_started)
@@ -97,6 +98,12 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
     m_matchStats = matcher.stats();
     if (read == DuplicateMatcher::Result::Stopped)
         return Outcome::Stopped;
+    if (m_uniqueIn) {
+        m_host.enterPhase(SearchPhase::Matching, {});
+        m_unique = findUniqueFiles(*m_table, matcher.classes(), m_matchStats.unreadableFiles, *m_uniqueIn);
+        m_host.setProgress(100);
+        return Outcome::Found;
+    }
 
     m_host.enterPhase(SearchPhase::Matching, {});
     const DuplicateMatcher::Result matched = matcher.matchFiles(m_sink);

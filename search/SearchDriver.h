@@ -2,6 +2,7 @@
 
 #include "FolderWalker.h"
 #include "Reading.h"
+#include "UniqueFiles.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -15,6 +16,7 @@ struct CollectStats;
 class ResultsSink;
 class SearchHost;
 class SettingsStore;
+class FolderSet;
 
 // The folder list as the search reads it, row by row.
 class FolderRows
@@ -55,6 +57,10 @@ public:
     const ReadStats &matchStats() const { return m_matchStats; }
 
     Outcome run(const FolderRows &rows);
+    // Instead of listing groups: which files under `folders` have no copy outside them (the
+    // search is the same up to the matching). Ends in Found, even when there are none.
+    void setUniqueIn(const FolderSet *folders) { m_uniqueIn = folders; }
+    const UniqueFiles &uniqueFiles() const { return m_unique; }
 
     // The last search's collected files, which the results' rows index.
     const CandidateTable &candidates() const { return *m_table; }
@@ -74,4 +80,6 @@ private:
     ReadOptions m_readOptions;
     unsigned m_walkThreads = DefaultWalkThreads;
     ReadStats m_matchStats;
+    const FolderSet *m_uniqueIn = nullptr;
+    UniqueFiles m_unique;
 };

@@ -1,7 +1,13 @@
 #include "AppHarness.h"
+#include "FolderListView.h"
+#include "Form4.h"
+#include "ResultsModel.h"
+#include "UniqueFilesWindow.h"
 #include "TestMain.h"
 
+#include <QAction>
 #include <QDir>
+#include <QMenu>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -9,6 +15,15 @@
 #include <QUrl>
 
 #include <sys/stat.h>
+
+// The shown window of this class, if any.
+template <class Window> Window *shown()
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<Window *>(top); found && found->isVisible())
+            return found;
+    return nullptr;
+}
 
 class FolderListTest : public QObject
 {
@@ -190,6 +205,76 @@ private slots:
         QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(rows(app), expectedRows);
         QCOMPARE(view->selectionModel()->selectedRows().size(), expectedSelected);
+    }
+
+    // The row's menu marks it protected (its key shown), the row says so without colour, and
+    // FIND DUPES then lists the files there as protected.
+    void protectFromTheRowMenu()
+    {
+        QTemporaryDir dir;
+        for (const char *name : {"P/a", "O/a"})
+            QVERIFY(writeFile(dir.filePath(QLatin1String(name)), "same"));
+        AppHarness app;
+        app.open();
+        app.addFolder(dir.filePath("O"));
+        app.addFolder(dir.filePath("P"));
+        auto *view = app.control<FolderListView>("ListView3");
+        QAction *protect = view->findChild<QAction *>(QStringLiteral("protectFolder"));
+        QVERIFY(view->rowMenuFor(1)->actions().contains(protect));
+        QCOMPARE(protect->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+        protect->trigger();
+        QCOMPARE(view->model()->index(1, 0).data(Qt::AccessibleDescriptionRole).toString(), "Protected folder");
+        QCOMPARE(view->model()->index(1, 0).data(Qt::AccessibleTextRole).toString(), dir.filePath("P") + ", protected");
+        QVERIFY(!view->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).isValid());
+        QVERIFY(view->rowMenuFor(1) && protect->isChecked());
+
+        app.button("Check1")->click();
+        const ResultsModel &results = shown<Form4>()->results();
+        QCOMPARE(results.rows(), 2);
+        for (int r = 0; r < 2; ++r)
+            QCOMPARE(results.isProtected(r), results.path(r).endsWith(QStringLiteral("P/a")));
+    }
+
+    // From a row's menu: the files there with no copy in the other folders, with the summary.
+    void uniqueFilesFromTheRowMenu_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("one") << QStringList{"P/unique=12345", "P/copy=cc", "O/copy=cc", "P/in1=ii", "P/sub/in2=ii"}
+                             << QStringList{"P/in1", "P/sub/in2", "P/unique"}
+                             << "3 files, 9 bytes, have no copy in the other folders";
+        QTest::newRow("none") << QStringList{"P/copy=cc", "O/copy=cc", "O/other=x"} << QStringList{}
+                              << "Every file here has a copy in the other folders";
+    }
+
+    void uniqueFilesFromTheRowMenu()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, summary);
+        QTemporaryDir dir;
+        for (const QString &file : files)
+            QVERIFY(writeFile(dir.filePath(file.section(u'=', 0, 0)), file.section(u'=', 1).toUtf8()));
+        AppHarness app;
+        app.open();
+        app.addFolder(dir.filePath("P"));
+        app.addFolder(dir.filePath("O"));
+        auto *view = app.control<FolderListView>("ListView3");
+        view->rowMenuFor(0);
+        view->findChild<QAction *>(QStringLiteral("uniqueFiles"))->trigger();
+        UniqueFilesWindow *window = shown<UniqueFilesWindow>();
+        QCOMPARE(window->summary(), summary);
+        const QString saved = dir.filePath("list.txt");
+        QVERIFY(window->saveList(saved));
+        QStringList paths = QString::fromUtf8(readFile(saved)).replace(dir.path() + '/', "").split('\n');
+        paths.removeLast();
+        paths.sort();
+        QCOMPARE(paths, listed);
+        QStringList offered; // never the trash
+        for (QAction *act : window->actions())
+            offered << act->objectName();
+        QCOMPARE(offered, (QStringList{"open", "reveal", "copyPath", "saveList"}));
     }
 };
 

@@ -131,8 +131,12 @@ private slots:
             QVERIFY(QDir(dir.filePath(QStringLiteral("album"))).removeRecursively());
         if (trouble == QLatin1String("emptied"))
             QVERIFY(QFile::remove(entry.storedFile));
-        if (trouble == QLatin1String("other inode"))
-            ++trashed.inode;
+        if (trouble == QLatin1String("other inode")) { // made while the first exists: never its inode
+            QVERIFY(writeFile(entry.storedFile + QStringLiteral(".new"), "another picture"));
+            QVERIFY(::rename(QFile::encodeName(entry.storedFile + QStringLiteral(".new")).constData(),
+                             QFile::encodeName(entry.storedFile).constData())
+                    == 0);
+        }
 
         const std::vector<QString> results = trash.restore({trashed});
 
@@ -141,12 +145,14 @@ private slots:
             QCOMPARE(readFile(path), QByteArray("the picture"));
             QVERIFY(trashEntry(path).storedFile.isEmpty()); // record and file both gone from the trash
             QVERIFY(!QFile::exists(entry.storedFile));
-        } else if (trouble != QLatin1String("emptied")) {
+        } else if (trouble != QLatin1String("emptied") && trouble != QLatin1String("other inode")) {
             QVERIFY(QDir(elsewhere).isEmpty());
             QCOMPARE(readFile(entry.storedFile), QByteArray("the picture")); // still restorable
             if (trouble == QLatin1String("occupied"))
                 QCOMPARE(readFile(path), QByteArray("a new picture"));
         }
+        if (trouble == QLatin1String("other inode")) // the stranger stays where it is too
+            QCOMPARE(readFile(entry.storedFile), QByteArray("another picture"));
     }
 
     void restoreThroughALinkOntoAnotherFileSystem()

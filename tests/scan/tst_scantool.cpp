@@ -609,6 +609,9 @@ private slots:
             << QStringList{"-e", "--keep", "largest", tmp} << QByteArray() << QByteArray();
         QTest::newRow("--keep-under not a folder")
             << QStringList{"-e", "--keep-under", "/no/such/folder", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("--unique-in with -e") << QStringList{"-e", "--unique-in", tmp} << QByteArray() << QByteArray();
+        QTest::newRow("--unique-in not a folder")
+            << QStringList{"--unique-in", "/no/such/folder", tmp} << QByteArray() << QByteArray();
     }
 
     void badArguments()
@@ -808,6 +811,90 @@ private slots:
         QCOMPARE(rows, status == 0 ? group : QStringList());
         QCOMPARE(errors.contains("twinfold-scan: Not enough memory or threads are left to go on finding duplicates"),
                  status == 3);
+    }
+
+    // --unique-in on a planted tree: copies outside, copies only inside, one-byte traps at the start,
+    // middle and end, empty files, hard links met first inside or outside, a sibling whose name
+    // starts with the folder's, an unreadable file; the folder listed twice.
+    void uniqueIn_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("-0, the folder first") << QStringList{"-0", "--unique-in", "@lib", "@lib", "@other", "@libx"};
+        QTest::newRow("-0, the folder last") << QStringList{"-0", "--unique-in", "@lib/", "@other", "@libx", "@lib"};
+        QTest::newRow("lines, added by the option") << QStringList{"--unique-in", "@lib", "@other", "@libx"};
+        QTest::newRow("--json") << QStringList{"--json", "--unique-in", "@lib", "@other", "@libx", "@lib"};
+    }
+
+    void uniqueIn()
+    {
+        QFETCH(QStringList, arguments);
+        static FileTree tree;
+        if (!QFileInfo::exists(tree.path("lib"))) {
+            // name:size:seed, equal seeds and sizes giving equal contents; a '^' flips the byte at that place.
+            for (const QString &spec : QStringList{"lib/copy:7000:23",
+                                                   "other/copy:7000:23",
+                                                   "lib/unique:7001:24",
+                                                   "lib/start:9000:20",
+                                                   "other/start:9000:20^0",
+                                                   "lib/middle:9001:21",
+                                                   "other/middle:9001:21^4500",
+                                                   "lib/end:9002:22",
+                                                   "other/end:9002:22^9001",
+                                                   "lib/empty:0:0",
+                                                   "other/empty:0:0",
+                                                   "lib/inner:7002:25",
+                                                   "lib/sub/inner:7002:25",
+                                                   "lib/prefixtrap:7003:26",
+                                                   "libx/deep/prefixtrap:7003:26",
+                                                   "libx/only:7004:27",
+                                                   "lib/linked:7005:28",
+                                                   "lib/linkedinside:7006:29",
+                                                   "lib/locked:7007:30",
+                                                   "other/locked:7007:31"}) {
+                const QStringList part = spec.split(u':');
+                QByteArray bytes = randomBytes(part[1].toInt(), part[2].section(u'^', 0, 0).toUInt());
+                if (part[2].contains(u'^'))
+                    bytes[part[2].section(u'^', 1).toInt()] ^= 1;
+                tree.write(part[0], bytes);
+            }
+            QVERIFY(::link(QFile::encodeName(tree.path("lib/linked")), QFile::encodeName(tree.path("other/x"))) == 0);
+            QVERIFY(::link(QFile::encodeName(tree.path("lib/linkedinside")),
+                           QFile::encodeName(tree.path("lib/sub/linkedinside")))
+                    == 0);
+            ::chmod(QFile::encodeName(tree.path("lib/locked")), 0);
+        }
+        QStringList resolved;
+        for (const QString &argument : arguments)
+            resolved << (argument.startsWith(u'@') ? tree.path(argument.mid(1)) : argument);
+        const Scan result = scan(resolved);
+        QCOMPARE(result.exitCode, 0);
+        QStringList names;
+        const QByteArray root = QFile::encodeName(tree.root()) + '/';
+        const auto add = [&](const QByteArray &path) {
+            // Which name of the linked file comes first depends on the walk, not on the rule.
+            names << QString::fromUtf8(path.mid(root.size()))
+                         .replace(QStringLiteral("sub/linkedinside"), QStringLiteral("linkedinside"));
+        };
+        if (resolved.contains(QStringLiteral("--json"))) {
+            const QJsonObject json = QJsonDocument::fromJson(result.out).object();
+            for (const QJsonValue &file : json.value(QStringLiteral("unique")).toArray())
+                add(file.toObject().value(QStringLiteral("path")).toString().toUtf8());
+            QCOMPARE(json.value(QStringLiteral("could_not_be_read")).toArray().size(), ::geteuid() == 0 ? 0 : 1);
+        } else {
+            const QList<QByteArray> paths = resolved.contains(QStringLiteral("-0"))
+                ? nulGroups(result.out, true).value(0)
+                : result.out.split('\n');
+            for (const QByteArray &path : paths)
+                if (!path.isEmpty())
+                    add(path);
+        }
+        QStringList expected{"lib/end",       "lib/inner",        "lib/middle", "lib/start",
+                             "lib/sub/inner", "lib/linkedinside", "lib/unique"};
+        if (::geteuid() == 0)
+            expected << QStringLiteral("lib/locked"); // root reads it: unique
+        QVERIFY2(sorted(names) == sorted(expected), qPrintable(sorted(names).join(u' ')));
+        if (::geteuid() != 0)
+            QVERIFY2(result.err.contains("could not be read: " + root + "lib/locked"), result.err.constData());
     }
 
     // The one-liners of the manual page, without jq: keep the oldest, keep what is under a folder.
