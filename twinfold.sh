@@ -19,7 +19,7 @@ run_packages=(
 # manual-page checker, the source formatter CI checks with, and a message bus of its own for the
 # file manager tests.
 test_packages=(
-  libgtest-dev libbenchmark-dev zlib1g-dev libisal-dev python3
+  libbenchmark-dev zlib1g-dev libisal-dev python3
   xvfb openbox xdotool x11-utils xauth
   desktop-file-utils appstream dpkg-dev file groff-base lintian clang-format dbus-daemon
 )

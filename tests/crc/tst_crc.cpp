@@ -1,168 +1,240 @@
-// The engine's members: check values, registers, conversions, byte arrays and fingerprint texts.
+// The CRC engine: catalogue check values, every CRC-32 loop against the byte-at-a-time table,
+// and CalculateFile, which the search fingerprints files with, on real files.
 
+#include "Crc32.h"
 #include "Fingerprint.h"
+#include "TestFiles.h"
+#include "TestMain.h"
 #include "clsCRC.h"
 
-#include <gtest/gtest.h>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <future>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(crc32::Path)
 
 namespace {
+// Reproducible bytes: the same size and seed give the same contents.
+std::vector<std::uint8_t> randomBytes(std::size_t size, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::uint8_t> bytes(size);
+    for (auto &b : bytes)
+        b = static_cast<std::uint8_t>(random());
+    return bytes;
+}
 
 std::int32_t number(const CrcResult &result)
 {
-    EXPECT_TRUE(std::holds_alternative<std::int32_t>(result));
-    return std::holds_alternative<std::int32_t>(result) ? std::get<std::int32_t>(result) : 0;
+    return std::holds_alternative<std::int32_t>(result) ? std::get<std::int32_t>(result) : 0x7EADBEEF;
 }
 
-struct CheckValue
+// The CrcError number a call throws, or 0.
+template <class Call> int errorOf(Call call)
 {
-    std::int32_t algorithm;
-    const char *text;
-    std::int32_t value;
-};
-
-class CrcCheckValues : public testing::TestWithParam<CheckValue>
-{};
-
-TEST_P(CrcCheckValues, WholeAndInPiecesGiveTheCatalogueValue)
-{
-    const CheckValue row = GetParam();
-    clsCRC crc;
-    crc.Algorithm(row.algorithm);
-    EXPECT_EQ(number(crc.CalculateString(row.text)), row.value);
-
-    const std::string text = row.text;
-    crc.Clear();
-    crc.AddString(text.substr(0, 2));
-    EXPECT_EQ(number(crc.AddString(text.substr(2))), row.value);
-    EXPECT_EQ(number(crc.Value()), row.value);
-}
-
-INSTANTIATE_TEST_SUITE_P(Algorithms, CrcCheckValues,
-                         testing::Values(CheckValue{1, "abc", 891568578}, CheckValue{1, "123456789", -873187034},
-                                         CheckValue{0, "abc", 40406}, CheckValue{0, "123456789", 12739}));
-
-TEST(ClsCrc, AlgorithmReadsBackAsFlagAndResetsRegisters)
-{
-    clsCRC crc; // a new instance is CRC-32 at zero
-    EXPECT_EQ(crc.Algorithm(), -1);
-    EXPECT_EQ(number(crc.Value()), 0);
-    crc.AddString("abc");
-    crc.Algorithm(0);
-    EXPECT_EQ(crc.Algorithm(), 0);
-    EXPECT_EQ(number(crc.Value()), 0);
-
-    crc.AddString("abc");
-    crc.Algorithm(7);
-    EXPECT_EQ(crc.Algorithm(), -1);
-    EXPECT_EQ(number(crc.Value()), 0);
-
-    // Both registers are reset, not only the selected one.
-    crc.AddString("abc");
-    crc.Algorithm(0);
-    EXPECT_EQ(number(crc.AddString("abc")), 40406);
-    crc.Algorithm(1);
-    EXPECT_EQ(number(crc.AddString("abc")), 891568578);
-}
-
-TEST(ClsCrc, ValueSetStoresTheRegisterUncomplemented)
-{
-    clsCRC crc;
-    crc.Value(5);
-    EXPECT_EQ(number(crc.Value()), -6);
-    crc.Value(CrcResult{std::string(" -7 ")});
-    EXPECT_EQ(number(crc.Value()), 6);
-
-    crc.Algorithm(0);
-    crc.Value(74565);
-    EXPECT_EQ(number(crc.Value()), 9029);
-    // The stray upper bits do not survive the next byte.
-    crc.Value(0);
-    const std::int32_t fromZero = number(crc.AddString("x"));
-    crc.Value(0x7FFF0000);
-    EXPECT_EQ(number(crc.AddString("x")), fromZero);
-}
-
-TEST(ClsCrc, ValueSetRejectsWhatIsNoInt32AndKeepsTheRegister)
-{
-    clsCRC crc;
-    crc.Value(41);
-    const auto expectError = [&](auto &&newValue, CrcError::Kind kind) {
-        try {
-            crc.Value(newValue);
-            ADD_FAILURE() << "no error";
-        } catch (const CrcError &error) {
-            EXPECT_EQ(error.kind(), kind);
-        }
-        EXPECT_EQ(number(crc.Value()), ~41);
-    };
-    expectError(CrcResult{std::string("abc")}, CrcError::Kind::TypeMismatch);
-    expectError(CrcResult{std::string("2147483648")}, CrcError::Kind::Overflow);
-    expectError(1e300, CrcError::Kind::Overflow);
-    crc.Value(CrcResult{std::string("-2147483648")});
-    EXPECT_EQ(number(crc.Value()), 2147483647);
-}
-
-TEST(ClsCrc, ByteArraysOfEveryShape)
-{
-    clsCRC crc;
-    crc.AddString("ab");
-    const std::int32_t before = number(crc.Value());
-
-    // Never dimensioned: nothing happens, no error.
-    EXPECT_EQ(number(crc.AddBytes(CrcByteArray::undimensioned())), before);
-
-    // Bounds without an element: error 9 before any byte, register untouched.
     try {
-        crc.AddBytes(CrcByteArray::of({}, 0));
-        ADD_FAILURE() << "no error";
+        call();
     } catch (const CrcError &error) {
-        EXPECT_EQ(error.number(), 9);
+        return error.number();
     }
-    EXPECT_EQ(number(crc.Value()), before);
-    EXPECT_THROW(crc.CalculateBytes(CrcByteArray::of({}, 1)), CrcError);
-    EXPECT_EQ(number(crc.Value()), 0);
-
-    // Any lower bound: exactly the elements count.
-    EXPECT_EQ(number(crc.CalculateBytes(CrcByteArray::of({'a', 'b', 'c'}, 5))), 891568578);
+    return 0;
 }
+} // namespace
 
-TEST(ClsCrc, TextIsFedInTheEightBitCodePage)
+class TestCrc : public QObject
 {
-    clsCRC crc;
-    const std::int32_t e = number(crc.CalculateBytes(CrcByteArray::of({0xE9, 0x80, '?'})));
-    EXPECT_EQ(number(crc.CalculateString("\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD")), e); // e-acute, euro, CJK
-    EXPECT_EQ(number(crc.CalculateString("\xC3\xA9\xE2\x82\xAC\xFF")), e);         // malformed byte
-    EXPECT_EQ(number(crc.CalculateString("")), 0);
-}
+    Q_OBJECT
 
-struct FingerprintRow
-{
-    CrcResult result;
-    const char *text;
+private slots:
+    void checkValues_data()
+    {
+        QTest::addColumn<int>("algorithm");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("CRC-32 abc") << 1 << QByteArray("abc") << 891568578;
+        QTest::newRow("CRC-32 check") << 1 << QByteArray("123456789") << -873187034;
+        QTest::newRow("CRC-16 abc") << 0 << QByteArray("abc") << 40406;
+        QTest::newRow("CRC-16 check") << 0 << QByteArray("123456789") << 12739;
+    }
+    void checkValues()
+    {
+        QFETCH(int, algorithm);
+        QFETCH(QByteArray, text);
+        QFETCH(int, value);
+        clsCRC crc;
+        crc.Algorithm(algorithm);
+        QCOMPARE(number(crc.CalculateString(text.toStdString())), value);
+        crc.Clear();
+        crc.AddString(text.left(2).toStdString());
+        QCOMPARE(number(crc.AddString(text.mid(2).toStdString())), value);
+        QCOMPARE(number(crc.Value()), value);
+    }
+
+    void loops_data()
+    {
+        QTest::addColumn<crc32::Path>("path");
+        for (const crc32::Path path : {crc32::Path::Slicing8, crc32::Path::Pclmul, crc32::Path::VpclmulAvx2})
+            QTest::newRow(crc32::pathName(path)) << path;
+    }
+    // Every length up to 4 KiB at 64 alignments, then a large buffer fed in random pieces.
+    void loops()
+    {
+        QFETCH(crc32::Path, path);
+        if (!crc32::supported(path))
+            QSKIP("not supported by this processor");
+        const std::vector<std::uint8_t> data = randomBytes(4096 + 64, 1);
+        std::vector<std::uint32_t> expected(4097);
+        for (std::size_t offset = 0; offset < 64; ++offset) {
+            const std::uint8_t *start = data.data() + offset;
+            expected[0] = 0xFFFFFFFFu - std::uint32_t(offset) * 0x01010101u;
+            for (std::size_t n = 1; n <= 4096; ++n)
+                expected[n] = crc32::updatePortable(expected[n - 1], start + n - 1, 1);
+            for (std::size_t n = 0; n <= 4096; ++n)
+                if (crc32::updateWith(path, expected[0], start, n) != expected[n])
+                    QFAIL(qPrintable(QStringLiteral("length %1 at offset %2").arg(n).arg(offset)));
+        }
+        const std::vector<std::uint8_t> large = randomBytes((std::size_t(3) << 20) + 123, 3);
+        const std::uint32_t whole = ~crc32::updatePortable(0xFFFFFFFFu, large.data(), large.size());
+        std::mt19937 random(4);
+        for (int round = 0; round < 6; ++round) {
+            const std::size_t limits[] = {17, 300, 5000, 1 << 20};
+            std::uint32_t reg = 0xFFFFFFFFu;
+            for (std::size_t pos = 0; pos < large.size();) {
+                const std::size_t piece = std::min(large.size() - pos,
+                                                   std::size_t(random() % limits[random() % 4]) + 1);
+                reg = crc32::updateWith(path, reg, large.data() + pos, piece);
+                pos += piece;
+            }
+            QCOMPARE(~reg, whole);
+        }
+        QCOMPARE(crc32::checksum("123456789", 9), 0xCBF43926u);
+        QCOMPARE(crc32::checksum(large.data(), large.size()), whole);
+    }
+
+    void fingerprints_data()
+    {
+        QTest::addColumn<int>("crc");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("positive") << 891568578 << "352441C2";
+        QTest::newRow("negative") << -873187034 << "CBF43926";
+        QTest::newRow("no leading zeros") << 255 << "FF";
+        QTest::newRow("zero") << 0 << "0";
+        QTest::newRow("lowest") << std::numeric_limits<std::int32_t>::min() << "80000000";
+    }
+    void fingerprints()
+    {
+        QFETCH(int, crc);
+        QFETCH(QString, text);
+        QCOMPARE(QString::fromStdString(fingerprintText(CrcResult{crc})), text);
+        QCOMPARE(QString::fromStdString(fingerprintText(std::uint32_t(crc))), text);
+    }
+
+    // Sizes around the read block, in both algorithms, from registers left over.
+    void calculateFile_data()
+    {
+        QTest::addColumn<int>("size");
+        for (const int size : {1, (128 << 10) - 1, 1 << 20, (1 << 20) + 1})
+            QTest::addRow("%d bytes", size) << size;
+    }
+    void calculateFile()
+    {
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        const std::vector<std::uint8_t> bytes = randomBytes(std::size_t(size), 1);
+        QVERIFY(writeFile(dir.filePath("data"), QByteArray(reinterpret_cast<const char *>(bytes.data()), size)));
+        for (const int algorithm : {1, 0}) {
+            clsCRC crc;
+            int pumps = 0;
+            crc.setEventPump([&] { ++pumps; });
+            crc.Algorithm(algorithm);
+            const CrcResult expected = crc.CalculateBytes(CrcByteArray::of(bytes));
+            crc.AddString("left over");
+            QVERIFY(crc.CalculateFile(dir.filePath("data").toStdString()) == expected);
+            QVERIFY(crc.Value() == expected);
+            QCOMPARE(pumps, 1);
+        }
+    }
+
+    void calculateFileFallbacks()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("empty"), {}));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600), 0);
+        clsCRC crc;
+        crc.Value(41);
+        const CrcResult empty = crc.CalculateFile(dir.filePath("empty").toStdString());
+        QVERIFY(std::holds_alternative<std::monostate>(empty));
+        QCOMPARE(fingerprintText(empty), std::string("0"));
+        QCOMPARE(number(crc.Value()), ~41);
+        QCOMPARE(errorOf([&] { crc.CalculateFile(dir.filePath("not there").toStdString()); }), 53);
+        // A FIFO never blocks the reading.
+        const std::string fifo = dir.filePath("pipe").toStdString();
+        auto pipe = std::async(std::launch::async, [&fifo] { return clsCRC().CalculateFile(fifo); });
+        if (pipe.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets a blocked reader end
+            QFAIL("CalculateFile blocked on a FIFO");
+        }
+        QCOMPARE(fingerprintText(pipe.get()), std::string("0"));
+        QCOMPARE(fingerprintText(CrcResult{std::string("00000000")}), std::string("0")); // the failure text
+    }
+
+    void unreadableFileGivesTheFailureText()
+    {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("secret").toStdString();
+        QVERIFY(writeFile(dir.filePath("secret"), "abc"));
+        QCOMPARE(::chmod(path.c_str(), 0), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        // Root reads anything: the child reads as nobody. Exit 3: it cannot drop root.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const gid_t nobody = 65534;
+            if (::geteuid() == 0
+                && (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
+                    || ::setresuid(nobody, nobody, nobody) != 0))
+                ::_exit(3);
+            ::alarm(30);
+            clsCRC crc;
+            crc.Value(41);
+            const CrcResult result = crc.CalculateFile(path);
+            ::_exit(isReadFailure(result) && crc.Value() == CrcResult(~41) ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 3)
+            QSKIP("cannot switch to an unprivileged user here");
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    void sparseFilePastFourGiB()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath("sparse"));
+        const std::uint64_t size = (std::uint64_t(1) << 32) + 4099;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        const auto put = [fd](std::uint64_t offset, QByteArrayView text) {
+            return ::pwrite(fd, text.data(), std::size_t(text.size()), off_t(offset)) == text.size();
+        };
+        // Pieces on both sides of the 2 GiB and 4 GiB marks and at the very end.
+        const bool written = put(0, "Twinfold") && put((std::uint64_t(1) << 31) - 3, "sparse")
+            && put((std::uint64_t(1) << 32) - 2, "four") && put(size - 3, "end");
+        ::close(fd);
+        QVERIFY(written);
+        clsCRC crc;
+        // Computed once with Python's zlib.crc32 over the same layout.
+        QCOMPARE(fingerprintText(crc.CalculateFile(path.toStdString())), std::string("B2404E7D"));
+    }
 };
 
-class Fingerprints : public testing::TestWithParam<FingerprintRow>
-{};
-
-TEST_P(Fingerprints, HexWithoutLeadingZeros)
-{
-    EXPECT_EQ(fingerprintText(GetParam().result), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Results, Fingerprints,
-                         testing::Values(FingerprintRow{891568578, "352441C2"}, FingerprintRow{-873187034, "CBF43926"},
-                                         FingerprintRow{255, "FF"}, FingerprintRow{0, "0"},
-                                         FingerprintRow{std::numeric_limits<std::int32_t>::min(), "80000000"},
-                                         FingerprintRow{std::monostate{}, "0"},
-                                         FingerprintRow{std::string("00000000"), "0"}));
-
-TEST(Fingerprint, PlainCrcAndFailureText)
-{
-    EXPECT_EQ(fingerprintText(0x0000ABCDu), "ABCD");
-    EXPECT_TRUE(isReadFailure(std::string("00000000")));
-    EXPECT_FALSE(isReadFailure(std::monostate{}));
-    EXPECT_FALSE(isReadFailure(0));
-    EXPECT_THROW(fingerprintText(std::string("not a number")), CrcError);
-}
-
-} // namespace
+TWINFOLD_GUILESS_TEST_MAIN(TestCrc)
+#include "tst_crc.moc"

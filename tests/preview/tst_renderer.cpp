@@ -1,6 +1,7 @@
 #include "Confinement.h"
 #include "PictureDecoder.h"
 #include "PictureLoader.h"
+#include "SvgCleaner.h"
 #include "TestFiles.h"
 #include "TestMain.h"
 #include "TestPictures.h"
@@ -316,6 +317,81 @@ private slots:
                && !(svg.readNext() == QXmlStreamReader::StartElement && svg.name() == QLatin1String("text"))) {
         }
         QCOMPARE(svg.readElementText().toLatin1(), text);
+    }
+
+    // The cleaner alone, without the sandbox behind it: nothing it lets through names a file.
+    void svgCleaner_data()
+    {
+        QTest::addColumn<QByteArray>("inside"); // what the drawing holds inside <svg>
+        QTest::addColumn<QByteArray>("kept");   // what comes out inside <svg>
+        const QByteArray png = "data:image/png;base64," + encoded(solid(Qt::red, 1, 1), "PNG").toBase64();
+        QTest::newRow("drawing") << QByteArray("<rect width=\"9\" fill=\"url(#p)\"/>")
+                                 << QByteArray("<rect width=\"9\" fill=\"url(#p)\"/>");
+        QTest::newRow("image naming a file")
+            << QByteArray("<image href=\"/etc/passwd\"/><rect/>") << QByteArray("<rect/>");
+        QTest::newRow("image naming a file, xlink")
+            << QByteArray("<image xlink:href=\"file:///etc/passwd\"/><rect/>") << QByteArray("<rect/>");
+        QTest::newRow("image naming an element") << QByteArray("<image href=\"#r\"/>") << QByteArray();
+        QTest::newRow("embedded PNG") << "<image href=\"" + png + "\"/>"
+                                      << "<image href=\"" + png + "\"/>";
+        QTest::newRow("embedded SVG") << "<image href=\"data:image/svg+xml;base64," + QByteArray("<svg/>").toBase64()
+                + "\"/>" << QByteArray();
+        QTest::newRow("PNG label on other bytes")
+            << "<image href=\"data:image/png;base64," + QByteArray("<svg/>").toBase64() + "\"/>" << QByteArray();
+        QTest::newRow("use of another file")
+            << QByteArray("<use href=\"other.svg#a\"/><use href=\"#a\"/>") << QByteArray("<use href=\"#a\"/>");
+        QTest::newRow("url of another file")
+            << QByteArray("<rect style=\"fill: url( 'b.svg#p')\" width=\"1\"/>") << QByteArray("<rect width=\"1\"/>");
+        QTest::newRow("script, foreign object, handler")
+            << QByteArray("<script>alert(1)</script><foreignObject><p>x</p></foreignObject><rect onload=\"x\" "
+                          "ONCLICK=\"y\" xml:base=\"file:///etc/\"/>")
+            << QByteArray("<rect/>");
+        QTest::newRow("text stays text") << QByteArray("<text><![CDATA[<image href=\"/etc\"/>]]></text>")
+                                         << QByteArray("<text>&lt;image href=&quot;/etc&quot;/&gt;</text>");
+    }
+    void svgCleaner()
+    {
+        QFETCH(QByteArray, inside);
+        QFETCH(QByteArray, kept);
+        const QByteArray open =
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\">";
+        const QByteArray cleaned = cleanSvg(open + inside + "</svg>");
+        const QByteArray body = kept.isEmpty() ? open.chopped(1) + "/>" : open + kept + "</svg>";
+        QCOMPARE(cleaned, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body + '\n');
+    }
+
+    // The file rules alone, without the cleaner in front: a confined process reads beneath its
+    // folders and nothing else, and writes nowhere.
+    void confinedProcessOpensOnlyItsFolders()
+    {
+        QTemporaryDir dir;
+        const QString allowed = dir.filePath(QStringLiteral("fonts")), outside = dir.filePath(QStringLiteral("home"));
+        QVERIFY(writeFile(allowed + QStringLiteral("/font"), "font"));
+        QVERIFY(writeFile(outside + QStringLiteral("/secret"), "secret"));
+        const QByteArray font = QFile::encodeName(allowed + QStringLiteral("/font"));
+        const QByteArray secret = QFile::encodeName(outside + QStringLiteral("/secret"));
+        const QByteArray created = QFile::encodeName(allowed + QStringLiteral("/new"));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const FileAccess access = forbidFileAccess({allowed});
+            if (access == FileAccess::NotAvailable)
+                ::_exit(77);
+            if (access != FileAccess::Confined)
+                ::_exit(10);
+            if (::open(font.constData(), O_RDONLY) < 0)
+                ::_exit(11);
+            if (::open(secret.constData(), O_RDONLY) >= 0 || errno != EACCES)
+                ::_exit(12);
+            if (::open(created.constData(), O_WRONLY | O_CREAT, 0600) >= 0 || ::open(font.constData(), O_WRONLY) >= 0)
+                ::_exit(13);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 77)
+            QSKIP("this kernel has no Landlock");
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 
     // The renderer's filter: no socket of any kind and no signal to another process.

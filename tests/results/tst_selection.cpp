@@ -16,6 +16,7 @@ namespace {
 //   2: A/h1 and A/h1link, one file (2009); B/h2 (2002)   a hard link beside a copy
 //   3: A/s1 and A/s1hard, one file                      a group of one file under two names
 //   4: A/x2 (2008), L/x1 (2004) where L is a link to B   a folder listed through a link
+//   5: B-old/y1 and A/y2, both 2003                      a name that starts like B; a tie
 struct Listed
 {
     Listed()
@@ -35,9 +36,11 @@ struct Listed
         make("A/x2", "four", 2008);
         make("B/x1", "four", 2004);
         QVERIFY(QFile::link(at("B"), at("L")));
+        make("B-old/y1", "five", 2003);
+        make("A/y2", "five", 2003);
         const std::vector<std::pair<std::uint32_t, const char *>> rows{
-            {1, "A/a1"}, {1, "B/a2"}, {1, "B/sub/a3"}, {2, "A/h1"}, {2, "A/h1link"},
-            {2, "B/h2"}, {3, "A/s1"}, {3, "A/s1hard"}, {4, "A/x2"}, {4, "L/x1"}};
+            {1, "A/a1"}, {1, "B/a2"},     {1, "B/sub/a3"}, {2, "A/h1"}, {2, "A/h1link"}, {2, "B/h2"},
+            {3, "A/s1"}, {3, "A/s1hard"}, {4, "A/x2"},     {4, "L/x1"}, {5, "B-old/y1"}, {5, "A/y2"}};
         std::uint32_t index = 0;
         for (const auto &[group, name] : rows) {
             ResultRow row;
@@ -105,22 +108,27 @@ private slots:
         QTest::addColumn<QString>("row"); // the row the helper is asked on
         QTest::addColumn<QStringList>("checked");
         const QStringList none;
-        QTest::newRow("keep first listed") << none << "first" << "" << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1"};
+        QTest::newRow("keep first listed") << none << "first" << "" << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1", "A/y2"};
         QTest::newRow("keep first replaces marks")
-            << QStringList{"A/a1", "A/s1"} << "first" << "" << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1"};
+            << QStringList{"A/a1", "A/s1"} << "first" << "" << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1", "A/y2"};
+        // Equal times keep the first listed of them.
         QTest::newRow("keep oldest") << none << "oldest" << ""
-                                     << QStringList{"B/a2", "B/sub/a3", "A/h1", "A/h1link", "A/x2"};
-        QTest::newRow("keep newest") << none << "newest" << "" << QStringList{"A/a1", "B/sub/a3", "B/h2", "L/x1"};
+                                     << QStringList{"B/a2", "B/sub/a3", "A/h1", "A/h1link", "A/x2", "A/y2"};
+        QTest::newRow("keep newest") << none << "newest" << "" << QStringList{"A/a1", "B/sub/a3", "B/h2", "L/x1", "A/y2"};
         QTest::newRow("keep shortest path") << none << "shortest" << ""
-                                            << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1"};
+                                            << QStringList{"B/a2", "B/sub/a3", "B/h2", "L/x1", "B-old/y1"};
         // Subfolders are inside; a file listed through the link L is where its path says.
         QTest::newRow("in B") << none << "inside" << "B/a2" << QStringList{"B/a2", "B/sub/a3", "B/h2"};
         QTest::newRow("in A: the two names of s1 stay") << none << "inside" << "A/a1"
-                                                        << QStringList{"A/a1", "A/h1", "A/h1link", "A/x2"};
+                                                        << QStringList{"A/a1", "A/h1", "A/h1link", "A/x2", "A/y2"};
+        // B-old is not inside B; its group would be whole, so its first row stays.
         QTest::newRow("outside B") << none << "outside" << "B/a2"
-                                   << QStringList{"A/a1", "A/h1", "A/h1link", "L/x1"};
+                                   << QStringList{"A/a1", "A/h1", "A/h1link", "L/x1", "A/y2"};
         QTest::newRow("outside B/sub keeps earlier marks")
-            << QStringList{"B/a2"} << "outside" << "B/sub/a3" << QStringList{"A/a1", "B/a2", "B/h2", "L/x1"};
+            << QStringList{"B/a2"} << "outside" << "B/sub/a3" << QStringList{"A/a1", "B/a2", "B/h2", "L/x1", "A/y2"};
+        QTest::newRow("in A, the rest of a group checked by hand: its first row stays")
+            << QStringList{"B/a2", "B/sub/a3"} << "inside" << "A/a1"
+            << QStringList{"B/a2", "B/sub/a3", "A/h1", "A/h1link", "A/x2", "A/y2"};
         QTest::newRow("in sub, rest of the group checked by hand")
             << QStringList{"A/a1", "B/a2"} << "inside" << "B/sub/a3" << QStringList{"A/a1", "B/a2"};
         QTest::newRow("uncheck this group") << QStringList{"A/a1", "B/h2", "L/x1"} << "uncheck" << "B/h2"

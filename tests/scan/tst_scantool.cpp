@@ -195,20 +195,6 @@ private:
     QString m_slave;
 };
 
-QStringList sorted(QStringList list)
-{
-    list.sort();
-    return list;
-}
-
-// Sets a file's modification time, in seconds since 1970.
-void setMtime(const QString &path, qint64 seconds)
-{
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        qFatal("cannot set a test file's time");
-}
-
 // Runs a shell command line with twinfold-scan on the PATH; its exit status, -1 when it failed.
 int shell(const QString &command, const QString &folder, const QProcessEnvironment &extra = {})
 {
@@ -439,6 +425,26 @@ private slots:
             QCOMPARE(summary.value(QStringLiteral("files_in_groups")).toInt(), 14);
             QCOMPARE(summary.value(QStringLiteral("extra_copies")).toInt(), 8);
         }
+    }
+
+    // A JSON reader gets every name back exactly: quotes, backslashes and control characters.
+    void jsonNamesComeBackExactly()
+    {
+        FileTree tree;
+        const QByteArrayList names{"back\\slash", "C:\\x\\",     "quote\"d", "tab\there",
+                                   "esc\x1b[0m",  "line\nbreak", "\x7f"};
+        for (const QByteArray &name : names)
+            tree.write(QString::fromUtf8(name), "same");
+        const Scan result = scan({QStringLiteral("--json"), tree.root()});
+        QCOMPARE(result.exitCode, 0);
+        Groups expected{{}};
+        for (const QByteArray &name : names)
+            expected[0] << QFile::encodeName(tree.root()) + '/' + name;
+        Groups listed = jsonGroups(result.out);
+        QVERIFY2(listed.size() == 1, result.out.constData());
+        std::sort(listed[0].begin(), listed[0].end());
+        std::sort(expected[0].begin(), expected[0].end());
+        QCOMPARE(listed, expected);
     }
 
     // What standard error tells: the summary, what the options left out, and -q keeping only
@@ -705,7 +711,7 @@ private slots:
                                                                                     {"a/u.bin", {u, 300}},
                                                                                     {"b/uu", {u, 200}}};
             for (const auto &[name, file] : files)
-                setMtime(tree.write(QString::fromLatin1(name), file.first), file.second);
+                QVERIFY(setFileTime(tree.write(QString::fromLatin1(name), file.first), file.second));
         }
         QStringList arguments{QStringLiteral("-0"), QStringLiteral("-e")};
         for (const QString &option : options + QStringList{"@a", "@b", "@c"})
@@ -716,6 +722,95 @@ private slots:
         for (const QByteArray &path : nulGroups(result.out, true).value(0))
             names << QDir(tree.root()).relativeFilePath(QFile::decodeName(path));
         QCOMPARE(sorted(names), printed);
+    }
+
+    // --keep-under Photos keeps nothing in Photos-old.
+    void keepUnderMeansBelowTheFolder()
+    {
+        FileTree tree;
+        tree.write("Photos/a", "same");
+        tree.write("Photos-old/a", "same");
+        const Scan result = scan({QStringLiteral("-0"), QStringLiteral("-e"), QStringLiteral("--keep-under"),
+                                  tree.path("Photos"), tree.path("Photos-old"), tree.path("Photos")});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, QFile::encodeName(tree.path("Photos-old/a")) + '\0');
+    }
+
+    // twinfold-scan, run as an unprivileged user, names on standard error what it could not read.
+    void namesWhatItLeftOut()
+    {
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
+        QVERIFY(writeFile(dir.filePath("closed/inner"), "same") && writeFile(dir.filePath("blind/inner"), "same"));
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), dir.path()});
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0000) == 0);
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0600) == 0);
+        QProcess scan;
+        scan.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                    QStringLiteral(TWINFOLD_SCAN), dir.path()});
+        QVERIFY(scan.waitForFinished(60000));
+        ::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0755);
+        ::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0755);
+        const QString errors = QString::fromUtf8(scan.readAllStandardError());
+        if (scan.exitCode() != 0 && errors.contains(QLatin1String("setpriv")))
+            QSKIP("cannot become an unprivileged user here");
+        QCOMPARE(scan.exitCode(), 0);
+        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        rows.sort(); // the one group, in listing order
+        QCOMPARE(rows, (QStringList{dir.filePath("a/copy"), dir.filePath("b/copy")}));
+        QVERIFY2(errors.contains("cannot read folder " + dir.filePath("closed/") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("cannot read file " + dir.filePath("blind/inner") + ": Permission denied"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("left out while collecting: 1 folders, 1 files"), qPrintable(errors));
+    }
+
+    // twinfold-scan under limits on processes and memory, as an unprivileged user of its own
+    // (the limit on processes counts all of a user's): it reads with the threads the system
+    // allows, and when not even one can start, stops with a status of its own; never an abort.
+    void underLimits_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<QByteArray>("readers"); // TWINFOLD_THREADS
+        QTest::addColumn<int>("status");
+        QTest::newRow("no thread at all") << QStringLiteral("--nproc=1") << QByteArray("4") << 3;
+        QTest::newRow("two threads for 16 readers") << QStringLiteral("--nproc=3") << QByteArray("16") << 0;
+#ifndef __SANITIZE_ADDRESS__ // which reserves far more address space than this
+        QTest::newRow("64 readers in 300 MB") << QStringLiteral("--as=300000000") << QByteArray("64") << 0;
+#endif
+    }
+    void underLimits()
+    {
+        QFETCH(QString, limit);
+        QFETCH(QByteArray, readers);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
+        for (int i = 0; i < 200; ++i) // enough to list that no listing thread is done before the last starts
+            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("c/%1").arg(i)));
+        const QString user = QString::number(40000 + ::getpid() % 20000);
+        QProcess scan;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TWINFOLD_THREADS"), QString::fromLatin1(readers));
+        scan.setProcessEnvironment(environment);
+        scan.start(QStringLiteral("setpriv"),
+                   {"--reuid=" + user, "--regid=" + user, QStringLiteral("--clear-groups"), QStringLiteral("prlimit"),
+                    limit, QStringLiteral(TWINFOLD_SCAN), dir.path()});
+        QVERIFY(scan.waitForFinished(120000));
+        const QString errors = QString::fromUtf8(scan.readAllStandardError());
+        if (scan.exitCode() != 0
+            && (errors.startsWith(QLatin1String("setpriv")) || errors.startsWith(QLatin1String("prlimit"))))
+            QSKIP("cannot become an unprivileged user with limits here");
+        QVERIFY2(scan.exitStatus() == QProcess::NormalExit && scan.exitCode() == status, qPrintable(errors));
+        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        rows.sort();
+        const QStringList group{dir.filePath("a/copy"), dir.filePath("b/copy")};
+        QCOMPARE(rows, status == 0 ? group : QStringList());
+        QCOMPARE(errors.contains("twinfold-scan: Not enough memory or threads are left to go on finding duplicates"),
+                 status == 3);
     }
 
     // --unique-in on a planted tree: copies outside, copies only inside, one-byte traps at the start,
@@ -821,11 +916,11 @@ private slots:
         QFETCH(QStringList, left);
         FileTree tree, data;
         const QByteArray p = randomBytes(3000, 20), q = randomBytes(2000, 21);
-        setMtime(tree.write("x y/old name", p), 100);
-        setMtime(tree.write("x y/new\nname", p), 900);
-        setMtime(tree.write("master/late copy", p), 950);
-        setMtime(tree.write("other/q", q), 700); // the first listed of a group with none under master
-        setMtime(tree.write("other/sub/q 2", q), 800);
+        QVERIFY(setFileTime(tree.write("x y/old name", p), 100));
+        QVERIFY(setFileTime(tree.write("x y/new\nname", p), 900));
+        QVERIFY(setFileTime(tree.write("master/late copy", p), 950));
+        QVERIFY(setFileTime(tree.write("other/q", q), 700)); // the first listed of a group with none under master
+        QVERIFY(setFileTime(tree.write("other/sub/q 2", q), 800));
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("XDG_DATA_HOME"), data.root());
         QCOMPARE(shell(command, tree.root(), environment), 0);
@@ -929,7 +1024,9 @@ private slots:
         QTest::addColumn<QByteArray>("phase");
         QTest::addColumn<int>("signal");
         QTest::newRow("Ctrl-C while collecting") << QStringLiteral("many") << QByteArray("collecting") << SIGINT;
-        QTest::newRow("SIGTERM while collecting") << QStringLiteral("many") << QByteArray("collecting") << SIGTERM;
+        // JSON says the results are not complete.
+        QTest::newRow("SIGTERM while collecting, JSON")
+            << QStringLiteral("many") << QByteArray("collecting") << SIGTERM;
         // Standard output is not read until the signal is sent: the scan waits to write its rows.
         QTest::newRow("Ctrl-C while the rows are written")
             << QStringLiteral("empties") << QByteArray("matching") << SIGINT;
@@ -958,12 +1055,16 @@ private slots:
             QSKIP("no pseudo-terminal here");
 
         QProcess process;
-        startScan(process, {QStringLiteral("-0"), tree.path(folder)}, {{}, {}, {}, terminal.slave(), {}});
+        const bool json = QByteArray(QTest::currentDataTag()).endsWith("JSON");
+        startScan(process, {json ? QStringLiteral("--json") : QStringLiteral("-0"), tree.path(folder)},
+                  {{}, {}, {}, terminal.slave(), {}});
         QVERIFY2(terminal.waitFor(phase, 60000), terminal.shown.constData());
         QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
         const Scan result = finishScan(process);
         terminal.waitFor("stopped", 5000);
         QCOMPARE(result.exitCode, 128 + signal);
+        if (json)
+            QVERIFY2(result.out.endsWith("\"complete\": false}\n"), result.out.right(200).constData());
         QVERIFY2(terminal.shown.contains("twinfold-scan: stopped"), terminal.shown.constData());
         QVERIFY(!terminal.shown.contains("No duplicate images found."));
     }

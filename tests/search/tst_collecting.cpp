@@ -6,6 +6,7 @@
 #include "FolderWalker.h"
 #include "SearchDriver.h"
 #include "SettingsStore.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 
 #include <QDir>
@@ -34,12 +35,6 @@ bool writeAt(int dirFd, const char *name, const QByteArray &contents)
         return false;
     const bool ok = ::write(fd, contents.constData(), static_cast<size_t>(contents.size())) == contents.size();
     return ::close(fd) == 0 && ok;
-}
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return writeAt(AT_FDCWD, QFile::encodeName(path).constData(), contents);
 }
 
 // `levels` folders below root, each named `name`, made relative to the one above (their full path
@@ -71,35 +66,6 @@ struct RemovedAtEnd
     QString path;
     ~RemovedAtEnd() { removeTree(path); }
 };
-
-// A bind mount of one path over another, undone at the end; invalid where mounting is not allowed.
-class BindMount
-{
-public:
-    BindMount(const QString &source, const QString &target) : m_target(QFile::encodeName(target))
-    {
-        m_mounted = ::mount(QFile::encodeName(source).constData(), m_target.constData(), nullptr, MS_BIND, nullptr)
-            == 0;
-    }
-    ~BindMount()
-    {
-        if (m_mounted)
-            ::umount2(m_target.constData(), MNT_DETACH);
-    }
-    bool mounted() const { return m_mounted; }
-
-private:
-    QByteArray m_target;
-    bool m_mounted = false;
-};
-
-QStringList collected(const CandidateTable &table, const QString &root)
-{
-    QStringList paths;
-    for (std::size_t k = 0; k < table.count(); ++k)
-        paths << table.path(k).mid(root.size() + 1);
-    return paths;
-}
 
 QStringList leftOut(const std::vector<LeftOutEntry> &entries, const QString &root)
 {
@@ -173,13 +139,14 @@ class CollectingTest : public QObject
 
 private slots:
     // The set of collected identities must say "met before" exactly for repeats, however many files,
-    // devices and inode widths there are.
+    // devices and inode widths there are; each inode number is met once on every device.
     void identityRepeats_data()
     {
         QTest::addColumn<int>("files");
         QTest::addColumn<int>("devices");
         QTest::addColumn<quint64>("inodeBase");
         QTest::newRow("one file twice") << 1 << 1 << quint64(2);
+        QTest::newRow("one inode number on two devices") << 2 << 2 << quint64(2);
         QTest::newRow("300,000 files on three devices") << 300000 << 3 << quint64(2);
         QTest::newRow("inodes above 48 bits") << 5000 << 2 << (quint64(1) << 60);
         QTest::newRow("more devices than the key holds") << 70000 << 70000 << quint64(7);
@@ -193,7 +160,7 @@ private slots:
         const std::uint32_t folder = table.addFolder("/x/");
         const auto identity = [&](int i) {
             return std::pair<std::uint64_t, std::uint64_t>(0x800 + std::uint64_t(i % devices),
-                                                           inodeBase + std::uint64_t(i) * 7919);
+                                                           inodeBase + std::uint64_t(i / devices) * 7919);
         };
         for (int i = 0; i < files; ++i) {
             const auto [device, inode] = identity(i);
@@ -286,6 +253,31 @@ private slots:
         QCOMPARE(group, (QStringList{deepText + "/copy1", deepText + "/copy2", root + "/top"}));
         QVERIFY(search.driver.collectStats().folders.empty());
         removeTree(root);
+    }
+
+    // A file whose path is exactly PATH_MAX bytes, and one two levels below a folder whose path
+    // is: each is examined piece by piece, cut at the last separator that fits.
+    void pathsOfExactlyPathMax()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("t");
+        QVERIFY(QDir().mkpath(root));
+        const RemovedAtEnd removal{root};
+        int deepest = -1;
+        const QByteArray deep = makeChain(root, (PATH_MAX - 2 - int(root.size())) / 251, QByteArray(250, 'n'), deepest);
+        const qsizetype length = PATH_MAX - deep.size() - 1;
+        QVERIFY(deepest >= 0 && length > 0 && length < 256);
+        const QByteArray file(length, 'f'), folder(length, 'x');
+        QVERIFY(writeAt(deepest, file.constData(), "same"));
+        QVERIFY(::mkdirat(deepest, folder.constData(), 0755) == 0 && ::mkdirat(deepest, folder + "/s", 0755) == 0);
+        QVERIFY(writeAt(deepest, folder + "/s/copy", "same"));
+        ::close(deepest);
+        QVERIFY(writeFile(root + "/top", "same"));
+
+        Search search;
+        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
+        const QString at = QFile::decodeName(deep) + '/';
+        QCOMPARE(search.sink.groups(), (std::vector<QStringList>{{root + "/top", at + file, at + folder + "/s/copy"}}));
     }
 
     // A file below PATH_MAX replaced while it is read is left out as any other: it is opened in
@@ -397,87 +389,6 @@ private slots:
         QCOMPARE(gotFolders, folders);
         QCOMPARE(gotFiles, files);
     }
-
-#ifdef TWINFOLD_SCAN
-    // twinfold-scan, run as an unprivileged user, names on standard error what it could not read.
-    void scanToolNamesWhatItLeftOut()
-    {
-        QTemporaryDir dir;
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
-        QVERIFY(writeFile(dir.filePath("closed/inner"), "same") && writeFile(dir.filePath("blind/inner"), "same"));
-        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), dir.path()});
-        QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0000) == 0);
-        QVERIFY(::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0600) == 0);
-        QProcess scan;
-        scan.start(QStringLiteral("setpriv"),
-                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                    QStringLiteral(TWINFOLD_SCAN), dir.path()});
-        QVERIFY(scan.waitForFinished(60000));
-        ::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0755);
-        ::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0755);
-        const QString errors = QString::fromUtf8(scan.readAllStandardError());
-        if (scan.exitCode() != 0 && errors.contains(QLatin1String("setpriv")))
-            QSKIP("cannot become an unprivileged user here");
-        QCOMPARE(scan.exitCode(), 0);
-        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        rows.sort(); // the one group, in listing order
-        QCOMPARE(rows, (QStringList{dir.filePath("a/copy"), dir.filePath("b/copy")}));
-        QVERIFY2(errors.contains("cannot read folder " + dir.filePath("closed/") + ": Permission denied"),
-                 qPrintable(errors));
-        QVERIFY2(errors.contains("cannot read file " + dir.filePath("blind/inner") + ": Permission denied"),
-                 qPrintable(errors));
-        QVERIFY2(errors.contains("left out while collecting: 1 folders, 1 files"), qPrintable(errors));
-    }
-#endif
-
-#ifdef TWINFOLD_SCAN
-    // twinfold-scan under limits on processes and memory, as an unprivileged user of its own
-    // (the limit on processes counts all of a user's): it reads with the threads the system
-    // allows, and when not even one can start, stops with a status of its own; never an abort.
-    void scanToolUnderLimits_data()
-    {
-        QTest::addColumn<QString>("limit");
-        QTest::addColumn<QByteArray>("readers"); // TWINFOLD_THREADS
-        QTest::addColumn<int>("status");
-        QTest::newRow("no thread at all") << QStringLiteral("--nproc=1") << QByteArray("4") << 3;
-        QTest::newRow("two threads for 16 readers") << QStringLiteral("--nproc=3") << QByteArray("16") << 0;
-#ifndef __SANITIZE_ADDRESS__ // which reserves far more address space than this
-        QTest::newRow("64 readers in 300 MB") << QStringLiteral("--as=300000000") << QByteArray("64") << 0;
-#endif
-    }
-    void scanToolUnderLimits()
-    {
-        QFETCH(QString, limit);
-        QFETCH(QByteArray, readers);
-        QFETCH(int, status);
-        QTemporaryDir dir;
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
-        for (int i = 0; i < 200; ++i) // enough to list that no listing thread is done before the last starts
-            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("c/%1").arg(i)));
-        const QString user = QString::number(40000 + ::getpid() % 20000);
-        QProcess scan;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TWINFOLD_THREADS"), QString::fromLatin1(readers));
-        scan.setProcessEnvironment(environment);
-        scan.start(QStringLiteral("setpriv"),
-                   {"--reuid=" + user, "--regid=" + user, QStringLiteral("--clear-groups"), QStringLiteral("prlimit"),
-                    limit, QStringLiteral(TWINFOLD_SCAN), dir.path()});
-        QVERIFY(scan.waitForFinished(120000));
-        const QString errors = QString::fromUtf8(scan.readAllStandardError());
-        if (scan.exitCode() != 0
-            && (errors.startsWith(QLatin1String("setpriv")) || errors.startsWith(QLatin1String("prlimit"))))
-            QSKIP("cannot become an unprivileged user with limits here");
-        QVERIFY2(scan.exitStatus() == QProcess::NormalExit && scan.exitCode() == status, qPrintable(errors));
-        QStringList rows = QString::fromUtf8(scan.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        rows.sort();
-        const QStringList group{dir.filePath("a/copy"), dir.filePath("b/copy")};
-        QCOMPARE(rows, status == 0 ? group : QStringList());
-        QCOMPARE(errors.contains("twinfold-scan: Not enough memory or threads are left to go on finding duplicates"),
-                 status == 3);
-    }
-#endif
 
     // Memory that runs out ends the search as a stop does, after a message, wherever it runs out.
     void outOfMemoryStopsTheSearch_data()

@@ -1,5 +1,4 @@
-// The reading phase without threads: which files are read, by which path, in which order,
-// and each path on its own.
+// The reading phase without threads: which files are planned, and each comparison on its own.
 
 #include "Comparisons.h"
 #include "MatchingFixture.h"
@@ -16,37 +15,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-Q_DECLARE_METATYPE(ReadPath)
-
 class ReadPlanTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void paths_data()
-    {
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<int>("members");
-        QTest::addColumn<ReadPath>("path");
-        // Limits: 16 open files and 512 KiB per task.
-        QTest::newRow("empty files") << qint64(0) << 5000 << ReadPath::Empty;
-        QTest::newRow("small pair") << qint64(100) << 2 << ReadPath::WholeInMemory;
-        QTest::newRow("fills the share exactly") << qint64(256 * 1024) << 2 << ReadPath::WholeInMemory;
-        QTest::newRow("one byte over the share") << qint64(256 * 1024 + 1) << 2 << ReadPath::Lockstep;
-        QTest::newRow("1024 tiny files") << qint64(1) << 1024 << ReadPath::WholeInMemory;
-        QTest::newRow("1025 tiny files") << qint64(1) << 1025 << ReadPath::Signatures;
-        QTest::newRow("16 big files, held open") << qint64(1 << 20) << 16 << ReadPath::Lockstep;
-        QTest::newRow("17 big files") << qint64(1 << 20) << 17 << ReadPath::Signatures;
-        QTest::newRow("5 GiB pair") << qint64(5) * (1LL << 30) << 2 << ReadPath::Lockstep;
-    }
-    void paths()
-    {
-        QFETCH(qint64, size);
-        QFETCH(int, members);
-        QFETCH(ReadPath, path);
-        QCOMPARE(choosePath(size, std::size_t(members), ReadLimits{16, 512u << 10}), path);
-    }
-
     // Files alone in their size are never planned; groups come in order of their first member.
     void sizeGroups()
     {
@@ -67,107 +40,6 @@ private slots:
 
         const std::atomic<bool> raised{true};
         QVERIFY(groupBySize(table, raised).empty());
-    }
-
-    // The walk's inodes set the order: each group's members, and the groups by their first
-    // members, come in the order of the inodes stat gives, and no member is lost.
-    void inodeOrder()
-    {
-        FileTree tree;
-        QStringList order;
-        for (int i = 0; i < 40; ++i)
-            order << QStringLiteral("d%1/f%2").arg(i % 3).arg(i);
-        for (const QString &name : order)
-            tree.write(name, QByteArray(order.indexOf(name) % 4 + 1, 'x'));
-        CandidateTable table;
-        tree.collect(table, order);
-        std::vector<std::uint64_t> inodes;
-        for (std::size_t k = 0; k < table.count(); ++k) {
-            struct stat st = {};
-            QCOMPARE(::lstat(table.pathBytes(k).constData(), &st), 0);
-            inodes.push_back(st.st_ino);
-        }
-
-        const std::atomic<bool> cancel{false};
-        std::vector<SizeGroup> groups = groupBySize(table, cancel);
-        const std::vector<SizeGroup> before = groups;
-        orderByInode(groups, table);
-        QCOMPARE(groups.size(), before.size());
-        for (const SizeGroup &group : groups) {
-            QVERIFY(std::is_sorted(group.members.begin(), group.members.end(),
-                                   [&](std::uint32_t a, std::uint32_t b) { return inodes[a] < inodes[b]; }));
-            const auto same = std::find_if(before.begin(), before.end(),
-                                           [&](const SizeGroup &g) { return g.size == group.size; });
-            QVERIFY(same != before.end());
-            QVERIFY(std::is_permutation(group.members.begin(), group.members.end(), same->members.begin(),
-                                        same->members.end()));
-        }
-        QVERIFY(std::is_sorted(groups.begin(), groups.end(), [&](const SizeGroup &a, const SizeGroup &b) {
-            return inodes[a.members.front()] < inodes[b.members.front()];
-        }));
-    }
-
-    void readers_data()
-    {
-        QTest::addColumn<bool>("rotational");
-        QTest::addColumn<bool>("virtualDisk");
-        QTest::addColumn<unsigned>("readers");
-        QTest::newRow("flash") << false << false << 16u;
-        QTest::newRow("virtual disk that says rotational") << true << true << 16u;
-        QTest::newRow("spinning disk") << true << false << 4u;
-    }
-    void readers()
-    {
-        QFETCH(bool, rotational);
-        QFETCH(bool, virtualDisk);
-        QFETCH(unsigned, readers);
-        QCOMPARE(readersFor(rotational, virtualDisk), readers);
-    }
-
-    // Whether the files to read are in memory decides between the device's readers and four;
-    // the sample only asks the page cache, so it leaves cold files cold.
-    void readersByCache_data()
-    {
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<unsigned>("readers");
-        QTest::newRow("just written, in memory") << "cached" << 4u;
-        QTest::newRow("dropped from memory") << "dropped" << 16u;
-        QTest::newRow("only empty files") << "empty" << 16u;
-        QTest::newRow("gone since collected") << "gone" << 16u;
-    }
-    void readersByCache()
-    {
-        QFETCH(QString, state);
-        QFETCH(unsigned, readers);
-        FileTree tree;
-        QStringList order;
-        for (int i = 0; i < 24; ++i) {
-            order << QStringLiteral("d%1/f%2").arg(i % 3).arg(i);
-            tree.write(order.back(), state == "empty" ? QByteArray() : randomBytes(300 * 1024, quint32(i / 2)));
-        }
-        CandidateTable table;
-        tree.collect(table, order);
-        for (const QString &name : order) {
-            if (state == "gone") {
-                QVERIFY(QFile::remove(tree.path(name)));
-            } else if (state == "dropped") {
-                const int fd = ::open(QFile::encodeName(tree.path(name)).constData(), O_RDONLY | O_CLOEXEC);
-                QVERIFY(fd >= 0);
-                QCOMPARE(::fsync(fd), 0);
-                QCOMPARE(::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED), 0);
-                ::close(fd);
-            }
-        }
-        const std::atomic<bool> cancel{false};
-        const double share = cachedShare(table, groupBySize(table, cancel));
-        if (state == "dropped" && share >= 0.75)
-            QSKIP("this file system keeps dropped pages (tmpfs, say)");
-        QCOMPARE(readersForCache(16, share), readers);
-        QCOMPARE(readersForCache(2, share), 2u);
-        if (state == "dropped") {
-            // Sampling read nothing in.
-            QVERIFY(cachedShare(table, groupBySize(table, cancel)) < 0.25);
-        }
     }
 
     // The reading pool starts small and grows from one of its own tasks once the plan is known.
@@ -278,14 +150,6 @@ private slots:
         QCOMPARE(counters.changed, 0u);
         QCOMPARE(progress.percent(), 100);
         QCOMPARE(progress.unsettled(), 0u);
-    }
-
-    // Whatever the device, the answer is one of the rule's, and an odd path gets one too.
-    void readersForPaths()
-    {
-        const unsigned rule[] = {readersFor(false, false), readersFor(true, false)};
-        for (const char *path : {"/", "/tmp", "/proc", "/no/such/folder"})
-            QVERIFY2(std::find(std::begin(rule), std::end(rule), readersForDevice(path)) != std::end(rule), path);
     }
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CandidateTable.h"
 #include "Crc32.h"
+#include "TestFiles.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -12,44 +12,6 @@
 #include <QTest>
 
 #include <sys/stat.h>
-
-// A temporary folder of test files, and a candidate table filled in the order the test gives.
-class FileTree
-{
-public:
-    QString path(const QString &relative) const { return m_dir.filePath(relative); }
-    QString root() const { return m_dir.path(); }
-
-    QString write(const QString &relative, const QByteArray &contents)
-    {
-        const QString full = path(relative);
-        QDir().mkpath(QFileInfo(full).absolutePath());
-        QFile file(full);
-        if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-            qFatal("cannot write a test file");
-        return full;
-    }
-
-    // Collects the files in the given order, as the walker would have met them.
-    void collect(CandidateTable &table, const QStringList &relativePaths)
-    {
-        QHash<QByteArray, std::uint32_t> folders;
-        for (const QString &relative : relativePaths) {
-            const QByteArray full = QFile::encodeName(path(relative));
-            const qsizetype slash = full.lastIndexOf('/');
-            const QByteArray folder = full.left(slash + 1);
-            if (!folders.contains(folder))
-                folders.insert(folder, table.addFolder(folder));
-            struct stat st = {};
-            if (::lstat(full.constData(), &st) != 0)
-                qFatal("cannot stat a test file");
-            table.addFile(folders.value(folder), full.mid(slash + 1), st.st_size, st.st_dev, st.st_ino);
-        }
-    }
-
-private:
-    QTemporaryDir m_dir;
-};
 
 inline QByteArray randomBytes(qsizetype size, quint32 seed)
 {
