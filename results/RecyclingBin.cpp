@@ -237,8 +237,8 @@ QString confirmationText(const DeletePlan &plan)
     // The whole groups' files come first among those held, and are named above.
     const std::vector<TrashFailure> others(plan.held.begin() + plan.wholeGroupPaths.size(), plan.held.end());
     if (!others.empty())
-        question += QStringLiteral("\n\n%1 checked stay where %2:\n")
-                        .arg(plural(qsizetype(others.size()), "file", "files"),
+        question += QStringLiteral("\n\n%1 where %2:\n")
+                        .arg(plural(qsizetype(others.size()), "checked file stays", "checked files stay"),
                              QLatin1String(others.size() == 1 ? "it is" : "they are"))
             + namedLines(failureLines(others));
     return question;

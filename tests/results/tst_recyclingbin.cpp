@@ -180,6 +180,44 @@ private slots:
         QCOMPARE(plan.held[0].reason,
                  QStringLiteral("its path is too long for the trash (4,096 bytes, the system allows 4,095)"));
     }
+
+    // Files held for reasons of their own are named after the question, in a sentence that agrees.
+    void heldFilesAreNamedAfterTheQuestion_data()
+    {
+        QTest::addColumn<int>("tooLong");
+        QTest::addColumn<QString>("question"); // %1, %2: the long paths
+        const QString reason = QStringLiteral(
+            ": its path is too long for the trash (4,097 bytes, the system allows 4,095)");
+        QTest::newRow("one") << 1
+                             << QStringLiteral("Move 1 checked file (7 bytes) to the trash?\n\n"
+                                               "1 checked file stays where it is:\n%1")
+                + reason;
+        QTest::newRow("two") << 2
+                             << QStringLiteral("Move 1 checked file (7 bytes) to the trash?\n\n"
+                                               "2 checked files stay where they are:\n%1")
+                + reason + QStringLiteral("\n%2") + reason;
+    }
+
+    void heldFilesAreNamedAfterTheQuestion()
+    {
+        QFETCH(int, tooLong);
+        QFETCH(QString, question);
+        const QStringList longPaths{QLatin1Char('/') + QString(PATH_MAX, QLatin1Char('b')),
+                                    QLatin1Char('/') + QString(PATH_MAX, QLatin1Char('c'))};
+        QStringList paths{QStringLiteral("/kept"), QStringLiteral("/moved")};
+        paths += longPaths.mid(0, tooLong);
+        ResultsModel list;
+        std::uint32_t index = 0;
+        FileIdentity standing;
+        standing.valid = true;
+        for (const QString &path : paths)
+            list.addRow(ResultRow{index++, path, 7, 1, path == QLatin1String("/kept") ? standing : FileIdentity()});
+        list.showRows();
+        for (const QString &path : paths.mid(1))
+            list.SetCheckedByText(path, true);
+        QCOMPARE(confirmationText(planDeletion(list)),
+                 question.replace(QStringLiteral("%1"), longPaths[0]).replace(QStringLiteral("%2"), longPaths[1]));
+    }
 };
 
 TWINFOLD_WIDGETS_TEST_MAIN(TestRecyclingBin)
