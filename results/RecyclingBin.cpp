@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -54,6 +56,9 @@ QStringList failureLines(const std::vector<TrashFailure> &failures)
 // The trash takes a path the system can name in one go; a longer one is refused up front.
 bool pathTooLong(const QString &path, qsizetype *bytes)
 {
+    // Each UTF-16 unit takes at most three bytes: most paths need no encoding to tell.
+    if (path.size() * 3 < PATH_MAX)
+        return false;
     *bytes = QFile::encodeName(path).size();
     return *bytes >= PATH_MAX;
 }
@@ -107,19 +112,14 @@ DeletePlan planDeletion(const ResultsModel &list)
         return counts.first == counts.second;
     };
 
-    // Each checked path once, at its first row. Sorted lookups: a million rows stay quick.
-    std::vector<int> byPath = checkedRows;
-    const auto pathOf = [&list](int row) -> const QString & { return list.row(row).path; };
-    std::stable_sort(byPath.begin(), byPath.end(), [&](int a, int b) { return pathOf(a) < pathOf(b); });
-    std::vector<bool> repeated(static_cast<std::size_t>(list.rows()), false);
-    for (std::size_t i = 1; i < byPath.size(); ++i)
-        if (pathOf(byPath[i]) == pathOf(byPath[i - 1]))
-            repeated[static_cast<std::size_t>(byPath[i])] = true;
+    // Each checked path once, at its first row.
+    QSet<QString> seen;
+    seen.reserve(qsizetype(checkedRows.size()));
     plan.requests.reserve(checkedRows.size());
     int lastGroup = -1;
     for (int row : checkedRows) {
         const ResultsModel::Row &each = list.row(row);
-        if (repeated[static_cast<std::size_t>(row)])
+        if (const qsizetype before = seen.size(); seen.insert(each.path), seen.size() == before)
             continue;
         if (wholeGroup(each)) {
             // Nothing of these contents would be kept: they stay, and are named in the question.
@@ -168,56 +168,63 @@ DeletePlan planDeletion(const ResultsModel &list)
             heldReason[i] = QStringLiteral("its path is too long for the trash (%1 bytes, the system allows %2)")
                                 .arg(countText(bytes), countText(PATH_MAX - 1));
         }
-    }
-    std::vector<TrashRequest> kept;
-    kept.reserve(plan.requests.size());
-    for (std::size_t i = 0; i < plan.requests.size(); ++i) {
         if (held[i])
             plan.held.push_back({plan.requests[i].path, heldReason[i]});
-        else
-            kept.push_back(std::move(plan.requests[i]));
     }
-    plan.requests = std::move(kept);
 
     // The unchecked copies each requested group relies on, none of them a name of a file
-    // that is itself requested.
-    for (const TrashRequest &request : plan.requests)
-        plan.kept.try_emplace(request.group);
+    // that is itself requested. By group number: a hundred thousand groups stay quick.
+    std::uint32_t lastGroupNumber = 0;
+    for (int row = 0; row < list.rows(); ++row)
+        lastGroupNumber = std::max(lastGroupNumber, list.row(row).group);
+    std::vector<char> wanted(std::size_t(lastGroupNumber) + 1, 0);
+    for (std::size_t i = 0; i < plan.requests.size(); ++i)
+        if (!held[i])
+            wanted[plan.requests[i].group] = 1;
+    std::vector<std::vector<KeptCopy>> keptByGroup(wanted.size());
     for (int row = 0; row < list.rows(); ++row) {
         const ResultsModel::Row &each = list.row(row);
-        if (each.checked || !each.identity.valid)
-            continue;
-        const auto group = plan.kept.find(each.group);
-        if (group == plan.kept.end())
+        if (each.checked || !each.identity.valid || !wanted[each.group])
             continue;
         const auto found = std::lower_bound(files.begin(), files.end(),
                                             std::pair(keyOf(each.identity), std::size_t(0)));
         if (found == files.end() || found->first != keyOf(each.identity))
-            group->second.push_back({each.path, each.identity});
+            keptByGroup[each.group].push_back({each.path, each.identity});
     }
     // A group whose only unchecked copies are other names of checked files keeps nothing.
-    std::vector<TrashRequest> movable;
-    movable.reserve(plan.requests.size());
-    for (TrashRequest &request : plan.requests) {
-        if (plan.kept[request.group].empty())
-            plan.held.push_back({request.path, NoKeptCopy});
+    std::vector<bool> moving(plan.requests.size(), false);
+    for (std::size_t i = 0; i < plan.requests.size(); ++i) {
+        if (held[i])
+            continue;
+        if (keptByGroup[plan.requests[i].group].empty())
+            plan.held.push_back({plan.requests[i].path, NoKeptCopy});
         else
-            movable.push_back(std::move(request));
+            moving[i] = true;
     }
-    plan.requests = std::move(movable);
+    for (std::size_t group = 0; group < wanted.size(); ++group)
+        if (wanted[group])
+            plan.kept.emplace_hint(plan.kept.end(), std::uint32_t(group), std::move(keptByGroup[group]));
 
     // What is at stake: the requested files, a file with several requested names once.
-    std::vector<std::pair<FileKey, std::int64_t>> sizes;
-    for (const TrashRequest &request : plan.requests) {
-        if (request.listed.valid)
-            sizes.emplace_back(keyOf(request.listed), request.size);
-        else
-            plan.bytes += std::max<std::int64_t>(request.size, 0);
+    for (std::size_t i = 0; i < files.size();) {
+        std::size_t next = i;
+        std::optional<std::int64_t> size;
+        for (; next < files.size() && files[next].first == files[i].first; ++next)
+            if (moving[files[next].second])
+                size = std::min(size.value_or(INT64_MAX), plan.requests[files[next].second].size);
+        plan.bytes += std::max<std::int64_t>(size.value_or(0), 0);
+        i = next;
     }
-    std::sort(sizes.begin(), sizes.end());
-    for (std::size_t i = 0; i < sizes.size(); ++i)
-        if (i == 0 || sizes[i].first != sizes[i - 1].first)
-            plan.bytes += std::max<std::int64_t>(sizes[i].second, 0);
+    std::vector<TrashRequest> movable;
+    movable.reserve(plan.requests.size());
+    for (std::size_t i = 0; i < plan.requests.size(); ++i) {
+        if (!moving[i])
+            continue;
+        if (!plan.requests[i].listed.valid)
+            plan.bytes += std::max<std::int64_t>(plan.requests[i].size, 0);
+        movable.push_back(std::move(plan.requests[i]));
+    }
+    plan.requests = std::move(movable);
 
     return plan;
 }

@@ -165,20 +165,23 @@ private slots:
         ResultsModel list;
         const QString fits = QLatin1Char('/') + QString(PATH_MAX - 2, QLatin1Char('a'));
         const QString tooLong = QLatin1Char('/') + QString(PATH_MAX - 1, QLatin1Char('b'));
+        const QString tooLongInBytes = QLatin1Char('/') + QString(PATH_MAX / 2, QChar(0xE9)); // two bytes each
         std::uint32_t index = 0;
         FileIdentity standing; // the kept copy, as the search saw it
         standing.valid = true;
-        for (const QString &path : {QStringLiteral("/kept"), fits, tooLong})
+        for (const QString &path : {QStringLiteral("/kept"), fits, tooLong, tooLongInBytes})
             list.addRow(ResultRow{index++, path, 7, 1, path == QLatin1String("/kept") ? standing : FileIdentity()});
         list.showRows();
-        list.SetCheckedByText(fits, true);
-        list.SetCheckedByText(tooLong, true);
+        for (const QString &path : {fits, tooLong, tooLongInBytes})
+            list.SetCheckedByText(path, true);
         const DeletePlan plan = planDeletion(list);
         QCOMPARE(plan.requests.size(), std::size_t(1));
         QCOMPARE(plan.requests[0].path, fits);
-        QCOMPARE(plan.held.size(), std::size_t(1));
+        QCOMPARE(plan.held.size(), std::size_t(2));
         QCOMPARE(plan.held[0].reason,
                  QStringLiteral("its path is too long for the trash (4,096 bytes, the system allows 4,095)"));
+        QCOMPARE(plan.held[1].reason,
+                 QStringLiteral("its path is too long for the trash (4,097 bytes, the system allows 4,095)"));
     }
 
     // Files held for reasons of their own are named after the question, in a sentence that agrees.
