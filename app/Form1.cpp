@@ -448,6 +448,11 @@ void Form1::Check1_Click()
         presentResults();
     }
 
+    searchEnded();
+}
+
+void Form1::searchEnded()
+{
     m_check1->show();
     // The focus STOP FIND had goes back to FIND DUPES, not on to CLEAR LIST, where one
     // Space would empty the list.

@@ -62,6 +62,7 @@ private:
     void Check6_Click();
     void ListView3_DragDrop(const QMimeData *data);
     void presentResults();
+    void searchEnded();            // the buttons and caption back as they were before the search
     void findUniqueFiles(int row); // UniqueFilesSearch.cpp
     void showHandPointer(bool hand);
     void fitOuterSizeToFrame();

@@ -56,11 +56,5 @@ void Form1::findUniqueFiles(int row)
     }
     driver.reset();
 
-    m_check1->show();
-    if (focusWidget() == m_check6 || !focusWidget())
-        m_check1->setFocus();
-    m_check6->hide();
-    setWindowTitle(productCaption());
-    m_progressBar1->setValue(0);
-    m_searching = false;
+    searchEnded();
 }

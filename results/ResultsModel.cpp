@@ -9,8 +9,17 @@
 #include <algorithm>
 
 namespace {
-const QList<int> ColourRoles{Qt::BackgroundRole, Qt::ForegroundRole};
+// Rows taken in ascending order, as runs of neighbours (first row, count).
+void addToRuns(std::vector<std::pair<int, int>> &runs, int row)
+{
+    if (!runs.empty() && runs.back().first + runs.back().second == row)
+        ++runs.back().second;
+    else
+        runs.emplace_back(row, 1);
 }
+
+const QList<int> ColourRoles{Qt::BackgroundRole, Qt::ForegroundRole};
+} // namespace
 
 ResultsModel::ResultsModel(QObject *parent) : QAbstractTableModel(parent) {}
 
@@ -291,12 +300,8 @@ std::vector<ResultsModel::Row> ResultsModel::takeRowsWhere(const std::function<b
     showRows();
     std::vector<std::pair<int, int>> runs; // first row, count
     for (int r = 0; r < rows(); ++r) {
-        if (!pick(r))
-            continue;
-        if (!runs.empty() && runs.back().first + runs.back().second == r)
-            ++runs.back().second;
-        else
-            runs.emplace_back(r, 1);
+        if (pick(r))
+            addToRuns(runs, r);
     }
     return takeRuns(runs);
 }
@@ -309,10 +314,7 @@ std::vector<ResultsModel::Row> ResultsModel::takeRows(std::vector<int> rows)
     for (int r : rows) {
         if (r < 0 || r >= this->rows() || (!runs.empty() && runs.back().first + runs.back().second > r))
             continue;
-        if (!runs.empty() && runs.back().first + runs.back().second == r)
-            ++runs.back().second;
-        else
-            runs.emplace_back(r, 1);
+        addToRuns(runs, r);
     }
     return takeRuns(runs);
 }

@@ -5,6 +5,7 @@
 // Prints, in milliseconds: adding the rows, from the last row to the first paint of the shown
 // window, and every selection helper and the delete command's planning on that list.
 
+#include "BenchServices.h"
 #include "Desktop.h"
 #include "EventPump.h"
 #include "FolderDialog.h"
@@ -31,18 +32,6 @@ class NoMessages final : public MessageBoxes
 {
 public:
     Answer show(const QString &, Buttons, const QString &, Icon) override { return Answer::Cancel; }
-};
-class NoDialog final : public FolderDialog
-{
-public:
-    QString browseForFolder(const QString &) override { return {}; }
-};
-class NoDesktop final : public Desktop
-{
-public:
-    bool open(const QString &) override { return true; }
-    bool reveal(const QString &) override { return true; }
-    void copyText(const QString &) override {}
 };
 
 // Counts paints of a widget.
