@@ -112,15 +112,45 @@ DeletePlan planDeletion(const ResultsModel &list)
         return counts.first == counts.second;
     };
 
-    // Each checked path once, at its first row.
-    QSet<QString> seen;
-    seen.reserve(qsizetype(checkedRows.size()));
+    // Each checked path once, at its first row. One path names one file, so only the rows of
+    // one file need their paths compared; rows whose file is unknown are looked up by path.
+    std::vector<std::pair<FileKey, int>> byFile; // (file, row), for checked rows of a known file
+    byFile.reserve(checkedRows.size());
+    for (int row : checkedRows)
+        if (list.row(row).identity.valid)
+            byFile.emplace_back(keyOf(list.row(row).identity), row);
+    std::sort(byFile.begin(), byFile.end());
+    std::vector<bool> repeated(static_cast<std::size_t>(list.rows()), false);
+    std::vector<int> names;
+    for (std::size_t i = 0; i < byFile.size();) {
+        std::size_t end = i + 1;
+        while (end < byFile.size() && byFile[end].first == byFile[i].first)
+            ++end;
+        if (end - i > 1) {
+            names.clear();
+            for (std::size_t n = i; n < end; ++n)
+                names.push_back(byFile[n].second);
+            const auto pathOf = [&list](int row) -> const QString & { return list.row(row).path; };
+            std::stable_sort(names.begin(), names.end(), [&](int a, int b) { return pathOf(a) < pathOf(b); });
+            for (std::size_t n = 1; n < names.size(); ++n)
+                if (pathOf(names[n]) == pathOf(names[n - 1]))
+                    repeated[static_cast<std::size_t>(names[n])] = true;
+        }
+        i = end;
+    }
+    QSet<QString> unknownSeen;
+    std::vector<int> requestOfRow(static_cast<std::size_t>(list.rows()), -1);
     plan.requests.reserve(checkedRows.size());
     int lastGroup = -1;
     for (int row : checkedRows) {
         const ResultsModel::Row &each = list.row(row);
-        if (const qsizetype before = seen.size(); seen.insert(each.path), seen.size() == before)
+        if (repeated[static_cast<std::size_t>(row)])
             continue;
+        if (!each.identity.valid) {
+            if (const qsizetype before = unknownSeen.size();
+                unknownSeen.insert(each.path), unknownSeen.size() == before)
+                continue;
+        }
         if (wholeGroup(each)) {
             // Nothing of these contents would be kept: they stay, and are named in the question.
             if (static_cast<int>(each.group) != lastGroup)
@@ -130,15 +160,17 @@ DeletePlan planDeletion(const ResultsModel &list)
             plan.held.push_back({each.path, NoKeptCopy});
             continue;
         }
+        requestOfRow[static_cast<std::size_t>(row)] = static_cast<int>(plan.requests.size());
         plan.requests.push_back({each.path, each.identity, each.group, row, each.collectionIndex, each.size});
     }
 
-    // Requests by file, to find a checked name of a file also listed unchecked.
+    // Requests by file, to find a checked name of a file also listed unchecked. A request's
+    // number grows with its row, so the order by file and row holds for them too.
     std::vector<std::pair<FileKey, std::size_t>> files;
-    for (std::size_t i = 0; i < plan.requests.size(); ++i)
-        if (plan.requests[i].listed.valid)
-            files.emplace_back(keyOf(plan.requests[i].listed), i);
-    std::sort(files.begin(), files.end());
+    files.reserve(plan.requests.size());
+    for (const auto &[key, row] : byFile)
+        if (const int request = requestOfRow[static_cast<std::size_t>(row)]; request >= 0)
+            files.emplace_back(key, static_cast<std::size_t>(request));
 
     // A checked name of a file that is also listed unchecked (a second path through a bind
     // mount or a linked folder, or a hard link) is no copy of it: moving it would take the
@@ -215,16 +247,17 @@ DeletePlan planDeletion(const ResultsModel &list)
         plan.bytes += std::max<std::int64_t>(size.value_or(0), 0);
         i = next;
     }
-    std::vector<TrashRequest> movable;
-    movable.reserve(plan.requests.size());
-    for (std::size_t i = 0; i < plan.requests.size(); ++i) {
-        if (!moving[i])
-            continue;
-        if (!plan.requests[i].listed.valid)
+    for (std::size_t i = 0; i < plan.requests.size(); ++i)
+        if (moving[i] && !plan.requests[i].listed.valid)
             plan.bytes += std::max<std::int64_t>(plan.requests[i].size, 0);
-        movable.push_back(std::move(plan.requests[i]));
+    if (std::find(moving.begin(), moving.end(), false) != moving.end()) {
+        std::vector<TrashRequest> movable;
+        movable.reserve(plan.requests.size());
+        for (std::size_t i = 0; i < plan.requests.size(); ++i)
+            if (moving[i])
+                movable.push_back(std::move(plan.requests[i]));
+        plan.requests = std::move(movable);
     }
-    plan.requests = std::move(movable);
 
     return plan;
 }

@@ -85,6 +85,8 @@ private slots:
             << false << "Move 0 checked files (0 bytes) to the trash?"
             << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/d: it is the same file as "
                "%/c, which is not checked" << QStringList{"a", "b", "c", "d"};
+        QTest::newRow("one path listed twice") << QStringList{"1 a", "1 a", "1 b"} << QStringList{"a"} << "" << false
+            << "Move 1 checked file (7 bytes) to the trash?" << moved << QStringList{"b"};
         QTest::newRow("gone since the search") << pair << QStringList{"b"} << "remove b" << false
             << "Move 1 checked file (7 bytes) to the trash?"
             << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: it is no longer there"
