@@ -26,6 +26,10 @@ ScanCounts countsOf(const SearchDriver &driver, const FileFilter &filter)
     counts.failed = stats.failed;
     counts.foldersLeftOut = leftOut.folders.size();
     counts.filesLeftOut = leftOut.files.size();
+    counts.unique = driver.findsUniqueFiles();
+    counts.uniqueFiles = driver.uniqueFiles().files.size();
+    counts.uniqueBytes = static_cast<std::uint64_t>(driver.uniqueFiles().bytes);
+    counts.uniqueUnreadable = driver.uniqueFiles().unreadable.size();
     return counts;
 }
 
@@ -67,9 +71,16 @@ void printSummary(const ScanCounts &counts, bool filterActive, PhaseTimes times)
                     + " left out as their reader failed");
     if (filterActive)
         message(nullptr, n(counts.leftOutByOptions) + " files left out by size or name");
-    message(nullptr,
-            n(counts.filesInGroups) + " files in " + n(counts.groups) + (counts.groups == 1 ? " group, " : " groups, ")
-                + n(counts.filesInGroups - counts.groups) + " of them extra copies");
+    if (counts.unique)
+        message(nullptr,
+                n(counts.uniqueFiles) + (counts.uniqueFiles == 1 ? " file (" : " files (") + n(counts.uniqueBytes)
+                    + (counts.uniqueFiles == 1 ? " bytes) has" : " bytes) have") + " no copy in the other folders, "
+                    + n(counts.uniqueUnreadable) + " could not be read");
+    else
+        message(nullptr,
+                n(counts.filesInGroups) + " files in " + n(counts.groups)
+                    + (counts.groups == 1 ? " group, " : " groups, ") + n(counts.filesInGroups - counts.groups)
+                    + " of them extra copies");
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     message(nullptr,

@@ -15,6 +15,9 @@ struct ScanCounts
     std::uint64_t groups = 0, filesInGroups = 0;
     std::uint64_t leftOutByOptions = 0, unreadable = 0, changed = 0, failed = 0;
     std::uint64_t foldersLeftOut = 0, filesLeftOut = 0;
+    // With --unique-in, what is said instead of the groups.
+    bool unique = false;
+    std::uint64_t uniqueFiles = 0, uniqueBytes = 0, uniqueUnreadable = 0;
 };
 
 ScanCounts countsOf(const SearchDriver &driver, const FileFilter &filter);

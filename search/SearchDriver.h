@@ -67,6 +67,7 @@ public:
     // Instead of listing groups: which files under `folders` have no copy outside them (the
     // search is the same up to the matching). Ends in Found, even when there are none.
     void setUniqueIn(const FolderSet *folders) { m_uniqueIn = folders; }
+    bool findsUniqueFiles() const { return m_uniqueIn != nullptr; }
     const UniqueFiles &uniqueFiles() const { return m_unique; }
 
     // The last search's collected files, which the results' rows index.

@@ -41,6 +41,9 @@ UniqueFiles findUniqueFiles(const CandidateTable &table, const std::vector<Conte
         if (!folders.holdsFolder(other.path.left(slash + 1)))
             namedOutside.insert({other.device, other.inode, 0});
     }
+    std::unordered_set<std::uint32_t> outsideInodeOrder; // the walk's low inode bits of those files
+    for (const CandidateTable::Identity &id : namedOutside)
+        outsideInodeOrder.insert(static_cast<std::uint32_t>(id.inode));
     const auto hasOutsideName = [&](std::uint32_t k, const FileIdentity *recorded) {
         if (!inside[k])
             return true;
@@ -48,6 +51,9 @@ UniqueFiles findUniqueFiles(const CandidateTable &table, const std::vector<Conte
             return false;
         FileIdentity identity = recorded ? *recorded : FileIdentity{};
         if (!identity.valid) {
+            // The inode the walk met rules out nearly every file without a look at the disk.
+            if (outsideInodeOrder.count(table.file(k).inodeOrder) == 0)
+                return false;
             struct stat st = {};
             if (lstatLongPath(table.pathBytes(k).constData(), &st) != 0)
                 return false; // gone: nothing of it survives anywhere we could tell

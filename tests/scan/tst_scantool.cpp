@@ -463,6 +463,10 @@ private slots:
         QTest::newRow("nothing found") << QStringList{"--min-size", "1T"}
                                        << QByteArrayList{"No duplicate images found.", ": 0 files in 0 groups"}
                                        << QByteArrayList{};
+        QTest::newRow("files with no copy") << QStringList{"--unique-in", m_tree.path("photos")}
+                                            << QByteArrayList{": 1 file (6000 bytes) has no copy in the other "
+                                                              "folders, 0 could not be read\n"}
+                                            << QByteArrayList{"groups", "extra copies"};
         QTest::newRow("quiet") << QStringList{"-q"} << QByteArrayList{} << QByteArrayList{"groups", "collected"};
         QTest::newRow("quiet, nothing found")
             << QStringList{"-q", "--min-size", "1T"} << QByteArrayList{} << QByteArrayList{"No duplicate", "groups"};
