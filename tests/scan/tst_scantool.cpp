@@ -835,27 +835,27 @@ private slots:
         static FileTree tree;
         if (!QFileInfo::exists(tree.path("lib"))) {
             // name:size:seed, equal seeds and sizes giving equal contents; a '^' flips the byte at that place.
-            for (const QString &spec : QStringList{"lib/copy:7000:23",
-                                                   "other/copy:7000:23",
-                                                   "lib/unique:7001:24",
-                                                   "lib/start:9000:20",
-                                                   "other/start:9000:20^0",
-                                                   "lib/middle:9001:21",
-                                                   "other/middle:9001:21^4500",
-                                                   "lib/end:9002:22",
-                                                   "other/end:9002:22^9001",
-                                                   "lib/empty:0:0",
-                                                   "other/empty:0:0",
-                                                   "lib/inner:7002:25",
-                                                   "lib/sub/inner:7002:25",
-                                                   "lib/prefixtrap:7003:26",
-                                                   "libx/deep/prefixtrap:7003:26",
-                                                   "libx/only:7004:27",
-                                                   "lib/linked:7005:28",
-                                                   "lib/linkedinside:7006:29",
-                                                   "lib/locked:7007:30",
-                                                   "other/locked:7007:31"}) {
-                const QStringList part = spec.split(u':');
+            for (const QString &entry : QStringList{"lib/copy:7000:23",
+                                                    "other/copy:7000:23",
+                                                    "lib/unique:7001:24",
+                                                    "lib/start:9000:20",
+                                                    "other/start:9000:20^0",
+                                                    "lib/middle:9001:21",
+                                                    "other/middle:9001:21^4500",
+                                                    "lib/end:9002:22",
+                                                    "other/end:9002:22^9001",
+                                                    "lib/empty:0:0",
+                                                    "other/empty:0:0",
+                                                    "lib/inner:7002:25",
+                                                    "lib/sub/inner:7002:25",
+                                                    "lib/prefixtrap:7003:26",
+                                                    "libx/deep/prefixtrap:7003:26",
+                                                    "libx/only:7004:27",
+                                                    "lib/linked:7005:28",
+                                                    "lib/linkedinside:7006:29",
+                                                    "lib/locked:7007:30",
+                                                    "other/locked:7007:31"}) {
+                const QStringList part = entry.split(u':');
                 QByteArray bytes = randomBytes(part[1].toInt(), part[2].section(u'^', 0, 0).toUInt());
                 if (part[2].contains(u'^'))
                     bytes[part[2].section(u'^', 1).toInt()] ^= 1;
