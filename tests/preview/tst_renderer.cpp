@@ -253,7 +253,11 @@ private slots:
         QVERIFY(::pipe2(watched, O_CLOEXEC) == 0);
         if (realRenderer) {
             QProcess renderer;
-            renderer.setChildProcessModifier([&watched] { ::dup2(watched[1], 7); });
+            // The lowest number a descriptor can have beyond the standard three, and a higher one.
+            renderer.setChildProcessModifier([&watched] {
+                ::dup2(watched[1], 3);
+                ::dup2(watched[1], 7);
+            });
             renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM),
                            {QStringLiteral("--as"), QStringLiteral("image")});
             QVERIFY(renderer.waitForStarted(30000));
