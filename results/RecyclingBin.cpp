@@ -147,9 +147,9 @@ DeletePlan planDeletion(const ResultsModel &list)
         if (repeated[static_cast<std::size_t>(row)])
             continue;
         if (!each.identity.valid) {
-            if (const qsizetype before = unknownSeen.size();
-                unknownSeen.insert(each.path), unknownSeen.size() == before)
+            if (unknownSeen.contains(each.path))
                 continue;
+            unknownSeen.insert(each.path);
         }
         if (wholeGroup(each)) {
             // Nothing of these contents would be kept: they stay, and are named in the question.
