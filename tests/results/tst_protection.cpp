@@ -180,6 +180,9 @@ private slots:
                 send->click();
                 break;
             }
+            // Sends and Undo move files on a thread of their own: the next step waits, as a user
+            // would, for the window to take the outcome in.
+            QTRY_VERIFY_WITH_TIMEOUT(!window.form.busy(), 60000);
             sendsThatMoved += !QFile::exists(window.at("O/a2")) || !QFile::exists(window.at("O/b2"));
             for (const QString &path : guarded)
                 QVERIFY2(QFile::exists(path), qPrintable(QStringLiteral("step %1: %2").arg(step).arg(path)));
