@@ -76,6 +76,10 @@ bool writeAll(int fd, const char *data, std::size_t size)
 std::string readAll(int fd)
 {
     std::string bytes;
+    // Room for all at once: growing by doubling would hold twice the log at the peak.
+    struct stat st = {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(st.st_size) + 1);
     char buffer[1 << 16];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -283,6 +287,7 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
         return;
     }
     bool damaged = false;
+    reserveFacts(std::max(m_facts.size(), (bytes.size() - HeaderBytes) / FactBytes));
     std::size_t at = HeaderBytes;
     while (at + ChunkHeaderBytes <= bytes.size()) {
         std::uint32_t word[4];
@@ -312,12 +317,9 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
             if (r.volume >= volumes.size())
                 continue;
             const std::uint32_t flags = (r.flagsAndEdge >> 24) | (r.flagsAndEdge & 0xFFFFFFu) << 8;
-            const Fact fact{r.size,     r.mtimeNs,    r.ctimeNs, flags,        r.endsCrc,
-                            r.wholeCrc, r.comparison, r.part,    r.lastSeenDay};
-            const Key key{r.inode, volumes[r.volume]};
-            const auto [it, added] = m_facts.try_emplace(key, fact);
-            if (!added)
-                merge(it->second, fact);
+            const Fact fact{r.size,    r.mtimeNs,  r.ctimeNs, r.comparison, flags,
+                            r.endsCrc, r.wholeCrc, r.part,    r.lastSeenDay};
+            putFact(Key{r.inode, volumes[r.volume]}, fact);
         }
         at += length;
     }
@@ -334,6 +336,66 @@ std::size_t FingerprintStore::factCount() const
 {
     std::lock_guard guard(m_mutex);
     return m_facts.size();
+}
+
+namespace {
+std::size_t slotOf(const FingerprintStore::Key &key, std::size_t slotCount)
+{
+    const std::uint64_t h = (key.inode ^ std::uint64_t(key.volume) << 48) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(h >> 32) & (slotCount - 1);
+}
+} // namespace
+
+FingerprintStore::Fact *FingerprintStore::findFact(const Key &key)
+{
+    if (m_factSlots.empty())
+        return nullptr;
+    const std::size_t mask = m_factSlots.size() - 1;
+    for (std::size_t s = slotOf(key, m_factSlots.size());; s = (s + 1) & mask) {
+        const std::uint32_t at = m_factSlots[s];
+        if (at == 0)
+            return nullptr;
+        if (m_facts[at - 1].key == key)
+            return &m_facts[at - 1].fact;
+    }
+}
+
+void FingerprintStore::putFact(const Key &key, const Fact &fact)
+{
+    if (Fact *known = findFact(key)) {
+        merge(*known, fact);
+        return;
+    }
+    if ((m_facts.size() + 1) * 2 > m_factSlots.size())
+        indexFacts(std::max<std::size_t>(1024, m_factSlots.size() * 2));
+    m_facts.push_back({key, fact});
+    const std::size_t mask = m_factSlots.size() - 1;
+    std::size_t s = slotOf(key, m_factSlots.size());
+    while (m_factSlots[s] != 0)
+        s = (s + 1) & mask;
+    m_factSlots[s] = static_cast<std::uint32_t>(m_facts.size());
+}
+
+void FingerprintStore::reserveFacts(std::size_t count)
+{
+    m_facts.reserve(count);
+    std::size_t slotCount = 1024;
+    while (slotCount < count * 2)
+        slotCount *= 2;
+    if (slotCount > m_factSlots.size())
+        indexFacts(slotCount);
+}
+
+// Slots for every entry again, at most half of them used.
+void FingerprintStore::indexFacts(std::size_t slotCount)
+{
+    m_factSlots.assign(slotCount, 0);
+    for (std::size_t i = 0; i < m_facts.size(); ++i) {
+        std::size_t s = slotOf(m_facts[i].key, slotCount);
+        while (m_factSlots[s] != 0)
+            s = (s + 1) & (slotCount - 1);
+        m_factSlots[s] = static_cast<std::uint32_t>(i + 1);
+    }
 }
 
 std::uint64_t FingerprintStore::newComparison()
@@ -356,7 +418,8 @@ std::optional<FingerprintStore::Key> FingerprintStore::keyOf(const CandidateTabl
     return Key{stamps.inode, *it->second};
 }
 
-bool FingerprintStore::settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs) const
+bool FingerprintStore::settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
+                                         std::int64_t nowNs) const
 {
     const CandidateTable::Stamps &stamps = table.stamps(k);
     // The file read must be the one the walk saw, as it saw it: the facts carry the walk's stamps.
@@ -365,7 +428,7 @@ bool FingerprintStore::settledLongEnough(const CandidateTable &table, std::uint3
         || readAs.ctimeSeconds * 1000000000ll + readAs.ctimeNanoseconds != stamps.ctimeNs)
         return false;
     const std::int64_t latest = std::max(stamps.mtimeNs, stamps.ctimeNs);
-    return nowNs() - latest >= std::chrono::nanoseconds(m_options.settled).count();
+    return nowNs - latest >= std::chrono::nanoseconds(m_options.settled).count();
 }
 
 FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table, std::int64_t size,
@@ -389,13 +452,12 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
             const std::optional<Key> key = keyOf(table, members[i]);
             if (!key)
                 return readEvery();
-            const auto it = m_facts.find(*key);
+            Fact *const known = findFact(*key);
             const CandidateTable::Stamps &stamps = table.stamps(members[i]);
-            if (it == m_facts.end() || it->second.size != size || it->second.mtimeNs != stamps.mtimeNs
-                || it->second.ctimeNs != stamps.ctimeNs)
+            if (!known || known->size != size || known->mtimeNs != stamps.mtimeNs || known->ctimeNs != stamps.ctimeNs)
                 return readEvery();
-            it->second.lastSeenDay = day;
-            facts[i] = it->second;
+            known->lastSeenDay = day;
+            facts[i] = *known;
         }
     }
     const auto edgeFlags = static_cast<std::uint32_t>(edgeBlock) << 8;
@@ -505,8 +567,9 @@ void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<L
     if (!table.keepsStamps())
         return;
     std::vector<const Learnt *> admitted;
+    const std::int64_t now = nowNs();
     for (const Learnt &l : learnt)
-        if (table.file(l.k).size > 0 && settledLongEnough(table, l.k, l.readAs))
+        if (table.file(l.k).size > 0 && settledLongEnough(table, l.k, l.readAs, now))
             admitted.push_back(&l);
     if (admitted.empty())
         return;
@@ -522,10 +585,7 @@ void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<L
         stamped.mtimeNs = stamps.mtimeNs;
         stamped.ctimeNs = stamps.ctimeNs;
         stamped.lastSeenDay = day;
-        const auto [it, added] = m_facts.try_emplace(*key, stamped);
-        if (!added)
-            merge(it->second, stamped);
-        m_pending.emplace_back(*key, stamped);
+        m_pending.push_back({*key, stamped});
     }
     if (m_pending.size() >= FlushFacts || std::chrono::steady_clock::now() - m_lastFlush >= FlushInterval)
         flushLocked();
@@ -578,13 +638,12 @@ void FingerprintStore::learnComparison(const CandidateTable &table, const std::v
 namespace {
 // One chunk of facts, with the volumes they name.
 std::string chunkOf(const std::vector<FingerprintStore::Volume> &volumes,
-                    const std::vector<std::pair<FingerprintStore::Key, FingerprintStore::Fact>> &facts,
-                    std::size_t begin, std::size_t end)
+                    const std::vector<FingerprintStore::Entry> &facts, std::size_t begin, std::size_t end)
 {
     std::vector<std::uint32_t> local(volumes.size(), UINT32_MAX);
     std::vector<std::uint32_t> used;
     for (std::size_t i = begin; i < end; ++i) {
-        const std::uint32_t v = facts[i].first.volume;
+        const std::uint32_t v = facts[i].key.volume;
         if (local[v] == UINT32_MAX) {
             local[v] = static_cast<std::uint32_t>(used.size());
             used.push_back(v);
@@ -621,7 +680,7 @@ std::string chunkOf(const std::vector<FingerprintStore::Volume> &volumes,
 }
 
 std::string chunksOf(const std::vector<FingerprintStore::Volume> &volumes,
-                     const std::vector<std::pair<FingerprintStore::Key, FingerprintStore::Fact>> &facts)
+                     const std::vector<FingerprintStore::Entry> &facts)
 {
     std::string bytes;
     for (std::size_t begin = 0; begin < facts.size(); begin += MaxChunkFacts / 16)
@@ -645,7 +704,7 @@ void FingerprintStore::flushLocked()
     const StoreLock lock(m_folder, LOCK_EX);
     const int fd = lock.held() ? openStore(path(), O_RDWR | O_APPEND | O_CREAT) : -1;
     if (fd < 0) {
-        m_pending.clear();
+        keepPending();
         return;
     }
     struct stat st = {};
@@ -663,22 +722,36 @@ void FingerprintStore::flushLocked()
     }
     if (ok) {
         // One record a file: what one comparison's steps learnt of it comes together.
-        std::stable_sort(m_pending.begin(), m_pending.end(), [](const auto &a, const auto &b) {
-            return a.first.volume != b.first.volume ? a.first.volume < b.first.volume : a.first.inode < b.first.inode;
+        std::stable_sort(m_pending.begin(), m_pending.end(), [](const Entry &a, const Entry &b) {
+            return a.key.volume != b.key.volume ? a.key.volume < b.key.volume : a.key.inode < b.key.inode;
         });
         std::size_t kept = 0;
         for (std::size_t i = 0; i < m_pending.size(); ++i) {
-            if (kept > 0 && m_pending[kept - 1].first == m_pending[i].first)
-                merge(m_pending[kept - 1].second, m_pending[i].second);
+            if (kept > 0 && m_pending[kept - 1].key == m_pending[i].key)
+                merge(m_pending[kept - 1].fact, m_pending[i].fact);
             else
                 m_pending[kept++] = m_pending[i];
         }
         m_pending.resize(kept);
         const std::string bytes = chunksOf(m_volumes, m_pending);
-        if (writeAll(fd, bytes.data(), bytes.size()))
+        ok = writeAll(fd, bytes.data(), bytes.size());
+        if (ok) {
             m_fileBytes += bytes.size();
+            m_appended += kept;
+        }
     }
     ::close(fd);
+    if (ok)
+        m_pending.clear();
+    else
+        keepPending();
+}
+
+// Facts that could not be appended (a foreign header, a full disk) wait for finish()'s rewrite.
+void FingerprintStore::keepPending()
+{
+    for (const Entry &e : m_pending)
+        putFact(e.key, e.fact);
     m_pending.clear();
 }
 
@@ -691,7 +764,7 @@ void FingerprintStore::finish()
     flushLocked();
     const auto now = static_cast<std::int64_t>(::time(nullptr));
     const bool due = m_rewrite || now - static_cast<std::int64_t>(m_compactedAt) >= CompactEverySeconds
-        || m_fileBytes > HeaderBytes + m_facts.size() * (FactBytes + 1) * 5 / 4 + (64u << 10);
+        || m_fileBytes > HeaderBytes + (m_facts.size() + m_appended) * (FactBytes + 1) * 5 / 4 + (64u << 10);
     if (!due || !QDir().mkpath(m_folder))
         return;
     const StoreLock lock(m_folder, LOCK_EX);
@@ -703,16 +776,14 @@ void FingerprintStore::finish()
         ::close(fd);
     }
     const std::uint32_t oldest = today() - static_cast<std::uint32_t>(std::max(0, m_options.pruneAfterDays));
-    std::vector<std::pair<Key, Fact>> kept;
-    kept.reserve(m_facts.size());
-    for (const auto &entry : m_facts)
-        if (entry.second.lastSeenDay >= oldest)
-            kept.push_back(entry);
+    // What this program appended is in the log just read, so m_facts now holds every fact.
+    std::erase_if(m_facts, [oldest](const Entry &e) { return e.fact.lastSeenDay < oldest; });
+    indexFacts(m_factSlots.size());
     const QByteArray temporary = target + '.' + QByteArray::number(::getpid()) + ".new";
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
-    const std::string bytes = header(static_cast<std::uint64_t>(now)) + chunksOf(m_volumes, kept);
+    const std::string bytes = header(static_cast<std::uint64_t>(now)) + chunksOf(m_volumes, m_facts);
     // No fsync: a store lost in a system crash costs its facts, never a group.
     const bool ok = writeAll(fd, bytes.data(), bytes.size());
     ::close(fd);
@@ -723,7 +794,5 @@ void FingerprintStore::finish()
     m_compactedAt = static_cast<std::uint64_t>(now);
     m_fileBytes = bytes.size();
     m_rewrite = false;
-    m_facts.clear();
-    for (auto &entry : kept)
-        m_facts.insert(std::move(entry));
+    m_appended = 0;
 }

@@ -114,25 +114,27 @@ public:
     struct Fact
     {
         std::int64_t size = 0, mtimeNs = 0, ctimeNs = 0;
+        std::uint64_t comparison = 0;
         std::uint32_t flags = 0; // Has* below; the ends' block size above bit 8
         std::uint32_t endsCrc = 0, wholeCrc = 0;
-        std::uint64_t comparison = 0;
         std::uint32_t part = 0;
         std::uint32_t lastSeenDay = 0;
     };
     enum : std::uint32_t { HasEnds = 1, HasWhole = 2, HasPart = 4 };
-
-private:
-    struct KeyHash
+    struct Entry
     {
-        std::size_t operator()(const Key &key) const noexcept
-        {
-            return std::hash<std::uint64_t>()(key.inode * 0x9E3779B97F4A7C15ull ^ key.volume);
-        }
+        Key key;
+        Fact fact;
     };
 
+private:
     std::optional<Key> keyOf(const CandidateTable &table, std::uint32_t k);
-    bool settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs) const;
+    bool settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
+                           std::int64_t nowNs) const;
+    Fact *findFact(const Key &key);
+    void putFact(const Key &key, const Fact &fact);
+    void reserveFacts(std::size_t count);
+    void indexFacts(std::size_t slotCount);
     struct Learnt
     {
         std::uint32_t k;
@@ -142,6 +144,7 @@ private:
     void learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact);
     void learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt);
     void flushLocked();
+    void keepPending();
     void readFile(int fd, bool reportDamage);
     std::uint32_t volumeIndex(const Volume &volume);
     static void merge(Fact &into, const Fact &from);
@@ -152,8 +155,12 @@ private:
     mutable std::mutex m_mutex; // guards all below
     std::vector<Volume> m_volumes;
     std::unordered_map<std::uint64_t, std::optional<std::uint32_t>> m_deviceVolumes; // st_dev to m_volumes
-    std::unordered_map<Key, Fact, KeyHash> m_facts;
-    std::vector<std::pair<Key, Fact>> m_pending; // learnt, not yet appended
+    // Facts read from the log, one a file, with an open-addressed index (entry + 1, 0 free):
+    // a quarter of a node-based map's memory on a large collection.
+    std::vector<Entry> m_facts;
+    std::vector<std::uint32_t> m_factSlots;
+    std::vector<Entry> m_pending; // learnt, not yet appended; not looked up again by this search
+    std::uint64_t m_appended = 0; // facts this program appended to the log
     std::chrono::steady_clock::time_point m_lastFlush;
     std::uint64_t m_fileBytes = 0;   // the log's length when last read
     std::uint64_t m_compactedAt = 0; // seconds since the epoch
