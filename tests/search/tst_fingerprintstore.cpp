@@ -1,6 +1,7 @@
 // The fingerprint store: however a user makes it stale or a crash damages it, a search with it
 // lists exactly the groups of a search without it; unchanged files are not read again.
 
+#include "Crc32.h"
 #include "Fakes.h"
 #include "FingerprintStore.h"
 #include "SearchDriver.h"
@@ -13,6 +14,9 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+
+#include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,7 +53,8 @@ struct Outcome
 };
 
 // One search of `root`; with `store` set, through the store in that folder.
-Outcome search(const QString &root, const QString *store, std::uint64_t volume = 1)
+Outcome search(const QString &root, const QString *store, std::uint64_t volume = 1,
+               std::chrono::milliseconds settled = std::chrono::milliseconds(20))
 {
     RecordingHost host;
     MemorySettingsStore settings;
@@ -59,7 +64,7 @@ Outcome search(const QString &root, const QString *store, std::uint64_t volume =
     FingerprintStore::Options options;
     if (store)
         options.folder = *store;
-    options.settled = std::chrono::milliseconds(20);
+    options.settled = settled;
     // Every device is one file system with this id (a test cannot mount one); 0: as the kernel says.
     if (volume != 0)
         options.volumeOf = [volume](std::uint64_t, const char *) { return StoreVolume{volume, 0xEF53}; };
@@ -89,6 +94,32 @@ struct stat statOf(const QString &path)
 void letTheClockTick()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
+
+// Rewrites every stored fact through `edit` (60 bytes: inode at 0, comparison at 32, ends CRC
+// at 40, whole CRC at 44, part at 48, flags at 52), with each chunk's checksum made good again:
+// what a stranger with write access to the cache could leave.
+void editFacts(const QString &path, const std::function<void(char *fact)> &edit)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QByteArray all = f.readAll();
+    for (qsizetype at = 32; at + 16 <= all.size();) {
+        quint32 volumes = 0, facts = 0;
+        std::memcpy(&volumes, all.constData() + at + 4, 4);
+        std::memcpy(&facts, all.constData() + at + 8, 4);
+        const qsizetype end = at + 16 + qsizetype(volumes) * 16 + qsizetype(facts) * 60;
+        QVERIFY(end <= all.size());
+        for (qsizetype fact = at + 16 + qsizetype(volumes) * 16; fact < end; fact += 60)
+            edit(all.data() + fact);
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(all.constData());
+        const std::uint32_t crc = ~crc32::update(crc32::update(0xFFFFFFFFu, bytes + at + 4, 8), bytes + at + 16,
+                                                 static_cast<std::size_t>(end - at - 16));
+        std::memcpy(all.data() + at + 12, &crc, 4);
+        at = end;
+    }
+    f.seek(0);
+    QCOMPARE(f.write(all), all.size());
 }
 
 } // namespace
@@ -220,6 +251,59 @@ private slots:
         QVERIFY(again.notices.isEmpty());
         if (change != "rewrite a4 as a1" && change != "rewrite b2 apart" && change != "rename over a2")
             QCOMPARE(again.bytesRead, std::uint64_t(0));
+    }
+
+    // Files that never met in one comparison are not told apart by having ended apart in
+    // different ones: copies learnt in two searches of two folders are found by a third.
+    void factsOfSeparateSearchesMeet()
+    {
+        const QByteArray same = bytes(21000, 7);
+        writeFile(at(QStringLiteral("x/copy")), same);
+        writeFile(at(QStringLiteral("x/other")), bytes(21000, 8));
+        writeFile(at(QStringLiteral("y/copy")), same);
+        writeFile(at(QStringLiteral("y/other")), bytes(21000, 9));
+        letTheClockTick();
+        search(at(QStringLiteral("x")), &m_store);
+        search(at(QStringLiteral("y")), &m_store);
+        const Outcome without = search(m_root, nullptr);
+        QVERIFY(std::find(without.groups.begin(), without.groups.end(),
+                          QStringList{at(QStringLiteral("x/copy")), at(QStringLiteral("y/copy"))})
+                != without.groups.end());
+        QCOMPARE(search(m_root, &m_store).groups, without.groups);
+    }
+
+    // A store whose checksums hold but whose facts disagree (b3 put in b1's class while its
+    // stored ends differ from b1's) is read, not believed.
+    void factsThatDisagreeAreNotBelieved()
+    {
+        search(m_root, &m_store);
+        const auto is = [this](const char *fact, const char *name) {
+            std::uint64_t inode = 0;
+            std::memcpy(&inode, fact, 8);
+            return inode == std::uint64_t(statOf(at(QLatin1String(name))).st_ino);
+        };
+        QByteArray b1;
+        editFacts(m_store + QStringLiteral("/fingerprints"), [&](char *fact) {
+            if (is(fact, "b1"))
+                b1 = QByteArray(fact, 60);
+        });
+        QCOMPARE(b1.size(), 60);
+        editFacts(m_store + QStringLiteral("/fingerprints"), [&](char *fact) {
+            if (!is(fact, "b3"))
+                return;
+            std::memcpy(fact + 32, b1.constData() + 32, 8);  // comparison
+            std::memcpy(fact + 44, b1.constData() + 44, 12); // whole CRC, part, flags
+        });
+        QCOMPARE(search(m_root, &m_store).groups, search(m_root, nullptr).groups);
+    }
+
+    // A file changed within the clock's tick before it was read gets no fact: a second change
+    // in the same tick would leave its stamps as they were. Every file here is that fresh.
+    void freshFilesAreReadAgain()
+    {
+        const auto settled = std::chrono::milliseconds(60000);
+        const Outcome first = search(m_root, &m_store, 1, settled);
+        QCOMPARE(search(m_root, &m_store, 1, settled).bytesRead, first.bytesRead);
     }
 
     // A writer killed mid-append leaves a torn tail; later appends follow it and are still found,
