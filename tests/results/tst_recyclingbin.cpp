@@ -47,50 +47,34 @@ private slots:
         QTest::addColumn<QString>("report");      // %/ is the folder
         QTest::addColumn<QStringList>("left");    // the rows the list keeps
         const QStringList pair{"1 a", "1 b"};
+        const QString ask1 = QStringLiteral("Move 1 checked file (7 bytes) to the trash?");
+        const QString ask0 = QStringLiteral("Move 0 checked files (0 bytes) to the trash?");
         const QString moved = QStringLiteral("1 file was moved to the trash. Emptying the trash frees 7 bytes.");
-        QTest::newRow("one copy") << pair << QStringList{"b"} << "" << false
-            << "Move 1 checked file (7 bytes) to the trash?" << moved << QStringList{"a"};
-        QTest::newRow("rewritten within the same second") << pair << QStringList{"b"} << "rewrite b" << false
-            << "Move 1 checked file (7 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: it has changed since the search"
-            << QStringList{"a", "b"};
-        QTest::newRow("rewritten, its time set back") << pair << QStringList{"b"} << "rewrite-back b" << false
-            << "Move 1 checked file (7 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: it has changed since the search"
-            << QStringList{"a", "b"};
-        QTest::newRow("kept copy rewritten within the same second") << pair << QStringList{"b"} << "rewrite a" << false
-            << "Move 1 checked file (7 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: no unchecked copy of it is "
-               "left as the search found it" << QStringList{"a", "b"};
-        QTest::newRow("every copy checked") << QStringList{"1 a", "1 b", "2 c", "2 d"} << QStringList{"a", "b", "c"} << ""
-            << false << "Move 1 checked file (7 bytes) to the trash?"
-            << "1 file was moved to the trash. Emptying the trash frees 7 bytes.\n\n2 files were not moved to the "
-               "trash:\n\n%/a: no unchecked copy of it is left as the search found it\n%/b: no unchecked copy of it is "
-               "left as the search found it" << QStringList{"a", "b", "d"};
+        const QString noneMoved = QStringLiteral("0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n");
+        const QString noKeptCopy = QStringLiteral(": no unchecked copy of it is left as the search found it");
+        const QString changed = noneMoved + "%/b: it has changed since the search";
+        const QString sameAsA = QStringLiteral(": it is the same file as %/a, which is not checked");
+        QTest::newRow("one copy") << pair << QStringList{"b"} << "" << false << ask1 << moved << QStringList{"a"};
+        QTest::newRow("rewritten within the same second") << pair << QStringList{"b"} << "rewrite b" << false << ask1 << changed << QStringList{"a", "b"};
+        QTest::newRow("rewritten, its time set back") << pair << QStringList{"b"} << "rewrite-back b" << false << ask1 << changed << QStringList{"a", "b"};
+        QTest::newRow("kept copy rewritten within the same second") << pair << QStringList{"b"} << "rewrite a" << false << ask1
+            << noneMoved + "%/b" + noKeptCopy << QStringList{"a", "b"};
+        QTest::newRow("every copy checked") << QStringList{"1 a", "1 b", "2 c", "2 d"} << QStringList{"a", "b", "c"} << "" << false << ask1
+            << moved + "\n\n2 files were not moved to the trash:\n\n%/a" + noKeptCopy + "\n%/b" + noKeptCopy << QStringList{"a", "b", "d"};
         // Two more names of the kept file: each is held, not only the first.
-        QTest::newRow("names of an unchecked file") << QStringList{"1 a", "1 b=a", "1 c=a", "1 d"} << QStringList{"b", "c"}
-            << "" << false << "Move 0 checked files (0 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n2 files were not moved to the trash:\n\n%/b: it is the same file as "
-               "%/a, which is not checked\n%/c: it is the same file as %/a, which is not checked"
+        QTest::newRow("names of an unchecked file") << QStringList{"1 a", "1 b=a", "1 c=a", "1 d"} << QStringList{"b", "c"} << "" << false << ask0
+            << "0 files were moved to the trash.\n\n2 files were not moved to the trash:\n\n%/b" + sameAsA + "\n%/c" + sameAsA
             << QStringList{"a", "b", "c", "d"};
         // Without the plan's hold, the move itself still finds no other copy.
-        QTest::newRow("only another name unchecked, not held") << QStringList{"1 a", "1 b=a"} << QStringList{"b"} << ""
-            << true << "Move 0 checked files (0 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: no unchecked copy of it is "
-               "left as the search found it" << QStringList{"a", "b"};
+        QTest::newRow("only another name unchecked, not held") << QStringList{"1 a", "1 b=a"} << QStringList{"b"} << "" << true << ask0
+            << noneMoved + "%/b" + noKeptCopy << QStringList{"a", "b"};
         QTest::newRow("both names of a copy") << QStringList{"1 a", "1 b", "1 c=b"} << QStringList{"b", "c"} << "" << false
-            << "Move 2 checked files (7 bytes) to the trash?"
-            << "2 files were moved to the trash. Emptying the trash frees 7 bytes." << QStringList{"a"};
-        QTest::newRow("one name of a copy") << QStringList{"1 a", "1 b", "2 c", "2 d=c"} << QStringList{"d"} << ""
-            << false << "Move 0 checked files (0 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/d: it is the same file as "
-               "%/c, which is not checked" << QStringList{"a", "b", "c", "d"};
-        QTest::newRow("one path listed twice") << QStringList{"1 a", "1 a", "1 b"} << QStringList{"a"} << "" << false
-            << "Move 1 checked file (7 bytes) to the trash?" << moved << QStringList{"b"};
-        QTest::newRow("gone since the search") << pair << QStringList{"b"} << "remove b" << false
-            << "Move 1 checked file (7 bytes) to the trash?"
-            << "0 files were moved to the trash.\n\n1 file was not moved to the trash:\n\n%/b: it is no longer there"
-            << QStringList{"a"};
+            << "Move 2 checked files (7 bytes) to the trash?" << "2 files were moved to the trash. Emptying the trash frees 7 bytes." << QStringList{"a"};
+        QTest::newRow("one name of a copy") << QStringList{"1 a", "1 b", "2 c", "2 d=c"} << QStringList{"d"} << "" << false << ask0
+            << noneMoved + "%/d: it is the same file as %/c, which is not checked" << QStringList{"a", "b", "c", "d"};
+        QTest::newRow("one path listed twice") << QStringList{"1 a", "1 a", "1 b"} << QStringList{"a"} << "" << false << ask1 << moved << QStringList{"b"};
+        QTest::newRow("gone since the search") << pair << QStringList{"b"} << "remove b" << false << ask1
+            << noneMoved + "%/b: it is no longer there" << QStringList{"a"};
         // clang-format on
     }
 
@@ -161,67 +145,44 @@ private slots:
         QCOMPARE(rows, left);
     }
 
-    // The trash takes paths the system can name in one go: up to PATH_MAX - 1 bytes.
-    void pathTooLongIsHeld()
+    // The trash takes paths the system can name in one go, up to PATH_MAX - 1 bytes: longer
+    // ones are held and named after the question, in a sentence that agrees.
+    void pathTooLongIsHeld_data()
     {
-        ResultsModel list;
-        const QString fits = QLatin1Char('/') + QString(PATH_MAX - 2, QLatin1Char('a'));
+        QTest::addColumn<QStringList>("held"); // after "/kept" and a path that just fits
+        QTest::addColumn<QString>("question"); // %1, %2: the held paths
         const QString tooLong = QLatin1Char('/') + QString(PATH_MAX - 1, QLatin1Char('b'));
         const QString tooLongInBytes = QLatin1Char('/') + QString(PATH_MAX / 2, QChar(0xE9)); // two bytes each
-        std::uint32_t index = 0;
-        FileIdentity standing; // the kept copy, as the search saw it
-        standing.valid = true;
-        for (const QString &path : {QStringLiteral("/kept"), fits, tooLong, tooLongInBytes})
-            list.addRow(ResultRow{index++, path, 7, 1, path == QLatin1String("/kept") ? standing : FileIdentity()});
-        list.showRows();
-        for (const QString &path : {fits, tooLong, tooLongInBytes})
-            list.SetCheckedByText(path, true);
-        const DeletePlan plan = planDeletion(list);
-        QCOMPARE(plan.requests.size(), std::size_t(1));
-        QCOMPARE(plan.requests[0].path, fits);
-        QCOMPARE(plan.held.size(), std::size_t(2));
-        QCOMPARE(plan.held[0].reason,
-                 QStringLiteral("its path is too long for the trash (4,096 bytes, the system allows 4,095)"));
-        QCOMPARE(plan.held[1].reason,
-                 QStringLiteral("its path is too long for the trash (4,097 bytes, the system allows 4,095)"));
-    }
-
-    // Files held for reasons of their own are named after the question, in a sentence that agrees.
-    void heldFilesAreNamedAfterTheQuestion_data()
-    {
-        QTest::addColumn<int>("tooLong");
-        QTest::addColumn<QString>("question"); // %1, %2: the long paths
         const QString reason = QStringLiteral(
-            ": its path is too long for the trash (4,097 bytes, the system allows 4,095)");
-        QTest::newRow("one") << 1
-                             << QStringLiteral("Move 1 checked file (7 bytes) to the trash?\n\n"
-                                               "1 checked file stays where it is:\n%1")
-                + reason;
-        QTest::newRow("two") << 2
-                             << QStringLiteral("Move 1 checked file (7 bytes) to the trash?\n\n"
-                                               "2 checked files stay where they are:\n%1")
-                + reason + QStringLiteral("\n%2") + reason;
+            ": its path is too long for the trash (%1 bytes, the system allows 4,095)");
+        QTest::newRow("one") << QStringList{tooLongInBytes}
+                             << "Move 1 checked file (7 bytes) to the trash?\n\n1 checked file stays where it is:\n%1"
+                + reason.arg("4,097");
+        QTest::newRow("two")
+            << QStringList{tooLong, tooLongInBytes}
+            << "Move 1 checked file (7 bytes) to the trash?\n\n2 checked files stay where they are:\n%1"
+                + reason.arg("4,096") + "\n%2" + reason.arg("4,097");
     }
 
-    void heldFilesAreNamedAfterTheQuestion()
+    void pathTooLongIsHeld()
     {
-        QFETCH(int, tooLong);
+        QFETCH(QStringList, held);
         QFETCH(QString, question);
-        const QStringList longPaths{QLatin1Char('/') + QString(PATH_MAX, QLatin1Char('b')),
-                                    QLatin1Char('/') + QString(PATH_MAX, QLatin1Char('c'))};
-        QStringList paths{QStringLiteral("/kept"), QStringLiteral("/moved")};
-        paths += longPaths.mid(0, tooLong);
+        const QStringList paths = QStringList{"/kept", QLatin1Char('/') + QString(PATH_MAX - 2, QLatin1Char('a'))}
+            + held;
         ResultsModel list;
         std::uint32_t index = 0;
-        FileIdentity standing;
+        FileIdentity standing; // the kept copy, as the search saw it
         standing.valid = true;
         for (const QString &path : paths)
             list.addRow(ResultRow{index++, path, 7, 1, path == QLatin1String("/kept") ? standing : FileIdentity()});
         list.showRows();
         for (const QString &path : paths.mid(1))
             list.SetCheckedByText(path, true);
-        QCOMPARE(confirmationText(planDeletion(list)),
-                 question.replace(QStringLiteral("%1"), longPaths[0]).replace(QStringLiteral("%2"), longPaths[1]));
+        const DeletePlan plan = planDeletion(list);
+        QCOMPARE(plan.requests.size(), std::size_t(1));
+        QCOMPARE(plan.requests[0].path, paths[1]);
+        QCOMPARE(confirmationText(plan), question.replace("%1", held[0]).replace("%2", held.value(1)));
     }
 };
 
