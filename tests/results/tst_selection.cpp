@@ -4,6 +4,7 @@
 #include "TestMain.h"
 
 #include <QTemporaryDir>
+#include <map>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -21,44 +22,36 @@ struct Listed
 {
     Listed()
     {
-        const auto make = [this](const char *name, const char *contents, int year) {
-            QVERIFY(writeFile(at(name), contents));
-            setYear(name, year);
+        struct File
+        {
+            std::uint32_t group;
+            const char *name;
+            int year;
+            const char *sameFileAs = nullptr; // a hard link
         };
-        make("A/a1", "one", 2001);
-        make("B/a2", "one", 2005);
-        make("B/sub/a3", "one", 2003);
-        make("A/h1", "two", 2009);
-        QVERIFY(::link(QFile::encodeName(at("A/h1")).constData(), QFile::encodeName(at("A/h1link")).constData()) == 0);
-        make("B/h2", "two", 2002);
-        make("A/s1", "three", 2000);
-        QVERIFY(::link(QFile::encodeName(at("A/s1")).constData(), QFile::encodeName(at("A/s1hard")).constData()) == 0);
-        make("A/x2", "four", 2008);
-        make("B/x1", "four", 2004);
-        QVERIFY(QFile::link(at("B"), at("L")));
-        make("B-old/y1", "five", 2003);
-        make("A/y2", "five", 2003);
-        const std::vector<std::pair<std::uint32_t, const char *>> rows{
-            {1, "A/a1"}, {1, "B/a2"},     {1, "B/sub/a3"}, {2, "A/h1"}, {2, "A/h1link"}, {2, "B/h2"},
-            {3, "A/s1"}, {3, "A/s1hard"}, {4, "A/x2"},     {4, "L/x1"}, {5, "B-old/y1"}, {5, "A/y2"}};
-        std::uint32_t index = 0;
-        for (const auto &[group, name] : rows) {
-            ResultRow row;
-            row.collectionIndex = index++;
-            row.path = at(name);
-            row.size = QFileInfo(row.path).size();
-            row.group = group;
-            row.identity = identityOf(row.path);
-            model.addRow(row);
+        const File files[] = {{1, "A/a1", 2001}, {1, "B/a2", 2005},          {1, "B/sub/a3", 2003},
+                              {2, "A/h1", 2009}, {2, "A/h1link", 0, "A/h1"}, {2, "B/h2", 2002},
+                              {3, "A/s1", 2000}, {3, "A/s1hard", 0, "A/s1"}, {4, "A/x2", 2008},
+                              {4, "L/x1", 2004}, {5, "B-old/y1", 2003},      {5, "A/y2", 2003}};
+        for (const File &file : files) {
+            const QString path = at(file.name).replace(dir.path() + "/L/", dir.path() + "/B/");
+            if (file.sameFileAs)
+                QVERIFY(::link(QFile::encodeName(at(file.sameFileAs)), QFile::encodeName(path)) == 0);
+            else
+                QVERIFY(writeFile(path, QByteArray::number(file.group)) && setYear(path, file.year));
         }
+        QVERIFY(QFile::link(at("B"), at("L")));
+        std::uint32_t index = 0;
+        for (const File &file : files) // identities once every name is in place
+            model.addRow(ResultRow{index++, at(file.name), 1, file.group, identityOf(at(file.name))});
         model.showRows();
     }
     QString at(const char *name) const { return dir.path() + QLatin1Char('/') + QLatin1String(name); }
-    void setYear(const char *name, int year)
+    static bool setYear(const QString &path, int year)
     {
-        const QDateTime when(QDate(year, 6, 1), QTime(12, 0));
-        utimbuf times{time_t(when.toSecsSinceEpoch()), time_t(when.toSecsSinceEpoch())};
-        QVERIFY(::utime(QFile::encodeName(at(name)).constData(), &times) == 0);
+        const time_t when = time_t(QDateTime(QDate(year, 6, 1), QTime(12, 0)).toSecsSinceEpoch());
+        const utimbuf times{when, when};
+        return ::utime(QFile::encodeName(path).constData(), &times) == 0;
     }
     int rowOf(const char *name) const
     {
@@ -148,18 +141,15 @@ private slots:
             listed.model.SetCheckedByText(listed.at(qPrintable(name)), true);
         const int at = listed.rowOf(qPrintable(row));
         const QString folder = at >= 0 ? QFileInfo(listed.model.path(at)).path() : QString();
-        if (helper == QLatin1String("first"))
-            checkAllButOne(listed.model, KeepRule::FirstListed);
-        else if (helper == QLatin1String("oldest"))
-            checkAllButOne(listed.model, KeepRule::Oldest);
-        else if (helper == QLatin1String("newest"))
-            checkAllButOne(listed.model, KeepRule::Newest);
-        else if (helper == QLatin1String("shortest"))
-            checkAllButOne(listed.model, KeepRule::ShortestPath);
-        else if (helper == QLatin1String("inside"))
-            checkByFolder(listed.model, folder, FolderSide::Inside);
-        else if (helper == QLatin1String("outside"))
-            checkByFolder(listed.model, folder + QLatin1Char('/'), FolderSide::Outside);
+        const std::map<QString, KeepRule> keep{{"first", KeepRule::FirstListed},
+                                               {"oldest", KeepRule::Oldest},
+                                               {"newest", KeepRule::Newest},
+                                               {"shortest", KeepRule::ShortestPath}};
+        if (keep.count(helper))
+            checkAllButOne(listed.model, keep.at(helper));
+        else if (helper != QLatin1String("uncheck"))
+            checkByFolder(listed.model, folder + (helper == QLatin1String("outside") ? "/" : ""),
+                          helper == QLatin1String("inside") ? FolderSide::Inside : FolderSide::Outside);
         else
             uncheckGroup(listed.model, at);
         QCOMPARE(listed.checkedNames(), checked);
