@@ -103,8 +103,9 @@ private slots:
                                     "with no protected copy left as they were."));
     }
 
-    // Guard two: a click on a protected row's box does nothing, and its tooltip says why.
-    void clickOnAProtectedBox()
+    // Guard two: a click on a protected row's box does nothing, and its tooltip says why. The
+    // list can show only the groups with a protected copy.
+    void protectedRowsAndTheirGroups()
     {
         Window window;
         ResultsModel &model = window.model();
@@ -114,6 +115,11 @@ private slots:
             QCOMPARE(model.isChecked(row), !ProtectedRows.contains(row));
             QCOMPARE(model.data(index, Qt::ToolTipRole).toString().endsWith(ProtectedFiles::reason()),
                      ProtectedRows.contains(row));
+        }
+        for (const bool limited : {true, false}) {
+            window.form.action("onlyProtectedGroups")->trigger();
+            for (int row = 0; row < model.rows(); ++row)
+                QCOMPARE(window.form.list()->isRowHidden(row, {}), limited && (row == 3 || row == 4));
         }
     }
 
@@ -133,16 +139,6 @@ private slots:
         QVERIFY(!QFile::exists(window.at("O/a2")));
         QCOMPARE(outcome.failed.size(), std::size_t(1));
         QCOMPARE(outcome.failed[0].reason, QStringLiteral("it is in a protected folder"));
-    }
-
-    void onlyGroupsWithAProtectedCopy()
-    {
-        Window window;
-        for (const bool limited : {true, false}) {
-            window.form.action("onlyProtectedGroups")->trigger();
-            for (int row = 0; row < window.model().rows(); ++row)
-                QCOMPARE(window.form.list()->isRowHidden(row, {}), limited && (row == 3 || row == 4));
-        }
     }
 
     // Random helpers, clicks, keys, undo and sends: no protected file ever leaves its place.
