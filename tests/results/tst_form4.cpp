@@ -231,6 +231,10 @@ private slots:
                                                 "Every copy is checked in 1 group of identical files"
                                              << "1 file was moved to the trash. Emptying the trash frees 15 bytes."
                                              << QStringList{"0: " + NoKeptCopyText, "1: " + NoKeptCopyText};
+        // Nothing can move: no question, only why.
+        QTest::newRow("only a whole group") << QList<int>{0, 1} << true << "" << QList<int>()
+                                            << "None of the checked files can be moved to the trash:\n\n" << ""
+                                            << QStringList();
         QTest::newRow("first refused, second moves") << QList<int>{0, 3} << true << "refuse a" << QList<int>{3}
                                                      << "Move 2" << "1 file was moved"
                                                      << QStringList{"0: refused by the test"};
@@ -287,7 +291,9 @@ private slots:
         QCOMPARE(shown.size(), std::size_t((question.isEmpty() ? 0 : 1) + (report.isEmpty() ? 0 : 1)));
         if (!question.isEmpty()) {
             QVERIFY2(shown[0].text.contains(question), qPrintable(shown[0].text));
-            QCOMPARE(shown[0].buttons, MessageBoxes::Buttons::OkCancel);
+            QCOMPARE(shown[0].buttons,
+                     question.startsWith(QLatin1String("Move")) ? MessageBoxes::Buttons::OkCancel
+                                                                : MessageBoxes::Buttons::Ok);
         }
         if (report.isEmpty())
             return;
@@ -301,56 +307,6 @@ private slots:
         if (!failed.isEmpty())
             QVERIFY(shown.back().text.contains(
                 QStringLiteral("%1 not moved").arg(failed.size() == 1 ? "1 file was" : "2 files were")));
-    }
-
-    void stakesWithHardLinks_data()
-    {
-        // One group of 8-byte copies: keep, a and its hard link a2 (both listed), and o, whose
-        // other name is outside the list.
-        QTest::addColumn<QStringList>("checked");
-        QTest::addColumn<QStringList>("moved");
-        QTest::addColumn<QString>("question");
-        QTest::addColumn<QString>("report");
-        // Nothing can move: no question, only why.
-        QTest::newRow("one name of a, the other unchecked")
-            << QStringList{"a"} << QStringList()
-            << "None of the checked files can be moved to the trash:\n\n%a: it is the same file as %a2, which is not "
-               "checked"
-            << "";
-        QTest::newRow("all but the kept one") << QStringList{"a", "a2", "o"} << QStringList{"a", "a2", "o"}
-                                              << "Move 3 checked files (16 bytes) to the trash?"
-                                              << "3 files were moved to the trash. Emptying the trash frees 8 bytes. 1 "
-                                                 "of them is a file with another name";
-    }
-
-    void stakesWithHardLinks()
-    {
-        QFETCH(QStringList, checked);
-        QFETCH(QStringList, moved);
-        QFETCH(QString, question);
-        QFETCH(QString, report);
-        Harness harness;
-        QTemporaryDir dir;
-        const auto at = [&dir](const QString &name) { return dir.filePath(name); };
-        for (const char *name : {"keep", "a", "o"})
-            QVERIFY(writeFile(at(QLatin1String(name)), "12345678"));
-        QVERIFY(::link(QFile::encodeName(at("a")).constData(), QFile::encodeName(at("a2")).constData()) == 0);
-        QVERIFY(::link(QFile::encodeName(at("o")).constData(), QFile::encodeName(at("o-elsewhere")).constData()) == 0);
-        listGroup(harness.form.results(), {at("keep"), at("a"), at("a2"), at("o")});
-        for (const QString &name : checked)
-            harness.form.results().SetCheckedByText(at(name), true);
-
-        QVERIFY(harness.send());
-
-        const auto &shown = harness.messages.shown;
-        QCOMPARE(shown.size(), std::size_t(report.isEmpty() ? 1 : 2));
-        question.replace(QLatin1String("%a2"), at("a2")).replace(QLatin1String("%a"), at("a"));
-        QCOMPARE(shown[0].text, question);
-        if (!report.isEmpty())
-            QVERIFY2(shown[1].text.startsWith(report), qPrintable(shown[1].text));
-        for (const char *name : {"keep", "a", "a2", "o"})
-            QCOMPARE(QFile::exists(at(QLatin1String(name))), !moved.contains(QLatin1String(name)));
-        QCOMPARE(readFile(at("o-elsewhere")), QByteArray("12345678"));
     }
 
     void undoPutsBackExactlyWhatWasMoved_data()
