@@ -12,50 +12,36 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+// The file at path as restore knows it: its inode, and its folder as reached through the path.
+TrashedFile identity(const QString &path)
+{
+    struct stat st = {}, folder = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0
+        || ::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &folder) != 0)
+        return {};
+    return {path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::uint64_t(folder.st_dev),
+            std::uint64_t(folder.st_ino)};
+}
+} // namespace
+
 class TestTrash : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void movesFileWithRestorableInfo_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("percent and space") << "50%41 b.txt"; // must come back as 50%41, not 50A
-        QTest::newRow("non-ASCII") << QString::fromUtf8("\xc3\xbcn\xc3\xaf.txt");
-    }
-
-    void movesFileWithRestorableInfo()
-    {
-        QFETCH(QString, name);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(name);
-        QVERIFY(writeFile(path, "contents"));
-
-        SystemTrash trash;
-        QString error;
-        QVERIFY2(trash.moveToTrash(path, &error), qPrintable(error));
-        QVERIFY(!QFile::exists(path));
-        // The info names the original place so a file manager restores it there: a URI path,
-        // with everything a URI path may not hold as is written %XX.
-        const TrashEntry entry = trashEntry(path);
-        QCOMPARE(readFile(entry.storedFile), QByteArray("contents"));
-        static const QRegularExpression uriPath(QStringLiteral("^([A-Za-z0-9._~/!$&'()*+,;=:@-]|%[0-9A-Fa-f]{2})+$"));
-        QVERIFY2(uriPath.match(QString::fromLatin1(entry.rawPath)).hasMatch(), entry.rawPath.constData());
-    }
-
     void failureLeavesTheFile_data()
     {
-        QTest::addColumn<QString>("trouble");
-        QTest::newRow("missing") << "missing";
-        QTest::newRow("trash cannot be made") << "trash is a file";
+        QTest::addColumn<bool>("blocked");
+        QTest::newRow("missing") << false;
+        QTest::newRow("trash cannot be made") << true;
     }
 
     void failureLeavesTheFile()
     {
-        QFETCH(QString, trouble);
+        QFETCH(bool, blocked);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("photo.jpg"));
-        const bool blocked = trouble == QLatin1String("trash is a file");
         if (blocked) {
             QVERIFY(writeFile(path, "keep me"));
             QDir(trashFolder()).removeRecursively();
@@ -72,7 +58,7 @@ private slots:
             QCOMPARE(readFile(path), QByteArray("keep me"));
     }
 
-    void restoreFromTheTrashRecord_data()
+    void moveAndRestore_data()
     {
         // One row to a line.
         // clang-format off
@@ -91,25 +77,28 @@ private slots:
         // clang-format on
     }
 
-    void restoreFromTheTrashRecord()
+    void moveAndRestore()
     {
         QFETCH(QString, trouble);
         QFETCH(QString, reason);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("album/50%41 photo.jpg"));
-        QVERIFY(writeFile(path, "the picture"));
         const QString folder = dir.filePath(QStringLiteral("album")),
                       elsewhere = dir.filePath(QStringLiteral("elsewhere"));
-        QVERIFY(QDir().mkpath(elsewhere));
-        struct stat st = {}, folderSt = {};
-        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
-        QVERIFY(::stat(QFile::encodeName(folder).constData(), &folderSt) == 0);
+        // Must come back as 50%41, not 50A, and with its non-ASCII letters.
+        const QString path = folder + QString::fromUtf8("/50%41 ph\xc3\xb6t\xc3\xb6.jpg");
+        QVERIFY(writeFile(path, "the picture") && QDir().mkpath(elsewhere));
+        const TrashedFile trashed = identity(path);
         SystemTrash trash;
         QString error;
         QVERIFY2(trash.moveToTrash(path, &error), qPrintable(error));
+        QVERIFY(!QFile::exists(path));
+        // The info names the original place so a file manager restores it there: a URI path,
+        // with everything a URI path may not hold as is written %XX.
         const TrashEntry entry = trashEntry(path);
-        TrashedFile trashed{path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::uint64_t(folderSt.st_dev),
-                            std::uint64_t(folderSt.st_ino)};
+        QCOMPARE(readFile(entry.storedFile), QByteArray("the picture"));
+        static const QRegularExpression uriPath(QStringLiteral("^([A-Za-z0-9._~/!$&'()*+,;=:@-]|%[0-9A-Fa-f]{2})+$"));
+        QVERIFY2(uriPath.match(QString::fromLatin1(entry.rawPath)).hasMatch(), entry.rawPath.constData());
+
         const QString info = trashFolder() + QStringLiteral("/info/") + QFileInfo(entry.storedFile).fileName()
             + QStringLiteral(".trashinfo");
         if (trouble == QLatin1String("fifo record"))
@@ -128,7 +117,7 @@ private slots:
         if (trouble == QLatin1String("occupied"))
             QVERIFY(writeFile(path, "a new picture"));
         if (trouble == QLatin1String("folder gone"))
-            QVERIFY(QDir(dir.filePath(QStringLiteral("album"))).removeRecursively());
+            QVERIFY(QDir(folder).removeRecursively());
         if (trouble == QLatin1String("emptied"))
             QVERIFY(QFile::remove(entry.storedFile));
         if (trouble == QLatin1String("other inode")) { // made while the first exists: never its inode
@@ -138,38 +127,35 @@ private slots:
                     == 0);
         }
 
-        const std::vector<QString> results = trash.restore({trashed});
-
-        QCOMPARE(results, std::vector<QString>{reason});
+        QCOMPARE(trash.restore({trashed}), std::vector<QString>{reason});
         if (reason.isEmpty()) {
             QCOMPARE(readFile(path), QByteArray("the picture"));
             QVERIFY(trashEntry(path).storedFile.isEmpty()); // record and file both gone from the trash
             QVERIFY(!QFile::exists(entry.storedFile));
-        } else if (trouble != QLatin1String("emptied") && trouble != QLatin1String("other inode")) {
+        } else if (trouble == QLatin1String("other inode")) { // the stranger stays where it is too
+            QCOMPARE(readFile(entry.storedFile), QByteArray("another picture"));
+        } else if (trouble != QLatin1String("emptied")) {
             QVERIFY(QDir(elsewhere).isEmpty());
             QCOMPARE(readFile(entry.storedFile), QByteArray("the picture")); // still restorable
             if (trouble == QLatin1String("occupied"))
                 QCOMPARE(readFile(path), QByteArray("a new picture"));
         }
-        if (trouble == QLatin1String("other inode")) // the stranger stays where it is too
-            QCOMPARE(readFile(entry.storedFile), QByteArray("another picture"));
     }
 
     void restoreThroughALinkOntoAnotherFileSystem()
     {
         // Needs a file system of its own: a loop mount in a private mount namespace, as root.
         // The test runs itself again inside it.
-        const QByteArray inside = qgetenv("TWINFOLD_OTHER_FILE_SYSTEM");
+        const QString inside = qEnvironmentVariable("TWINFOLD_OTHER_FILE_SYSTEM");
         if (!inside.isEmpty())
-            return putBackThroughTheLink(QFile::decodeName(inside));
+            return putBackThroughTheLink(inside);
         if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty()
             || QStandardPaths::findExecutable(QStringLiteral("mkfs.ext4"), {"/sbin", "/usr/sbin"}).isEmpty())
             QSKIP("needs root, unshare and mkfs.ext4");
         QTemporaryDir dir;
         const QString image = dir.filePath(QStringLiteral("image")), mount = dir.filePath(QStringLiteral("mount"));
-        QVERIFY(QDir().mkpath(mount));
         QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(16 << 20));
+        QVERIFY(QDir().mkpath(mount) && file.open(QIODevice::WriteOnly) && file.resize(16 << 20));
         file.close();
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
@@ -192,21 +178,14 @@ private:
     {
         const QString real = dir + QStringLiteral("/mount/photos"), link = dir + QStringLiteral("/link");
         const QString path = link + QStringLiteral("/photo.jpg");
-        QVERIFY(writeFile(real + QStringLiteral("/photo.jpg"), "the picture"));
-        QVERIFY(QFile::link(real, link));
-        struct stat st = {}, folder = {};
-        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
-        QVERIFY(::stat(QFile::encodeName(link).constData(), &folder) == 0);
+        QVERIFY(writeFile(real + QStringLiteral("/photo.jpg"), "the picture") && QFile::link(real, link));
+        const TrashedFile trashed = identity(path);
         SystemTrash trash;
         QString error;
         QVERIFY2(trash.moveToTrash(path, &error), qPrintable(error));
         QVERIFY(QDir(dir + QStringLiteral("/mount/.Trash-0/files")).exists()); // that file system's own trash
 
-        const std::vector<QString> results = trash.restore(
-            {{path, std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::uint64_t(folder.st_dev),
-              std::uint64_t(folder.st_ino)}});
-
-        QCOMPARE(results, std::vector<QString>{QString()});
+        QCOMPARE(trash.restore({trashed}), std::vector<QString>{QString()});
         QCOMPARE(readFile(path), QByteArray("the picture"));
     }
 };
