@@ -15,53 +15,29 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
+#include <QDataStream>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
-
-#include <atomic>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-template <typename T> void put(QByteArray &data, T v)
-{
-    char b[sizeof v];
-    qToLittleEndian(v, b);
-    data.append(b, sizeof v);
-}
-const auto put16 = put<quint16>;
-const auto put32 = put<quint32>;
-
 // A one-image 32 x 32 cursor file with the given hotspot, as a cursor editor writes it.
 QByteArray cursorFile(quint16 hotX, quint16 hotY)
 {
-    QByteArray image;
-    put32(image, 40);
-    put32(image, 32);
-    put32(image, 64); // XOR and AND masks stacked
-    put16(image, 1);
-    put16(image, 32);
-    for (int i = 0; i < 6; ++i)
-        put32(image, 0);
-    for (int i = 0; i < 32 * 32; ++i)
-        put32(image, 0xFF000000u | static_cast<quint32>(i));
-    image.append(QByteArray(32 * 4, '\0'));
-
-    QByteArray file;
-    put16(file, 0);
-    put16(file, 2);
-    put16(file, 1);
-    file.append(char(32)).append(char(32)).append(char(0)).append(char(0));
-    put16(file, hotX);
-    put16(file, hotY);
-    put32(file, static_cast<quint32>(image.size()));
-    put32(file, 22);
+    QByteArray image, file;
+    QDataStream out(&image, QIODevice::WriteOnly), head(&file, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    head.setByteOrder(QDataStream::LittleEndian);
+    out << quint32(40) << quint32(32) << quint32(64) << quint16(1) << quint16(32); // XOR and AND masks stacked
+    for (quint32 i = 0; i < 6 + 32 * 32 + 32; ++i)
+        out << (i < 6 || i >= 6 + 32 * 32 ? 0u : 0xFF000000u | (i - 6));
+    head << quint16(0) << quint16(2) << quint16(1) << quint8(32) << quint8(32) << quint16(0) << hotX << hotY
+         << quint32(image.size()) << quint32(22);
     return file + image;
 }
 
@@ -80,36 +56,35 @@ class PlatformTest : public QObject
     Q_OBJECT
 
 private slots:
-    void cursorFileGivesHotspot()
-    {
-        QTemporaryDir dir;
-        const auto cursor = loadCursorFile(writeFile(dir, QStringLiteral("HAND-M.CUR"), cursorFile(5, 7)));
-        QVERIFY(cursor.has_value());
-        QCOMPARE(cursor->hotSpot(), QPoint(5, 7));
-        QCOMPARE(cursor->pixmap().size(), QSize(32, 32));
-    }
-
-    void brokenCursorFilesGiveNoPointer_data()
+    void cursorFiles_data()
     {
         QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QPoint>("hotspot"); // null: no pointer
         const QByteArray good = cursorFile(1, 1);
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("empty") << QByteArray("");
-        QTest::newRow("entry cut short") << good.left(14);
-        QTest::newRow("image cut short") << good.left(200);
-        QTest::newRow("icon, not cursor") << QByteArray(good).replace(2, 1, "\x01");
-        QTest::newRow("no images") << QByteArray(good).replace(4, 1, QByteArray(1, '\0'));
-        QTest::newRow("offset past end") << QByteArray(good).replace(18, 4, "\xff\xff\x00\x00");
-        QTest::newRow("not a picture") << QByteArray(good.left(22)) + QByteArray(good.size() - 22, 'x');
+        QTest::newRow("good") << cursorFile(5, 7) << QPoint(5, 7);
+        QTest::newRow("missing") << QByteArray() << QPoint();
+        QTest::newRow("empty") << QByteArray("") << QPoint();
+        QTest::newRow("entry cut short") << good.left(14) << QPoint();
+        QTest::newRow("image cut short") << good.left(200) << QPoint();
+        QTest::newRow("icon, not cursor") << QByteArray(good).replace(2, 1, "\x01") << QPoint();
+        QTest::newRow("no images") << QByteArray(good).replace(4, 1, QByteArray(1, '\0')) << QPoint();
+        QTest::newRow("offset past end") << QByteArray(good).replace(18, 4, "\xff\xff\x00\x00") << QPoint();
+        QTest::newRow("not a picture") << QByteArray(good.left(22)) + QByteArray(good.size() - 22, 'x') << QPoint();
     }
-    void brokenCursorFilesGiveNoPointer()
+    void cursorFiles()
     {
         QFETCH(QByteArray, data);
+        QFETCH(QPoint, hotspot);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("HAND-M.CUR"));
         if (!data.isNull())
             writeFile(dir, QStringLiteral("HAND-M.CUR"), data);
-        QVERIFY(!loadCursorFile(path).has_value());
+        const auto cursor = loadCursorFile(path);
+        QCOMPARE(cursor.has_value(), !hotspot.isNull());
+        if (cursor) {
+            QCOMPARE(cursor->hotSpot(), hotspot);
+            QCOMPARE(cursor->pixmap().size(), QSize(32, 32));
+        }
     }
 
     void pathExists()
@@ -122,118 +97,92 @@ private slots:
         QVERIFY(!PathExists(QString()));
     }
 
-    void settingsRoundTripAsTextInTheUserFile()
+    // The user's settings file, as text a later run reads back. Every step of a resize writes
+    // the window values; the file is rewritten once the steps pause, and when the store ends.
+    void settingsRoundTripInTheUserFile()
     {
         QSettings file(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillmoor"));
         QCOMPARE(QtSettingsStore::userFileName(), file.fileName());
         QVERIFY2(file.fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")), qPrintable(file.fileName()));
-        {
-            QtSettingsStore store;
-            QVERIFY(store.usesFile());
-            QVERIFY(!store.value(QStringLiteral("NeverWritten")).has_value());
-            store.setValue(QStringLiteral("FormWidth"), QStringLiteral("12000"));
-            QCOMPARE(store.value(QStringLiteral("FormWidth")), QStringLiteral("12000"));
-        } // the last values reach the file when the store ends
-        file.sync();
-        QCOMPARE(file.value(QStringLiteral("Twinfold/FormWidth")).toString(), QStringLiteral("12000"));
-        QtSettingsStore again;
-        QCOMPARE(again.value(QStringLiteral("FormWidth")), QStringLiteral("12000"));
-    }
-
-    // Every step of a resize writes the window values; the file is rewritten once the steps pause.
-    void settingsWritesAreCoalesced()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Quillmoor.ini"));
-        const auto stored = [&path] {
-            QSettings file(path, QSettings::IniFormat);
+        const auto stored = [&file] {
+            file.sync();
             return file.value(QStringLiteral("Twinfold/FormWidth")).toString();
         };
-        QtSettingsStore store(path, std::chrono::milliseconds(300));
-        for (int width = 9000; width < 9100; ++width) {
-            store.setValue(QStringLiteral("FormWidth"), QString::number(width));
-            QCoreApplication::processEvents();
+        {
+            QtSettingsStore store;
+            QVERIFY(!store.value(QStringLiteral("NeverWritten")).has_value());
+            for (int width = 9000; width < 9100; ++width) {
+                store.setValue(QStringLiteral("FormWidth"), QString::number(width));
+                QCoreApplication::processEvents();
+            }
+            QCOMPARE(store.value(QStringLiteral("FormWidth")), QStringLiteral("9099"));
+            QCOMPARE(stored(), QString());
+            QTRY_COMPARE_WITH_TIMEOUT(stored(), QStringLiteral("9099"), 5000);
+            store.setValue(QStringLiteral("FormWidth"), QStringLiteral("12000"));
         }
-        QCOMPARE(store.value(QStringLiteral("FormWidth")), QStringLiteral("9099"));
-        QCOMPARE(stored(), QString());
-        QTRY_COMPARE_WITH_TIMEOUT(stored(), QStringLiteral("9099"), 5000);
+        QCOMPARE(stored(), QStringLiteral("12000"));
+        QCOMPARE(QtSettingsStore().value(QStringLiteral("FormWidth")), QStringLiteral("12000"));
     }
 
-    void settingsFileThatIsNoRegularFileGivesDefaults_data()
+    // A FIFO, a folder, or a file of many megabytes (seconds to read): over 1 MiB or not a
+    // regular file, the settings file is left alone and this run keeps its values in memory.
+    void settingsFileLeftAlone_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("FIFO") << QStringLiteral("fifo");
-        QTest::newRow("folder") << QStringLiteral("folder");
-        QTest::newRow("link to a FIFO") << QStringLiteral("link");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << false;
+        QTest::newRow("folder") << QStringLiteral("folder") << false;
+        QTest::newRow("link to a FIFO") << QStringLiteral("link") << false;
+        QTest::newRow("1 MiB") << QStringLiteral("1048576") << true;
+        QTest::newRow("1 MiB and a byte") << QStringLiteral("1048577") << false;
     }
-    void settingsFileThatIsNoRegularFileGivesDefaults()
+    void settingsFileLeftAlone()
     {
         QFETCH(QString, kind);
+        QFETCH(bool, read);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Quillmoor.ini"));
         const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+        const QByteArray values = "[Twinfold]\nFormWidth=1234\n;";
         QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
         if (kind == QLatin1String("fifo"))
             QVERIFY(::rename(fifo.constData(), QFile::encodeName(path).constData()) == 0);
         else if (kind == QLatin1String("folder"))
             QVERIFY(QDir().mkdir(path));
-        else
+        else if (kind == QLatin1String("link"))
             QVERIFY(QFile::link(QString::fromUtf8(fifo), path));
+        else
+            writeFile(dir, QStringLiteral("Quillmoor.ini"),
+                      values + QByteArray(kind.toInt() - values.size() - 1, 'x') + '\n');
+        const auto contents = [&path] {
+            QFile file(path);
+            return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("no file");
+        };
+        const QByteArray before = contents();
 
         // A store that opened the FIFO would wait for a writer for ever: run it aside.
-        std::atomic<bool> done{false};
-        bool usesFile = true;
-        std::optional<QString> width;
-        std::thread start([&] {
+        bool usesFile = !read;
+        std::optional<QString> stored, width;
+        std::unique_ptr<QThread> aside(QThread::create([&] {
             QtSettingsStore store(path);
             usesFile = store.usesFile();
+            stored = store.value(QStringLiteral("FormWidth"));
             store.setValue(QStringLiteral("FormWidth"), QStringLiteral("9000"));
             width = store.value(QStringLiteral("FormWidth"));
             store.flush();
-            done = true;
-        });
-        QDeadlineTimer deadline(10000);
-        while (!done && !deadline.hasExpired())
-            QThread::msleep(10);
-        if (!done) { // let the blocked open return before failing
+        }));
+        aside->start();
+        if (!aside->wait(QDeadlineTimer(10000))) { // let the blocked open return before failing
             const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
-            start.join();
+            aside->wait();
             ::close(writer);
             QFAIL("the settings store blocked on its file");
         }
-        start.join();
-        QVERIFY(!usesFile);
+        QCOMPARE(usesFile, read);
+        QCOMPARE(stored.value_or(QString()), read ? QStringLiteral("1234") : QString());
         QCOMPARE(width, QStringLiteral("9000")); // kept for this run
-        QFileInfo after(path);
-        QVERIFY(after.exists() && !after.isFile()); // never replaced or written
-    }
-
-    // A settings file of many megabytes takes seconds to read: over 1 MiB it is left alone.
-    void settingsFileOverOneMebibyteGivesDefaults_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("read");
-        QTest::newRow("1 MiB") << 1048576 << true;
-        QTest::newRow("1 MiB and a byte") << 1048577 << false;
-    }
-    void settingsFileOverOneMebibyteGivesDefaults()
-    {
-        QFETCH(int, size);
-        QFETCH(bool, read);
-        QTemporaryDir dir;
-        const QByteArray values = "[Twinfold]\nFormWidth=1234\n;";
-        const QByteArray contents = values + QByteArray(size - values.size() - 1, 'x') + '\n';
-        const QString path = writeFile(dir, QStringLiteral("Quillmoor.ini"), contents);
-        {
-            QtSettingsStore store(path);
-            QCOMPARE(store.usesFile(), read);
-            QCOMPARE(store.value(QStringLiteral("FormWidth")).value_or(QString()),
-                     read ? QStringLiteral("1234") : QString());
-            store.setValue(QStringLiteral("FormWidth"), QStringLiteral("9000"));
-        }
-        QFile after(path);
-        QVERIFY(after.open(QIODevice::ReadOnly));
-        QCOMPARE(after.readAll() == contents, !read); // never rewritten when too large
+        QCOMPARE(contents() == before, !read);   // never replaced or written
+        QVERIFY(QFileInfo::exists(path));
     }
 
     // The dialog opens at home, then where the user chose last; never in the working directory.
@@ -279,18 +228,19 @@ private slots:
 
     void messageBoxBearsApplicationTitleAndAnswers_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<int>("buttons");
         QTest::addColumn<QString>("title");
-        QTest::addColumn<int>("press");
+        QTest::addColumn<int>("press"); // 0: Esc
         QTest::addColumn<int>("answer");
-        QTest::newRow("ok, own title") << int(MessageBoxes::Buttons::Ok) << QString() << int(QMessageBox::Ok)
-                                       << int(MessageBoxes::Answer::Ok);
-        QTest::newRow("yes") << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << int(QMessageBox::Yes)
-                             << int(MessageBoxes::Answer::Yes);
-        QTest::newRow("escape on yes/no")
-            << int(MessageBoxes::Buttons::YesNo) << QStringLiteral("Question") << 0 << int(MessageBoxes::Answer::No);
-        QTest::newRow("cancel") << int(MessageBoxes::Buttons::OkCancel) << QString() << int(QMessageBox::Cancel)
-                                << int(MessageBoxes::Answer::Cancel);
+        using B = MessageBoxes::Buttons;
+        using A = MessageBoxes::Answer;
+        QTest::newRow("ok, own title") << int(B::Ok) << QString() << int(QMessageBox::Ok) << int(A::Ok);
+        QTest::newRow("yes") << int(B::YesNo) << QStringLiteral("Question") << int(QMessageBox::Yes) << int(A::Yes);
+        QTest::newRow("escape on yes/no") << int(B::YesNo) << QStringLiteral("Question") << 0 << int(A::No);
+        QTest::newRow("cancel") << int(B::OkCancel) << QString() << int(QMessageBox::Cancel) << int(A::Cancel);
+        // clang-format on
     }
     void messageBoxBearsApplicationTitleAndAnswers()
     {
