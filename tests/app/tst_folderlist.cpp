@@ -81,24 +81,22 @@ private slots:
 
     void drop_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<QStringList>("urls");
         QTest::addColumn<QStringList>("expectedRows");
         QTest::addColumn<bool>("fails");
-
         const QString sub = QStringLiteral("file://{dir}/sub"), file = sub + QStringLiteral("/a.jpg");
         QTest::newRow("folder") << QStringList{sub} << QStringList{"{dir}/sub"} << false;
         QTest::newRow("folder, trailing separator") << QStringList{sub + '/'} << QStringList{"{dir}/sub/"} << false;
-        QTest::newRow("folder and its file")
-            << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
+        QTest::newRow("folder and its file") << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
         QTest::newRow("link to a folder") << QStringList{"file://{dir}/link"} << QStringList{"{dir}/link"} << false;
         QTest::newRow("root folder") << QStringList{"file:///"} << QStringList{"/"} << false;
         const QStringList rootFiles = QDir::root().entryList(QDir::Files | QDir::System | QDir::Hidden);
         if (!rootFiles.isEmpty())
-            QTest::newRow("file in the root")
-                << QStringList{"file:///" + rootFiles.first()} << QStringList{"/"} << false;
+            QTest::newRow("file in the root") << QStringList{"file:///" + rootFiles.first()} << QStringList{"/"} << false;
         QTest::newRow("localhost") << QStringList{"file://localhost{dir}/sub"} << QStringList{"{dir}/sub"} << false;
-        QTest::newRow("second path fails")
-            << QStringList{sub, "https://example.com/a.jpg", file} << QStringList{"{dir}/sub"} << true;
+        QTest::newRow("second path fails") << QStringList{sub, "https://example.com/a.jpg", file} << QStringList{"{dir}/sub"} << true;
         QTest::newRow("no paths") << QStringList{} << QStringList{} << true;
         // Each of these once added a parent folder (or a relative row) that the search walked whole.
         QTest::newRow("missing folder") << QStringList{sub, "file://{dir}/no/such"} << QStringList{"{dir}/sub"} << true;
@@ -107,6 +105,7 @@ private slots:
         QTest::newRow("relative") << QStringList{"file:sub"} << QStringList{} << true;
         QTest::newRow("name not valid UTF-8") << QStringList{"file://{dir}/bad%FF"} << QStringList{} << true;
         QTest::newRow("encoded NUL") << QStringList{"file://{dir}/sub%00/a.jpg"} << QStringList{} << true;
+        // clang-format on
     }
 
     void drop()
@@ -168,22 +167,22 @@ private slots:
 
     void keys_data()
     {
+        // One row to a line.
+        // clang-format off
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QStringList>("expectedRows");
         QTest::addColumn<int>("expectedSelected");
-
         const QStringList all{"/r1", "/r2", "/r3", "/r4", "/r5"};
-        const int none = Qt::NoModifier, ctrl = Qt::ControlModifier;
-        QTest::newRow("Delete rows 2 and 4 of 5")
-            << QList<int>{1, 3} << int(Qt::Key_Delete) << none << QStringList{"/r1", "/r3", "/r5"} << 0;
-        QTest::newRow("Shift+Delete") << QList<int>{0, 1, 4} << int(Qt::Key_Delete) << int(Qt::ShiftModifier)
-                                      << QStringList{"/r3", "/r4"} << 0;
-        QTest::newRow("Delete, nothing selected") << QList<int>{} << int(Qt::Key_Delete) << none << all << 0;
-        QTest::newRow("Ctrl+A") << QList<int>{} << int(Qt::Key_A) << ctrl << all << 5;
-        QTest::newRow("Ctrl+Shift+A") << QList<int>{} << int(Qt::Key_A) << int(ctrl | Qt::ShiftModifier) << all << 0;
-        QTest::newRow("Ctrl+Alt+A") << QList<int>{} << int(Qt::Key_A) << int(ctrl | Qt::AltModifier) << all << 0;
+        const int none = Qt::NoModifier, ctrl = Qt::ControlModifier, del = Qt::Key_Delete, a = Qt::Key_A;
+        QTest::newRow("Delete rows 2 and 4 of 5") << QList<int>{1, 3} << del << none << QStringList{"/r1", "/r3", "/r5"} << 0;
+        QTest::newRow("Shift+Delete") << QList<int>{0, 1, 4} << del << int(Qt::ShiftModifier) << QStringList{"/r3", "/r4"} << 0;
+        QTest::newRow("Delete, nothing selected") << QList<int>{} << del << none << all << 0;
+        QTest::newRow("Ctrl+A") << QList<int>{} << a << ctrl << all << 5;
+        QTest::newRow("Ctrl+Shift+A") << QList<int>{} << a << int(ctrl | Qt::ShiftModifier) << all << 0;
+        QTest::newRow("Ctrl+Alt+A") << QList<int>{} << a << int(ctrl | Qt::AltModifier) << all << 0;
+        // clang-format on
     }
 
     void keys()
@@ -241,11 +240,11 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<QString>("summary");
+        // clang-format off
         QTest::newRow("one") << QStringList{"P/unique=12345", "P/copy=cc", "O/copy=cc", "P/in1=ii", "P/sub/in2=ii"}
-                             << QStringList{"P/in1", "P/sub/in2", "P/unique"}
-                             << "3 files, 9 bytes, have no copy in the other folders";
-        QTest::newRow("none") << QStringList{"P/copy=cc", "O/copy=cc", "O/other=x"} << QStringList{}
-                              << "Every file here has a copy in the other folders";
+                             << QStringList{"P/in1", "P/sub/in2", "P/unique"} << "3 files, 9 bytes, have no copy in the other folders";
+        QTest::newRow("none") << QStringList{"P/copy=cc", "O/copy=cc", "O/other=x"} << QStringList{} << "Every file here has a copy in the other folders";
+        // clang-format on
     }
 
     void uniqueFilesFromTheRowMenu()

@@ -26,15 +26,11 @@ private slots:
         // clang-format off
         QTest::newRow("nothing saved") << wide << -1 << 0 << 0 << normal << QSize(792, 416) << QPoint(243, 237);
         QTest::newRow("outer size") << wide << 0 << 11910 << 6615 << normal << QSize(792, 416) << QPoint(243, 237);
-        QTest::newRow("grows down past the edge") << wide << 0 << 11910 << 14400 << normal << QSize(792, 935)
-                                                  << QPoint(243, 24);
+        QTest::newRow("grows down past the edge") << wide << 0 << 11910 << 14400 << normal << QSize(792, 935) << QPoint(243, 24);
         QTest::newRow("too small") << wide << 0 << 15 << 15 << normal << QSize(398, 175) << QPoint(243, 237);
-        QTest::newRow("above the work area") << QRect(0, 0, 300, 200) << 0 << 32767 << 32767 << normal
-                                             << QSize(298, 175) << QPoint(0, 0);
-        QTest::newRow("work area 800 wide") << QRect(0, 0, 800, 600) << -1 << 0 << 0 << minimised << QSize(792, 416)
-                                            << QPoint(6, 159);
-        QTest::newRow("saved normal wins") << QRect(0, 0, 800, 600) << 0 << 0 << 0 << normal << QSize(792, 416)
-                                           << QPoint(6, 159);
+        QTest::newRow("above the work area") << QRect(0, 0, 300, 200) << 0 << 32767 << 32767 << normal << QSize(298, 175) << QPoint(0, 0);
+        QTest::newRow("work area 800 wide") << QRect(0, 0, 800, 600) << -1 << 0 << 0 << minimised << QSize(792, 416) << QPoint(6, 159);
+        QTest::newRow("saved normal wins") << QRect(0, 0, 800, 600) << 0 << 0 << 0 << normal << QSize(792, 416) << QPoint(6, 159);
         QTest::newRow("maximised") << wide << 2 << -9000 << 6615 << maximised << QSize(792, 416) << QPoint(243, 237);
         QTest::newRow("unknown state") << wide << 7 << 0 << 0 << normal << QSize(792, 416) << QPoint(243, 237);
         // clang-format on
