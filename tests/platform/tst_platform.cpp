@@ -4,6 +4,7 @@
 #include "QtFolderDialog.h"
 #include "QtMessageBoxes.h"
 #include "SettingsStore.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 
 #include <QAccessible>
@@ -41,14 +42,6 @@ QByteArray cursorFile(quint16 hotX, quint16 hotY)
     return file + image;
 }
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        qFatal("cannot write test file");
-    return path;
-}
 } // namespace
 
 class PlatformTest : public QObject
@@ -78,7 +71,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("HAND-M.CUR"));
         if (!data.isNull())
-            writeFile(dir, QStringLiteral("HAND-M.CUR"), data);
+            QVERIFY(writeFile(path, data));
         const auto cursor = loadCursorFile(path);
         QCOMPARE(cursor.has_value(), !hotspot.isNull());
         if (cursor) {
@@ -90,7 +83,8 @@ private slots:
     void pathExists()
     {
         QTemporaryDir dir;
-        const QString file = writeFile(dir, QStringLiteral("a b?.txt"), "x");
+        const QString file = dir.filePath(QStringLiteral("a b?.txt"));
+        QVERIFY(writeFile(file, "x"));
         QVERIFY(PathExists(file));
         QVERIFY(PathExists(dir.path()));
         QVERIFY(!PathExists(dir.filePath(QStringLiteral("missing"))));
@@ -152,12 +146,8 @@ private slots:
         else if (kind == QLatin1String("link"))
             QVERIFY(QFile::link(QString::fromUtf8(fifo), path));
         else
-            writeFile(dir, QStringLiteral("Quillmoor.ini"),
-                      values + QByteArray(kind.toInt() - values.size() - 1, 'x') + '\n');
-        const auto contents = [&path] {
-            QFile file(path);
-            return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("no file");
-        };
+            QVERIFY(writeFile(path, values + QByteArray(kind.toInt() - values.size() - 1, 'x') + '\n'));
+        const auto contents = [&path] { return QFileInfo(path).isFile() ? readFile(path) : QByteArray("no file"); };
         const QByteArray before = contents();
 
         // A store that opened the FIFO would wait for a writer for ever: run it aside.
