@@ -16,15 +16,6 @@
 
 #include <sys/stat.h>
 
-// The shown window of this class, if any.
-template <class Window> Window *shown()
-{
-    for (QWidget *top : QApplication::topLevelWidgets())
-        if (auto *found = qobject_cast<Window *>(top); found && found->isVisible())
-            return found;
-    return nullptr;
-}
-
 class FolderListTest : public QObject
 {
     Q_OBJECT
@@ -228,7 +219,8 @@ private slots:
         QVERIFY(view->rowMenuFor(1) && protect->isChecked());
 
         app.button("Check1")->click();
-        const ResultsModel &results = shown<Form4>()->results();
+        QVERIFY(topLevel<Form4>()->isVisible());
+        const ResultsModel &results = topLevel<Form4>()->results();
         QCOMPARE(results.rows(), 2);
         for (int r = 0; r < 2; ++r)
             QCOMPARE(results.isProtected(r), results.path(r).endsWith(QStringLiteral("P/a")));
@@ -262,7 +254,8 @@ private slots:
         auto *view = app.control<FolderListView>("ListView3");
         view->rowMenuFor(0);
         view->findChild<QAction *>(QStringLiteral("uniqueFiles"))->trigger();
-        UniqueFilesWindow *window = shown<UniqueFilesWindow>();
+        UniqueFilesWindow *window = topLevel<UniqueFilesWindow>();
+        QVERIFY(window && window->isVisible());
         QCOMPARE(window->summary(), summary);
         const QString saved = dir.filePath("list.txt");
         QVERIFY(window->saveList(saved));

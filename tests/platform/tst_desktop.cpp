@@ -31,17 +31,15 @@ private slots:
     // manager is started; set up before anything in this process reaches for the session bus.
     void initTestCase()
     {
+        const QByteArray dir = QFile::encodeName(m_dir.path());
         QVERIFY(writeFile(path("services/fm.service"),
                           "[D-BUS Service]\nName=org.freedesktop.FileManager1\nExec=" TWINFOLD_FAKE_FILE_MANAGER " "
-                              + QFile::encodeName(path("mode")) + ' ' + QFile::encodeName(path("log")) + '\n'));
+                              + dir + "/mode " + dir + "/log\n"));
         QVERIFY(
             writeFile(path("bus.conf"),
-                      "<busconfig><type>session</type><listen>unix:tmpdir=" + QFile::encodeName(m_dir.path())
-                          + "</listen><servicedir>" + QFile::encodeName(path("services"))
-                          + "</servicedir>"
-                            "<policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                            "<allow own=\"*\"/></policy>"
-                            "</busconfig>"));
+                      "<busconfig><type>session</type><listen>unix:tmpdir=" + dir + "</listen><servicedir>" + dir
+                          + "/services</servicedir><policy context=\"default\"><allow send_destination=\"*\"/><allow "
+                            "receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>"));
         m_bus.setStandardErrorFile(QProcess::nullDevice()); // it cannot raise its descriptor limit here
         m_bus.start(
             QStringLiteral("dbus-daemon"),
