@@ -184,23 +184,6 @@ private:
     QString m_slave;
 };
 
-// Runs a shell command line with twinfold-scan on the PATH; its exit status, -1 when it failed.
-int shell(const QString &command, const QString &folder, const QProcessEnvironment &extra = {})
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"),
-                       QFileInfo(QStringLiteral(TWINFOLD_SCAN)).absolutePath() + u':'
-                           + environment.value(QStringLiteral("PATH")));
-    environment.insert(extra);
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
-}
-
 // The files left below a folder, relative to it and sorted.
 QStringList filesBelow(const QString &folder)
 {
@@ -848,9 +831,14 @@ private slots:
         QVERIFY(setFileTime(tree.write("master/late copy", p), 950));
         QVERIFY(setFileTime(tree.write("other/q", q), 700)); // the first listed of a group with none under master
         QVERIFY(setFileTime(tree.write("other/sub/q 2", q), 800));
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), data.root());
-        QCOMPARE(shell(command, tree.root(), environment), 0);
+        // In the tree, with twinfold-scan on the PATH and a trash of the test's own.
+        QCOMPARE(QProcess::execute(QStringLiteral("sh"),
+                                   {QStringLiteral("-c"),
+                                    QStringLiteral("cd \"$1\" && PATH=\"$2:$PATH\" XDG_DATA_HOME=\"$3\" && export "
+                                                   "PATH XDG_DATA_HOME && eval \"$4\""),
+                                    QStringLiteral("sh"), tree.root(),
+                                    QFileInfo(QStringLiteral(TWINFOLD_SCAN)).absolutePath(), data.root(), command}),
+                 0);
         QCOMPARE(filesBelow(tree.root()), left);
         QCOMPARE(QDir(data.path("Trash/files")).entryList(QDir::Files).size(), 3);
     }
