@@ -1,4 +1,4 @@
-// The reading phase without threads: which files are planned, and each comparison on its own.
+// The reading phase without threads: the reading pool, and each comparison on its own.
 
 #include "Comparisons.h"
 #include "MatchingFixture.h"
@@ -20,28 +20,6 @@ class ReadPlanTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Files alone in their size are never planned; groups come in order of their first member.
-    void sizeGroups()
-    {
-        FileTree tree;
-        const QStringList order{"a3", "b5", "lone", "c3", "e0", "d5", "f0", "g3"};
-        for (const QString &name : order)
-            tree.write(name, QByteArray(name.back().digitValue() + (name == "lone" ? 7 : 0), 'x'));
-        CandidateTable table;
-        tree.collect(table, order);
-        const std::atomic<bool> cancel{false};
-        const std::vector<SizeGroup> groups = groupBySize(table, cancel);
-        QCOMPARE(groups.size(), std::size_t(3));
-        QCOMPARE(groups[0].size, 3);
-        QCOMPARE(groups[0].members, (std::vector<std::uint32_t>{0, 3, 7}));
-        QCOMPARE(groups[1].members, (std::vector<std::uint32_t>{1, 5}));
-        QCOMPARE(groups[2].size, 0);
-        QCOMPARE(groups[2].members, (std::vector<std::uint32_t>{4, 6}));
-
-        const std::atomic<bool> raised{true};
-        QVERIFY(groupBySize(table, raised).empty());
-    }
-
     // The reading pool starts small and grows from one of its own tasks once the plan is known.
     void poolGrowsFromATask()
     {
@@ -86,15 +64,13 @@ private slots:
         QFETCH(QString, comparison);
         FileTree tree;
         const QByteArray a = randomBytes(20000, 61), b = randomBytes(20000, 62);
-        const QStringList order{"a1", "b1", "c", "a2", "gone", "crc-of-a", "b2", "a3"};
-        tree.write("a1", a);
-        tree.write("b1", b);
-        tree.write("c", randomBytes(20000, 63));
-        tree.write("a2", a);
-        tree.write("gone", a);
-        tree.write("crc-of-a", crcNeutralChange(a, 9000));
-        tree.write("b2", b);
-        tree.write("a3", a);
+        const std::pair<const char *, QByteArray> files[] = {
+            {"a1", a}, {"b1", b},   {"c", randomBytes(20000, 63)},
+            {"a2", a}, {"gone", a}, {"crc-of-a", crcNeutralChange(a, 9000)},
+            {"b2", b}, {"a3", a}};
+        QStringList order;
+        for (const auto &[name, contents] : files)
+            tree.write(order.emplace_back(QString::fromLatin1(name)), contents);
         CandidateTable table;
         tree.collect(table, order);
         QVERIFY(QFile::remove(tree.path("gone")));
@@ -139,13 +115,7 @@ private slots:
             }
             QVERIFY(classes.insert(paths).second);
         }
-        const auto paths = [&](const QStringList &names) {
-            QStringList full;
-            for (const QString &name : names)
-                full << tree.path(name);
-            return full;
-        };
-        QCOMPARE(classes, (std::set<QStringList>{paths({"a1", "a2", "a3"}), paths({"b1", "b2"})}));
+        QCOMPARE(classes, (std::set<QStringList>{inTree(tree, {"a1", "a2", "a3"}), inTree(tree, {"b1", "b2"})}));
         QVERIFY(counters.unreadable >= 1);
         QCOMPARE(counters.changed, 0u);
         QCOMPARE(progress.percent(), 100);
