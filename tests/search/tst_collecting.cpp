@@ -57,14 +57,10 @@ QByteArray makeChain(const QString &root, int levels, const QByteArray &name, in
 
 // QTemporaryDir removes by path, which fails below PATH_MAX and on names that do not decode; rm
 // walks by descriptors.
-void removeTree(const QString &path)
-{
-    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), path});
-}
 struct RemovedAtEnd
 {
     QString path;
-    ~RemovedAtEnd() { removeTree(path); }
+    ~RemovedAtEnd() { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), path}); }
 };
 
 QStringList leftOut(const std::vector<LeftOutEntry> &entries, const QString &root)
@@ -216,7 +212,9 @@ private slots:
         QVERIFY(group.contains(dir.filePath("b/other")));
     }
 
-    // Copies below folders whose full path is longer than PATH_MAX are collected, read and grouped.
+    // Copies below folders whose full path is longer than PATH_MAX are collected, read and grouped;
+    // one replaced while it is read is left out as any other: it is opened in its kept folder, and
+    // the check after reading still goes by its path, piece by piece.
     void treesDeeperThanPathMax_data()
     {
         QTest::addColumn<int>("levels");
@@ -231,28 +229,34 @@ private slots:
         QTemporaryDir dir;
         const QString root = dir.filePath("t");
         QVERIFY(QDir().mkpath(root));
+        const RemovedAtEnd removal{root};
         int deepest = -1;
         const QByteArray deep = makeChain(root, levels, QByteArray(nameLength, 'n'), deepest);
-        QVERIFY(deepest >= 0);
-        QVERIFY(deep.size() > PATH_MAX);
-        QVERIFY(writeAt(deepest, "copy1", "same") && writeAt(deepest, "copy2", "same")
-                && writeAt(deepest, "lone", "diff"));
-        ::close(deepest);
-        QVERIFY(writeFile(root + "/top", "same"));
+        QVERIFY(deepest >= 0 && deep.size() > PATH_MAX);
+        const std::unique_ptr<int, void (*)(int *)> closing(&deepest, [](int *fd) { ::close(*fd); });
+        for (const char *name : {"copy1", "copy2", "replaced"})
+            QVERIFY(writeAt(deepest, name, "same"));
+        QVERIFY(writeAt(deepest, "lone", "diff") && writeFile(root + "/top", "same"));
 
+        ReadOptions options;
+        std::atomic<bool> replaced{false};
+        options.afterOpen = [&](const char *path) {
+            if (QByteArray(path) == deep + "/replaced" && !replaced.exchange(true))
+                QVERIFY(writeAt(deepest, "new", "same") && ::renameat(deepest, "new", deepest, "replaced") == 0);
+        };
         Search search;
+        search.driver.setReadOptions(options);
         QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
-        QCOMPARE(search.driver.candidates().count(), std::size_t(4));
+        QVERIFY(replaced);
+        QCOMPARE(search.driver.candidates().count(), std::size_t(5));
         QCOMPARE(search.driver.matchStats().unreadable, std::uint64_t(0));
+        QCOMPARE(search.driver.matchStats().changed, std::uint64_t(1));
         const std::vector<QStringList> groups = search.sink.groups();
         QCOMPARE(groups.size(), std::size_t(1));
-        QStringList group = groups.front();
-        QCOMPARE(group.front(), root + "/top"); // the listed folder's own files come first
-        group.sort();
+        QCOMPARE(groups.front().front(), root + "/top"); // the listed folder's own files come first
         const QString deepText = QFile::decodeName(deep);
-        QCOMPARE(group, (QStringList{deepText + "/copy1", deepText + "/copy2", root + "/top"}));
+        QCOMPARE(sorted(groups.front()), (QStringList{deepText + "/copy1", deepText + "/copy2", root + "/top"}));
         QVERIFY(search.driver.collectStats().folders.empty());
-        removeTree(root);
     }
 
     // A file whose path is exactly PATH_MAX bytes, and one two levels below a folder whose path
@@ -280,57 +284,23 @@ private slots:
         QCOMPARE(search.sink.groups(), (std::vector<QStringList>{{root + "/top", at + file, at + folder + "/s/copy"}}));
     }
 
-    // A file below PATH_MAX replaced while it is read is left out as any other: it is opened in
-    // its kept folder, and the check after reading still goes by its path, piece by piece.
-    void deepFileReplacedWhileRead()
-    {
-        QTemporaryDir dir;
-        const QString root = dir.filePath("t");
-        QVERIFY(QDir().mkpath(root));
-        const RemovedAtEnd removal{root};
-        int deepest = -1;
-        const QByteArray deep = makeChain(root, 40, QByteArray(250, 'n'), deepest);
-        QVERIFY(deepest >= 0 && deep.size() > PATH_MAX);
-        const std::unique_ptr<int, void (*)(int *)> closing(&deepest, [](int *fd) { ::close(*fd); });
-        QVERIFY(writeAt(deepest, "copy1", "same") && writeAt(deepest, "copy2", "same"));
-        QVERIFY(writeFile(root + "/top", "same"));
-
-        ReadOptions options;
-        std::atomic<bool> replaced{false};
-        options.afterOpen = [&](const char *path) {
-            if (QByteArray(path) == deep + "/copy1" && !replaced.exchange(true))
-                QVERIFY(writeAt(deepest, "new", "same") && ::renameat(deepest, "new", deepest, "copy1") == 0);
-        };
-        Search search;
-        search.driver.setReadOptions(options);
-        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
-        QVERIFY(replaced);
-        QCOMPARE(search.driver.matchStats().changed, std::uint64_t(1));
-        QCOMPARE(search.sink.groups(), (std::vector<QStringList>{{root + "/top", QFile::decodeName(deep) + "/copy2"}}));
-    }
-
     // Run as an unprivileged user (root reads everything): what cannot be listed or entered is
     // named, the rest is collected.
     void unreadableFoldersAreNamed_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<QStringList>("folders");
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QStringList>("collected");
-        const QStringList keep{"keep", "open/inner"};
-        QTest::newRow("000: neither listed nor entered") << 0000 << QStringList{"locked/"} << QStringList{} << keep;
-        QTest::newRow("300: entered, not listed") << 0300 << QStringList{"locked/"} << QStringList{} << keep;
-        QTest::newRow("600: listed, not entered")
-            << 0600 << QStringList{"locked/sub/"} << QStringList{"locked/inner"} << keep;
-        QTest::newRow("755: all read") << 0755 << QStringList{} << QStringList{}
-                                       << QStringList{"keep", "locked/inner", "locked/sub/deeper", "open/inner"};
+        QTest::addColumn<QByteArray>("report"); // C collected (sorted), D folder and F file left out
+        const QByteArray keep = "C keep\nC open/inner\n";
+        QTest::newRow("000: neither listed nor entered") << 0000 << keep + "D locked/\n";
+        QTest::newRow("300: entered, not listed") << 0300 << keep + "D locked/\n";
+        QTest::newRow("600: listed, not entered") << 0600 << keep + "D locked/sub/\nF locked/inner\n";
+        QTest::newRow("755: all read") << 0755
+                                       << QByteArray("C keep\nC locked/inner\nC locked/sub/deeper\nC open/inner\n");
     }
     void unreadableFoldersAreNamed()
     {
         QFETCH(int, mode);
-        QFETCH(QStringList, folders);
-        QFETCH(QStringList, files);
-        QFETCH(QStringList, collected);
+        QFETCH(QByteArray, report);
         QTemporaryDir dir;
         QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
         for (const char *file : {"keep", "locked/inner", "locked/sub/deeper", "open/inner"})
@@ -351,22 +321,21 @@ private slots:
                 ::_exit(77);
             Collection walk;
             walk.over({dir.path()}, 4);
-            QByteArray report;
-            for (const QString &path : ::collected(walk.table, dir.path()))
-                report += "C " + path.toUtf8() + '\n';
-            for (const QString &path : leftOut(walk.table.collectStats().folders, dir.path()))
-                report += "D " + path.toUtf8() + '\n';
-            for (const QString &path : leftOut(walk.table.collectStats().files, dir.path()))
-                report += "F " + path.toUtf8() + '\n';
-            const bool written = ::write(out[1], report.constData(), static_cast<size_t>(report.size()))
-                == report.size();
-            ::_exit(written ? 0 : 1);
+            QByteArray lines;
+            const auto add = [&](const char *kind, const QStringList &paths) {
+                for (const QString &path : paths)
+                    lines += kind + path.toUtf8() + '\n';
+            };
+            add("C ", sorted(::collected(walk.table, dir.path())));
+            add("D ", leftOut(walk.table.collectStats().folders, dir.path()));
+            add("F ", leftOut(walk.table.collectStats().files, dir.path()));
+            ::_exit(::write(out[1], lines.constData(), static_cast<size_t>(lines.size())) == lines.size() ? 0 : 1);
         }
         ::close(out[1]);
-        QByteArray report;
+        QByteArray got;
         char buffer[4096];
-        for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
-            report.append(buffer, got);
+        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+            got.append(buffer, n);
         ::close(out[0]);
         int status = 0;
         ::waitpid(child, &status, 0);
@@ -374,20 +343,7 @@ private slots:
         if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
             QSKIP("cannot become an unprivileged user here");
         QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
-        QStringList gotCollected, gotFolders, gotFiles;
-        for (const QByteArray &line : report.split('\n')) {
-            if (line.startsWith("C "))
-                gotCollected << QString::fromUtf8(line.mid(2));
-            else if (line.startsWith("D "))
-                gotFolders << QString::fromUtf8(line.mid(2));
-            else if (line.startsWith("F "))
-                gotFiles << QString::fromUtf8(line.mid(2));
-        }
-        gotCollected.sort();
-        QCOMPARE(gotCollected, collected);
-        QCOMPARE(gotFolders, folders);
-        QCOMPARE(gotFiles, files);
+        QCOMPARE(got, report);
     }
 
     // Memory that runs out ends the search as a stop does, after a message, wherever it runs out.
