@@ -223,12 +223,15 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("whileRead");
+        QTest::addColumn<bool>("first"); // of its size: in buckets, the file each bucket is read against
         QTest::addColumn<ReadOptions>("options");
         const auto rows = [](bool whileRead, std::initializer_list<const char *> hows) {
             for (const char *how : hows)
-                for (const Variant &v : variants)
-                    QTest::addRow("%s %s, %s", how, whileRead ? "while read" : "since collected", v.name)
-                        << QString::fromLatin1(how) << whileRead << v.options;
+                for (int first = 0; first <= int(whileRead); ++first)
+                    for (const Variant &v : variants)
+                        QTest::addRow("%s %s%s, %s", how, whileRead ? "while read" : "since collected",
+                                      first ? ", first of its size" : "", v.name)
+                            << QString::fromLatin1(how) << whileRead << bool(first) << v.options;
         };
         rows(false, {"removed", "fifo", "link", "shrunk", "grown", "unreadable"});
         rows(true,
@@ -243,6 +246,7 @@ private slots:
     {
         QFETCH(QString, how);
         QFETCH(bool, whileRead);
+        QFETCH(bool, first);
         QFETCH(ReadOptions, options);
         FileTree tree;
         const QByteArray contents = randomBytes(200 * 1024, 41);
@@ -251,7 +255,9 @@ private slots:
         tree.write("x", "another size");
         tree.write("y", "another size");
         CandidateTable table;
-        tree.collect(table, {"a", "x", "sub/b", "c", "y", "d"});
+        tree.collect(table,
+                     first ? QStringList{"sub/b", "a", "x", "c", "y", "d"}
+                           : QStringList{"a", "x", "sub/b", "c", "y", "d"});
 
         const QByteArray b = QFile::encodeName(tree.path("sub/b"));
         const auto spoil = [&](int n) {
