@@ -121,6 +121,40 @@ private slots:
         QCOMPARE(progress.percent(), 100);
         QCOMPARE(progress.unsettled(), 0u);
     }
+
+    // The first file is read again for every bucket: replaced by other bytes between two buckets,
+    // the files equal to its new bytes must not join the class of its old ones.
+    void firstReplacedBetweenBuckets()
+    {
+        FileTree tree;
+        const QByteArray a = randomBytes(20000, 64), b = randomBytes(20000, 65);
+        tree.write("n1", b); // made first, so its inode comes first: opened before the first file
+        tree.write("first", a);
+        tree.write("a1", a);
+        tree.write("n2", b);
+        CandidateTable table;
+        tree.collect(table, {"first", "a1", "n1", "n2"});
+        const QByteArray n1 = QFile::encodeName(tree.path("n1"));
+        std::atomic<bool> replaced{false};
+        ReadOptions options;
+        options.afterOpen = [&](const char *path) {
+            if (n1 == path && !replaced.exchange(true))
+                QVERIFY(writeFile(tree.path("new"), b) && QFile::rename(tree.path("first"), tree.path("old"))
+                        && QFile::rename(tree.path("new"), tree.path("first")));
+        };
+        const std::atomic<bool> cancel{false};
+        const std::vector<SizeGroup> groups = groupBySize(table, cancel);
+        ReadProgress progress;
+        progress.plan(table, groups);
+        // Two open files a task: a bucket is the first file and one other.
+        Comparisons compare(table, options, ReadLimits{2, 1u << 20}, progress, cancel);
+        ReadStats counters;
+        const std::vector<ContentClass> found = compare.againstFirst(20000, groups.at(0).members, counters);
+        QVERIFY(replaced);
+        QCOMPARE(found.size(), std::size_t(1));
+        QCOMPARE(found[0].members, (std::vector<std::uint32_t>{2, 3}));
+        QCOMPARE(counters.changed, 1u);
+    }
 };
 
 TWINFOLD_GUILESS_TEST_MAIN(ReadPlanTest)
