@@ -259,8 +259,8 @@ private slots:
         QVERIFY(search.driver.collectStats().folders.empty());
     }
 
-    // A file whose path is exactly PATH_MAX bytes, and one two levels below a folder whose path
-    // is: each is examined piece by piece, cut at the last separator that fits.
+    // A file whose path is exactly PATH_MAX bytes, and files one and two levels below a folder
+    // whose path is: each is opened and examined piece by piece, cut at the last separator that fits.
     void pathsOfExactlyPathMax()
     {
         QTemporaryDir dir;
@@ -274,14 +274,16 @@ private slots:
         const QByteArray file(length, 'f'), folder(length, 'x');
         QVERIFY(writeAt(deepest, file.constData(), "same"));
         QVERIFY(::mkdirat(deepest, folder.constData(), 0755) == 0 && ::mkdirat(deepest, folder + "/s", 0755) == 0);
-        QVERIFY(writeAt(deepest, folder + "/s/copy", "same"));
+        QVERIFY(writeAt(deepest, folder + "/s/copy", "same") && writeAt(deepest, folder + "/copy", "same"));
         ::close(deepest);
         QVERIFY(writeFile(root + "/top", "same"));
 
         Search search;
         QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
         const QString at = QFile::decodeName(deep) + '/';
-        QCOMPARE(search.sink.groups(), (std::vector<QStringList>{{root + "/top", at + file, at + folder + "/s/copy"}}));
+        QCOMPARE(
+            search.sink.groups(),
+            (std::vector<QStringList>{{root + "/top", at + file, at + folder + "/copy", at + folder + "/s/copy"}}));
     }
 
     // Run as an unprivileged user (root reads everything): what cannot be listed or entered is
