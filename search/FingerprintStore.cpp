@@ -339,6 +339,15 @@ std::size_t FingerprintStore::factCount() const
 }
 
 namespace {
+void prefetch(const void *address)
+{
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
 std::size_t slotOf(const FingerprintStore::Key &key, std::size_t slotCount)
 {
     const std::uint64_t h = (key.inode ^ std::uint64_t(key.volume) << 48) * 0x9E3779B97F4A7C15ull;
@@ -447,12 +456,24 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
     std::vector<Fact> facts(members.size());
     {
         std::lock_guard guard(m_mutex);
+        if (m_facts.empty())
+            return readEvery();
         const std::uint32_t day = today();
+        // The members' facts lie all over the table: every slot, then every entry, is asked
+        // for before the first is waited on.
+        std::vector<Key> keys(members.size());
         for (std::size_t i = 0; i < members.size(); ++i) {
             const std::optional<Key> key = keyOf(table, members[i]);
             if (!key)
                 return readEvery();
-            Fact *const known = findFact(*key);
+            keys[i] = *key;
+            prefetch(&m_factSlots[slotOf(keys[i], m_factSlots.size())]);
+        }
+        for (const Key &key : keys)
+            if (const std::uint32_t at = m_factSlots[slotOf(key, m_factSlots.size())])
+                prefetch(&m_facts[at - 1]);
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            Fact *const known = findFact(keys[i]);
             const CandidateTable::Stamps &stamps = table.stamps(members[i]);
             if (!known || known->size != size || known->mtimeNs != stamps.mtimeNs || known->ctimeNs != stamps.ctimeNs)
                 return readEvery();
