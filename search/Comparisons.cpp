@@ -594,27 +594,31 @@ std::vector<ContentClass> Comparisons::againstFirst(std::int64_t size, Members r
     return found;
 }
 
-void Comparisons::sign(std::int64_t size, bool wholeContents, const Members &members, std::size_t begin,
-                       std::size_t end, std::vector<std::uint32_t> &signature, std::vector<std::uint8_t> &readable,
-                       ReadStats &counts)
+Comparisons::Signatures::Signatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc)
+    : size(size), members(std::move(members)), wholeContents(wholeContents), endsCrc(endsCrc),
+      signature(this->members.size()), readable(this->members.size()), readAs(this->members.size())
+{}
+
+void Comparisons::sign(Signatures &group, std::size_t begin, std::size_t end, ReadStats &counts)
 {
+    const std::int64_t size = group.size;
     const Ends ends(size, m_options.edgeBlock);
-    const std::size_t bufferSize = wholeContents
+    const std::size_t bufferSize = group.wholeContents
         ? static_cast<std::size_t>(std::min<std::int64_t>(size, WholeReadBlock))
         : ends.bytes();
     std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
     SourceFile file;
-    const MemberPaths paths(m_table, members, begin, end);
+    const MemberPaths paths(m_table, group.members, begin, end);
     for (std::size_t i = begin; i < end; ++i) {
         if (cancelled())
             return;
-        const Index k = members[i];
+        const Index k = group.members[i];
         std::uint32_t reg = CrcStart;
         bool ok = openFile(file, paths, i, size);
         if (ok && m_progress.firstOpen(k))
             ++counts.filesRead;
         std::int64_t offset = 0;
-        if (ok && wholeContents) {
+        if (ok && group.wholeContents) {
             for (; ok && offset < size && !cancelled();) {
                 const auto len = static_cast<std::size_t>(
                     std::min<std::int64_t>(static_cast<std::int64_t>(bufferSize), size - offset));
@@ -634,44 +638,48 @@ void Comparisons::sign(std::int64_t size, bool wholeContents, const Members &mem
                 m_progress.credit(k, bufferSize);
             }
         }
-        const FileIdentity readAs = file.identity();
+        group.readAs[i] = file.identity();
         file.close();
         if (!ok)
             counts.leftOutUnreadable(k);
-        else if (m_options.store && !wholeContents)
-            m_options.store->learnEnds(m_table, k, readAs, m_options.edgeBlock, ~reg);
-        else if (m_options.store && offset >= size)
-            m_options.store->learnWhole(m_table, k, readAs, ~reg);
-        signature[i] = ~reg;
-        readable[i] = ok ? 1 : 0;
+        // A whole read is kept at once, as it costs the most to repeat after a stop; what the
+        // ends told is kept by runs() for the files it leaves alone, as the rest get compared.
+        else if (m_options.store && group.wholeContents && offset >= size)
+            m_options.store->learnSignature(m_table, k, group.readAs[i], m_options.edgeBlock, group.endsCrc, ~reg);
+        group.signature[i] = ~reg;
+        group.readable[i] = ok ? 1 : 0;
     }
 }
 
-std::vector<Comparisons::Members> Comparisons::runs(const Members &members, const std::vector<std::uint32_t> &signature,
-                                                    const std::vector<std::uint8_t> &readable)
+std::vector<Comparisons::Run> Comparisons::runs(const Signatures &group)
 {
-    std::vector<Members> out;
+    std::vector<Run> out;
     std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (readable[i])
+    for (std::size_t i = 0; i < group.members.size(); ++i) {
+        if (group.readable[i])
             order.push_back(i);
         else
-            m_progress.settle(members[i]);
+            m_progress.settle(group.members[i]);
     }
     std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return signature[a] < signature[b]; });
+                     [&](std::size_t a, std::size_t b) { return group.signature[a] < group.signature[b]; });
     for (std::size_t begin = 0; begin < order.size();) {
         std::size_t end = begin + 1;
-        while (end < order.size() && signature[order[end]] == signature[order[begin]])
+        while (end < order.size() && group.signature[order[end]] == group.signature[order[begin]])
             ++end;
-        Members run;
-        for (std::size_t i = begin; i < end; ++i)
-            run.push_back(members[order[i]]);
+        if (end - begin == 1) {
+            const std::size_t i = order[begin];
+            if (m_options.store && !group.wholeContents)
+                m_options.store->learnSignature(m_table, group.members[i], group.readAs[i], m_options.edgeBlock,
+                                                group.signature[i], std::nullopt);
+            m_progress.settle(group.members[i]);
+        } else {
+            Members run;
+            for (std::size_t j = begin; j < end; ++j)
+                run.push_back(group.members[order[j]]);
+            out.push_back({std::move(run), group.signature[order[begin]]});
+        }
         begin = end;
-        if (run.size() < 2)
-            m_progress.settle(run.front());
-        else
-            out.push_back(std::move(run));
     }
     return out;
 }

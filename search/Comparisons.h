@@ -38,13 +38,28 @@ public:
     // More files than may be open at once: buckets compared against the first file, round by round.
     std::vector<ContentClass> againstFirst(std::int64_t size, Members members, ReadStats &counts);
 
-    // CRC-32 signatures of members[begin, end): of the two ends, or with `wholeContents` of the
-    // whole file. `readable` is 0 for a file that could not be read.
-    void sign(std::int64_t size, bool wholeContents, const Members &members, std::size_t begin, std::size_t end,
-              std::vector<std::uint32_t> &signature, std::vector<std::uint8_t> &readable, ReadStats &counts);
+    // CRC-32 signatures of a big group's files: of their two ends, or with `wholeContents` of
+    // the whole file, for files whose ends all had `endsCrc`.
+    struct Signatures
+    {
+        Signatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc);
+        std::int64_t size;
+        Members members;
+        bool wholeContents;
+        std::uint32_t endsCrc;
+        std::vector<std::uint32_t> signature;
+        std::vector<std::uint8_t> readable; // 0 for a file that could not be read
+        std::vector<FileIdentity> readAs;   // each file as it was opened, for the store
+    };
+    // Signs members[begin, end); chunks of one group may be signed on several threads at once.
+    void sign(Signatures &group, std::size_t begin, std::size_t end, ReadStats &counts);
     // The runs of two or more equal signatures, each in member order; settles every other file.
-    std::vector<Members> runs(const Members &members, const std::vector<std::uint32_t> &signature,
-                              const std::vector<std::uint8_t> &readable);
+    struct Run
+    {
+        Members members;
+        std::uint32_t signature;
+    };
+    std::vector<Run> runs(const Signatures &group);
 
     bool cancelled() const;
 

@@ -13,13 +13,9 @@ namespace {
 constexpr std::size_t SignatureChunk = 64;
 } // namespace
 
-struct ContentGrouper::Signing
+struct ContentGrouper::Signing : Comparisons::Signatures
 {
-    std::int64_t size = 0;
-    bool wholeContents = false; // the signature is the CRC-32 of the whole file, not of its two ends
-    Members members;
-    std::vector<std::uint32_t> signature;
-    std::vector<std::uint8_t> readable;
+    using Signatures::Signatures;
     std::atomic<std::size_t> chunksLeft{0};
 };
 
@@ -174,20 +170,15 @@ void ContentGrouper::planGroup(std::int64_t size, Members members)
         post(std::move(members), [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); });
         break;
     case ReadPath::Signatures:
-        startSignatures(size, std::move(members), false);
+        startSignatures(size, std::move(members), false, 0);
         break;
     }
 }
 
-void ContentGrouper::startSignatures(std::int64_t size, Members members, bool wholeContents)
+void ContentGrouper::startSignatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc)
 {
-    auto signing = std::make_shared<Signing>();
-    signing->size = size;
-    signing->wholeContents = wholeContents;
-    signing->members = std::move(members);
+    auto signing = std::make_shared<Signing>(size, std::move(members), wholeContents, endsCrc);
     const std::size_t m = signing->members.size();
-    signing->signature.assign(m, 0);
-    signing->readable.assign(m, 0);
     const std::size_t chunks = (m + SignatureChunk - 1) / SignatureChunk;
     signing->chunksLeft = chunks;
     for (std::size_t c = 0; c < chunks; ++c) {
@@ -199,8 +190,7 @@ void ContentGrouper::startSignatures(std::int64_t size, Members members, bool wh
 void ContentGrouper::signChunk(const std::shared_ptr<Signing> &signing, std::size_t begin, std::size_t end)
 {
     ReadStats counts;
-    m_comparisons->sign(signing->size, signing->wholeContents, signing->members, begin, end, signing->signature,
-                        signing->readable, counts);
+    m_comparisons->sign(*signing, begin, end, counts);
     if (cancelled())
         return;
     keep({}, counts);
@@ -214,14 +204,15 @@ void ContentGrouper::finishSignatures(const std::shared_ptr<Signing> &signing)
     // The two ends of a small file are the whole file.
     const bool wholeContents = signing->wholeContents || size <= 2 * static_cast<std::int64_t>(m_options.edgeBlock);
     Comparisons &compare = *m_comparisons;
-    for (Members &run : compare.runs(signing->members, signing->signature, signing->readable)) {
-        if (run.size() <= m_limits.maxOpenPerTask)
-            post(std::move(run), [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); });
+    for (Comparisons::Run &run : compare.runs(*signing)) {
+        if (run.members.size() <= m_limits.maxOpenPerTask)
+            post(std::move(run.members),
+                 [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); });
         else if (wholeContents)
-            post(std::move(run),
+            post(std::move(run.members),
                  [&compare, size](Members &m, ReadStats &c) { return compare.againstFirst(size, m, c); });
         else
-            startSignatures(size, std::move(run), true);
+            startSignatures(size, std::move(run.members), true, run.signature); // the run's ends
     }
 }
 

@@ -54,7 +54,7 @@ private:
     void planGroup(std::int64_t size, Members members);
     // Runs one comparison over `members` and keeps what it found; then every member is settled.
     template <typename Comparison> void post(Members members, Comparison comparison);
-    void startSignatures(std::int64_t size, Members members, bool wholeContents);
+    void startSignatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc);
     void signChunk(const std::shared_ptr<Signing> &signing, std::size_t begin, std::size_t end);
     void finishSignatures(const std::shared_ptr<Signing> &signing);
     void keep(std::vector<ContentClass> classes, const ReadStats &counts);

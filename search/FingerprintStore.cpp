@@ -612,21 +612,17 @@ void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<L
         flushLocked();
 }
 
-void FingerprintStore::learnEnds(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
-                                 std::size_t edgeBlock, std::uint32_t crc)
+void FingerprintStore::learnSignature(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
+                                      std::size_t edgeBlock, std::uint32_t endsCrc,
+                                      std::optional<std::uint32_t> wholeCrc)
 {
     Fact fact;
     fact.flags = HasEnds | static_cast<std::uint32_t>(edgeBlock) << 8;
-    fact.endsCrc = crc;
-    learn(table, k, readAs, fact);
-}
-
-void FingerprintStore::learnWhole(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
-                                  std::uint32_t crc)
-{
-    Fact fact;
-    fact.flags = HasWhole;
-    fact.wholeCrc = crc;
+    fact.endsCrc = endsCrc;
+    if (wholeCrc) {
+        fact.flags |= HasWhole;
+        fact.wholeCrc = *wholeCrc;
+    }
     learn(table, k, readAs, fact);
 }
 

@@ -81,9 +81,9 @@ public:
     // What a comparison learnt, from any reader thread. `k` indexes the table, `readAs` is the
     // file as it was opened; nothing is kept for a file opened in another state than the walk
     // saw, changed too recently, or on a file system without a lasting id.
-    void learnEnds(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::size_t edgeBlock,
-                   std::uint32_t crc);
-    void learnWhole(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::uint32_t crc);
+    // A file's signature: the CRC-32 of its ends, and of the whole file when it was read whole.
+    void learnSignature(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::size_t edgeBlock,
+                        std::uint32_t endsCrc, std::optional<std::uint32_t> wholeCrc);
     // Files compared with one another: with `apartKnown`, equal parts mean equal contents and
     // different parts different contents (without it, only the CRC-32s are kept).
     struct Part

@@ -52,7 +52,7 @@ int openLongPath(const char *path, int flags)
         if (cut > start)
             piece.assign(path + start, cut - start);
         else
-            piece = start == 0 ? "/" : ".";
+            piece.assign(1, start == 0 ? '/' : '.');
         const int next = ::openat(dirFd, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         const int error = errno;
         if (dirFd != AT_FDCWD)

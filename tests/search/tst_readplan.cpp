@@ -94,11 +94,10 @@ private slots:
         } else if (comparison == "against first") {
             found = compare.againstFirst(20000, members, counters);
         } else {
-            std::vector<std::uint32_t> signature(members.size());
-            std::vector<std::uint8_t> readable(members.size());
-            compare.sign(20000, false, members, 0, members.size(), signature, readable, counters);
-            for (const Comparisons::Members &run : compare.runs(members, signature, readable))
-                for (ContentClass &c : compare.lockstep(20000, run, counters))
+            Comparisons::Signatures signatures(20000, members, false, 0);
+            compare.sign(signatures, 0, members.size(), counters);
+            for (const Comparisons::Run &run : compare.runs(signatures))
+                for (ContentClass &c : compare.lockstep(20000, run.members, counters))
                     found.push_back(std::move(c));
         }
         for (const std::uint32_t k : members)
