@@ -16,6 +16,9 @@
 namespace {
 constexpr std::size_t WholeReadBlock = 1u << 20;
 constexpr std::size_t MinCompareBlock = 4096;
+// The ends a small group's comparison gives the store: a CRC-32 of 512 bytes at each end costs
+// far less than one of its whole edge blocks, and still tells different files apart.
+constexpr std::size_t SmallGroupEnds = 512;
 
 constexpr int Unreadable = -1;
 constexpr int Alone = -2;
@@ -267,10 +270,14 @@ std::vector<ContentClass> Comparisons::wholeInMemory(std::int64_t size, const Me
         begin = end;
     }
     if (FingerprintStore *store = m_options.store) {
-        const Ends ends(size, m_options.edgeBlock);
+        // Short ends, once for each contents: this comparison tells its files apart already,
+        // and the ends only meet those of other small groups' comparisons.
+        const std::size_t span = std::min(m_options.edgeBlock, SmallGroupEnds);
+        const Ends ends(size, span);
         for (std::size_t i = 0; i < parts.size(); ++i)
-            parts[i].endsCrc = ends.crcIn(at(partAt[i]));
-        store->learnComparison(m_table, parts, m_options.edgeBlock, true);
+            parts[i].endsCrc = i > 0 && parts[i].part == parts[i - 1].part ? parts[i - 1].endsCrc
+                                                                           : ends.crcIn(at(partAt[i]));
+        store->learnComparison(m_table, parts, span, true);
     }
     return found;
 }

@@ -78,7 +78,7 @@ void ContentGrouper::plan()
 // nothing is left to read.
 bool ContentGrouper::recall(SizeGroup &group)
 {
-    FingerprintStore::Recalled known = m_options.store->recall(m_table, group.size, group.members, m_options.edgeBlock);
+    FingerprintStore::Recalled known = m_options.store->recall(m_table, group.size, group.members);
     m_progress.settle(known.settled);
     for (const ContentClass &c : known.classes)
         m_progress.settle(c.members);

@@ -184,6 +184,7 @@ FingerprintStore::FingerprintStore(Options options) : m_options(std::move(option
     std::random_device random;
     m_comparisonBase = (std::uint64_t(random()) << 32 | random()) & ~0xFFFFFFFFull;
     m_lastFlush = std::chrono::steady_clock::now();
+    m_startedNs = nowNs();
 }
 
 FingerprintStore::~FingerprintStore() = default;
@@ -413,35 +414,34 @@ std::uint64_t FingerprintStore::newComparison()
     return m_comparisonBase + ++m_nextComparison;
 }
 
-std::optional<FingerprintStore::Key> FingerprintStore::keyOf(const CandidateTable &table, std::uint32_t k)
+// The key of file k, on `device`: the path is asked for only at a device's first sight.
+std::optional<FingerprintStore::Key> FingerprintStore::keyOf(const CandidateTable &table, std::uint32_t k,
+                                                             std::uint64_t device, std::uint64_t inode)
 {
-    const CandidateTable::Stamps &stamps = table.stamps(k);
-    auto [it, added] = m_deviceVolumes.try_emplace(stamps.device);
+    auto [it, added] = m_deviceVolumes.try_emplace(device);
     if (added) {
-        const std::optional<Volume> volume = m_options.volumeOf(stamps.device, table.pathBytes(k).constData());
+        const std::optional<Volume> volume = m_options.volumeOf(device, table.pathBytes(k).constData());
         if (volume)
             it->second = volumeIndex(*volume);
     }
     if (!it->second)
         return std::nullopt;
-    return Key{stamps.inode, *it->second};
+    return Key{inode, *it->second};
 }
 
-bool FingerprintStore::settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
-                                         std::int64_t nowNs) const
+// A fact holds the stamps of the file as it was opened. A file changed since shortly before the
+// search began gets none: a change during its read could fall in the clock tick of the one
+// before, and leave its stamps as they were.
+bool FingerprintStore::settledLongEnough(const FileIdentity &readAs) const
 {
-    const CandidateTable::Stamps &stamps = table.stamps(k);
-    // The file read must be the one the walk saw, as it saw it: the facts carry the walk's stamps.
-    if (!readAs.valid || readAs.inode != stamps.inode || readAs.size != table.file(k).size
-        || readAs.mtimeSeconds * 1000000000ll + readAs.mtimeNanoseconds != stamps.mtimeNs
-        || readAs.ctimeSeconds * 1000000000ll + readAs.ctimeNanoseconds != stamps.ctimeNs)
-        return false;
-    const std::int64_t latest = std::max(stamps.mtimeNs, stamps.ctimeNs);
-    return nowNs - latest >= std::chrono::nanoseconds(m_options.settled).count();
+    const std::int64_t latest = std::max(readAs.mtimeSeconds * 1000000000ll + readAs.mtimeNanoseconds,
+                                         readAs.ctimeSeconds * 1000000000ll + readAs.ctimeNanoseconds);
+    return readAs.valid && readAs.size > 0
+        && m_startedNs - latest >= std::chrono::nanoseconds(m_options.settled).count();
 }
 
 FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table, std::int64_t size,
-                                                    const std::vector<std::uint32_t> &members, std::size_t edgeBlock)
+                                                    const std::vector<std::uint32_t> &members)
 {
     Recalled out;
     const auto readEvery = [&] {
@@ -463,7 +463,8 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
         // for before the first is waited on.
         std::vector<Key> keys(members.size());
         for (std::size_t i = 0; i < members.size(); ++i) {
-            const std::optional<Key> key = keyOf(table, members[i]);
+            const CandidateTable::Stamps &stamps = table.stamps(members[i]);
+            const std::optional<Key> key = keyOf(table, members[i], stamps.device, stamps.inode);
             if (!key)
                 return readEvery();
             keys[i] = *key;
@@ -481,15 +482,18 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
             facts[i] = *known;
         }
     }
-    const auto edgeFlags = static_cast<std::uint32_t>(edgeBlock) << 8;
+    // Ends tell files apart only where all were taken over one span: a small group's comparison
+    // keeps shorter ends than a big group's signatures.
+    bool oneSpan = true;
 
     // Classes: members that ended in one class of one comparison; others alone.
     std::map<std::pair<std::uint64_t, std::uint32_t>, std::vector<std::size_t>> byPart;
     std::vector<std::vector<std::size_t>> classes;
     for (std::size_t i = 0; i < members.size(); ++i) {
         const Fact &f = facts[i];
-        if (!(f.flags & HasEnds) || (f.flags & ~0xFFu) != edgeFlags)
+        if (!(f.flags & HasEnds))
             return readEvery();
+        oneSpan = oneSpan && (f.flags & ~0xFFu) == (facts.front().flags & ~0xFFu);
         if (f.flags & HasPart)
             byPart[{f.comparison, f.part}].push_back(i);
         else
@@ -511,7 +515,7 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
     std::vector<bool> read(classes.size(), false);
     std::unordered_map<std::uint32_t, std::vector<std::size_t>> byEnds;
     for (std::size_t c = 0; c < classes.size(); ++c)
-        byEnds[facts[classes[c].front()].endsCrc].push_back(c);
+        byEnds[oneSpan ? facts[classes[c].front()].endsCrc : 0].push_back(c);
     for (const auto &[ends, cs] : byEnds) {
         if (cs.size() > 64) {
             for (const std::size_t c : cs)
@@ -582,34 +586,44 @@ void FingerprintStore::learn(const CandidateTable &table, std::uint32_t k, const
     learnAll(table, {{k, readAs, fact}});
 }
 
-// Under one lock for all: the readers learn at the end of every task.
+// Under one lock for all: the readers learn at the end of every task. The reader that finds a
+// flush due writes it after letting go of the lock, and only when no other flush is under way:
+// no reader waits on the disk.
 void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt)
 {
     if (!table.keepsStamps())
         return;
     std::vector<const Learnt *> admitted;
-    const std::int64_t now = nowNs();
     for (const Learnt &l : learnt)
-        if (table.file(l.k).size > 0 && settledLongEnough(table, l.k, l.readAs, now))
+        if (settledLongEnough(l.readAs))
             admitted.push_back(&l);
     if (admitted.empty())
         return;
     const std::uint32_t day = today();
-    std::lock_guard guard(m_mutex);
-    for (const Learnt *l : admitted) {
-        const std::optional<Key> key = keyOf(table, l->k);
-        if (!key)
-            continue;
-        const CandidateTable::Stamps &stamps = table.stamps(l->k);
-        Fact stamped = l->fact;
-        stamped.size = table.file(l->k).size;
-        stamped.mtimeNs = stamps.mtimeNs;
-        stamped.ctimeNs = stamps.ctimeNs;
-        stamped.lastSeenDay = day;
-        m_pending.push_back({*key, stamped});
+    std::unique_lock<std::mutex> flushing;
+    Batch batch;
+    {
+        std::lock_guard guard(m_mutex);
+        for (const Learnt *l : admitted) {
+            const FileIdentity &readAs = l->readAs;
+            const std::optional<Key> key = keyOf(table, l->k, readAs.device, readAs.inode);
+            if (!key)
+                continue;
+            Fact stamped = l->fact;
+            stamped.size = readAs.size;
+            stamped.mtimeNs = readAs.mtimeSeconds * 1000000000ll + readAs.mtimeNanoseconds;
+            stamped.ctimeNs = readAs.ctimeSeconds * 1000000000ll + readAs.ctimeNanoseconds;
+            stamped.lastSeenDay = day;
+            m_pending.push_back({*key, stamped});
+        }
+        if (m_pending.size() >= FlushFacts || std::chrono::steady_clock::now() - m_lastFlush >= FlushInterval) {
+            flushing = std::unique_lock(m_flushMutex, std::try_to_lock);
+            if (flushing.owns_lock())
+                batch = takeBatch();
+        }
     }
-    if (m_pending.size() >= FlushFacts || std::chrono::steady_clock::now() - m_lastFlush >= FlushInterval)
-        flushLocked();
+    if (flushing.owns_lock())
+        append(batch);
 }
 
 void FingerprintStore::learnSignature(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
@@ -708,28 +722,43 @@ std::string chunksOf(const std::vector<FingerprintStore::Volume> &volumes,
 
 void FingerprintStore::flush()
 {
-    std::lock_guard guard(m_mutex);
-    flushLocked();
+    const std::lock_guard flushing(m_flushMutex);
+    Batch batch;
+    {
+        std::lock_guard guard(m_mutex);
+        batch = takeBatch();
+    }
+    append(batch);
 }
 
-// Appends the pending facts as chunks, under the lock, in one write each.
-void FingerprintStore::flushLocked()
+// Under m_mutex: what is pending, and the volumes it names, for one flush.
+FingerprintStore::Batch FingerprintStore::takeBatch()
 {
     m_lastFlush = std::chrono::steady_clock::now();
-    if (m_pending.empty() || !QDir().mkpath(m_folder))
+    Batch batch;
+    batch.facts.swap(m_pending);
+    m_pending.swap(m_spare);
+    if (!batch.facts.empty())
+        batch.volumes = m_volumes;
+    return batch;
+}
+
+// Appends a batch as chunks, under the file lock, in one write; with m_flushMutex held.
+void FingerprintStore::append(Batch &batch)
+{
+    if (batch.facts.empty())
         return;
+    std::uint64_t created = 0; // when this flush began the log
+    std::uint64_t written = 0;
+    bool ok = QDir().mkpath(m_folder);
     const StoreLock lock(m_folder, LOCK_EX);
-    const int fd = lock.held() ? openStore(path(), O_RDWR | O_APPEND | O_CREAT) : -1;
-    if (fd < 0) {
-        keepPending();
-        return;
-    }
+    const int fd = ok && lock.held() ? openStore(path(), O_RDWR | O_APPEND | O_CREAT) : -1;
+    ok = fd >= 0;
     struct stat st = {};
-    bool ok = ::fstat(fd, &st) == 0;
+    ok = ok && ::fstat(fd, &st) == 0;
     if (ok && st.st_size == 0) {
-        m_compactedAt = static_cast<std::uint64_t>(::time(nullptr));
-        m_fileBytes = HeaderBytes;
-        ok = writeAll(fd, header(m_compactedAt).data(), HeaderBytes);
+        created = static_cast<std::uint64_t>(::time(nullptr));
+        ok = writeAll(fd, header(created).data(), HeaderBytes);
     } else if (ok) {
         // Never after a header that fails its checks: finish() rewrites such a file.
         std::string first(HeaderBytes, '\0');
@@ -737,39 +766,50 @@ void FingerprintStore::flushLocked()
         ok = ::pread(fd, first.data(), HeaderBytes, 0) == static_cast<ssize_t>(HeaderBytes)
             && headerValid(first, compactedAt);
     }
+    std::vector<Entry> &facts = batch.facts;
     if (ok) {
-        // One record a file: what one comparison's steps learnt of it comes together.
-        std::stable_sort(m_pending.begin(), m_pending.end(), [](const Entry &a, const Entry &b) {
-            return a.key.volume != b.key.volume ? a.key.volume < b.key.volume : a.key.inode < b.key.inode;
-        });
+        // One record a file: what one comparison's steps learnt of it comes together, the later
+        // over the earlier, in the order learnt.
+        std::size_t slotCount = 16;
+        while (slotCount < facts.size() * 2)
+            slotCount *= 2;
+        std::vector<std::uint32_t> seen(slotCount, 0); // kept entry + 1
         std::size_t kept = 0;
-        for (std::size_t i = 0; i < m_pending.size(); ++i) {
-            if (kept > 0 && m_pending[kept - 1].key == m_pending[i].key)
-                merge(m_pending[kept - 1].fact, m_pending[i].fact);
-            else
-                m_pending[kept++] = m_pending[i];
+        for (std::size_t i = 0; i < facts.size(); ++i) {
+            std::size_t at = slotOf(facts[i].key, slotCount);
+            while (seen[at] != 0 && facts[seen[at] - 1].key != facts[i].key)
+                at = (at + 1) & (slotCount - 1);
+            if (seen[at] != 0) {
+                merge(facts[seen[at] - 1].fact, facts[i].fact);
+            } else {
+                facts[kept] = facts[i];
+                seen[at] = static_cast<std::uint32_t>(++kept);
+            }
         }
-        m_pending.resize(kept);
-        const std::string bytes = chunksOf(m_volumes, m_pending);
+        facts.resize(kept);
+        const std::string bytes = chunksOf(batch.volumes, facts);
         ok = writeAll(fd, bytes.data(), bytes.size());
-        if (ok) {
-            m_fileBytes += bytes.size();
-            m_appended += kept;
-        }
+        written = bytes.size();
     }
-    ::close(fd);
-    if (ok)
-        m_pending.clear();
-    else
-        keepPending();
-}
+    if (fd >= 0)
+        ::close(fd);
 
-// Facts that could not be appended (a foreign header, a full disk) wait for finish()'s rewrite.
-void FingerprintStore::keepPending()
-{
-    for (const Entry &e : m_pending)
-        putFact(e.key, e.fact);
-    m_pending.clear();
+    std::lock_guard guard(m_mutex);
+    if (created != 0) {
+        m_compactedAt = created;
+        m_fileBytes = HeaderBytes;
+    }
+    if (ok) {
+        m_fileBytes += written;
+        m_appended += facts.size();
+    } else {
+        // Facts that could not be appended (a foreign header, a full disk) wait for finish()'s rewrite.
+        for (const Entry &e : facts)
+            putFact(e.key, e.fact);
+    }
+    facts.clear();
+    if (m_spare.capacity() < facts.capacity())
+        m_spare.swap(facts);
 }
 
 // Rewrites the store once in a while (facts of files not met for long dropped, every entry
@@ -777,8 +817,8 @@ void FingerprintStore::keepPending()
 // meanwhile are read first, so none is lost.
 void FingerprintStore::finish()
 {
+    flush();
     std::lock_guard guard(m_mutex);
-    flushLocked();
     const auto now = static_cast<std::int64_t>(::time(nullptr));
     const bool due = m_rewrite || now - static_cast<std::int64_t>(m_compactedAt) >= CompactEverySeconds
         || m_fileBytes > HeaderBytes + (m_facts.size() + m_appended) * (FactBytes + 1) * 5 / 4 + (64u << 10);

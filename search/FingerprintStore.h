@@ -27,8 +27,8 @@ using StoreVolumeOf = std::function<std::optional<StoreVolume>(std::uint64_t dev
 struct FingerprintStoreOptions
 {
     QString folder; // empty: twinfold in $XDG_CACHE_HOME (or ~/.cache)
-    // A file whose mtime or ctime is more recent than this when it is read gets no fact:
-    // a change within the file system's clock tick would leave its stamps as they were.
+    // A file whose mtime or ctime is less than this older than the search gets no fact: a
+    // change within the file system's clock tick would leave its stamps as they were.
     std::chrono::milliseconds settled{2000};
     int pruneAfterDays = 180;                    // facts of files no search has met for this long are dropped
     StoreVolumeOf volumeOf;                      // by default statfs's f_fsid and f_type
@@ -75,8 +75,7 @@ public:
         std::vector<std::uint32_t> settled; // told apart from all the others: no read needed
         std::vector<std::uint32_t> toRead;  // compare as usual
     };
-    Recalled recall(const CandidateTable &table, std::int64_t size, const std::vector<std::uint32_t> &members,
-                    std::size_t edgeBlock);
+    Recalled recall(const CandidateTable &table, std::int64_t size, const std::vector<std::uint32_t> &members);
 
     // What a comparison learnt, from any reader thread. `k` indexes the table, `readAs` is the
     // file as it was opened; nothing is kept for a file opened in another state than the walk
@@ -128,9 +127,8 @@ public:
     };
 
 private:
-    std::optional<Key> keyOf(const CandidateTable &table, std::uint32_t k);
-    bool settledLongEnough(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs,
-                           std::int64_t nowNs) const;
+    std::optional<Key> keyOf(const CandidateTable &table, std::uint32_t k, std::uint64_t device, std::uint64_t inode);
+    bool settledLongEnough(const FileIdentity &readAs) const;
     Fact *findFact(const Key &key);
     void putFact(const Key &key, const Fact &fact);
     void reserveFacts(std::size_t count);
@@ -143,8 +141,13 @@ private:
     };
     void learn(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, const Fact &fact);
     void learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt);
-    void flushLocked();
-    void keepPending();
+    struct Batch
+    {
+        std::vector<Entry> facts;
+        std::vector<Volume> volumes;
+    };
+    Batch takeBatch();
+    void append(Batch &batch);
     void readFile(int fd, bool reportDamage);
     std::uint32_t volumeIndex(const Volume &volume);
     static void merge(Fact &into, const Fact &from);
@@ -160,8 +163,11 @@ private:
     std::vector<Entry> m_facts;
     std::vector<std::uint32_t> m_factSlots;
     std::vector<Entry> m_pending; // learnt, not yet appended; not looked up again by this search
+    std::vector<Entry> m_spare;   // the last flush's buffer, for the next facts
+    std::mutex m_flushMutex;      // held by the one flush under way, before m_mutex
     std::uint64_t m_appended = 0; // facts this program appended to the log
     std::chrono::steady_clock::time_point m_lastFlush;
+    std::int64_t m_startedNs = 0;    // the wall clock when this search began
     std::uint64_t m_fileBytes = 0;   // the log's length when last read
     std::uint64_t m_compactedAt = 0; // seconds since the epoch
     bool m_rewrite = false;          // damaged or foreign: rewrite at finish
