@@ -616,7 +616,15 @@ void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<L
             stamped.lastSeenDay = day;
             m_pending.push_back({*key, stamped});
         }
-        if (m_pending.size() >= FlushFacts || std::chrono::steady_clock::now() - m_lastFlush >= FlushInterval) {
+        // Early on, flushes follow each other closely, so a search stopped soon after it began
+        // reading keeps most of what it read too.
+        const auto now = std::chrono::steady_clock::now();
+        if (m_learnt == 0)
+            m_firstLearnt = now;
+        m_learnt += admitted.size();
+        const auto interval = std::min<std::chrono::steady_clock::duration>(FlushInterval, (now - m_firstLearnt) / 8);
+        if (m_pending.size() >= std::clamp<std::size_t>(m_learnt / 8, 64, FlushFacts)
+            || now - m_lastFlush >= interval) {
             flushing = std::unique_lock(m_flushMutex, std::try_to_lock);
             if (flushing.owns_lock())
                 batch = takeBatch();

@@ -167,10 +167,12 @@ private:
     std::mutex m_flushMutex;      // held by the one flush under way, before m_mutex
     std::uint64_t m_appended = 0; // facts this program appended to the log
     std::chrono::steady_clock::time_point m_lastFlush;
-    std::int64_t m_startedNs = 0;    // the wall clock when this search began
-    std::uint64_t m_fileBytes = 0;   // the log's length when last read
-    std::uint64_t m_compactedAt = 0; // seconds since the epoch
-    bool m_rewrite = false;          // damaged or foreign: rewrite at finish
+    std::chrono::steady_clock::time_point m_firstLearnt; // when this search first learnt a fact
+    std::size_t m_learnt = 0;                            // facts this search learnt
+    std::int64_t m_startedNs = 0;                        // the wall clock when this search began
+    std::uint64_t m_fileBytes = 0;                       // the log's length when last read
+    std::uint64_t m_compactedAt = 0;                     // seconds since the epoch
+    bool m_rewrite = false;                              // damaged or foreign: rewrite at finish
     bool m_said = false;
     std::uint64_t m_comparisonBase = 0;
     std::uint64_t m_nextComparison = 0;
