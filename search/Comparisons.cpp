@@ -80,6 +80,19 @@ struct Ends
         const std::uint32_t head = crc32::update(CrcStart, data, static_cast<std::size_t>(headLength));
         return ~crc32::update(head, data + tailStart, static_cast<std::size_t>(tailLength));
     }
+    // Carries the CRC-32 of both ends over `len` bytes of the file read at `offset`, the
+    // blocks of a whole read coming in order.
+    std::uint32_t update(std::uint32_t reg, std::int64_t offset, const std::uint8_t *data, std::size_t len) const
+    {
+        const std::int64_t blockEnd = offset + static_cast<std::int64_t>(len);
+        for (const auto &[from, to] :
+             {std::pair{std::int64_t(0), headLength}, std::pair{tailStart, tailStart + tailLength}}) {
+            const std::int64_t a = std::max(from, offset), b = std::min(to, blockEnd);
+            if (a < b)
+                reg = crc32::update(reg, data + (a - offset), static_cast<std::size_t>(b - a));
+        }
+        return reg;
+    }
     // Reads both ends into `into`, head then tail.
     bool read(SourceFile &file, std::uint8_t *into) const
     {
@@ -601,9 +614,9 @@ std::vector<ContentClass> Comparisons::againstFirst(std::int64_t size, Members r
     return found;
 }
 
-Comparisons::Signatures::Signatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc)
-    : size(size), members(std::move(members)), wholeContents(wholeContents), endsCrc(endsCrc),
-      signature(this->members.size()), readable(this->members.size()), readAs(this->members.size())
+Comparisons::Signatures::Signatures(std::int64_t size, Members members, bool wholeContents)
+    : size(size), members(std::move(members)), wholeContents(wholeContents), signature(this->members.size()),
+      readable(this->members.size())
 {}
 
 void Comparisons::sign(Signatures &group, std::size_t begin, std::size_t end, ReadStats &counts)
@@ -616,11 +629,13 @@ void Comparisons::sign(Signatures &group, std::size_t begin, std::size_t end, Re
     std::uint8_t *const buffer = Scratch::get(BlockSlot, bufferSize);
     SourceFile file;
     const MemberPaths paths(m_table, group.members, begin, end);
+    const bool learning = m_options.store && !group.readAs.empty();
     for (std::size_t i = begin; i < end; ++i) {
         if (cancelled())
             return;
         const Index k = group.members[i];
         std::uint32_t reg = CrcStart;
+        std::uint32_t endsReg = CrcStart; // a whole read's ends, as it passes them, for the store
         bool ok = openFile(file, paths, i, size);
         if (ok && m_progress.firstOpen(k))
             ++counts.filesRead;
@@ -632,6 +647,8 @@ void Comparisons::sign(Signatures &group, std::size_t begin, std::size_t end, Re
                 ok = file.readAt(offset, buffer, len);
                 if (ok) {
                     reg = crc32::update(reg, buffer, len);
+                    if (learning)
+                        endsReg = ends.update(endsReg, offset, buffer, len);
                     counts.bytesRead += len;
                     m_progress.credit(k, len);
                 }
@@ -645,14 +662,15 @@ void Comparisons::sign(Signatures &group, std::size_t begin, std::size_t end, Re
                 m_progress.credit(k, bufferSize);
             }
         }
-        group.readAs[i] = file.identity();
+        if (learning)
+            group.readAs[i] = file.identity();
         file.close();
         if (!ok)
             counts.leftOutUnreadable(k);
         // A whole read is kept at once, as it costs the most to repeat after a stop; what the
         // ends told is kept by runs() for the files it leaves alone, as the rest get compared.
-        else if (m_options.store && group.wholeContents && offset >= size)
-            m_options.store->learnSignature(m_table, k, group.readAs[i], m_options.edgeBlock, group.endsCrc, ~reg);
+        else if (learning && group.wholeContents && offset >= size)
+            m_options.store->learnSignature(m_table, k, group.readAs[i], m_options.edgeBlock, ~endsReg, ~reg);
         group.signature[i] = ~reg;
         group.readable[i] = ok ? 1 : 0;
     }
@@ -676,7 +694,7 @@ std::vector<Comparisons::Run> Comparisons::runs(const Signatures &group)
             ++end;
         if (end - begin == 1) {
             const std::size_t i = order[begin];
-            if (m_options.store && !group.wholeContents)
+            if (m_options.store && !group.readAs.empty() && !group.wholeContents)
                 m_options.store->learnSignature(m_table, group.members[i], group.readAs[i], m_options.edgeBlock,
                                                 group.signature[i], std::nullopt);
             m_progress.settle(group.members[i]);

@@ -39,17 +39,16 @@ public:
     std::vector<ContentClass> againstFirst(std::int64_t size, Members members, ReadStats &counts);
 
     // CRC-32 signatures of a big group's files: of their two ends, or with `wholeContents` of
-    // the whole file, for files whose ends all had `endsCrc`.
+    // the whole file.
     struct Signatures
     {
-        Signatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc);
+        Signatures(std::int64_t size, Members members, bool wholeContents);
         std::int64_t size;
         Members members;
         bool wholeContents;
-        std::uint32_t endsCrc;
         std::vector<std::uint32_t> signature;
         std::vector<std::uint8_t> readable; // 0 for a file that could not be read
-        std::vector<FileIdentity> readAs;   // each file as it was opened, for the store
+        std::vector<FileIdentity> readAs;   // for the store, when sized: each file as it was opened
     };
     // Signs members[begin, end); chunks of one group may be signed on several threads at once.
     void sign(Signatures &group, std::size_t begin, std::size_t end, ReadStats &counts);

@@ -143,16 +143,20 @@ std::vector<ContentClass> ContentGrouper::takeClasses()
     return classes;
 }
 
-template <typename Comparison> void ContentGrouper::post(Members members, Comparison comparison)
+template <typename Comparison> void ContentGrouper::post(Members members, Comparison comparison, bool next)
 {
-    m_pool->post([this, members = std::move(members), comparison]() mutable {
+    auto task = [this, members = std::move(members), comparison]() mutable {
         ReadStats counts;
         std::vector<ContentClass> found = comparison(members, counts);
         if (cancelled())
             return;
         keep(std::move(found), counts);
         m_progress.settle(members);
-    });
+    };
+    if (next)
+        m_pool->postNext(std::move(task));
+    else
+        m_pool->post(std::move(task));
 }
 
 void ContentGrouper::planGroup(std::int64_t size, Members members)
@@ -170,21 +174,32 @@ void ContentGrouper::planGroup(std::int64_t size, Members members)
         post(std::move(members), [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); });
         break;
     case ReadPath::Signatures:
-        startSignatures(size, std::move(members), false, 0);
+        startSignatures(size, std::move(members), false);
         break;
     }
 }
 
-void ContentGrouper::startSignatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc)
+void ContentGrouper::startSignatures(std::int64_t size, Members members, bool wholeContents)
 {
-    auto signing = std::make_shared<Signing>(size, std::move(members), wholeContents, endsCrc);
+    auto signing = std::make_shared<Signing>(size, std::move(members), wholeContents);
+    if (m_options.store)
+        signing->readAs.resize(signing->members.size());
     const std::size_t m = signing->members.size();
     const std::size_t chunks = (m + SignatureChunk - 1) / SignatureChunk;
     signing->chunksLeft = chunks;
-    for (std::size_t c = 0; c < chunks; ++c) {
+    const auto chunk = [this, signing, m](std::size_t c) {
         const std::size_t begin = c * SignatureChunk, end = std::min(m, begin + SignatureChunk);
-        m_pool->post([this, signing, begin, end] { signChunk(signing, begin, end); });
-    }
+        return [this, signing, begin, end] { signChunk(signing, begin, end); };
+    };
+    // The whole files of a group whose ends were signed are read next, in order: a group
+    // finishes before others begin, so a search stopped midway leaves few groups half read,
+    // whose files the fingerprint store cannot settle.
+    if (wholeContents)
+        for (std::size_t c = chunks; c-- > 0;)
+            m_pool->postNext(chunk(c));
+    else
+        for (std::size_t c = 0; c < chunks; ++c)
+            m_pool->post(chunk(c));
 }
 
 void ContentGrouper::signChunk(const std::shared_ptr<Signing> &signing, std::size_t begin, std::size_t end)
@@ -206,13 +221,15 @@ void ContentGrouper::finishSignatures(const std::shared_ptr<Signing> &signing)
     Comparisons &compare = *m_comparisons;
     for (Comparisons::Run &run : compare.runs(*signing)) {
         if (run.members.size() <= m_limits.maxOpenPerTask)
-            post(std::move(run.members),
-                 [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); });
+            post(
+                std::move(run.members),
+                [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); }, true);
         else if (wholeContents)
-            post(std::move(run.members),
-                 [&compare, size](Members &m, ReadStats &c) { return compare.againstFirst(size, m, c); });
+            post(
+                std::move(run.members),
+                [&compare, size](Members &m, ReadStats &c) { return compare.againstFirst(size, m, c); }, true);
         else
-            startSignatures(size, std::move(run.members), true, run.signature); // the run's ends
+            startSignatures(size, std::move(run.members), true);
     }
 }
 

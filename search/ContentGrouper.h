@@ -53,8 +53,8 @@ private:
     bool recall(SizeGroup &group);
     void planGroup(std::int64_t size, Members members);
     // Runs one comparison over `members` and keeps what it found; then every member is settled.
-    template <typename Comparison> void post(Members members, Comparison comparison);
-    void startSignatures(std::int64_t size, Members members, bool wholeContents, std::uint32_t endsCrc);
+    template <typename Comparison> void post(Members members, Comparison comparison, bool next = false);
+    void startSignatures(std::int64_t size, Members members, bool wholeContents);
     void signChunk(const std::shared_ptr<Signing> &signing, std::size_t begin, std::size_t end);
     void finishSignatures(const std::shared_ptr<Signing> &signing);
     void keep(std::vector<ContentClass> classes, const ReadStats &counts);

@@ -78,8 +78,8 @@ public:
     Recalled recall(const CandidateTable &table, std::int64_t size, const std::vector<std::uint32_t> &members);
 
     // What a comparison learnt, from any reader thread. `k` indexes the table, `readAs` is the
-    // file as it was opened; nothing is kept for a file opened in another state than the walk
-    // saw, changed too recently, or on a file system without a lasting id.
+    // file as it was opened, whose stamps the fact keeps; nothing is kept for a file changed
+    // shortly before the search began, or on a file system without a lasting id.
     // A file's signature: the CRC-32 of its ends, and of the whole file when it was read whole.
     void learnSignature(const CandidateTable &table, std::uint32_t k, const FileIdentity &readAs, std::size_t edgeBlock,
                         std::uint32_t endsCrc, std::optional<std::uint32_t> wholeCrc);

@@ -56,6 +56,17 @@ void WorkerPool::post(std::function<void()> task)
     m_wake.notify_one();
 }
 
+void WorkerPool::postNext(std::function<void()> task)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_queue.push_front(std::move(task));
+    }
+    m_wake.notify_one();
+}
+
 bool WorkerPool::waitIdle(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);

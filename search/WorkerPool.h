@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-// A fixed set of threads running posted tasks in order of posting. Tasks may post more
-// tasks; the pool counts as idle only when none is queued or running.
+// A fixed set of threads running posted tasks in order of posting, but for those posted to run
+// next. Tasks may post more tasks; the pool counts as idle only when none is queued or running.
 class WorkerPool
 {
 public:
@@ -23,6 +23,8 @@ public:
     WorkerPool &operator=(const WorkerPool &) = delete;
 
     void post(std::function<void()> task);
+    // Ahead of every queued task: the rest of what a task began.
+    void postNext(std::function<void()> task);
     // Adds threads up to `threads` in all, or as many as the system allows; may be called from
     // a task. Does nothing once cancelled.
     void grow(unsigned threads);

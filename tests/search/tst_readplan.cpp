@@ -94,7 +94,7 @@ private slots:
         } else if (comparison == "against first") {
             found = compare.againstFirst(20000, members, counters);
         } else {
-            Comparisons::Signatures signatures(20000, members, false, 0);
+            Comparisons::Signatures signatures(20000, members, false);
             compare.sign(signatures, 0, members.size(), counters);
             for (const Comparisons::Run &run : compare.runs(signatures))
                 for (ContentClass &c : compare.lockstep(20000, run.members, counters))
