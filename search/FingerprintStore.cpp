@@ -9,8 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
+#include <numeric>
 #include <random>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -484,27 +485,43 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
     }
     // Ends tell files apart only where all were taken over one span: a small group's comparison
     // keeps shorter ends than a big group's signatures.
+    const std::size_t n = members.size();
     bool oneSpan = true;
-
-    // Classes: members that ended in one class of one comparison; others alone.
-    std::map<std::pair<std::uint64_t, std::uint32_t>, std::vector<std::size_t>> byPart;
-    std::vector<std::vector<std::size_t>> classes;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        const Fact &f = facts[i];
+    for (const Fact &f : facts) {
         if (!(f.flags & HasEnds))
             return readEvery();
         oneSpan = oneSpan && (f.flags & ~0xFFu) == (facts.front().flags & ~0xFFu);
-        if (f.flags & HasPart)
-            byPart[{f.comparison, f.part}].push_back(i);
-        else
-            classes.push_back({i});
     }
-    for (auto &[part, at] : byPart)
-        classes.push_back(std::move(at));
+
+    // Classes: members that ended in one class of one comparison, side by side in byClass;
+    // others alone. Class c is byClass[classAt[c], classAt[c + 1]). Flat arrays: a rescan
+    // recalls every size of the collection, and a node a class cost more than the rest.
+    const auto sameClass = [&](std::uint32_t a, std::uint32_t b) {
+        const Fact &x = facts[a], &y = facts[b];
+        return (x.flags & HasPart) && (y.flags & HasPart) && x.comparison == y.comparison && x.part == y.part;
+    };
+    std::vector<std::uint32_t> byClass(n);
+    std::iota(byClass.begin(), byClass.end(), 0u);
+    std::sort(byClass.begin(), byClass.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const Fact &x = facts[a], &y = facts[b];
+        const bool xPart = x.flags & HasPart, yPart = y.flags & HasPart;
+        if (xPart != yPart)
+            return xPart;
+        if (xPart && !sameClass(a, b))
+            return std::tie(x.comparison, x.part) < std::tie(y.comparison, y.part);
+        return a < b;
+    });
+    std::vector<std::uint32_t> classAt;
+    for (std::uint32_t p = 0; p < n; ++p)
+        if (p == 0 || !sameClass(byClass[p - 1], byClass[p]))
+            classAt.push_back(p);
+    const std::size_t classCount = classAt.size();
+    classAt.push_back(static_cast<std::uint32_t>(n));
+    const auto firstOf = [&](std::size_t c) -> const Fact & { return facts[byClass[classAt[c]]]; };
     // One class must agree in all it says.
-    for (const auto &c : classes)
-        for (const std::size_t i : c) {
-            const Fact &a = facts[c.front()], &b = facts[i];
+    for (std::size_t c = 0; c < classCount; ++c)
+        for (std::uint32_t p = classAt[c] + 1; p < classAt[c + 1]; ++p) {
+            const Fact &a = firstOf(c), &b = facts[byClass[p]];
             if (a.endsCrc != b.endsCrc || (a.flags & HasWhole) != (b.flags & HasWhole)
                 || ((a.flags & HasWhole) && a.wholeCrc != b.wholeCrc))
                 return readEvery();
@@ -512,44 +529,49 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
 
     // Two classes are told apart by different ends, different whole contents, or by having
     // ended apart in one comparison. Any pair not told apart is read.
-    std::vector<bool> read(classes.size(), false);
-    std::unordered_map<std::uint32_t, std::vector<std::size_t>> byEnds;
-    for (std::size_t c = 0; c < classes.size(); ++c)
-        byEnds[oneSpan ? facts[classes[c].front()].endsCrc : 0].push_back(c);
-    for (const auto &[ends, cs] : byEnds) {
-        if (cs.size() > 64) {
-            for (const std::size_t c : cs)
-                read[c] = true;
-            continue;
+    std::vector<std::uint8_t> read(classCount, 0);
+    const auto endsOf = [&](std::size_t c) { return oneSpan ? firstOf(c).endsCrc : 0u; };
+    std::vector<std::uint32_t> byEnds(classCount);
+    std::iota(byEnds.begin(), byEnds.end(), 0u);
+    std::sort(byEnds.begin(), byEnds.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return endsOf(a) != endsOf(b) ? endsOf(a) < endsOf(b) : a < b; });
+    for (std::size_t begin = 0; begin < classCount;) {
+        std::size_t end = begin + 1;
+        while (end < classCount && endsOf(byEnds[end]) == endsOf(byEnds[begin]))
+            ++end;
+        if (end - begin > 64) {
+            for (std::size_t x = begin; x < end; ++x)
+                read[byEnds[x]] = 1;
+        } else {
+            for (std::size_t x = begin; x < end; ++x)
+                for (std::size_t y = x + 1; y < end; ++y) {
+                    const Fact &a = firstOf(byEnds[x]), &b = firstOf(byEnds[y]);
+                    const bool apart = ((a.flags & HasPart) && (b.flags & HasPart) && a.comparison == b.comparison)
+                        || ((a.flags & HasWhole) && (b.flags & HasWhole) && a.wholeCrc != b.wholeCrc);
+                    if (!apart)
+                        read[byEnds[x]] = read[byEnds[y]] = 1;
+                }
         }
-        for (std::size_t x = 0; x < cs.size(); ++x)
-            for (std::size_t y = x + 1; y < cs.size(); ++y) {
-                const Fact &a = facts[classes[cs[x]].front()], &b = facts[classes[cs[y]].front()];
-                const bool apart = ((a.flags & HasPart) && (b.flags & HasPart) && a.comparison == b.comparison)
-                    || ((a.flags & HasWhole) && (b.flags & HasWhole) && a.wholeCrc != b.wholeCrc);
-                if (!apart)
-                    read[cs[x]] = read[cs[y]] = true;
-            }
+        begin = end;
     }
 
-    for (std::size_t c = 0; c < classes.size(); ++c) {
-        const std::vector<std::size_t> &at = classes[c];
-        const Fact &first = facts[at.front()];
-        if (at.size() >= 2 && !read[c] && !(first.flags & HasWhole))
-            read[c] = true; // a class without its CRC-32 cannot be listed
+    std::vector<std::uint32_t> toRead; // member positions
+    for (std::size_t c = 0; c < classCount; ++c) {
+        const Fact &first = firstOf(c);
+        const std::uint32_t from = classAt[c], to = classAt[c + 1];
+        if (to - from >= 2 && !read[c] && !(first.flags & HasWhole))
+            read[c] = 1; // a class without its CRC-32 cannot be listed
         if (read[c]) {
-            for (const std::size_t i : at)
-                out.toRead.push_back(members[i]);
-        } else if (at.size() == 1) {
-            out.settled.push_back(members[at.front()]);
+            toRead.insert(toRead.end(), byClass.begin() + from, byClass.begin() + to);
+        } else if (to - from == 1) {
+            out.settled.push_back(members[byClass[from]]);
         } else {
-            std::vector<std::uint32_t> ks;
-            for (const std::size_t i : at)
-                ks.push_back(members[i]);
-            std::sort(ks.begin(), ks.end());
             ContentClass found;
             found.crc = first.wholeCrc;
-            for (const std::uint32_t k : ks) {
+            for (std::uint32_t p = from; p < to; ++p)
+                found.members.push_back(members[byClass[p]]);
+            std::sort(found.members.begin(), found.members.end());
+            for (const std::uint32_t k : found.members) {
                 const CandidateTable::Stamps &stamps = table.stamps(k);
                 struct stat st = {};
                 st.st_mode = S_IFREG;
@@ -562,22 +584,20 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
                     st.st_mtim = {st.st_mtim.tv_sec - 1, st.st_mtim.tv_nsec + 1000000000};
                 if (st.st_ctim.tv_nsec < 0)
                     st.st_ctim = {st.st_ctim.tv_sec - 1, st.st_ctim.tv_nsec + 1000000000};
-                found.members.push_back(k);
                 found.identities.push_back(identityOf(st));
             }
             out.classes.push_back(std::move(found));
         }
     }
-    if (out.toRead.size() == 1) {
-        out.settled.push_back(out.toRead.front());
-        out.toRead.clear();
+    if (toRead.size() == 1) {
+        out.settled.push_back(members[toRead.front()]);
+        toRead.clear();
     }
     // In the plan's order, as the comparisons expect.
-    std::unordered_map<std::uint32_t, std::size_t> order;
-    for (std::size_t i = 0; i < members.size(); ++i)
-        order[members[i]] = i;
-    std::sort(out.toRead.begin(), out.toRead.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return order[a] < order[b]; });
+    std::sort(toRead.begin(), toRead.end());
+    out.toRead.reserve(toRead.size());
+    for (const std::uint32_t p : toRead)
+        out.toRead.push_back(members[p]);
     return out;
 }
 
