@@ -47,22 +47,24 @@ unsigned WorkerPool::threads()
 
 void WorkerPool::post(std::function<void()> task)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping)
-            return;
-        m_queue.push_back(std::move(task));
-    }
-    m_wake.notify_one();
+    enqueue(std::move(task), false);
 }
 
 void WorkerPool::postNext(std::function<void()> task)
+{
+    enqueue(std::move(task), true);
+}
+
+void WorkerPool::enqueue(std::function<void()> task, bool first)
 {
     {
         std::lock_guard lock(m_mutex);
         if (m_stopping)
             return;
-        m_queue.push_front(std::move(task));
+        if (first)
+            m_queue.push_front(std::move(task));
+        else
+            m_queue.push_back(std::move(task));
     }
     m_wake.notify_one();
 }

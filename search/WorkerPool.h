@@ -38,6 +38,7 @@ public:
 
 private:
     void start(unsigned threads);
+    void enqueue(std::function<void()> task, bool first);
     void work();
 
     std::mutex m_mutex;
