@@ -676,9 +676,9 @@ void Comparisons::sign(Signatures &group, std::size_t begin, std::size_t end, Re
     }
 }
 
-std::vector<Comparisons::Run> Comparisons::runs(const Signatures &group)
+std::vector<Comparisons::Members> Comparisons::runs(const Signatures &group)
 {
-    std::vector<Run> out;
+    std::vector<Members> out;
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < group.members.size(); ++i) {
         if (group.readable[i])
@@ -702,7 +702,7 @@ std::vector<Comparisons::Run> Comparisons::runs(const Signatures &group)
             Members run;
             for (std::size_t j = begin; j < end; ++j)
                 run.push_back(group.members[order[j]]);
-            out.push_back({std::move(run), group.signature[order[begin]]});
+            out.push_back(std::move(run));
         }
         begin = end;
     }

@@ -53,12 +53,7 @@ public:
     // Signs members[begin, end); chunks of one group may be signed on several threads at once.
     void sign(Signatures &group, std::size_t begin, std::size_t end, ReadStats &counts);
     // The runs of two or more equal signatures, each in member order; settles every other file.
-    struct Run
-    {
-        Members members;
-        std::uint32_t signature;
-    };
-    std::vector<Run> runs(const Signatures &group);
+    std::vector<Members> runs(const Signatures &group);
 
     bool cancelled() const;
 

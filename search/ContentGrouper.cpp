@@ -219,17 +219,17 @@ void ContentGrouper::finishSignatures(const std::shared_ptr<Signing> &signing)
     // The two ends of a small file are the whole file.
     const bool wholeContents = signing->wholeContents || size <= 2 * static_cast<std::int64_t>(m_options.edgeBlock);
     Comparisons &compare = *m_comparisons;
-    for (Comparisons::Run &run : compare.runs(*signing)) {
-        if (run.members.size() <= m_limits.maxOpenPerTask)
+    for (Members &run : compare.runs(*signing)) {
+        if (run.size() <= m_limits.maxOpenPerTask)
             post(
-                std::move(run.members),
-                [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); }, true);
+                std::move(run), [&compare, size](Members &m, ReadStats &c) { return compare.lockstep(size, m, c); },
+                true);
         else if (wholeContents)
             post(
-                std::move(run.members),
-                [&compare, size](Members &m, ReadStats &c) { return compare.againstFirst(size, m, c); }, true);
+                std::move(run), [&compare, size](Members &m, ReadStats &c) { return compare.againstFirst(size, m, c); },
+                true);
         else
-            startSignatures(size, std::move(run.members), true);
+            startSignatures(size, std::move(run), true);
     }
 }
 

@@ -96,8 +96,8 @@ private slots:
         } else {
             Comparisons::Signatures signatures(20000, members, false);
             compare.sign(signatures, 0, members.size(), counters);
-            for (const Comparisons::Run &run : compare.runs(signatures))
-                for (ContentClass &c : compare.lockstep(20000, run.members, counters))
+            for (const Comparisons::Members &run : compare.runs(signatures))
+                for (ContentClass &c : compare.lockstep(20000, run, counters))
                     found.push_back(std::move(c));
         }
         for (const std::uint32_t k : members)
