@@ -472,6 +472,7 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
     WalkSubfolders(queue, table, host, walkThreads);
 
     const std::size_t total = queue.size();
+    std::size_t listed = 0;
     while (!queue.empty()) {
         host.pumpEvents();
         if (host.stopRequested())
@@ -487,6 +488,12 @@ void AnalyzeFolder(const QString &folder, CandidateTable &table, SearchHost &hos
             table.addFile(folderIndex, name, entry.size, entry.device, entry.inode, {entry.mtimeNs, entry.ctimeNs});
         });
         queue.pop_front();
+#ifdef __GLIBC__
+        // The listings were made by the walk's threads, whose memory pools keep them once freed:
+        // handed back as they are used, or they would be held while the table grows.
+        if (++listed % 512 == 0 || queue.empty())
+            ::malloc_trim(0);
+#endif
     }
     host.setProgress(100);
     host.enterPhase(SearchPhase::Idle, {});
