@@ -77,7 +77,8 @@ void CandidateTable::clear()
 {
     m_folders.clear();
     m_files.clear();
-    m_stamps.clear();
+    m_marks.clear();
+    m_unmarked = {};
     m_nameChunks.clear();
     m_nameUsed = 0;
     m_seen.clear();
@@ -121,9 +122,34 @@ bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int
     std::copy(name.begin(), name.end(), m_nameChunks.back().get() + m_nameUsed);
     m_nameUsed += length;
     m_files.push_back(File{folder, static_cast<std::uint32_t>(inode), offset, length, size});
-    if (m_keepStamps)
-        m_stamps.push_back(Stamps{device, inode, times.mtimeNs, times.ctimeNs});
+    if (m_marker) {
+        m_marks.push_back(NotYet);
+        m_unmarked.emplace_back(static_cast<std::uint32_t>(m_files.size() - 1),
+                                Stamps{device, inode, times.mtimeNs, times.ctimeNs});
+        // In batches: the marker's look-ups are asked for together, not waited on one by one.
+        if (m_unmarked.size() % 256 == 0)
+            markUnmarked(false);
+    }
     return true;
+}
+
+void CandidateTable::markUnmarked(bool wait)
+{
+    std::vector<std::uint32_t> marks;
+    if (m_unmarked.empty() || !m_marker(m_unmarked, marks, wait))
+        return;
+    for (std::size_t i = 0; i < m_unmarked.size() && i < marks.size(); ++i)
+        m_marks[m_unmarked[i].first] = marks[i];
+    if (m_unmarked.capacity() > 4096)
+        m_unmarked = {}; // what gathered while the marker could not tell
+    else
+        m_unmarked.clear();
+}
+
+void CandidateTable::markRemaining()
+{
+    if (m_marker)
+        markUnmarked(true);
 }
 
 QByteArray CandidateTable::pathBytes(std::size_t k) const

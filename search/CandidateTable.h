@@ -64,12 +64,20 @@ public:
         std::int64_t size;
     };
 
-    // What the walk's stat said of a file beyond its size, kept only for the fingerprint store.
+    // What the walk's stat said of a file beyond its size, for the fingerprint store.
     struct Stamps
     {
         std::uint64_t device = 0, inode = 0;
         std::int64_t mtimeNs = 0, ctimeNs = 0;
     };
+    // Turns collected files' stamps into marks of 32 bits as the walk goes, a batch at a time:
+    // kept until reading, the stamps themselves would cost 32 bytes a file. Without `wait` the
+    // marker may answer false, marking nothing (its store still loading); it is asked again
+    // later, and waiting by markRemaining().
+    using Stamped = std::pair<std::uint32_t, Stamps>; // file k and its stamps
+    using StampMarker =
+        std::function<bool(const std::vector<Stamped> &files, std::vector<std::uint32_t> &marks, bool wait)>;
+    static constexpr std::uint32_t NotYet = ~std::uint32_t(0); // a file's mark until it is marked
     using Times = FileTimes;
 
     // Files the filter turns down are not collected; it outlives clear(). Only the headless
@@ -93,11 +101,13 @@ public:
     // or one file mounted over another path, which has a single name); returns whether it was added.
     bool addFile(std::uint32_t folder, QByteArrayView name, std::int64_t size, std::uint64_t device,
                  std::uint64_t inode, Times times = {});
-    // Keeps every collected file's Stamps from now on (32 bytes a file); it outlives clear().
-    void setKeepStamps(bool keep) { m_keepStamps = keep; }
-    // The stamps of file k; only while they are kept.
-    const Stamps &stamps(std::size_t k) const { return m_stamps[k]; }
-    bool keepsStamps() const { return m_keepStamps; }
+    // Marks every file collected from now on; it outlives clear(). An empty marker marks none.
+    void setStampMarker(StampMarker marker) { m_marker = std::move(marker); }
+    bool marksStamps() const { return bool(m_marker); }
+    // Marks the files the marker could not mark as they were collected; call after collecting.
+    void markRemaining();
+    // The mark of file k; only while a marker is set.
+    std::uint32_t stampMark(std::size_t k) const { return m_marks[k]; }
 
     // Folders walked in this search, by device, inode and mount: one met again (listed twice,
     // under another spelling, or inside another listed folder) is not walked again, while the
@@ -138,8 +148,10 @@ private:
     // Both grow in fixed blocks: a doubling vector would hold its old and new storage at
     // once, and that moment sets the search's peak memory.
     std::deque<File> m_files;
-    std::deque<Stamps> m_stamps; // parallel to m_files while m_keepStamps
-    bool m_keepStamps = false;
+    std::deque<std::uint32_t> m_marks; // parallel to m_files while m_marker is set
+    StampMarker m_marker;
+    std::vector<Stamped> m_unmarked; // collected, not yet marked
+    void markUnmarked(bool wait);
     static constexpr std::uint64_t NameChunk = 256 * 1024;                // far above the longest file name
     static constexpr std::uint64_t MaxNameBytes = std::uint64_t(1) << 40; // what File::nameOffset holds
     static_assert(NameChunk < (std::uint64_t(1) << 24));                  // and File::nameLength

@@ -72,6 +72,8 @@ void ContentGrouper::plan()
             continue;
         planGroup(group.size, std::move(group.members));
     }
+    if (m_options.store)
+        m_options.store->recalledAll();
 }
 
 // The one place the store enters reading: what it knows leaves the group, settled; false when

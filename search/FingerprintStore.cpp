@@ -259,8 +259,42 @@ void FingerprintStore::merge(Fact &into, const Fact &from)
     into.lastSeenDay = std::max(into.lastSeenDay, from.lastSeenDay);
 }
 
+namespace {
+void prefetch(const void *address)
+{
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
+// Any number of slots: an index three quarters full costs a third of its entries, where a
+// power of two could cost twice them.
+std::size_t slotOf(const FingerprintStore::Key &key, std::size_t slotCount)
+{
+    const std::uint64_t h = (key.inode ^ std::uint64_t(key.volume) << 48) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(((h >> 32) * slotCount) >> 32);
+}
+
+std::size_t nextSlot(std::size_t s, std::size_t slotCount)
+{
+    return s + 1 == slotCount ? 0 : s + 1;
+}
+
+std::size_t slotsFor(std::size_t entries)
+{
+    return std::max<std::size_t>(1024, entries / 3 * 4 + 4);
+}
+} // namespace
+
 void FingerprintStore::load()
 {
+    struct Loaded
+    {
+        std::atomic<bool> &flag;
+        ~Loaded() { flag.store(true, std::memory_order_release); }
+    } loaded{m_loaded};
     if (!QDir().mkpath(m_folder))
         return;
     const StoreLock lock(m_folder, LOCK_SH);
@@ -270,6 +304,59 @@ void FingerprintStore::load()
     std::lock_guard guard(m_mutex);
     readFile(fd, true);
     ::close(fd);
+}
+
+CandidateTable::StampMarker FingerprintStore::marker(const CandidateTable &table)
+{
+    return [this, &table](const std::vector<CandidateTable::Stamped> &files, std::vector<std::uint32_t> &marks,
+                          bool wait) {
+        if (!wait && !m_loaded.load(std::memory_order_acquire))
+            return false;
+        mark(table, files, marks);
+        return true;
+    };
+}
+
+void FingerprintStore::mark(const CandidateTable &table, const std::vector<CandidateTable::Stamped> &files,
+                            std::vector<std::uint32_t> &marks)
+{
+    marks.assign(files.size(), 0);
+    std::lock_guard guard(m_mutex);
+    if (m_facts.empty())
+        return;
+    // The facts lie all over the table: every slot, then every entry, is asked for before the
+    // first is waited on.
+    std::vector<std::optional<Key>> keys(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto &[k, stamps] = files[i];
+        keys[i] = keyOf(table, k, stamps.device, stamps.inode);
+        if (!keys[i])
+            continue;
+        // A class's identities name the device its files were met on; with two devices on one
+        // volume that device is not known from the fact, and such files are read.
+        if (m_volumeDevices.size() <= keys[i]->volume)
+            m_volumeDevices.resize(keys[i]->volume + 1);
+        std::optional<std::uint64_t> &device = m_volumeDevices[keys[i]->volume];
+        if (!device)
+            device = stamps.device;
+        if (*device != stamps.device)
+            keys[i].reset();
+        else
+            prefetch(&m_factSlots[slotOf(*keys[i], m_factSlots.size())]);
+    }
+    for (const std::optional<Key> &key : keys)
+        if (key)
+            if (const std::uint32_t at = m_factSlots[slotOf(*key, m_factSlots.size())])
+                prefetch(&m_facts[at - 1]);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!keys[i])
+            continue;
+        const auto &[k, stamps] = files[i];
+        const Entry *const known = findEntry(*keys[i]);
+        if (known && known->fact.size == table.file(k).size && known->fact.mtimeNs == stamps.mtimeNs
+            && known->fact.ctimeNs == stamps.ctimeNs)
+            marks[i] = static_cast<std::uint32_t>(known - m_facts.data()) + 1;
+    }
 }
 
 // Merges the log's facts into memory. A chunk that fails its checks is skipped up to the next
@@ -340,71 +427,50 @@ std::size_t FingerprintStore::factCount() const
     return m_facts.size();
 }
 
-namespace {
-void prefetch(const void *address)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
-
-std::size_t slotOf(const FingerprintStore::Key &key, std::size_t slotCount)
-{
-    const std::uint64_t h = (key.inode ^ std::uint64_t(key.volume) << 48) * 0x9E3779B97F4A7C15ull;
-    return static_cast<std::size_t>(h >> 32) & (slotCount - 1);
-}
-} // namespace
-
-FingerprintStore::Fact *FingerprintStore::findFact(const Key &key)
+FingerprintStore::Entry *FingerprintStore::findEntry(const Key &key)
 {
     if (m_factSlots.empty())
         return nullptr;
-    const std::size_t mask = m_factSlots.size() - 1;
-    for (std::size_t s = slotOf(key, m_factSlots.size());; s = (s + 1) & mask) {
+    for (std::size_t s = slotOf(key, m_factSlots.size());; s = nextSlot(s, m_factSlots.size())) {
         const std::uint32_t at = m_factSlots[s];
         if (at == 0)
             return nullptr;
         if (m_facts[at - 1].key == key)
-            return &m_facts[at - 1].fact;
+            return &m_facts[at - 1];
     }
 }
 
 void FingerprintStore::putFact(const Key &key, const Fact &fact)
 {
-    if (Fact *known = findFact(key)) {
-        merge(*known, fact);
+    if (Entry *known = findEntry(key)) {
+        merge(known->fact, fact);
         return;
     }
-    if ((m_facts.size() + 1) * 2 > m_factSlots.size())
-        indexFacts(std::max<std::size_t>(1024, m_factSlots.size() * 2));
+    if ((m_facts.size() + 1) * 4 > m_factSlots.size() * 3)
+        indexFacts(slotsFor(m_factSlots.size() * 3 / 2));
     m_facts.push_back({key, fact});
-    const std::size_t mask = m_factSlots.size() - 1;
     std::size_t s = slotOf(key, m_factSlots.size());
     while (m_factSlots[s] != 0)
-        s = (s + 1) & mask;
+        s = nextSlot(s, m_factSlots.size());
     m_factSlots[s] = static_cast<std::uint32_t>(m_facts.size());
 }
 
 void FingerprintStore::reserveFacts(std::size_t count)
 {
     m_facts.reserve(count);
-    std::size_t slotCount = 1024;
-    while (slotCount < count * 2)
-        slotCount *= 2;
+    const std::size_t slotCount = slotsFor(count);
     if (slotCount > m_factSlots.size())
         indexFacts(slotCount);
 }
 
-// Slots for every entry again, at most half of them used.
+// Slots for every entry again, at most three quarters of them used.
 void FingerprintStore::indexFacts(std::size_t slotCount)
 {
     m_factSlots.assign(slotCount, 0);
     for (std::size_t i = 0; i < m_facts.size(); ++i) {
         std::size_t s = slotOf(m_facts[i].key, slotCount);
         while (m_factSlots[s] != 0)
-            s = (s + 1) & (slotCount - 1);
+            s = nextSlot(s, slotCount);
         m_factSlots[s] = static_cast<std::uint32_t>(i + 1);
     }
 }
@@ -450,42 +516,38 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
         out.toRead = members;
         return out;
     };
-    if (size <= 0 || !table.keepsStamps())
+    if (size <= 0 || !table.marksStamps())
         return readEvery();
 
-    // Every member must have a fact that still holds; one unknown file could equal any other.
-    std::vector<Fact> facts(members.size());
+    // Every member must have a fact that held for the stamps the walk saw; one unknown file
+    // could equal any other.
+    const std::size_t n = members.size();
+    std::vector<Fact> facts(n);
+    std::vector<std::uint64_t> devices(n), inodes(n);
     {
         std::lock_guard guard(m_mutex);
-        if (m_facts.empty())
-            return readEvery();
         const std::uint32_t day = today();
-        // The members' facts lie all over the table: every slot, then every entry, is asked
-        // for before the first is waited on.
-        std::vector<Key> keys(members.size());
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            const CandidateTable::Stamps &stamps = table.stamps(members[i]);
-            const std::optional<Key> key = keyOf(table, members[i], stamps.device, stamps.inode);
-            if (!key)
+        // The members' facts lie all over the table: every one is asked for before the first
+        // is waited on.
+        for (const std::uint32_t k : members) {
+            const std::uint32_t mark = table.stampMark(k);
+            if (mark == 0 || mark > m_facts.size())
                 return readEvery();
-            keys[i] = *key;
-            prefetch(&m_factSlots[slotOf(keys[i], m_factSlots.size())]);
+            prefetch(&m_facts[mark - 1]);
         }
-        for (const Key &key : keys)
-            if (const std::uint32_t at = m_factSlots[slotOf(key, m_factSlots.size())])
-                prefetch(&m_facts[at - 1]);
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            Fact *const known = findFact(keys[i]);
-            const CandidateTable::Stamps &stamps = table.stamps(members[i]);
-            if (!known || known->size != size || known->mtimeNs != stamps.mtimeNs || known->ctimeNs != stamps.ctimeNs)
+        for (std::size_t i = 0; i < n; ++i) {
+            Entry &known = m_facts[table.stampMark(members[i]) - 1];
+            if (known.fact.size != size
+                || static_cast<std::uint32_t>(known.key.inode) != table.file(members[i]).inodeOrder)
                 return readEvery();
-            known->lastSeenDay = day;
-            facts[i] = *known;
+            known.fact.lastSeenDay = day;
+            facts[i] = known.fact;
+            inodes[i] = known.key.inode;
+            devices[i] = m_volumeDevices[known.key.volume].value_or(0);
         }
     }
     // Ends tell files apart only where all were taken over one span: a small group's comparison
     // keeps shorter ends than a big group's signatures.
-    const std::size_t n = members.size();
     bool oneSpan = true;
     for (const Fact &f : facts) {
         if (!(f.flags & HasEnds))
@@ -568,18 +630,19 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
         } else {
             ContentClass found;
             found.crc = first.wholeCrc;
-            for (std::uint32_t p = from; p < to; ++p)
-                found.members.push_back(members[byClass[p]]);
-            std::sort(found.members.begin(), found.members.end());
-            for (const std::uint32_t k : found.members) {
-                const CandidateTable::Stamps &stamps = table.stamps(k);
+            std::vector<std::uint32_t> at(byClass.begin() + from, byClass.begin() + to);
+            std::sort(at.begin(), at.end(), [&](std::uint32_t a, std::uint32_t b) { return members[a] < members[b]; });
+            for (const std::uint32_t p : at) {
+                found.members.push_back(members[p]);
+                // The file as the walk saw it, which its fact matched.
+                const Fact &fact = facts[p];
                 struct stat st = {};
                 st.st_mode = S_IFREG;
-                st.st_dev = static_cast<dev_t>(stamps.device);
-                st.st_ino = static_cast<ino_t>(stamps.inode);
+                st.st_dev = static_cast<dev_t>(devices[p]);
+                st.st_ino = static_cast<ino_t>(inodes[p]);
                 st.st_size = size;
-                st.st_mtim = {stamps.mtimeNs / 1000000000, stamps.mtimeNs % 1000000000};
-                st.st_ctim = {stamps.ctimeNs / 1000000000, stamps.ctimeNs % 1000000000};
+                st.st_mtim = {fact.mtimeNs / 1000000000, fact.mtimeNs % 1000000000};
+                st.st_ctim = {fact.ctimeNs / 1000000000, fact.ctimeNs % 1000000000};
                 if (st.st_mtim.tv_nsec < 0)
                     st.st_mtim = {st.st_mtim.tv_sec - 1, st.st_mtim.tv_nsec + 1000000000};
                 if (st.st_ctim.tv_nsec < 0)
@@ -611,7 +674,7 @@ void FingerprintStore::learn(const CandidateTable &table, std::uint32_t k, const
 // no reader waits on the disk.
 void FingerprintStore::learnAll(const CandidateTable &table, const std::vector<Learnt> &learnt)
 {
-    if (!table.keepsStamps())
+    if (!table.marksStamps())
         return;
     std::vector<const Learnt *> admitted;
     for (const Learnt &l : learnt)
@@ -806,7 +869,7 @@ void FingerprintStore::append(Batch &batch)
         for (std::size_t i = 0; i < facts.size(); ++i) {
             std::size_t at = slotOf(facts[i].key, slotCount);
             while (seen[at] != 0 && facts[seen[at] - 1].key != facts[i].key)
-                at = (at + 1) & (slotCount - 1);
+                at = nextSlot(at, slotCount);
             if (seen[at] != 0) {
                 merge(facts[seen[at] - 1].fact, facts[i].fact);
             } else {
@@ -843,14 +906,31 @@ void FingerprintStore::append(Batch &batch)
 // Rewrites the store once in a while (facts of files not met for long dropped, every entry
 // once), or at once when it was found damaged or foreign. Facts other programs appended
 // meanwhile are read first, so none is lost.
+bool FingerprintStore::rewriteDue(std::int64_t now) const
+{
+    return m_rewrite || now - static_cast<std::int64_t>(m_compactedAt) >= CompactEverySeconds
+        || m_fileBytes
+        > HeaderBytes + (m_facts.size() + m_dropped + m_appended) * (FactBytes + 1) * 5 / 4 + (64u << 10);
+}
+
+void FingerprintStore::recalledAll()
+{
+    std::lock_guard guard(m_mutex);
+    if (rewriteDue(static_cast<std::int64_t>(::time(nullptr))))
+        return;
+    m_dropped = m_facts.size();
+    std::vector<Entry>().swap(m_facts);
+    std::vector<std::uint32_t>().swap(m_factSlots);
+}
+
 void FingerprintStore::finish()
 {
     flush();
     std::lock_guard guard(m_mutex);
     const auto now = static_cast<std::int64_t>(::time(nullptr));
-    const bool due = m_rewrite || now - static_cast<std::int64_t>(m_compactedAt) >= CompactEverySeconds
-        || m_fileBytes > HeaderBytes + (m_facts.size() + m_appended) * (FactBytes + 1) * 5 / 4 + (64u << 10);
-    if (!due || !QDir().mkpath(m_folder))
+    // Facts let go of took with them what this search saw of them: their rewrite waits for a
+    // search that keeps them, unless the file must be mended.
+    if (!rewriteDue(now) || (m_dropped != 0 && !m_rewrite) || !QDir().mkpath(m_folder))
         return;
     const StoreLock lock(m_folder, LOCK_EX);
     if (!lock.held())

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "CandidateTable.h"
 #include "Reading.h"
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,8 +13,6 @@
 #include <optional>
 #include <unordered_map>
 #include <vector>
-
-class CandidateTable;
 
 // The file system a file lives on, as the kernel names it across mounts and reboots.
 struct StoreVolume
@@ -68,6 +68,11 @@ public:
     // Reads the store; a missing one is empty, a damaged part is dropped with one notice.
     void load();
 
+    // A CandidateTable marker: a file's mark is its fact's place + 1 when a fact holds for the
+    // stamps the walk saw, 0 when none does. A search sets it before collecting, as the store
+    // loads; until the store is loaded it marks nothing, unless asked to wait.
+    CandidateTable::StampMarker marker(const CandidateTable &table);
+
     // The files of one size (collection indexes, in plan order) split by what is stored.
     struct Recalled
     {
@@ -76,6 +81,10 @@ public:
         std::vector<std::uint32_t> toRead;  // compare as usual
     };
     Recalled recall(const CandidateTable &table, std::int64_t size, const std::vector<std::uint32_t> &members);
+
+    // Every size has been recalled. Unless the store is due to be rewritten, the facts read
+    // from it go: on a large collection they are most of a rescan's memory.
+    void recalledAll();
 
     // What a comparison learnt, from any reader thread. `k` indexes the table, `readAs` is the
     // file as it was opened, whose stamps the fact keeps; nothing is kept for a file changed
@@ -104,6 +113,8 @@ public:
 
     std::size_t factCount() const;
 
+    // Packed to four bytes: 64 bytes an entry rather than 72.
+#pragma pack(push, 4)
     struct Key
     {
         std::uint64_t inode = 0;
@@ -119,17 +130,21 @@ public:
         std::uint32_t part = 0;
         std::uint32_t lastSeenDay = 0;
     };
+#pragma pack(pop)
     enum : std::uint32_t { HasEnds = 1, HasWhole = 2, HasPart = 4 };
     struct Entry
     {
         Key key;
         Fact fact;
     };
+    static_assert(sizeof(Entry) == 64);
 
 private:
+    void mark(const CandidateTable &table, const std::vector<CandidateTable::Stamped> &files,
+              std::vector<std::uint32_t> &marks);
     std::optional<Key> keyOf(const CandidateTable &table, std::uint32_t k, std::uint64_t device, std::uint64_t inode);
     bool settledLongEnough(const FileIdentity &readAs) const;
-    Fact *findFact(const Key &key);
+    Entry *findEntry(const Key &key);
     void putFact(const Key &key, const Fact &fact);
     void reserveFacts(std::size_t count);
     void indexFacts(std::size_t slotCount);
@@ -152,12 +167,16 @@ private:
     std::uint32_t volumeIndex(const Volume &volume);
     static void merge(Fact &into, const Fact &from);
     void say(const QString &text);
+    bool rewriteDue(std::int64_t now) const;
 
     Options m_options;
     QString m_folder;
     mutable std::mutex m_mutex; // guards all below
     std::vector<Volume> m_volumes;
     std::unordered_map<std::uint64_t, std::optional<std::uint32_t>> m_deviceVolumes; // st_dev to m_volumes
+    // The one st_dev a volume's marked files were met on; a second one's files get no mark.
+    std::vector<std::optional<std::uint64_t>> m_volumeDevices;
+    std::atomic<bool> m_loaded{false};
     // Facts read from the log, one a file, with an open-addressed index (entry + 1, 0 free):
     // a quarter of a node-based map's memory on a large collection.
     std::vector<Entry> m_facts;
@@ -166,6 +185,7 @@ private:
     std::vector<Entry> m_spare;   // the last flush's buffer, for the next facts
     std::mutex m_flushMutex;      // held by the one flush under way, before m_mutex
     std::uint64_t m_appended = 0; // facts this program appended to the log
+    std::size_t m_dropped = 0;    // facts let go of by recalledAll()
     std::chrono::steady_clock::time_point m_lastFlush;
     std::chrono::steady_clock::time_point m_firstLearnt; // when this search first learnt a fact
     std::size_t m_learnt = 0;                            // facts this search learnt

@@ -81,11 +81,17 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
     // The store loads while the folders are walked.
     std::unique_ptr<FingerprintStore> store;
     std::future<void> loading;
-    m_table->setKeepStamps(m_useStore);
     if (m_useStore) {
         store = std::make_unique<FingerprintStore>(m_storeOptions);
         loading = std::async(std::launch::async, [&store] { store->load(); });
     }
+    m_table->setStampMarker(store ? store->marker(*m_table) : nullptr);
+    // The marker points into this search's store.
+    const struct Unmark
+    {
+        CandidateTable &table;
+        ~Unmark() { table.setStampMarker(nullptr); }
+    } unmark{*m_table};
 
     // The row count is taken once; rows removed meanwhile are simply not there to read.
     const std::size_t rowCount = rows.rowCount();
@@ -105,6 +111,7 @@ SearchDriver::Outcome SearchDriver::search(const FolderRows &rows)
     ReadOptions readOptions = m_readOptions;
     if (store) {
         loading.get();
+        m_table->markRemaining();
         readOptions.store = store.get();
     }
     DuplicateMatcher matcher(*m_table, m_host, readOptions);

@@ -1,6 +1,7 @@
 // The fingerprint store: however a user makes it stale or a crash damages it, a search with it
 // lists exactly the groups of a search without it; unchanged files are not read again.
 
+#include "CandidateTable.h"
 #include "Crc32.h"
 #include "Fakes.h"
 #include "FingerprintStore.h"
@@ -9,12 +10,14 @@
 #include "TestFiles.h"
 #include "TestMain.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -368,6 +371,69 @@ private slots:
         QCOMPARE(again.groups, search(m_root, nullptr).groups);
         QCOMPARE(again.bytesRead, std::uint64_t(0));
         QVERIFY(again.notices.isEmpty());
+    }
+
+    // The walk marks each file with its fact. A mark that names another file's fact of the same
+    // size (a fault in the marking) is not believed: the size is read.
+    void aFactOfAnotherFileIsNotBelieved()
+    {
+        search(m_root, &m_store);
+        FingerprintStore::Options options;
+        options.folder = m_store;
+        options.volumeOf = [](std::uint64_t, const char *) { return StoreVolume{1, 0xEF53}; };
+        FingerprintStore store(options);
+        store.load();
+        CandidateTable table;
+        const CandidateTable::StampMarker marker = store.marker(table);
+        table.setStampMarker(
+            [&](const std::vector<CandidateTable::Stamped> &files, std::vector<std::uint32_t> &marks, bool wait) {
+                const bool marked = marker(files, marks, wait);
+                std::rotate(marks.begin(), marks.begin() + 1, marks.end());
+                return marked;
+            });
+        const std::uint32_t folder = table.addFolder(QFile::encodeName(m_root + QLatin1Char('/')));
+        for (const char *name : {"a1", "a2", "sub/a3", "a4", "a5"}) {
+            const struct stat st = statOf(at(QLatin1String(name)));
+            QVERIFY(table.addFile(folder, QByteArrayView(name), st.st_size, st.st_dev, st.st_ino,
+                                  {st.st_mtim.tv_sec * 1000000000ll + st.st_mtim.tv_nsec,
+                                   st.st_ctim.tv_sec * 1000000000ll + st.st_ctim.tv_nsec}));
+        }
+        table.markRemaining();
+        const FingerprintStore::Recalled known = store.recall(table, 300000, {0, 1, 2, 3, 4});
+        QVERIFY(known.classes.empty());
+        QCOMPARE(known.toRead, (std::vector<std::uint32_t>{0, 1, 2, 3, 4}));
+    }
+
+    // An unchanged collection searched again reads nothing. The weekly rewrite keeps the facts
+    // such a search used, dated the day they were used, so pruning never drops them.
+    void rewriteDatesTheFactsUsed()
+    {
+        search(m_root, &m_store);
+        const QString file = m_store + QStringLiteral("/fingerprints");
+        const qint64 today = QDateTime::currentSecsSinceEpoch() / 86400;
+        const auto longAgo = static_cast<quint16>(today - 170);
+        editFacts(file, [&](char *fact) { std::memcpy(fact + 58, &longAgo, 2); });
+        {
+            // Last rewritten eight days ago (header: compacted-at at 16, CRC-32 of the rest at 28).
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray head = f.read(32);
+            const quint64 compactedAt = static_cast<quint64>(QDateTime::currentSecsSinceEpoch() - 8 * 86400);
+            std::memcpy(head.data() + 16, &compactedAt, 8);
+            const std::uint32_t crc = crc32::checksum(head.constData(), 28);
+            std::memcpy(head.data() + 28, &crc, 4);
+            f.seek(0);
+            QCOMPARE(f.write(head), qint64(32));
+        }
+        QCOMPARE(search(m_root, &m_store).bytesRead, std::uint64_t(0));
+        int facts = 0;
+        editFacts(file, [&](char *fact) {
+            quint16 day = 0;
+            std::memcpy(&day, fact + 58, 2);
+            QVERIFY(day >= today);
+            ++facts;
+        });
+        QCOMPARE(facts, 8);
     }
 
     // Two programs appending and rewriting at once: neither damages the store, and what both
