@@ -32,6 +32,7 @@ constexpr std::size_t VolumeBytes = 16;
 constexpr std::size_t FactBytes = 60;
 constexpr std::uint32_t MaxChunkVolumes = 4096;
 constexpr std::uint32_t MaxChunkFacts = 1u << 20;
+constexpr std::size_t ChunkFacts = 4096; // as written: a reader holds one chunk at a time
 constexpr std::size_t FlushFacts = 2048;
 constexpr off_t MaxStoreBytes = off_t(1) << 30; // 16 million facts; a larger file is not read
 constexpr auto FlushInterval = std::chrono::milliseconds(100);
@@ -74,23 +75,45 @@ bool writeAll(int fd, const char *data, std::size_t size)
     return true;
 }
 
-std::string readAll(int fd)
+// The log a window at a time, front to back: read whole, it would be held beside the facts it
+// holds, and that moment set a rescan's peak memory.
+class LogWindow
 {
-    std::string bytes;
-    // Room for all at once: growing by doubling would hold twice the log at the peak.
-    struct stat st = {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(st.st_size) + 1);
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+public:
+    explicit LogWindow(int fd) : m_fd(fd) {}
+
+    // Bytes [at, at + n) of the file, or nullptr when it ends first; valid until the next call.
+    // `at` never goes back past an earlier call's.
+    const char *bytes(std::uint64_t at, std::size_t n)
+    {
+        if (at < m_base)
+            return nullptr;
+        if (const std::uint64_t done = std::min<std::uint64_t>(at - m_base, m_data.size()); done >= Piece) {
+            m_data.erase(0, static_cast<std::size_t>(done));
+            m_base += done;
+        }
+        while (at + n > end() && !m_ended) {
+            const std::size_t old = m_data.size();
+            const std::size_t want = std::max<std::size_t>(Piece, static_cast<std::size_t>(at + n - end()));
+            m_data.resize(old + want);
+            ssize_t got = 0;
+            do
+                got = ::read(m_fd, m_data.data() + old, want);
+            while (got < 0 && errno == EINTR);
+            m_data.resize(old + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            m_ended = got <= 0;
+        }
+        return at + n <= end() ? m_data.data() + (at - m_base) : nullptr;
     }
-}
+    std::uint64_t end() const { return m_base + m_data.size(); }
+
+private:
+    static constexpr std::size_t Piece = 64 * 1024;
+    int m_fd;
+    std::string m_data;
+    std::uint64_t m_base = 0; // the file offset of m_data's first byte
+    bool m_ended = false;
+};
 
 // The store's file, only if it is a plain file: a link, FIFO or device put in its place is
 // neither followed nor waited on.
@@ -363,11 +386,13 @@ void FingerprintStore::mark(const CandidateTable &table, const std::vector<Candi
 // chunk that passes them: a killed writer leaves at most a broken tail, which later appends follow.
 void FingerprintStore::readFile(int fd, bool reportDamage)
 {
-    const std::string bytes = readAll(fd);
-    m_fileBytes = bytes.size();
-    if (bytes.empty())
+    LogWindow log(fd);
+    const char *head = log.bytes(0, 1);
+    m_fileBytes = log.end();
+    if (!head)
         return;
-    if (!headerValid(bytes, m_compactedAt)) {
+    head = log.bytes(0, HeaderBytes);
+    if (!head || !headerValid(std::string(head, HeaderBytes), m_compactedAt)) {
         m_rewrite = true;
         if (reportDamage)
             say(QStringLiteral("The fingerprint store %1 is damaged or from another version; it is ignored and "
@@ -376,23 +401,27 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
         return;
     }
     bool damaged = false;
-    reserveFacts(std::max(m_facts.size(), (bytes.size() - HeaderBytes) / FactBytes));
-    std::size_t at = HeaderBytes;
-    while (at + ChunkHeaderBytes <= bytes.size()) {
+    struct stat st = {};
+    if (::fstat(fd, &st) == 0 && st.st_size > off_t(HeaderBytes))
+        reserveFacts(std::max(m_facts.size(), (static_cast<std::size_t>(st.st_size) - HeaderBytes) / FactBytes));
+    std::uint64_t at = HeaderBytes;
+    while (const char *chunk = log.bytes(at, ChunkHeaderBytes)) {
         std::uint32_t word[4];
-        std::memcpy(word, bytes.data() + at, sizeof word);
+        std::memcpy(word, chunk, sizeof word);
         const std::uint64_t length = ChunkHeaderBytes + std::uint64_t(word[1]) * VolumeBytes
             + std::uint64_t(word[2]) * FactBytes;
-        const bool sound = word[0] == ChunkMagic && word[1] <= MaxChunkVolumes && word[2] <= MaxChunkFacts
-            && at + length <= bytes.size() && chunkCrc(bytes.data() + at, static_cast<std::size_t>(length)) == word[3];
+        const bool plausible = word[0] == ChunkMagic && word[1] <= MaxChunkVolumes && word[2] <= MaxChunkFacts;
+        chunk = plausible ? log.bytes(at, static_cast<std::size_t>(length)) : nullptr;
+        const bool sound = chunk && chunkCrc(chunk, static_cast<std::size_t>(length)) == word[3];
         if (!sound) {
             damaged = true;
             ++at;
-            while (at + 4 <= bytes.size() && std::memcmp(bytes.data() + at, &ChunkMagic, 4) != 0)
+            const char *next = nullptr;
+            while ((next = log.bytes(at, 4)) && std::memcmp(next, &ChunkMagic, 4) != 0)
                 ++at;
             continue;
         }
-        const char *p = bytes.data() + at + ChunkHeaderBytes;
+        const char *p = chunk + ChunkHeaderBytes;
         std::vector<std::uint32_t> volumes(word[1]);
         for (std::uint32_t v = 0; v < word[1]; ++v, p += VolumeBytes) {
             Volume volume;
@@ -412,8 +441,9 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
         }
         at += length;
     }
-    if (at < bytes.size())
+    if (log.bytes(at, 1))
         damaged = true;
+    m_fileBytes = log.end();
     if (damaged) {
         m_rewrite = true;
         if (reportDamage)
@@ -805,9 +835,23 @@ std::string chunksOf(const std::vector<FingerprintStore::Volume> &volumes,
                      const std::vector<FingerprintStore::Entry> &facts)
 {
     std::string bytes;
-    for (std::size_t begin = 0; begin < facts.size(); begin += MaxChunkFacts / 16)
-        bytes += chunkOf(volumes, facts, begin, std::min(facts.size(), begin + MaxChunkFacts / 16));
+    for (std::size_t begin = 0; begin < facts.size(); begin += ChunkFacts)
+        bytes += chunkOf(volumes, facts, begin, std::min(facts.size(), begin + ChunkFacts));
     return bytes;
+}
+
+// Writes facts as chunks of at most ChunkFacts, one chunk in memory at a time; false when a
+// write fails. Each chunk names every volume, so a chunk alone is whole.
+bool writeChunks(int fd, const std::vector<FingerprintStore::Volume> &volumes,
+                 const std::vector<FingerprintStore::Entry> &facts, std::uint64_t &written)
+{
+    for (std::size_t begin = 0; begin < facts.size(); begin += ChunkFacts) {
+        const std::string chunk = chunkOf(volumes, facts, begin, std::min(facts.size(), begin + ChunkFacts));
+        if (!writeAll(fd, chunk.data(), chunk.size()))
+            return false;
+        written += chunk.size();
+    }
+    return true;
 }
 } // namespace
 
@@ -948,16 +992,17 @@ void FingerprintStore::finish()
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
-    const std::string bytes = header(static_cast<std::uint64_t>(now)) + chunksOf(m_volumes, m_facts);
+    const std::string head = header(static_cast<std::uint64_t>(now));
+    std::uint64_t written = head.size();
     // No fsync: a store lost in a system crash costs its facts, never a group.
-    const bool ok = writeAll(fd, bytes.data(), bytes.size());
+    const bool ok = writeAll(fd, head.data(), head.size()) && writeChunks(fd, m_volumes, m_facts, written);
     ::close(fd);
     if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
         ::unlink(temporary.constData());
         return;
     }
     m_compactedAt = static_cast<std::uint64_t>(now);
-    m_fileBytes = bytes.size();
+    m_fileBytes = written;
     m_rewrite = false;
     m_appended = 0;
 }

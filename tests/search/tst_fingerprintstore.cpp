@@ -128,6 +128,42 @@ void editFacts(const QString &path, const std::function<void(char *fact)> &edit)
     QCOMPARE(f.write(all), all.size());
 }
 
+// Rewrites the store as chunks of `perChunk` facts each, every chunk naming the first chunk's
+// volumes; `damageAt` flips that byte of the result (0: none).
+void rechunk(const QString &path, int perChunk, qsizetype damageAt = 0)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QByteArray all = f.readAll();
+    QByteArray volumes, facts;
+    for (qsizetype at = 32; at + 16 <= all.size();) {
+        quint32 v = 0, n = 0;
+        std::memcpy(&v, all.constData() + at + 4, 4);
+        std::memcpy(&n, all.constData() + at + 8, 4);
+        if (volumes.isEmpty())
+            volumes = all.mid(at + 16, qsizetype(v) * 16);
+        QCOMPARE(all.mid(at + 16, qsizetype(v) * 16), volumes);
+        facts += all.mid(at + 16 + qsizetype(v) * 16, qsizetype(n) * 60);
+        at += 16 + qsizetype(v) * 16 + qsizetype(n) * 60;
+    }
+    QByteArray out = all.left(32);
+    for (qsizetype begin = 0; begin < facts.size(); begin += qsizetype(perChunk) * 60) {
+        const QByteArray body = volumes + facts.mid(begin, qsizetype(perChunk) * 60);
+        const quint32 counts[2] = {quint32(volumes.size() / 16), quint32((body.size() - volumes.size()) / 60)};
+        const auto *c = reinterpret_cast<const std::uint8_t *>(counts);
+        const std::uint32_t crc = ~crc32::update(crc32::update(0xFFFFFFFFu, c, 8),
+                                                 reinterpret_cast<const std::uint8_t *>(body.constData()),
+                                                 static_cast<std::size_t>(body.size()));
+        out += QByteArray("TfCk", 4) + QByteArray(reinterpret_cast<const char *>(counts), 8)
+            + QByteArray(reinterpret_cast<const char *>(&crc), 4) + body;
+    }
+    if (damageAt != 0)
+        out[damageAt] = static_cast<char>(out[damageAt] ^ 0x40);
+    f.resize(0);
+    f.seek(0);
+    QCOMPARE(f.write(out), out.size());
+}
+
 } // namespace
 
 class FingerprintStoreTest : public QObject
@@ -371,6 +407,39 @@ private slots:
         QCOMPARE(again.groups, search(m_root, nullptr).groups);
         QCOMPARE(again.bytesRead, std::uint64_t(0));
         QVERIFY(again.notices.isEmpty());
+    }
+
+    // A store of many chunks, larger than what is read of it at a time: every chunk is used,
+    // and one damaged chunk costs only its own facts.
+    void aLargeStoreIsReadWhole_data()
+    {
+        QTest::addColumn<qsizetype>("damageAt");
+        QTest::newRow("sound") << qsizetype(0);
+        QTest::newRow("a chunk past 64 KiB damaged") << qsizetype(70000);
+    }
+    void aLargeStoreIsReadWhole()
+    {
+        QFETCH(qsizetype, damageAt);
+        const QString many = m_dir.path() + QStringLiteral("/many");
+        for (int i = 0; i < 800; ++i) {
+            const QByteArray contents = bytes(1000 + i, static_cast<quint32>(1000 + i));
+            writeFile(many + QStringLiteral("/x%1").arg(i), contents);
+            writeFile(many + QStringLiteral("/y%1").arg(i), contents);
+        }
+        letTheClockTick();
+        const Outcome first = search(many, &m_store);
+        QCOMPARE(first.groups.size(), std::size_t(800));
+        rechunk(m_store + QStringLiteral("/fingerprints"), 50, damageAt); // 1600 facts, 96 kB
+        const Outcome again = search(many, &m_store);
+        QCOMPARE(again.groups, first.groups);
+        if (damageAt == 0) {
+            QCOMPARE(again.bytesRead, std::uint64_t(0));
+            QVERIFY(again.notices.isEmpty());
+        } else {
+            // 50 facts lost: their 50 files and each one's copy are read again.
+            QVERIFY(again.bytesRead > 0 && again.bytesRead < first.bytesRead / 10);
+            QCOMPARE(again.notices.size(), 1);
+        }
     }
 
     // The walk marks each file with its fact. A mark that names another file's fact of the same
