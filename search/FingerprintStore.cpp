@@ -11,7 +11,6 @@
 #include <cstring>
 #include <numeric>
 #include <random>
-#include <tuple>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -600,7 +599,7 @@ FingerprintStore::Recalled FingerprintStore::recall(const CandidateTable &table,
         if (xPart != yPart)
             return xPart;
         if (xPart && !sameClass(a, b))
-            return std::tie(x.comparison, x.part) < std::tie(y.comparison, y.part);
+            return x.comparison != y.comparison ? x.comparison < y.comparison : x.part < y.part;
         return a < b;
     });
     std::vector<std::uint32_t> classAt;

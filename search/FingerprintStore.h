@@ -113,7 +113,8 @@ public:
 
     std::size_t factCount() const;
 
-    // Packed to four bytes: 64 bytes an entry rather than 72.
+    // Packed to four bytes: 64 bytes an entry rather than 72. An 8-byte member may then lie on
+    // a 4-byte boundary: read members by value, never through a reference or pointer.
 #pragma pack(push, 4)
     struct Key
     {
