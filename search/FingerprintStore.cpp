@@ -75,43 +75,60 @@ bool writeAll(int fd, const char *data, std::size_t size)
 }
 
 // The log a window at a time, front to back: read whole, it would be held beside the facts it
-// holds, and that moment set a rescan's peak memory.
+// holds, and that moment set a rescan's peak memory. Never more than the file is held.
 class LogWindow
 {
 public:
-    explicit LogWindow(int fd) : m_fd(fd) {}
+    explicit LogWindow(int fd) : m_fd(fd)
+    {
+        struct stat st = {};
+        m_size = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    }
 
     // Bytes [at, at + n) of the file, or nullptr when it ends first; valid until the next call.
     // `at` never goes back past an earlier call's.
     const char *bytes(std::uint64_t at, std::size_t n)
     {
-        if (at < m_base)
+        if (at < m_base || at + n > m_size)
             return nullptr;
-        if (const std::uint64_t done = std::min<std::uint64_t>(at - m_base, m_data.size()); done >= Piece) {
-            m_data.erase(0, static_cast<std::size_t>(done));
+        // Only once most of what is held is done with: a damaged log is searched a byte at a
+        // time, and moving the rest down at every step would take time growing with its square.
+        if (const std::uint64_t done = std::min<std::uint64_t>(at - m_base, m_data.size());
+            done >= Piece && done * 2 >= m_data.size()) {
+            m_data.erase(m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(done));
             m_base += done;
         }
-        while (at + n > end() && !m_ended) {
-            const std::size_t old = m_data.size();
-            const std::size_t want = std::max<std::size_t>(Piece, static_cast<std::size_t>(at + n - end()));
-            m_data.resize(old + want);
-            ssize_t got = 0;
-            do
-                got = ::read(m_fd, m_data.data() + old, want);
-            while (got < 0 && errno == EINTR);
-            m_data.resize(old + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-            m_ended = got <= 0;
+        if (at + n > end()) {
+            const auto to = static_cast<std::size_t>(std::min(m_size, std::max(at + n, end() + Piece)) - m_base);
+            if (to > m_data.capacity())
+                m_data.reserve(
+                    std::max<std::size_t>(to, std::min<std::uint64_t>(m_data.capacity() * 2, m_size - m_base)));
+            std::size_t got = m_data.size();
+            m_data.resize(to);
+            while (got < to) {
+                const ssize_t r = ::read(m_fd, m_data.data() + got, to - got);
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r <= 0)
+                    break;
+                got += static_cast<std::size_t>(r);
+            }
+            if (got < to) { // shorter than it was
+                m_data.resize(got);
+                m_size = end();
+            }
         }
         return at + n <= end() ? m_data.data() + (at - m_base) : nullptr;
     }
-    std::uint64_t end() const { return m_base + m_data.size(); }
+    std::uint64_t size() const { return m_size; }
 
 private:
+    std::uint64_t end() const { return m_base + m_data.size(); }
     static constexpr std::size_t Piece = 64 * 1024;
     int m_fd;
-    std::string m_data;
+    std::uint64_t m_size;
+    std::vector<char> m_data;
     std::uint64_t m_base = 0; // the file offset of m_data's first byte
-    bool m_ended = false;
 };
 
 // The store's file, only if it is a plain file: a link, FIFO or device put in its place is
@@ -386,8 +403,8 @@ void FingerprintStore::mark(const CandidateTable &table, const std::vector<Candi
 void FingerprintStore::readFile(int fd, bool reportDamage)
 {
     LogWindow log(fd);
+    m_fileBytes = log.size();
     const char *head = log.bytes(0, 1);
-    m_fileBytes = log.end();
     if (!head)
         return;
     head = log.bytes(0, HeaderBytes);
@@ -400,9 +417,7 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
         return;
     }
     bool damaged = false;
-    struct stat st = {};
-    if (::fstat(fd, &st) == 0 && st.st_size > off_t(HeaderBytes))
-        reserveFacts(std::max(m_facts.size(), (static_cast<std::size_t>(st.st_size) - HeaderBytes) / FactBytes));
+    reserveFacts(std::max<std::size_t>(m_facts.size(), (log.size() - HeaderBytes) / FactBytes));
     std::uint64_t at = HeaderBytes;
     while (const char *chunk = log.bytes(at, ChunkHeaderBytes)) {
         std::uint32_t word[4];
@@ -442,7 +457,7 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
     }
     if (log.bytes(at, 1))
         damaged = true;
-    m_fileBytes = log.end();
+    m_fileBytes = log.size();
     if (damaged) {
         m_rewrite = true;
         if (reportDamage)
