@@ -127,8 +127,9 @@ bool CandidateTable::addFile(std::uint32_t folder, QByteArrayView name, std::int
         m_unmarked.emplace_back(static_cast<std::uint32_t>(m_files.size() - 1),
                                 Stamps{device, inode, times.mtimeNs, times.ctimeNs});
         // In batches: the marker's look-ups are asked for together, not waited on one by one.
+        // Past a bound the walk waits for the marker rather than hold more stamps.
         if (m_unmarked.size() % 256 == 0)
-            markUnmarked(false);
+            markUnmarked(m_unmarked.size() >= 16384);
     }
     return true;
 }

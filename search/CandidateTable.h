@@ -73,7 +73,7 @@ public:
     // Turns collected files' stamps into marks of 32 bits as the walk goes, a batch at a time:
     // kept until reading, the stamps themselves would cost 32 bytes a file. Without `wait` the
     // marker may answer false, marking nothing (its store still loading); it is asked again
-    // later, and waiting by markRemaining().
+    // later, and waiting once 16,384 files wait or by markRemaining().
     using Stamped = std::pair<std::uint32_t, Stamps>; // file k and its stamps
     using StampMarker =
         std::function<bool(const std::vector<Stamped> &files, std::vector<std::uint32_t> &marks, bool wait)>;

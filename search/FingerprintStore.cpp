@@ -332,7 +332,11 @@ void FingerprintStore::load()
     struct Loaded
     {
         std::atomic<bool> &flag;
-        ~Loaded() { flag.store(true, std::memory_order_release); }
+        ~Loaded()
+        {
+            flag.store(true, std::memory_order_release);
+            flag.notify_all();
+        }
     } loaded{m_loaded};
     if (!QDir().mkpath(m_folder))
         return;
@@ -349,7 +353,9 @@ CandidateTable::StampMarker FingerprintStore::marker(const CandidateTable &table
 {
     return [this, &table](const std::vector<CandidateTable::Stamped> &files, std::vector<std::uint32_t> &marks,
                           bool wait) {
-        if (!wait && !m_loaded.load(std::memory_order_acquire))
+        if (wait)
+            m_loaded.wait(false, std::memory_order_acquire);
+        else if (!m_loaded.load(std::memory_order_acquire))
             return false;
         mark(table, files, marks);
         return true;

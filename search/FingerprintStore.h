@@ -70,7 +70,8 @@ public:
 
     // A CandidateTable marker: a file's mark is its fact's place + 1 when a fact holds for the
     // stamps the walk saw, 0 when none does. A search sets it before collecting, as the store
-    // loads; until the store is loaded it marks nothing, unless asked to wait.
+    // loads (load() must be under way or done); until the store is loaded it marks nothing,
+    // unless asked to wait.
     CandidateTable::StampMarker marker(const CandidateTable &table);
 
     // The files of one size (collection indexes, in plan order) split by what is stored.
