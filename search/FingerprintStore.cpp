@@ -31,6 +31,7 @@ constexpr std::size_t VolumeBytes = 16;
 constexpr std::size_t FactBytes = 60;
 constexpr std::uint32_t MaxChunkVolumes = 4096;
 constexpr std::uint32_t MaxChunkFacts = 1u << 20;
+constexpr std::uint32_t NoVolume = ~std::uint32_t(0);
 constexpr std::size_t ChunkFacts = 4096; // as written: a reader holds one chunk at a time
 constexpr std::size_t FlushFacts = 2048;
 constexpr off_t MaxStoreBytes = off_t(1) << 30; // 16 million facts; a larger file is not read
@@ -267,13 +268,18 @@ void FingerprintStore::say(const QString &text)
         m_options.notice(text);
 }
 
-std::uint32_t FingerprintStore::volumeIndex(const Volume &volume)
+std::optional<std::uint32_t> FingerprintStore::volumeIndex(const Volume &volume)
 {
-    const auto at = std::find(m_volumes.begin(), m_volumes.end(), volume);
-    if (at != m_volumes.end())
-        return static_cast<std::uint32_t>(at - m_volumes.begin());
+    const auto [at, added] = m_volumeIndex.try_emplace(volume, static_cast<std::uint32_t>(m_volumes.size()));
+    if (!added)
+        return at->second;
+    // No one has this many file systems; a crafted store could name millions.
+    if (m_volumes.size() >= MaxChunkVolumes) {
+        m_volumeIndex.erase(at);
+        return std::nullopt;
+    }
     m_volumes.push_back(volume);
-    return static_cast<std::uint32_t>(m_volumes.size() - 1);
+    return at->second;
 }
 
 void FingerprintStore::merge(Fact &into, const Fact &from)
@@ -424,7 +430,7 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
     }
     bool damaged = false;
     reserveFacts(std::max<std::size_t>(m_facts.size(), (log.size() - HeaderBytes) / FactBytes));
-    std::uint64_t at = HeaderBytes;
+    std::uint64_t at = HeaderBytes, checked = 0;
     while (const char *chunk = log.bytes(at, ChunkHeaderBytes)) {
         std::uint32_t word[4];
         std::memcpy(word, chunk, sizeof word);
@@ -432,6 +438,13 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
             + std::uint64_t(word[2]) * FactBytes;
         const bool plausible = word[0] == ChunkMagic && word[1] <= MaxChunkVolumes && word[2] <= MaxChunkFacts;
         chunk = plausible ? log.bytes(at, static_cast<std::size_t>(length)) : nullptr;
+        // A sound log checksums each byte once; a crafted one could claim a long chunk at every
+        // byte. Past twice the file, the rest is dropped as damaged.
+        checked += chunk ? length : 0;
+        if (checked > 2 * log.size() + (1u << 20)) {
+            damaged = true;
+            break;
+        }
         const bool sound = chunk && chunkCrc(chunk, static_cast<std::size_t>(length)) == word[3];
         if (!sound) {
             damaged = true;
@@ -447,12 +460,12 @@ void FingerprintStore::readFile(int fd, bool reportDamage)
             Volume volume;
             std::memcpy(&volume.id, p, 8);
             std::memcpy(&volume.type, p + 8, 8);
-            volumes[v] = volumeIndex(volume);
+            volumes[v] = volumeIndex(volume).value_or(NoVolume);
         }
         for (std::uint32_t f = 0; f < word[2]; ++f, p += FactBytes) {
             FactRecord r;
             std::memcpy(&r, p, FactBytes);
-            if (r.volume >= volumes.size())
+            if (r.volume >= volumes.size() || volumes[r.volume] == NoVolume)
                 continue;
             const std::uint32_t flags = (r.flagsAndEdge >> 24) | (r.flagsAndEdge & 0xFFFFFFu) << 8;
             const Fact fact{r.size,    r.mtimeNs,  r.ctimeNs, r.comparison, flags,
@@ -958,9 +971,11 @@ void FingerprintStore::append(Batch &batch)
         m_fileBytes += written;
         m_appended += facts.size();
     } else {
-        // Facts that could not be appended (a foreign header, a full disk) wait for finish()'s rewrite.
+        // Facts that could not be appended (a foreign header, a full disk) wait for finish()'s
+        // rewrite, which is then due even when the facts read were let go.
         for (const Entry &e : facts)
             putFact(e.key, e.fact);
+        m_rewrite = true;
     }
     facts.clear();
     if (m_spare.capacity() < facts.capacity())

@@ -166,7 +166,7 @@ private:
     Batch takeBatch();
     void append(Batch &batch);
     void readFile(int fd, bool reportDamage);
-    std::uint32_t volumeIndex(const Volume &volume);
+    std::optional<std::uint32_t> volumeIndex(const Volume &volume);
     static void merge(Fact &into, const Fact &from);
     void say(const QString &text);
     bool rewriteDue(std::int64_t now) const;
@@ -175,6 +175,14 @@ private:
     QString m_folder;
     mutable std::mutex m_mutex; // guards all below
     std::vector<Volume> m_volumes;
+    struct VolumeHash
+    {
+        std::size_t operator()(const Volume &v) const noexcept
+        {
+            return std::hash<std::uint64_t>()(v.id * 0x9E3779B97F4A7C15ull ^ v.type);
+        }
+    };
+    std::unordered_map<Volume, std::uint32_t, VolumeHash> m_volumeIndex;             // into m_volumes
     std::unordered_map<std::uint64_t, std::optional<std::uint32_t>> m_deviceVolumes; // st_dev to m_volumes
     // The one st_dev a volume's marked files were met on; a second one's files get no mark.
     std::vector<std::optional<std::uint64_t>> m_volumeDevices;
