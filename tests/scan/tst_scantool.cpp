@@ -4,8 +4,8 @@
 #include "SettingsStore.h"
 #include "TestMain.h"
 
+#include <QDeadlineTimer>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,11 +29,12 @@ struct Scan
 
 struct Run
 {
-    QByteArray threads;
-    QByteArray input;      // standard input
-    QString outputFile;    // standard output goes there instead of a pipe
-    QString errorTerminal; // standard error goes to this terminal instead of a pipe
-    QString workingDirectory;
+    QByteArray threads = {};
+    QByteArray input = {};      // standard input
+    QString outputFile = {};    // standard output goes there instead of a pipe
+    QString errorTerminal = {}; // standard error goes to this terminal instead of a pipe
+    QString workingDirectory = {};
+    QStringList wrapper = {}; // runs the tool
 };
 
 void startScan(QProcess &process, const QStringList &arguments, const Run &run)
@@ -47,7 +48,8 @@ void startScan(QProcess &process, const QStringList &arguments, const Run &run)
         process.setStandardOutputFile(run.outputFile, QIODevice::Append);
     if (!run.errorTerminal.isEmpty())
         process.setStandardErrorFile(run.errorTerminal, QIODevice::Append);
-    process.start(QStringLiteral(TWINFOLD_SCAN), arguments);
+    const QStringList command = run.wrapper + QStringList{QStringLiteral(TWINFOLD_SCAN)} + arguments;
+    process.start(command.front(), command.mid(1));
     process.waitForStarted();
     process.write(run.input);
     process.closeWriteChannel();
@@ -71,52 +73,52 @@ Scan scan(const QStringList &arguments, const Run &run = {})
     return finishScan(process);
 }
 
-using Groups = QList<QList<QByteArray>>;
-
-// Groups of raw path bytes from -0 output; -e output reads as one group.
-Groups nulGroups(const QByteArray &out, bool flat = false)
+// Standard output of a scan that ends with status 0; otherwise a text of no output format.
+QByteArray output(const QStringList &arguments, const Run &run = {})
 {
-    Groups groups;
-    QList<QByteArray> group;
-    qsizetype at = 0;
-    while (at < out.size()) {
-        const qsizetype end = out.indexOf('\0', at);
-        if (end < 0)
-            return {}; // a path without its terminator
-        if (end == at) {
-            groups << group;
-            group.clear();
-        } else {
-            group << out.mid(at, end - at);
-        }
-        at = end + 1;
-    }
-    if (flat && !group.isEmpty())
-        return {group};
-    return group.isEmpty() ? groups : Groups{};
+    const Scan result = scan(arguments, run);
+    return result.exitCode == 0 ? result.out : "status " + QByteArray::number(result.exitCode) + ": " + result.err;
 }
 
-// Groups of path bytes from --json output, with each file's object.
+using Groups = QList<QList<QByteArray>>;
+
+// Groups of raw path bytes from -0 output, each path and each group ended by a NUL; -e output
+// with one more NUL reads as one group.
+Groups nulGroups(const QByteArray &out)
+{
+    Groups groups{{}};
+    for (const QByteArray &path : out.split('\0')) {
+        if (path.isEmpty())
+            groups.emplace_back();
+        else
+            groups.back() << path;
+    }
+    if (groups.size() < 2 || !groups.back().isEmpty() || !groups.at(groups.size() - 2).isEmpty())
+        return {{"not -0 output: " + out}};
+    return groups.first(groups.size() - 2);
+}
+
+// Groups of path bytes from --json output, with each file's object and each group's size.
 Groups jsonGroups(const QByteArray &out, QList<QJsonObject> *files = nullptr, QList<qint64> *sizes = nullptr)
 {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(out, &error);
     if (error.error != QJsonParseError::NoError || !document.object().value(QStringLiteral("complete")).toBool())
-        return {};
+        return {{"not complete JSON: " + out}};
     Groups groups;
     for (const QJsonValue &group : document.object().value(QStringLiteral("groups")).toArray()) {
-        QList<QByteArray> paths;
+        groups.emplace_back();
         for (const QJsonValue &file : group.toObject().value(QStringLiteral("files")).toArray()) {
             const QJsonObject object = file.toObject();
-            paths << (object.contains(QStringLiteral("path_bytes"))
-                          ? QByteArray::fromBase64(object.value(QStringLiteral("path_bytes")).toString().toLatin1())
-                          : object.value(QStringLiteral("path")).toString().toUtf8());
+            groups.back() << (object.contains(QStringLiteral("path_bytes"))
+                                  ? QByteArray::fromBase64(
+                                      object.value(QStringLiteral("path_bytes")).toString().toLatin1())
+                                  : object.value(QStringLiteral("path")).toString().toUtf8());
             if (files)
-                *files << file.toObject();
+                *files << object;
         }
         if (sizes)
             *sizes << group.toObject().value(QStringLiteral("size")).toInteger(-1);
-        groups << paths;
     }
     return groups;
 }
@@ -129,10 +131,17 @@ QStringList canonical(const Groups &groups, const QByteArray &root)
         QStringList members;
         for (const QByteArray &path : group)
             members << QString::fromUtf8(path.startsWith(root) ? path.mid(root.size()) : path);
-        members.sort();
-        result << members.join(QLatin1Char('|'));
+        result << sorted(members).join(QLatin1Char('|'));
     }
-    result.sort();
+    return sorted(result);
+}
+
+// "@x" stands for the folder x of the tree.
+QStringList atTree(const FileTree &tree, const QStringList &arguments)
+{
+    QStringList result;
+    for (const QString &argument : arguments)
+        result << (argument.startsWith(u'@') ? tree.path(argument.mid(1)) : argument);
     return result;
 }
 
@@ -144,55 +153,39 @@ void writeRaw(const QByteArray &path, const QByteArray &contents)
     ::close(fd);
 }
 
-class Pty
+// A pseudo-terminal and what programs have shown on it.
+struct Pty
 {
-public:
-    Pty()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
-            m_slave = QString::fromLocal8Bit(::ptsname(m_master));
-    }
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QByteArray shown;
+
     ~Pty()
     {
-        if (m_master >= 0)
-            ::close(m_master);
+        if (master >= 0)
+            ::close(master);
     }
-    QString slave() const { return m_slave; }
+    QString slave() const
+    {
+        const bool open = master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0;
+        return open ? QString::fromLocal8Bit(::ptsname(master)) : QString();
+    }
     // Reads what the terminal shows until the text appears; false after the timeout.
     bool waitFor(const QByteArray &text, int timeoutMs)
     {
-        QElapsedTimer timer;
-        timer.start();
+        const QDeadlineTimer deadline(timeoutMs);
+        char buffer[4096];
         while (!shown.contains(text)) {
-            pollfd fd{m_master, POLLIN, 0};
-            const int left = timeoutMs - int(timer.elapsed());
-            if (left <= 0 || ::poll(&fd, 1, left) <= 0)
+            pollfd fd{master, POLLIN, 0};
+            if (deadline.hasExpired() || ::poll(&fd, 1, int(deadline.remainingTime())) <= 0)
                 return false;
-            char buffer[4096];
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n <= 0)
                 return false;
             shown.append(buffer, n);
         }
         return true;
     }
-    QByteArray shown;
-
-private:
-    int m_master = -1;
-    QString m_slave;
 };
-
-// The files left below a folder, relative to it and sorted.
-QStringList filesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(folder).relativeFilePath(it.next());
-    return sorted(files);
-}
 
 // The walk order decides which name of a hard-linked file is met first, and every folder of
 // "photos" is walked before "backup": the folders are listed in that order.
@@ -214,6 +207,8 @@ QStringList everyGroupBut(const QStringList &removed, const QStringList &added =
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Run)
 
 class ScanToolTest : public QObject
 {
@@ -252,51 +247,37 @@ private slots:
 
     void cleanupTestCase() { ::unlink(m_root + "photos/bad\xff.png"); } // Qt cannot name it
 
-    // Each option against the same tree; -0 output read back exactly.
+    // Each option against the same tree; -0 output read back exactly. The folders come last
+    // unless a row names them.
     void options_data()
     {
         QTest::addColumn<QStringList>("arguments"); // "@photos" and "@backup" stand for the folders
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QStringList>("expected");
-
-        const QStringList both{QStringLiteral("@photos"), QStringLiteral("@backup")};
-        QTest::newRow("no option") << both << QByteArray() << sorted(EveryGroup);
-        QTest::newRow("min-size with unit") << QStringList{"--min-size", "5K"} + both << QByteArray()
-                                            << everyGroupBut({EveryGroup[1], EveryGroup[3], EveryGroup[5]});
-        QTest::newRow("min-size in bytes leaves out empty files")
-            << QStringList{"--min-size", "4"} + both << QByteArray() << everyGroupBut({EveryGroup[5]});
-        QTest::newRow("max-size is inclusive") << QStringList{"--max-size", "3000"} + both << QByteArray()
-                                               << sorted({EveryGroup[1], EveryGroup[3], EveryGroup[5]});
-        QTest::newRow("size range with nothing in it")
-            << QStringList{"--min-size", "3001", "--max-size", "5999"} + both << QByteArray() << QStringList{};
-        QTest::newRow("size range with KiB") << QStringList{"--min-size", "3001", "--max-size", "6KiB"} + both
-                                             << QByteArray() << QStringList{EveryGroup[0]};
+        const auto row = [](const char *name, const QStringList &arguments, const QStringList &expected,
+                            const QByteArray &input = {}) { QTest::newRow(name) << arguments << input << expected; };
         // The hard link's first name is left out, so its other name takes its place.
-        QTest::newRow("exclude a folder")
-            << QStringList{"--exclude", "cache"} + both << QByteArray()
-            << everyGroupBut({EveryGroup[2], EveryGroup[4]}, {QStringLiteral("backup/hard|photos/d-copy")});
-        QTest::newRow("exclude by name pattern")
-            << QStringList{"--exclude", "*.jpg"} + both << QByteArray() << everyGroupBut({EveryGroup[0]});
-        QTest::newRow("exclude by path below the listed folder")
-            << QStringList{"--exclude", "cache/*.bin"} + both << QByteArray() << everyGroupBut({EveryGroup[2]});
-        QTest::newRow("a path pattern does not match a bare name")
-            << QStringList{"--exclude", "*/tiny.txt"} + both << QByteArray() << sorted(EveryGroup);
-        QTest::newRow("two excludes") << QStringList{"--exclude", "*.jpg", "--exclude", "tiny*"} + both << QByteArray()
-                                      << everyGroupBut({EveryGroup[0], EveryGroup[1]});
-        QTest::newRow("the listed folder's own name is not matched")
-            << QStringList{"--exclude", "photos"} + both << QByteArray() << sorted(EveryGroup);
-        QTest::newRow("folders from standard input")
-            << QStringList{"--from0", "-"} << QByteArray("@photos\0@backup\0", 16) << sorted(EveryGroup);
-        QTest::newRow("arguments, then standard input without a last NUL")
-            << QStringList{"--from0", "-", "@photos"} << QByteArray("@backup") << sorted(EveryGroup);
-        QTest::newRow("options after the folders")
-            << both + QStringList{"--exclude", "*.jpg"} << QByteArray() << everyGroupBut({EveryGroup[0]});
-        QTest::newRow("a trailing '/' matches folders")
-            << QStringList{"--exclude", "cache/"} + both << QByteArray()
-            << everyGroupBut({EveryGroup[2], EveryGroup[4]}, {QStringLiteral("backup/hard|photos/d-copy")});
-        QTest::newRow("a trailing '/' matches no file")
-            << QStringList{"--exclude", "tiny.txt/", "--exclude", "cache/*.bin/"} + both << QByteArray()
-            << sorted(EveryGroup);
+        const QStringList noCache = everyGroupBut({EveryGroup[2], EveryGroup[4]}, {"backup/hard|photos/d-copy"});
+        row("no option", {}, sorted(EveryGroup));
+        row("min-size with unit", {"--min-size", "5K"}, everyGroupBut({EveryGroup[1], EveryGroup[3], EveryGroup[5]}));
+        row("min-size in bytes leaves out empty files", {"--min-size", "4"}, everyGroupBut({EveryGroup[5]}));
+        row("max-size is inclusive", {"--max-size", "3000"}, sorted({EveryGroup[1], EveryGroup[3], EveryGroup[5]}));
+        row("size range with nothing in it", {"--min-size", "3001", "--max-size", "5999"}, {});
+        row("size range with KiB", {"--min-size", "3001", "--max-size", "6KiB"}, {EveryGroup[0]});
+        row("exclude a folder", {"--exclude", "cache"}, noCache);
+        row("exclude by name pattern", {"--exclude", "*.jpg"}, everyGroupBut({EveryGroup[0]}));
+        row("exclude by path below the listed folder", {"--exclude", "cache/*.bin"}, everyGroupBut({EveryGroup[2]}));
+        row("a path pattern does not match a bare name", {"--exclude", "*/tiny.txt"}, sorted(EveryGroup));
+        row("two excludes", {"--exclude", "*.jpg", "--exclude", "tiny*"},
+            everyGroupBut({EveryGroup[0], EveryGroup[1]}));
+        row("the listed folder's own name is not matched", {"--exclude", "photos"}, sorted(EveryGroup));
+        row("folders from standard input", {"--from0", "-"}, sorted(EveryGroup), QByteArray("@photos\0@backup\0", 16));
+        row("arguments, then standard input without a last NUL", {"--from0", "-", "@photos"}, sorted(EveryGroup),
+            "@backup");
+        row("options after the folders", {"@photos", "@backup", "--exclude", "*.jpg"}, everyGroupBut({EveryGroup[0]}));
+        row("a trailing '/' matches folders", {"--exclude", "cache/"}, noCache);
+        row("a trailing '/' matches no file", {"--exclude", "tiny.txt/", "--exclude", "cache/*.bin/"},
+            sorted(EveryGroup));
     }
 
     void options()
@@ -304,18 +285,16 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
         QFETCH(QStringList, expected);
-        for (QString &argument : arguments)
-            if (argument.startsWith(u'@'))
-                argument = m_tree.path(argument.mid(1));
-        input.replace("@", m_root);
-
-        const Scan result = scan(QStringList{QStringLiteral("-0")} + arguments, {{}, input, {}, {}, {}});
-        QCOMPARE(result.exitCode, 0);
-        QCOMPARE(canonical(nulGroups(result.out), m_root), expected);
+        if (input.isEmpty() && !arguments.contains(QStringLiteral("@photos")))
+            arguments << QStringLiteral("@photos") << QStringLiteral("@backup");
+        const QByteArray out = output(QStringList{QStringLiteral("-0")} + atTree(m_tree, arguments),
+                                      {.input = input.replace("@", m_root)});
+        QCOMPARE(canonical(nulGroups(out), m_root), expected);
     }
 
     // Lines, -0 and JSON list the same groups in the same order as the window's search, with
-    // any name exactly; JSON adds sizes and modification times.
+    // any name exactly; JSON adds sizes and modification times. -e lists every copy but the
+    // first of each group: one flat list, or in JSON the groups without it.
     void formatsFollowTheWindowsSearch()
     {
         MemorySettingsStore settings;
@@ -333,43 +312,37 @@ private slots:
         QCOMPARE(driver.run(rows), SearchDriver::Outcome::Found);
         Groups window;
         for (const QStringList &group : sink.groups()) {
-            window << QList<QByteArray>{};
+            window.emplace_back();
             for (const QString &path : group)
                 window.back() << QFile::encodeName(path);
         }
-        // The window skips the name that is not UTF-8; the tool lists it where the walk met it.
+        // The window skips the name that is not UTF-8; the tool lists it where the walk met it,
+        // so the group it leads may come sooner.
         const QByteArray bad = m_root + "photos/bad\xff.png";
         QCOMPARE(canonical(window, m_root), everyGroupBut({EveryGroup[3]}, {"backup/c.png|photos/line\nbreak.png"}));
+        const auto apart = [&](Groups groups) {
+            const auto at = std::find_if(groups.begin(), groups.end(), [&](const QList<QByteArray> &group) {
+                return group.contains(m_root + "backup/c.png");
+            });
+            QList<QByteArray> taken = *at;
+            groups.erase(at);
+            taken.removeAll(bad);
+            return std::pair{taken, groups};
+        };
 
         for (const char *threads : {"1", "4"}) {
-            const Scan nul = scan(QStringList{QStringLiteral("-0")} + folders(), {threads, {}, {}, {}, {}});
-            QCOMPARE(nul.exitCode, 0);
-            const Groups scanned = nulGroups(nul.out);
+            const Run run{.threads = threads};
+            const Scan nul = scan(QStringList{QStringLiteral("-0")} + folders(), run);
+            const Groups scanned = nulGroups(nul.exitCode == 0 ? nul.out : QByteArray("failed"));
             QCOMPARE(canonical(scanned, m_root), sorted(EveryGroup));
-            // Without it, the window's groups in the window's order; its group may come sooner.
-            Groups withoutBad = scanned, windowBut = window;
-            const auto takeGroupOf = [&](Groups &groups) {
-                const auto at = std::find_if(groups.begin(), groups.end(), [&](const QList<QByteArray> &group) {
-                    return group.contains(m_root + "backup/c.png");
-                });
-                QList<QByteArray> taken = *at;
-                groups.erase(at);
-                taken.removeAll(bad);
-                return taken;
-            };
-            QCOMPARE(takeGroupOf(withoutBad), takeGroupOf(windowBut));
-            QCOMPARE(withoutBad, windowBut);
+            QCOMPARE(apart(scanned), apart(window));
             QVERIFY(!nul.err.contains('\r')); // no progress line when standard error is not a terminal
+            QCOMPARE(output(folders(), run), QByteArray(nul.out).replace('\0', '\n'));
 
-            const Scan lines = scan(folders(), {threads, {}, {}, {}, {}});
-            QCOMPARE(lines.exitCode, 0);
-            QCOMPARE(lines.out, QByteArray(nul.out).replace('\0', '\n'));
-
-            const Scan json = scan(QStringList{QStringLiteral("--json")} + folders(), {threads, {}, {}, {}, {}});
-            QCOMPARE(json.exitCode, 0);
+            const QByteArray json = output(QStringList{QStringLiteral("--json")} + folders(), run);
             QList<QJsonObject> files;
             QList<qint64> sizes;
-            QCOMPARE(jsonGroups(json.out, &files, &sizes), scanned);
+            QCOMPARE(jsonGroups(json, &files, &sizes), scanned);
             for (qsizetype g = 0; g < scanned.size(); ++g)
                 QCOMPARE(sizes[g], QFileInfo(QFile::decodeName(scanned[g].at(scanned[g].front() == bad))).size());
             QString bigTime;
@@ -382,9 +355,9 @@ private slots:
                     bigTime = file.value(QStringLiteral("mtime")).toString();
             }
             QCOMPARE(bigTime, QStringLiteral("2001-09-09T01:46:40.123456789Z"));
-            QVERIFY(json.out.contains("line\\nbreak.png")); // escaped, not a raw newline in a string
+            QVERIFY(json.contains("line\\nbreak.png")); // escaped, not a raw newline in a string
             // The header names the program, the command and the summary's counts.
-            const QJsonObject document = QJsonDocument::fromJson(json.out).object();
+            const QJsonObject document = QJsonDocument::fromJson(json).object();
             QCOMPARE(document.value(QStringLiteral("program")).toString(), QStringLiteral("twinfold-scan"));
             QCOMPARE(document.value(QStringLiteral("version")).toString(), QStringLiteral("7.0"));
             QCOMPARE(document.value(QStringLiteral("folders")).toVariant().toStringList(), folders());
@@ -395,6 +368,16 @@ private slots:
             QCOMPARE(summary.value(QStringLiteral("groups")).toInt(), 6);
             QCOMPARE(summary.value(QStringLiteral("files_in_groups")).toInt(), 14);
             QCOMPARE(summary.value(QStringLiteral("extra_copies")).toInt(), 8);
+
+            Groups rest;
+            QList<QByteArray> flat;
+            for (const QList<QByteArray> &group : scanned) {
+                rest << group.mid(1);
+                flat += group.mid(1);
+            }
+            QCOMPARE(jsonGroups(output(QStringList{"--json", "--omit-first"} + folders(), run)), rest);
+            QCOMPARE(nulGroups(output(QStringList{"-0", "--omit-first"} + folders(), run) + '\0'), Groups{flat});
+            QCOMPARE(output(QStringList{"-e"} + folders(), run), flat.join('\n') + '\n');
         }
     }
 
@@ -404,56 +387,115 @@ private slots:
         FileTree tree;
         const QByteArrayList names{"back\\slash", "C:\\x\\",     "quote\"d", "tab\there",
                                    "esc\x1b[0m",  "line\nbreak", "\x7f"};
+        QStringList expected;
         for (const QByteArray &name : names)
-            tree.write(QString::fromUtf8(name), "same");
-        const Scan result = scan({QStringLiteral("--json"), tree.root()});
-        QCOMPARE(result.exitCode, 0);
-        Groups expected{{}};
-        for (const QByteArray &name : names)
-            expected[0] << QFile::encodeName(tree.root()) + '/' + name;
-        Groups listed = jsonGroups(result.out);
-        QVERIFY2(listed.size() == 1, result.out.constData());
-        std::sort(listed[0].begin(), listed[0].end());
-        std::sort(expected[0].begin(), expected[0].end());
-        QCOMPARE(listed, expected);
+            expected << QString::fromUtf8(name);
+        for (const QString &name : std::as_const(expected))
+            tree.write(name, "same");
+        const QByteArray root = QFile::encodeName(tree.root()) + '/';
+        QCOMPARE(canonical(jsonGroups(output({QStringLiteral("--json"), tree.root()})), root),
+                 QStringList{sorted(expected).join(u'|')});
     }
 
-    // What standard error tells: the summary, what the options left out, and -q keeping only
-    // the messages about files that could not be searched.
-    void summary_data()
+    // The exit status and what each stream says: wrong arguments (2, with the usage), results
+    // that cannot be written (1), help and version (0), the summary and -q.
+    void statusAndMessages_data()
     {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArrayList>("shown");
-        QTest::addColumn<QByteArrayList>("notShown");
-        QTest::newRow("summary") << QStringList{} << QByteArrayList{": 14 files in 6 groups, 8 of them extra copies\n"}
-                                 << QByteArrayList{"left out by size or name", "No duplicate", "skipped"};
-        QTest::newRow("files left out by options")
-            << QStringList{"--exclude", "*.jpg", "--max-size", "19999"}
-            << QByteArrayList{": 5 files left out by size or name", ": 9 files in 4 groups, 5 of them extra copies"}
-            << QByteArrayList{};
-        QTest::newRow("nothing found") << QStringList{"--min-size", "1T"}
-                                       << QByteArrayList{"No duplicate images found.", ": 0 files in 0 groups"}
-                                       << QByteArrayList{};
-        QTest::newRow("files with no copy") << QStringList{"--unique-in", m_tree.path("photos")}
-                                            << QByteArrayList{": 1 file (6000 bytes) has no copy in the other "
-                                                              "folders, 0 could not be read\n"}
-                                            << QByteArrayList{"groups", "extra copies"};
-        QTest::newRow("quiet") << QStringList{"-q"} << QByteArrayList{} << QByteArrayList{"groups", "collected"};
-        QTest::newRow("quiet, nothing found")
-            << QStringList{"-q", "--min-size", "1T"} << QByteArrayList{} << QByteArrayList{"No duplicate", "groups"};
+        QTest::addColumn<QStringList>("arguments"); // "@photos" and "@backup" stand for the folders
+        QTest::addColumn<Run>("run");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArrayList>("out"); // the first starts it; none: not looked at
+        QTest::addColumn<QByteArrayList>("err"); // "!" for what is not shown; none: nothing shown
+        const auto row = [](const char *name, const QStringList &arguments, int status, const QByteArrayList &err,
+                            const QByteArrayList &out = {},
+                            const Run &run = {}) { QTest::newRow(name) << arguments << run << status << out << err; };
+        const QStringList both{QStringLiteral("@photos"), QStringLiteral("@backup")};
+        row("summary", both, 0,
+            {": 14 files in 6 groups, 8 of them extra copies\n", "!left out by size or name", "!No duplicate",
+             "!skipped"});
+        row("files left out by options", QStringList{"--exclude", "*.jpg", "--max-size", "19999"} + both, 0,
+            {": 5 files left out by size or name", ": 9 files in 4 groups, 5 of them extra copies"});
+        row("nothing found", QStringList{"--min-size", "1T"} + both, 0,
+            {"No duplicate images found.", ": 0 files in 0 groups"});
+        row("files with no copy", QStringList{"--unique-in", "@photos"} + both, 0,
+            {": 1 file (6000 bytes) has no copy in the other folders, 0 could not be read\n", "!groups",
+             "!extra copies"});
+        row("quiet", QStringList{"-q"} + both, 0, {});
+        row("quiet, nothing found", QStringList{"-q", "--min-size", "1T"} + both, 0, {});
+
+        const QByteArray usage("Usage: twinfold-scan [OPTION]... FOLDER...\n");
+        const QByteArray version(
+            "twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later");
+        row("--help", {"--help"}, 0, {}, {usage, "130", "| xargs -0 -r gio trash --\n"});
+        row("-h", {"-h"}, 0, {}, {usage, "130", "| xargs -0 -r gio trash --\n"});
+        row("--version", {"--version"}, 0, {}, {version});
+        row("-v", {"-v"}, 0, {}, {version});
+
+        // A full disk on standard output is an error, never a quiet success.
+        const QByteArrayList full{"cannot write", "No space left on device"};
+        const Run toFull{.outputFile = QStringLiteral("/dev/full")};
+        row("lines to a full disk", both, 1, full, {}, toFull);
+        row("-0 to a full disk", QStringList{"-0"} + both, 1, full, {}, toFull);
+        row("--json to a full disk", QStringList{"--json"} + both, 1, full, {}, toFull);
+        row("--help to a full disk", {"--help"}, 1, full, {}, toFull);
+        row("--version to a full disk", {"--version"}, 1, full, {}, toFull);
+
+        const auto bad = [&](const char *name, const QStringList &arguments, const QByteArray &said = {},
+                             const Run &run = {}) {
+            row(name, arguments, 2, {"Usage: twinfold-scan", said}, {}, run);
+        };
+        const QString tmp = QStringLiteral("/tmp");
+        bad("only options", {"-0"});
+        bad("unknown option", {"-x", tmp});
+        bad("missing folder", {"/no/such/folder/here"});
+        bad("a file, not a folder", {QCoreApplication::applicationFilePath()});
+        bad("empty folder name", {QString()});
+        bad("bad thread count", {tmp}, {}, {.threads = "zero"});
+        bad("size without a number", {"--min-size", "K", tmp});
+        bad("unknown unit", {"--max-size", "5Q", tmp});
+        bad("binary suffix without a unit", {"--max-size", "5iB", tmp});
+        bad("negative size", {"--min-size", "-1", tmp});
+        bad("size too large", {"--max-size", "99999999999T", tmp});
+        bad("min above max", {"--min-size", "2K", "--max-size", "1K", tmp});
+        bad("json and -0", {"--json", "-0", tmp});
+        bad("empty pattern", {"--exclude", "", tmp});
+        bad("option value missing", {tmp, "--min-size"});
+        bad("no folder on standard input", {"--from0", "-"});
+        bad("not a folder on standard input", {"--from0", "-"}, {}, {.input = QByteArray("/tmp\0/no/such\0", 14)});
+        bad("folder name not UTF-8", {"--from0", "-"}, {}, {.input = "/tmp/bad\xff"});
+        // --from0 is read as a stream: the first bad name ends it, and no name grows without bound.
+        bad("endless empty names", {"--from0", "/dev/zero"}, ": not a folder");
+        bad("a name without end", {"--from0", "-"}, "a folder name longer than 4095 bytes",
+            {.input = QByteArray(5000, 'a')});
+        bad("--keep without -e", {"--keep", "oldest", tmp});
+        bad("--keep-under without -e", {"--keep-under", tmp, tmp});
+        bad("unknown keep rule", {"-e", "--keep", "largest", tmp});
+        bad("--keep-under not a folder", {"-e", "--keep-under", "/no/such/folder", tmp});
+        bad("--unique-in with -e", {"-e", "--unique-in", tmp});
+        bad("--unique-in not a folder", {"--unique-in", "/no/such/folder", tmp});
     }
 
-    void summary()
+    void statusAndMessages()
     {
-        QFETCH(QStringList, options);
-        QFETCH(QByteArrayList, shown);
-        QFETCH(QByteArrayList, notShown);
-        const Scan result = scan(options + folders());
-        QCOMPARE(result.exitCode, 0);
-        for (const QByteArray &text : shown)
-            QVERIFY2(result.err.contains(text), result.err.constData());
-        for (const QByteArray &text : notShown)
-            QVERIFY2(!result.err.contains(text), result.err.constData());
+        QFETCH(QStringList, arguments);
+        QFETCH(Run, run);
+        QFETCH(int, status);
+        QFETCH(QByteArrayList, out);
+        QFETCH(QByteArrayList, err);
+        if (!run.outputFile.isEmpty() && !QFileInfo::exists(run.outputFile))
+            QSKIP("no /dev/full here");
+        const Scan result = scan(atTree(m_tree, arguments), run);
+        QCOMPARE(result.exitCode, status);
+        if (status != 0)
+            QCOMPARE(result.out, QByteArray());
+        QVERIFY2(out.isEmpty() || result.out.startsWith(out.front()), result.out.constData());
+        for (const QByteArray &text : std::as_const(out))
+            QVERIFY2(result.out.contains(text), result.out.constData());
+        if (err.isEmpty())
+            QCOMPARE(result.err, QByteArray());
+        for (const QByteArray &text : std::as_const(err))
+            QVERIFY2(result.err.contains(text.startsWith('!') ? text.mid(1) : text) != text.startsWith('!'),
+                     result.err.constData());
     }
 
     // Reading keeps folders open to open their files by name; where few descriptors are allowed
@@ -476,135 +518,6 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(nulGroups(result.out).size(), 600);
         QVERIFY2(result.err.contains(" 0 left out as unreadable"), result.err.constData());
-    }
-
-    // -e lists every copy but the first of each group, as one flat list, never a whole group.
-    void omitFirst_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::newRow("-0") << QStringLiteral("-0");
-        QTest::newRow("--json") << QStringLiteral("--json");
-        QTest::newRow("lines") << QStringLiteral("-e"); // the short form, given as well
-    }
-
-    void omitFirst()
-    {
-        QFETCH(QString, format);
-        const Groups groups = nulGroups(scan(QStringList{QStringLiteral("-0")} + folders()).out);
-        QCOMPARE(groups.size(), EveryGroup.size());
-        const Scan omitted = scan(QStringList{QStringLiteral("--omit-first"), format} + folders());
-        QCOMPARE(omitted.exitCode, 0);
-        Groups rest;
-        QList<QByteArray> flat;
-        for (const QList<QByteArray> &group : groups) {
-            rest << group.mid(1);
-            flat += group.mid(1);
-        }
-        if (format == QStringLiteral("--json"))
-            QCOMPARE(jsonGroups(omitted.out), rest);
-        else if (format == QStringLiteral("-0"))
-            QCOMPARE(nulGroups(omitted.out, true), Groups{flat});
-        else
-            QCOMPARE(omitted.out, flat.join('\n') + '\n');
-    }
-
-    void helpAndVersion_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QByteArray>("start");
-        const QByteArray usage("Usage: twinfold-scan [OPTION]... FOLDER...\n");
-        const QByteArray version(
-            "twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later");
-        QTest::newRow("--help") << QStringLiteral("--help") << usage;
-        QTest::newRow("-h") << QStringLiteral("-h") << usage;
-        QTest::newRow("--version") << QStringLiteral("--version") << version;
-        QTest::newRow("-v") << QStringLiteral("-v") << version;
-    }
-
-    void helpAndVersion()
-    {
-        QFETCH(QString, option);
-        QFETCH(QByteArray, start);
-        const Scan result = scan({option});
-        QCOMPARE(result.exitCode, 0);
-        QVERIFY(result.out.startsWith(start));
-        QCOMPARE(result.err, QByteArray());
-        if (option.contains(u'h'))
-            QVERIFY(result.out.contains("130") && result.out.contains("| xargs -0 -r gio trash --\n"));
-    }
-
-    void badArguments_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QByteArray>("threads");
-        QTest::addColumn<QByteArray>("said");
-        const auto row = [](const char *name, const QStringList &arguments, const QByteArray &input = {},
-                            const QByteArray &threads = {}, const QByteArray &said = "Usage: twinfold-scan") {
-            QTest::newRow(name) << arguments << input << threads << said;
-        };
-        const QString tmp = QStringLiteral("/tmp");
-        row("only options", {"-0"});
-        row("unknown option", {"-x", tmp});
-        row("missing folder", {"/no/such/folder/here"});
-        row("a file, not a folder", {QCoreApplication::applicationFilePath()});
-        row("empty folder name", {QString()});
-        row("bad thread count", {tmp}, {}, "zero");
-        row("size without a number", {"--min-size", "K", tmp});
-        row("unknown unit", {"--max-size", "5Q", tmp});
-        row("binary suffix without a unit", {"--max-size", "5iB", tmp});
-        row("negative size", {"--min-size", "-1", tmp});
-        row("size too large", {"--max-size", "99999999999T", tmp});
-        row("min above max", {"--min-size", "2K", "--max-size", "1K", tmp});
-        row("json and -0", {"--json", "-0", tmp});
-        row("empty pattern", {"--exclude", "", tmp});
-        row("option value missing", {tmp, "--min-size"});
-        row("no folder on standard input", {"--from0", "-"});
-        row("not a folder on standard input", {"--from0", "-"}, QByteArray("/tmp\0/no/such\0", 14));
-        row("folder name not UTF-8", {"--from0", "-"}, "/tmp/bad\xff");
-        // --from0 is read as a stream: the first bad name ends it, and no name grows without bound.
-        row("endless empty names", {"--from0", "/dev/zero"}, {}, {}, ": not a folder");
-        row("a name without end", {"--from0", "-"}, QByteArray(5000, 'a'), {}, "a folder name longer than 4095 bytes");
-        row("--keep without -e", {"--keep", "oldest", tmp});
-        row("--keep-under without -e", {"--keep-under", tmp, tmp});
-        row("unknown keep rule", {"-e", "--keep", "largest", tmp});
-        row("--keep-under not a folder", {"-e", "--keep-under", "/no/such/folder", tmp});
-        row("--unique-in with -e", {"-e", "--unique-in", tmp});
-        row("--unique-in not a folder", {"--unique-in", "/no/such/folder", tmp});
-    }
-
-    void badArguments()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, input);
-        QFETCH(QByteArray, threads);
-        QFETCH(QByteArray, said);
-        const Scan result = scan(arguments, {threads, input, {}, {}, {}});
-        QCOMPARE(result.exitCode, 2);
-        QVERIFY2(result.err.contains("Usage: twinfold-scan") && result.err.contains(said), result.err.constData());
-        QCOMPARE(result.out, QByteArray());
-    }
-
-    // A full disk or a closed file on standard output is an error, never a quiet success.
-    void writeErrors_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("lines") << folders();
-        QTest::newRow("-0") << QStringList{"-0"} + folders();
-        QTest::newRow("--json") << QStringList{"--json"} + folders();
-        QTest::newRow("--help") << QStringList{"--help"};
-        QTest::newRow("--version") << QStringList{"--version"};
-    }
-
-    void writeErrors()
-    {
-        if (!QFileInfo::exists(QStringLiteral("/dev/full")))
-            QSKIP("no /dev/full here");
-        QFETCH(QStringList, arguments);
-        const Scan result = scan(arguments, {{}, {}, QStringLiteral("/dev/full"), {}, {}});
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.err.contains("cannot write") && result.err.contains("No space left on device"),
-                 result.err.constData());
     }
 
     // Which copies -e keeps, by each rule, on a tree with ties; the folders are listed a, b, c.
@@ -639,27 +552,16 @@ private slots:
         QFETCH(QStringList, printed);
         static FileTree tree;
         if (!QFileInfo::exists(tree.path("a"))) {
+            // The same letter, the same contents; then the modification time.
             const QByteArray x = randomBytes(5000, 10), t = randomBytes(4000, 11), u = randomBytes(3000, 12);
-            const std::pair<const char *, std::pair<QByteArray, qint64>> files[] = {{"a/long-name-1.bin", {x, 1000}},
-                                                                                    {"b/x.bin", {x, 500}},
-                                                                                    {"c/yy.bin", {x, 2000}},
-                                                                                    {"a/t1", {t, 100}},
-                                                                                    {"b/t2", {t, 100}},
-                                                                                    {"c/t3", {t, 100}},
-                                                                                    {"a/u.bin", {u, 300}},
-                                                                                    {"b/uu", {u, 200}}};
-            for (const auto &[name, file] : files)
-                QVERIFY(setFileTime(tree.write(QString::fromLatin1(name), file.first), file.second));
+            QVERIFY(setFileTime(tree.write("a/long-name-1.bin", x), 1000) && setFileTime(tree.write("b/x.bin", x), 500)
+                    && setFileTime(tree.write("c/yy.bin", x), 2000) && setFileTime(tree.write("a/t1", t), 100)
+                    && setFileTime(tree.write("b/t2", t), 100) && setFileTime(tree.write("c/t3", t), 100)
+                    && setFileTime(tree.write("a/u.bin", u), 300) && setFileTime(tree.write("b/uu", u), 200));
         }
-        QStringList arguments{QStringLiteral("-0"), QStringLiteral("-e")};
-        for (const QString &option : options + QStringList{"@a", "@b", "@c"})
-            arguments << (option.startsWith(u'@') ? tree.path(option.mid(1)) : option);
-        const Scan result = scan(arguments);
-        QCOMPARE(result.exitCode, 0);
-        QStringList names;
-        for (const QByteArray &path : nulGroups(result.out, true).value(0))
-            names << QDir(tree.root()).relativeFilePath(QFile::decodeName(path));
-        QCOMPARE(sorted(names), printed);
+        const QByteArray out = output(atTree(tree, QStringList{"-0", "-e"} + options + QStringList{"@a", "@b", "@c"}));
+        QCOMPARE(canonical({nulGroups(out + '\0').value(0)}, QFile::encodeName(tree.root()) + '/').value(0),
+                 printed.join(u'|'));
     }
 
     // As an unprivileged user of its own (a limit on processes counts all of a user's), the tool
@@ -684,10 +586,9 @@ private slots:
         QFETCH(QByteArray, readers);
         QFETCH(int, status);
         QTemporaryDir dir;
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        QVERIFY(writeFile(dir.filePath("a/copy"), "same") && writeFile(dir.filePath("b/copy"), "same"));
-        QVERIFY(writeFile(dir.filePath("closed/inner"), "same") && writeFile(dir.filePath("blind/inner"), "same"));
         const QByteArray folder = QFile::encodeName(dir.path()) + '/', x = randomBytes(4000, 30);
+        for (const char *name : {"a/copy", "b/copy", "closed/inner", "blind/inner"})
+            QVERIFY(writeFile(dir.filePath(QString::fromLatin1(name)), "same"));
         writeRaw(folder + "esc\x1b]2;pwned\x07-a.bin", x);
         writeRaw(folder + "esc\x1b]2;pwned\x07-b.bin", x);
         QVERIFY(writeFile(dir.filePath("plain.bin"), x));
@@ -695,21 +596,16 @@ private slots:
             QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("c/%1").arg(i)));
         const QString user = QString::number(40000 + ::getpid() % 20000);
         QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), user + u':' + user, dir.path()});
-        QCOMPARE(::chmod(folder + "esc\x1b]2;pwned\x07-a.bin", 0), 0);
-        QVERIFY(::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0000) == 0);
-        QVERIFY(::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0600) == 0);
+        QVERIFY(::chmod(folder, 0755) == 0 && ::chmod(folder + "esc\x1b]2;pwned\x07-a.bin", 0) == 0);
+        QVERIFY(::chmod(folder + "closed", 0000) == 0 && ::chmod(folder + "blind", 0600) == 0);
         const auto reopen = qScopeGuard([&] {
-            ::chmod(QFile::encodeName(dir.filePath("closed")).constData(), 0755);
-            ::chmod(QFile::encodeName(dir.filePath("blind")).constData(), 0755);
+            ::chmod(folder + "closed", 0755);
+            ::chmod(folder + "blind", 0755);
         });
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TWINFOLD_THREADS"), QString::fromLatin1(readers));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral("setpriv"),
-                      {"--reuid=" + user, "--regid=" + user, QStringLiteral("--clear-groups"),
-                       QStringLiteral("prlimit"), limit, QStringLiteral(TWINFOLD_SCAN), dir.path()});
-        const Scan result = finishScan(process);
+        const Scan result = scan(
+            {dir.path()},
+            {.threads = readers,
+             .wrapper = {"setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups", "prlimit", limit}});
         const QString errors = QString::fromUtf8(result.err);
         if (result.exitCode != 0
             && (errors.startsWith(QLatin1String("setpriv")) || errors.startsWith(QLatin1String("prlimit"))))
@@ -723,16 +619,14 @@ private slots:
                  status == 3);
         if (status != 0)
             return;
-        QVERIFY2(errors.contains("cannot read folder " + dir.filePath("closed/") + ": Permission denied"),
-                 qPrintable(errors));
-        QVERIFY2(errors.contains("cannot read file " + dir.filePath("blind/inner") + ": Permission denied"),
-                 qPrintable(errors));
-        QVERIFY2(errors.contains("left out while collecting: 1 folders, 1 files"), qPrintable(errors));
-        QVERIFY2(result.err.contains("twinfold-scan: cannot read file " + folder
-                                     + "esc\\x1b]2;pwned\\x07-a.bin: Permission denied"),
-                 result.err.constData());
+        for (const QByteArray &said :
+             {"cannot read folder " + folder + "closed/: Permission denied",
+              "cannot read file " + folder + "blind/inner: Permission denied",
+              QByteArray("left out while collecting: 1 folders, 1 files"),
+              "twinfold-scan: cannot read file " + folder + "esc\\x1b]2;pwned\\x07-a.bin: Permission denied",
+              QByteArray(", 1 left out as unreadable\n")})
+            QVERIFY2(result.err.contains(said), result.err.constData());
         QVERIFY(!result.err.contains('\x1b') && !result.err.contains('\x07'));
-        QVERIFY(result.err.contains(", 1 left out as unreadable\n"));
     }
 
     // --unique-in on a planted tree: copies outside, copies only inside, one-byte traps at the start,
@@ -773,36 +667,26 @@ private slots:
                     == 0);
             ::chmod(QFile::encodeName(tree.path("lib/locked")), 0);
         }
-        QStringList resolved;
-        for (const QString &argument : arguments)
-            resolved << (argument.startsWith(u'@') ? tree.path(argument.mid(1)) : argument);
-        const Scan result = scan(resolved);
+        const Scan result = scan(atTree(tree, arguments));
         QCOMPARE(result.exitCode, 0);
-        QStringList names;
         const QByteArray root = QFile::encodeName(tree.root()) + '/';
-        const auto add = [&](const QByteArray &path) {
-            // Which name of the linked file comes first depends on the walk, not on the rule.
-            names << QString::fromUtf8(path.mid(root.size()))
-                         .replace(QStringLiteral("sub/linkedinside"), QStringLiteral("linkedinside"));
-        };
-        if (resolved.contains(QStringLiteral("--json"))) {
+        QList<QByteArray> paths;
+        if (arguments.contains(QStringLiteral("--json"))) {
             const QJsonObject json = QJsonDocument::fromJson(result.out).object();
             for (const QJsonValue &file : json.value(QStringLiteral("unique")).toArray())
-                add(file.toObject().value(QStringLiteral("path")).toString().toUtf8());
+                paths << file.toObject().value(QStringLiteral("path")).toString().toUtf8();
             QCOMPARE(json.value(QStringLiteral("could_not_be_read")).toArray().size(), ::geteuid() == 0 ? 0 : 1);
         } else {
-            const QList<QByteArray> paths = resolved.contains(QStringLiteral("-0"))
-                ? nulGroups(result.out, true).value(0)
-                : result.out.split('\n');
-            for (const QByteArray &path : paths)
-                if (!path.isEmpty())
-                    add(path);
+            const bool nul = arguments.contains(QStringLiteral("-0"));
+            paths = nulGroups((nul ? result.out : QByteArray(result.out).replace('\n', '\0')) + '\0').value(0);
         }
         QStringList expected{"lib/end",       "lib/inner",        "lib/middle", "lib/start",
                              "lib/sub/inner", "lib/linkedinside", "lib/unique"};
         if (::geteuid() == 0)
             expected << QStringLiteral("lib/locked"); // root reads it: unique
-        QVERIFY2(sorted(names) == sorted(expected), qPrintable(sorted(names).join(u' ')));
+        for (QByteArray &path : paths)                // which name of the linked file comes first depends on the walk
+            path.replace("sub/linkedinside", "linkedinside");
+        QCOMPARE(canonical({paths}, root).value(0), sorted(expected).join(u'|'));
         if (::geteuid() != 0)
             QVERIFY2(result.err.contains("could not be read: " + root + "lib/locked"), result.err.constData());
     }
@@ -839,7 +723,10 @@ private slots:
                                     QStringLiteral("sh"), tree.root(),
                                     QFileInfo(QStringLiteral(TWINFOLD_SCAN)).absolutePath(), data.root(), command}),
                  0);
-        QCOMPARE(filesBelow(tree.root()), left);
+        QStringList files;
+        for (QDirIterator it(tree.root(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+            files << QDir(tree.root()).relativeFilePath(it.next());
+        QCOMPARE(sorted(files), left);
         QCOMPARE(QDir(data.path("Trash/files")).entryList(QDir::Files).size(), 3);
     }
 
@@ -861,13 +748,10 @@ private slots:
         QFETCH(QByteArray, path);
         if (!QFileInfo(m_tree.path("link")).isSymLink())
             QCOMPARE(::symlink("photos/cache", QFile::encodeName(m_tree.path("link")).constData()), 0);
-        Run run;
-        run.workingDirectory = m_tree.root();
-        const Scan result = scan({QStringLiteral("-0"), folder, m_tree.path("backup")}, run);
-        QCOMPARE(result.exitCode, 0);
-        QVERIFY2(result.out.contains('\0' + m_root + path + '\0') || result.out.startsWith(m_root + path + '\0'),
-                 result.out.constData());
-        QVERIFY(!result.out.contains("/./") && !result.out.contains("//"));
+        const QByteArray out = '\0'
+            + output({QStringLiteral("-0"), folder, m_tree.path("backup")}, {.workingDirectory = m_tree.root()});
+        QVERIFY2(out.contains('\0' + m_root + path + '\0'), out.constData() + 1);
+        QVERIFY(!out.contains("/./") && !out.contains("//"));
     }
 
     // A folder bound into itself: the file its mount point hides is found through the mount,
@@ -882,15 +766,11 @@ private slots:
         const BindMount bound(tree.path("T"), tree.path("T/a/b"));
         if (!bound.mounted())
             QSKIP("cannot bind folders here (needs root)");
-        const Scan result = scan({QStringLiteral("-0"), tree.path("T")});
-        QCOMPARE(result.exitCode, 0);
-        const Groups groups = nulGroups(result.out);
-        QCOMPARE(groups.size(), 1);
-        QStringList members = canonical(groups, QFile::encodeName(tree.path("T/"))).value(0).split(u'|');
-        QCOMPARE(members.size(), 2);
-        QCOMPARE(members.front(), QStringLiteral("a/b/a/b/hidden.txt"));
-        QVERIFY2(members.back() == QStringLiteral("c/twin.txt") || members.back() == QStringLiteral("a/b/c/twin.txt"),
-                 qPrintable(members.back()));
+        const QStringList groups = canonical(nulGroups(output({QStringLiteral("-0"), tree.path("T")})),
+                                             QFile::encodeName(tree.path("T/")));
+        QVERIFY2(groups == QStringList{"a/b/a/b/hidden.txt|c/twin.txt"}
+                     || groups == QStringList{"a/b/a/b/hidden.txt|a/b/c/twin.txt"},
+                 qPrintable(groups.join(u' ')));
     }
 
     // A stop ends with "stopped" and 128 + the signal, in whichever phase it comes; the
@@ -917,12 +797,8 @@ private slots:
         static FileTree tree; // built once for every row
         if (!QFileInfo::exists(tree.path("many"))) {
             // Enough folders that collecting outlasts the test's reaction to the progress line.
-            QVERIFY(QDir().mkpath(tree.path("many")));
-            for (int i = 0; i < 5000; ++i) {
-                const QByteArray folder = QFile::encodeName(tree.path(QStringLiteral("many/%1").arg(i / 100)));
-                ::mkdir(folder.constData(), 0755);
-                QCOMPARE(::mkdir(folder + '/' + QByteArray::number(i), 0755), 0);
-            }
+            for (int i = 0; i < 5000; ++i)
+                QVERIFY(QDir().mkpath(tree.path(QStringLiteral("many/%1/%2").arg(i / 100).arg(i))));
             // Empty files are never opened: one group of rows far larger than the pipe and buffers.
             for (int i = 0; i < 3000; ++i)
                 tree.write(QStringLiteral("empties/%1-%2").arg(i, 5, 10, QLatin1Char('0')).arg(QString(100, u'x')), {});
@@ -934,7 +810,7 @@ private slots:
         QProcess process;
         const bool json = QByteArray(QTest::currentDataTag()).endsWith("JSON");
         startScan(process, {json ? QStringLiteral("--json") : QStringLiteral("-0"), tree.path(folder)},
-                  {{}, {}, {}, terminal.slave(), {}});
+                  {.errorTerminal = terminal.slave()});
         QVERIFY2(terminal.waitFor(phase, 60000), terminal.shown.constData());
         QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
         const Scan result = finishScan(process);
