@@ -14,7 +14,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
@@ -105,10 +104,9 @@ Groups jsonGroups(const QByteArray &out, QList<QJsonObject> *files = nullptr, QL
         groups.emplace_back();
         for (const QJsonValue &file : group.toObject().value(QStringLiteral("files")).toArray()) {
             const QJsonObject object = file.toObject();
-            groups.back() << (object.contains(QStringLiteral("path_bytes"))
-                                  ? QByteArray::fromBase64(
-                                      object.value(QStringLiteral("path_bytes")).toString().toLatin1())
-                                  : object.value(QStringLiteral("path")).toString().toUtf8());
+            const QJsonValue bytes = object.value(QStringLiteral("path_bytes"));
+            groups.back() << (bytes.isUndefined() ? object.value(QStringLiteral("path")).toString().toUtf8()
+                                                  : QByteArray::fromBase64(bytes.toString().toLatin1()));
             if (files)
                 *files << object;
         }
@@ -382,10 +380,10 @@ private slots:
         const QByteArray usage("Usage: twinfold-scan [OPTION]... FOLDER...\n");
         const QByteArray version(
             "twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later");
-        row("--help", {"--help"}, 0, {}, {usage, "130", "| xargs -0 -r gio trash --\n"});
-        row("-h", {"-h"}, 0, {}, {usage, "130", "| xargs -0 -r gio trash --\n"});
-        row("--version", {"--version"}, 0, {}, {version});
-        row("-v", {"-v"}, 0, {}, {version});
+        for (const char *help : {"--help", "-h"})
+            row(help, {help}, 0, {}, {usage, "130", "| xargs -0 -r gio trash --\n"});
+        for (const char *option : {"--version", "-v"})
+            row(option, {option}, 0, {}, {version});
 
         // A full disk on standard output is an error, never a quiet success.
         const QByteArrayList full{"cannot write", "No space left on device"};
@@ -464,13 +462,7 @@ private slots:
             tree.write(QStringLiteral("f%1/a").arg(i), contents);
             tree.write(QStringLiteral("f%1/b").arg(i), contents);
         }
-        QProcess process;
-        process.setChildProcessModifier([] {
-            const rlimit limit{512, 512};
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        });
-        startScan(process, {QStringLiteral("-0"), tree.root()}, {});
-        const Scan result = finishScan(process);
+        const Scan result = scan({QStringLiteral("-0"), tree.root()}, {.wrapper = {"prlimit", "--nofile=512"}});
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(nulGroups(result.out).size(), 600);
         QVERIFY2(result.err.contains(" 0 left out as unreadable"), result.err.constData());
