@@ -16,17 +16,14 @@ private slots:
         QTest::addColumn<QByteArrayList>("paths"); // "path=n": n is the file it names
         QTest::addColumn<QByteArrayList>("keepUnder");
         QTest::addColumn<QByteArrayList>("kept");
-        QTest::newRow("first listed") << QByteArrayList{"/a/x=1", "/b/x=2", "/c/x=3"} << QByteArrayList{}
-                                      << QByteArrayList{"/a/x"};
-        QTest::newRow("another name of the kept file")
-            << QByteArrayList{"/a/x=1", "/b/x=2", "/c/x=1"} << QByteArrayList{} << QByteArrayList{"/a/x", "/c/x"};
-        QTest::newRow("another name of a copy that goes")
-            << QByteArrayList{"/a/x=1", "/b/x=2", "/c/x=2"} << QByteArrayList{} << QByteArrayList{"/a/x"};
-        QTest::newRow("every copy under the folder, and their other names")
-            << QByteArrayList{"/a/x=1", "/keep/x=2", "/keep/y=3", "/z/y=3"} << QByteArrayList{"/keep"}
-            << QByteArrayList{"/keep/x", "/keep/y", "/z/y"};
-        QTest::newRow("a folder whose name only begins alike")
-            << QByteArrayList{"/keepsake/x=1", "/keep/x=2"} << QByteArrayList{"/keep"} << QByteArrayList{"/keep/x"};
+        const auto row = [](const char *name, const QByteArrayList &paths, const QByteArrayList &keepUnder,
+                            const QByteArrayList &kept) { QTest::newRow(name) << paths << keepUnder << kept; };
+        row("first listed", {"/a/x=1", "/b/x=2", "/c/x=3"}, {}, {"/a/x"});
+        row("another name of the kept file", {"/a/x=1", "/b/x=2", "/c/x=1"}, {}, {"/a/x", "/c/x"});
+        row("another name of a copy that goes", {"/a/x=1", "/b/x=2", "/c/x=2"}, {}, {"/a/x"});
+        row("every copy under the folder, and their other names", {"/a/x=1", "/keep/x=2", "/keep/y=3", "/z/y=3"},
+            {"/keep"}, {"/keep/x", "/keep/y", "/z/y"});
+        row("a folder whose name only begins alike", {"/keepsake/x=1", "/keep/x=2"}, {"/keep"}, {"/keep/x"});
     }
 
     void keptCopies()
@@ -35,14 +32,9 @@ private slots:
         QFETCH(QByteArrayList, keepUnder);
         QFETCH(QByteArrayList, kept);
         std::vector<GroupFile> group;
-        for (const QByteArray &entry : paths) {
-            const QByteArrayList parts = entry.split('=');
-            GroupFile file{parts[0], {}};
-            file.identity.valid = true;
-            file.identity.device = 1;
-            file.identity.inode = parts[1].toULongLong();
-            group.push_back(file);
-        }
+        for (const QByteArray &entry : paths)
+            group.push_back(
+                {entry.split('=')[0], {.valid = true, .device = 1, .inode = entry.split('=')[1].toULongLong()}});
         const std::vector<bool> keeps = ::keptCopies(group, KeepRule::FirstListed, keepUnder);
         QByteArrayList found;
         for (std::size_t i = 0; i < group.size(); ++i)
