@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -320,6 +321,8 @@ private slots:
             }
             QCOMPARE(bigTime, QStringLiteral("2001-09-09T01:46:40.123456789Z"));
             QVERIFY(json.contains("line\\nbreak")); // escaped, not a raw newline in a string
+            // Every control character in a name is escaped: the only raw one ends a line.
+            QVERIFY(std::all_of(json.cbegin(), json.cend(), [](char c) { return uchar(c) >= 0x20 || c == '\n'; }));
             // The header names the program, the command and the summary's counts.
             const QJsonObject document = QJsonDocument::fromJson(json).object();
             QCOMPARE(document.value(QStringLiteral("program")).toString(), QStringLiteral("twinfold-scan"));
