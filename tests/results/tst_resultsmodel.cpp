@@ -47,61 +47,38 @@ class TestResultsModel : public QObject
     Q_OBJECT
 
 private slots:
-    void coloursByName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QColor>("background"); // invalid: the list's own colours
-        QTest::newRow("blue") << "blue" << QColor(212, 234, 255);
-        QTest::newRow("light blue") << "light blue" << QColor(242, 242, 255);
-        QTest::newRow("empty") << "" << QColor();
-        QTest::newRow("white") << "white" << QColor();
-        QTest::newRow("capital B") << "Blue" << QColor();
-    }
-
-    void coloursByName()
-    {
-        QFETCH(QString, name);
-        QFETCH(QColor, background);
-        ResultsModel model;
-        addGroups(model, {2});
-        model.setRowColour(0, name);
-        for (int column : {0, 1}) {
-            const QModelIndex index = model.index(0, column);
-            const QVariant back = model.data(index, Qt::BackgroundRole);
-            const QVariant fore = model.data(index, Qt::ForegroundRole);
-            if (background.isValid()) {
-                QCOMPARE(back.value<QBrush>().color(), background);
-                QCOMPARE(fore.value<QBrush>().color(), QColor(0, 0, 0));
-            } else {
-                QVERIFY(!back.isValid());
-                QVERIFY(!fore.isValid());
-            }
-        }
-    }
-
-    void groupsAlternateFromLightBlue()
+    // Groups alternate from light blue; a colour belongs to a position, not to a row: rows that
+    // move up take their new place's. A name not in the table draws in the list's own colours.
+    void coloursGoByGroupAndPosition()
     {
         ResultsModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         addGroups(model, {3, 2, 2});
+        QCOMPARE(model.groupCount(), 3);
         const QStringList expected{"light blue", "light blue", "light blue", "blue",
                                    "blue",       "light blue", "light blue"};
         for (int row = 0; row < model.rows(); ++row)
             QCOMPARE(model.rowColour(row), expected[row]);
         QCOMPARE(model.rowColour(7), QString()); // past the last row
-        QCOMPARE(model.groupCount(), 3);
-    }
-
-    // A colour belongs to a position, not to a row: rows that move up take their new place's.
-    void coloursFollowPositionsAfterRemoval()
-    {
-        ResultsModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        addGroups(model, {1, 2});
+        const auto brush = [&](int row, int column, int role) {
+            return model.data(model.index(row, column), role).value<QBrush>().color();
+        };
         QVERIFY(model.removeRows(0, 1));
-        QCOMPARE(model.path(0), QStringLiteral("/g2/1"));
-        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole).value<QBrush>().color(), QColor(242, 242, 255));
-        QCOMPARE(model.data(model.index(1, 0), Qt::BackgroundRole).value<QBrush>().color(), QColor(212, 234, 255));
-        QCOMPARE(model.rowColour(2), QStringLiteral("blue")); // no row stands there now
+        QCOMPARE(model.path(2), QStringLiteral("/g2/1"));
+        QCOMPARE(brush(2, 1, Qt::BackgroundRole), QColor(242, 242, 255));
+        QCOMPARE(brush(3, 0, Qt::BackgroundRole), QColor(212, 234, 255));
+        QCOMPARE(model.rowColour(6), QStringLiteral("light blue")); // no row stands there now
+        model.setRowColour(0, QStringLiteral("blue"));
+        for (int column : {0, 1}) {
+            QCOMPARE(brush(0, column, Qt::BackgroundRole), QColor(212, 234, 255));
+            QCOMPARE(brush(0, column, Qt::ForegroundRole), QColor(0, 0, 0));
+        }
+        for (const QString &name : QStringList{"", "white", "Blue"}) {
+            model.setRowColour(0, name);
+            for (int column : {0, 1})
+                for (int role : {Qt::BackgroundRole, Qt::ForegroundRole})
+                    QVERIFY(!model.data(model.index(0, column), role).isValid());
+        }
     }
 
     void checkChangeAppliesToEveryRowWithTheText()
