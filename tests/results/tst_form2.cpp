@@ -6,13 +6,11 @@
 #include "TestPictures.h"
 #include "TestMain.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QSemaphore>
 #include <QTimer>
 #include <QImage>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <atomic>

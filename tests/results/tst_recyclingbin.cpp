@@ -7,8 +7,6 @@
 #include <QtTest>
 
 #include <climits>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {

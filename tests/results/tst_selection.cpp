@@ -7,7 +7,6 @@
 #include <map>
 #include <QtTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
