@@ -161,56 +161,51 @@ private slots:
 
     void resizeStepsLayOutAndSave_data()
     {
-        // One row to a line; each after a first resize to 800 x 440. Too small a window keeps
-        // the list's last size.
+        // One row to a line; each after a first resize to 800 x 440, then to the outer size, then
+        // into the state. Too small or minimised a window keeps the list's last size; a maximised
+        // one fills the 800 x 600 screen.
         // clang-format off
         QTest::addColumn<QSize>("outer");
+        QTest::addColumn<int>("state");
         QTest::addColumn<QSize>("listSize");
         QTest::addColumn<bool>("roomy");
+        QTest::addColumn<QString>("stateSaved");
         QTest::addColumn<QString>("width");
         QTest::addColumn<QString>("height");
-        QTest::newRow("800x440") << QSize(800, 440) << QSize(760, 260) << true << "12000" << "6600";
-        QTest::newRow("large") << QSize(1200, 900) << QSize(1160, 720) << true << "18000" << "13500";
-        QTest::newRow("narrower than 600 twips") << QSize(30, 440) << QSize(760, 260) << false << "450" << "6600";
-        QTest::newRow("lower than 2,700 twips") << QSize(800, 150) << QSize(760, 260) << false << "12000" << "2250";
-        QTest::newRow("600 by 2,700 twips") << QSize(40, 180) << QSize(0, 0) << false << "600" << "2700";
+        const int normal = Qt::WindowNoState;
+        QTest::newRow("800x440") << QSize(800, 440) << normal << QSize(760, 260) << true << "0" << "12000" << "6600";
+        QTest::newRow("large") << QSize(1200, 900) << normal << QSize(1160, 720) << true << "0" << "18000" << "13500";
+        QTest::newRow("narrower than 600 twips") << QSize(30, 440) << normal << QSize(760, 260) << false << "0" << "450" << "6600";
+        QTest::newRow("lower than 2,700 twips") << QSize(800, 150) << normal << QSize(760, 260) << false << "0" << "12000" << "2250";
+        QTest::newRow("600 by 2,700 twips") << QSize(40, 180) << normal << QSize(0, 0) << false << "0" << "600" << "2700";
+        QTest::newRow("minimised") << QSize(800, 440) << int(Qt::WindowMinimized) << QSize(760, 260) << true << "1" << "12000" << "6600";
+        QTest::newRow("maximised") << QSize(800, 440) << int(Qt::WindowMaximized) << QSize(760, 420) << true << "2" << "12000" << "9000";
         // clang-format on
     }
 
     void resizeStepsLayOutAndSave()
     {
         QFETCH(QSize, outer);
+        QFETCH(int, state);
         QFETCH(QSize, listSize);
         QFETCH(bool, roomy);
+        QFETCH(QString, stateSaved);
+        QFETCH(QString, height);
         AppHarness app;
         QVERIFY(app.openShown());
         for (const QSize size : {QSize(800, 440), outer}) {
             app.form->resize(size);
             QTRY_COMPARE_WITH_TIMEOUT(app.form->frameGeometry().size(), size, 2000);
         }
+        app.form->setWindowState(Qt::WindowState(state));
 
+        QTRY_COMPARE_WITH_TIMEOUT(app.stored("WindowState"), stateSaved, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(app.stored("FormHeight"), height, 2000);
         QCOMPARE(app.control("ListView3")->size(), listSize);
         verifyLayout(app, roomy);
         const QRect frame = app.control("Frame2")->geometry(), bar = app.control("ProgressBar1")->geometry();
         QVERIFY(bar.left() == frame.left() && bar.width() == frame.width()); // the bar spans the frame
-        QCOMPARE(app.stored("WindowState"), QStringLiteral("0"));
         QTEST(app.stored("FormWidth"), "width");
-        QTEST(app.stored("FormHeight"), "height");
-    }
-
-    void windowStateIsSaved()
-    {
-        AppHarness app;
-        QVERIFY(app.openShown());
-        const QSize listSize = app.control("ListView3")->size();
-        app.form->setWindowState(Qt::WindowMinimized);
-        QTRY_COMPARE_WITH_TIMEOUT(app.stored("WindowState"), QStringLiteral("1"), 2000);
-        QCOMPARE(app.control("ListView3")->size(), listSize); // no layout while minimised
-
-        app.form->setWindowState(Qt::WindowMaximized);
-        QTRY_COMPARE_WITH_TIMEOUT(app.stored("WindowState"), QStringLiteral("2"), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(app.stored("FormWidth"), QString::number(app.form->frameGeometry().width() * 15),
-                                  2000);
     }
 
     void commandsRunOnce_data()
