@@ -74,33 +74,38 @@ private slots:
     {
         // One row to a line.
         // clang-format off
+        QTest::addColumn<bool>("chosen"); // through ADD FOLDER's dialog, the urls its answers
         QTest::addColumn<QStringList>("urls");
         QTest::addColumn<QStringList>("expectedRows");
         QTest::addColumn<bool>("fails");
         const QString sub = QStringLiteral("file://{dir}/sub"), file = sub + QStringLiteral("/a.jpg");
-        QTest::newRow("folder") << QStringList{sub} << QStringList{"{dir}/sub"} << false;
-        QTest::newRow("folder, trailing separator") << QStringList{sub + '/'} << QStringList{"{dir}/sub/"} << false;
-        QTest::newRow("folder and its file") << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
-        QTest::newRow("link to a folder") << QStringList{"file://{dir}/link"} << QStringList{"{dir}/link"} << false;
-        QTest::newRow("root folder") << QStringList{"file:///"} << QStringList{"/"} << false;
+        QTest::newRow("folder") << false << QStringList{sub} << QStringList{"{dir}/sub"} << false;
+        QTest::newRow("folder, trailing separator") << false << QStringList{sub + '/'} << QStringList{"{dir}/sub/"} << false;
+        QTest::newRow("folder and its file") << false << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
+        QTest::newRow("link to a folder") << false << QStringList{"file://{dir}/link"} << QStringList{"{dir}/link"} << false;
+        QTest::newRow("root folder") << false << QStringList{"file:///"} << QStringList{"/"} << false;
         const QStringList rootFiles = QDir::root().entryList(QDir::Files | QDir::System | QDir::Hidden);
         if (!rootFiles.isEmpty())
-            QTest::newRow("file in the root") << QStringList{"file:///" + rootFiles.first()} << QStringList{"/"} << false;
-        QTest::newRow("localhost") << QStringList{"file://localhost{dir}/sub"} << QStringList{"{dir}/sub"} << false;
-        QTest::newRow("second path fails") << QStringList{sub, "https://example.com/a.jpg", file} << QStringList{"{dir}/sub"} << true;
-        QTest::newRow("no paths") << QStringList{} << QStringList{} << true;
+            QTest::newRow("file in the root") << false << QStringList{"file:///" + rootFiles.first()} << QStringList{"/"} << false;
+        QTest::newRow("localhost") << false << QStringList{"file://localhost{dir}/sub"} << QStringList{"{dir}/sub"} << false;
+        QTest::newRow("second path fails") << false << QStringList{sub, "https://example.com/a.jpg", file} << QStringList{"{dir}/sub"} << true;
+        QTest::newRow("no paths") << false << QStringList{} << QStringList{} << true;
         // Each of these once added a parent folder (or a relative row) that the search walked whole.
-        QTest::newRow("missing folder") << QStringList{sub, "file://{dir}/no/such"} << QStringList{"{dir}/sub"} << true;
-        QTest::newRow("missing file") << QStringList{"file://{dir}/sub/gone.jpg"} << QStringList{} << true;
-        QTest::newRow("other host") << QStringList{"file://otherhost{dir}/sub"} << QStringList{} << true;
-        QTest::newRow("relative") << QStringList{"file:sub"} << QStringList{} << true;
-        QTest::newRow("name not valid UTF-8") << QStringList{"file://{dir}/bad%FF"} << QStringList{} << true;
-        QTest::newRow("encoded NUL") << QStringList{"file://{dir}/sub%00/a.jpg"} << QStringList{} << true;
+        QTest::newRow("missing folder") << false << QStringList{sub, "file://{dir}/no/such"} << QStringList{"{dir}/sub"} << true;
+        QTest::newRow("missing file") << false << QStringList{"file://{dir}/sub/gone.jpg"} << QStringList{} << true;
+        QTest::newRow("other host") << false << QStringList{"file://otherhost{dir}/sub"} << QStringList{} << true;
+        QTest::newRow("relative") << false << QStringList{"file:sub"} << QStringList{} << true;
+        QTest::newRow("name not valid UTF-8") << false << QStringList{"file://{dir}/bad%FF"} << QStringList{} << true;
+        QTest::newRow("encoded NUL") << false << QStringList{"file://{dir}/sub%00/a.jpg"} << QStringList{} << true;
+        QTest::newRow("chosen, trailing separator") << true << QStringList{"{dir}/sub/"} << QStringList{"{dir}/sub"} << false;
+        QTest::newRow("chosen root folder") << true << QStringList{"/"} << QStringList{"/"} << false;
+        QTest::newRow("chosen twice") << true << QStringList{"{dir}/sub", "{dir}/sub"} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
         // clang-format on
     }
 
     void drop()
     {
+        QFETCH(bool, chosen);
         QFETCH(QStringList, urls);
         QFETCH(QStringList, expectedRows);
         QFETCH(bool, fails);
@@ -110,9 +115,14 @@ private slots:
         data.setUrls(QUrl::fromStringList(expand(urls)));
         if (urls.isEmpty()) // a file list that names nothing
             data.setData(QStringLiteral("text/uri-list"), {});
-
-        // A move would let the file manager delete what was dropped.
-        QCOMPARE(drop(app, data), Qt::CopyAction);
+        if (chosen) {
+            for (const QString &answer : expand(urls))
+                app.addFolder(answer);
+            QCOMPARE(app.dialog.prompts, QStringList(urls.size(), QStringLiteral("Please select folder to add:")));
+        } else {
+            // A move would let the file manager delete what was dropped.
+            QCOMPARE(drop(app, data), Qt::CopyAction);
+        }
         QCOMPARE(rows(app), expand(expectedRows));
         for (int row = 0; row < expectedRows.size(); ++row)
             QVERIFY(!app.control<QTreeView>("ListView3")->model()->index(row, 0).data(Qt::DecorationRole).isNull());
@@ -129,31 +139,6 @@ private slots:
         QMimeData text; // a drag without files is refused at once
         text.setText(QStringLiteral("/home"));
         QCOMPARE(drop(app, text), std::nullopt);
-    }
-
-    void addFolder_data()
-    {
-        QTest::addColumn<QStringList>("answers");
-        QTest::addColumn<QStringList>("expectedRows");
-
-        QTest::newRow("trailing separator") << QStringList{"{dir}/sub/"} << QStringList{"{dir}/sub"};
-        QTest::newRow("root folder") << QStringList{"/"} << QStringList{"/"};
-        QTest::newRow("same folder twice") << QStringList{"/a", "/a"} << QStringList{"/a", "/a"};
-    }
-
-    void addFolder()
-    {
-        QFETCH(QStringList, answers);
-        QFETCH(QStringList, expectedRows);
-        AppHarness app;
-        app.open();
-        for (const QString &answer : expand(answers))
-            app.addFolder(answer);
-
-        QCOMPARE(app.dialog.prompts.size(), answers.size());
-        QCOMPARE(app.dialog.prompts.first(), QStringLiteral("Please select folder to add:"));
-        QCOMPARE(rows(app), expand(expectedRows));
-        QVERIFY(app.messages.shown.empty());
     }
 
     void keys_data()
