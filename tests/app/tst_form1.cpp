@@ -77,75 +77,49 @@ private slots:
         QVERIFY(!topLevel<Form4>() && !topLevel<Form2>());
     }
 
-    void startupCentresAndSetsUp_data()
-    {
-        QTest::addColumn<QSize>("screenSize");
-        QTest::addColumn<QRect>("workArea");
-        QTest::addColumn<QPoint>("expectedPos");
-
-        QTest::newRow("1280x1024") << QSize(1280, 1024) << QRect(0, 0, 1280, 1000) << QPoint(244, 237);
-        QTest::newRow("1024x768") << QSize(1024, 768) << QRect(0, 0, 1024, 740) << QPoint(116, 109);
-        QTest::newRow("short screen") << QSize(1280, 480) << QRect(0, 0, 1280, 480) << QPoint(244, 0);
-        QTest::newRow("short screen, top panel") << QSize(1280, 480) << QRect(0, 24, 1280, 456) << QPoint(244, 24);
-    }
-
-    void startupCentresAndSetsUp()
-    {
-        QFETCH(QSize, screenSize);
-        QFETCH(QRect, workArea);
-        QFETCH(QPoint, expectedPos);
-        AppHarness app;
-        app.screen.screenSize = screenSize;
-        app.screen.area = workArea;
-        Form1 &form = app.open();
-
-        QCOMPARE(form.pos(), expectedPos);
-        QCOMPARE(form.size(), QSize(792, 416));
-        QCOMPARE(app.button("Check6")->geometry(), app.button("Check1")->geometry());
-        verifyIdle(app);
-        auto *list = app.control<QTreeView>("ListView3");
-        QCOMPARE(list->model()->rowCount(), 0);
-        QVERIFY(list->header()->sectionSize(0) > list->width() / 2); // the folder column, wide and whole in view
-        QVERIFY(list->header()->sectionSize(0) < list->width());
-        verifyLayout(app, true);
-        QCOMPARE(app.control<QGroupBox>("Frame2")->title(), QStringLiteral("Folders to Find Duplicate Images In:"));
-        QCOMPARE(app.stored("FormWidth"), QStringLiteral("<missing>")); // nothing saved before showing
-    }
-
-    void startupAppliesSavedStateAndSize_data()
+    void startup_data()
     {
         // One row to a line; sizes brought within bounds and odd states are WindowPlacement's rows.
         // clang-format off
-        QTest::addColumn<int>("workAreaWidth");
+        QTest::addColumn<QSize>("screenSize");
+        QTest::addColumn<QRect>("workArea");
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("width");
         QTest::addColumn<QString>("height");
         QTest::addColumn<int>("expectedState");
         QTest::addColumn<QSize>("expectedSize");
+        QTest::addColumn<QPoint>("expectedPos"); // null: not checked
 
         const QString none;
         const int normal = Qt::WindowNoState, minimised = Qt::WindowMinimized, maximised = Qt::WindowMaximized;
-        QTest::newRow("first run") << 1280 << none << none << none << normal << QSize(792, 416);
-        QTest::newRow("saved size") << 1280 << "0" << "9000" << "6000" << normal << QSize(600, 400);
-        QTest::newRow("work area 801 wide") << 801 << none << none << none << normal << QSize(792, 416);
-        QTest::newRow("saved minimised") << 1280 << "1" << "9000" << "6000" << minimised << QSize(600, 400);
-        QTest::newRow("saved maximised") << 1280 << "2" << none << none << maximised << QSize(792, 416);
-        QTest::newRow("rounded") << 1280 << "0" << "9000.4" << " 6007.6 " << normal << QSize(600, 401);
-        QTest::newRow("not numbers") << 1280 << "normal" << "wide" << "" << normal << QSize(792, 416);
-        QTest::newRow("out of 16-bit range") << 1280 << "65536" << "32768" << "32767" << normal << QSize(792, 600);
+        const QSize screen(1280, 1024);
+        const QRect area(0, 0, 1280, 600);
+        QTest::newRow("first run") << screen << QRect(0, 0, 1280, 1000) << none << none << none << normal << QSize(792, 416) << QPoint(244, 237);
+        QTest::newRow("short screen") << QSize(1280, 480) << QRect(0, 0, 1280, 480) << none << none << none << normal << QSize(792, 416) << QPoint(244, 0);
+        QTest::newRow("short screen, top panel") << QSize(1280, 480) << QRect(0, 24, 1280, 456) << none << none << none << normal << QSize(792, 416) << QPoint(244, 24);
+        QTest::newRow("saved size") << screen << area << "0" << "9000" << "6000" << normal << QSize(600, 400) << QPoint();
+        QTest::newRow("work area 801 wide") << screen << QRect(0, 0, 801, 600) << none << none << none << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("saved minimised") << screen << area << "1" << "9000" << "6000" << minimised << QSize(600, 400) << QPoint();
+        QTest::newRow("saved maximised") << screen << area << "2" << none << none << maximised << QSize(792, 416) << QPoint();
+        QTest::newRow("rounded") << screen << area << "0" << "9000.4" << " 6007.6 " << normal << QSize(600, 401) << QPoint();
+        QTest::newRow("not numbers") << screen << area << "normal" << "wide" << "" << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("out of 16-bit range") << screen << area << "65536" << "32768" << "32767" << normal << QSize(792, 600) << QPoint();
         // clang-format on
     }
 
-    void startupAppliesSavedStateAndSize()
+    void startup()
     {
-        QFETCH(int, workAreaWidth);
+        QFETCH(QSize, screenSize);
+        QFETCH(QRect, workArea);
         QFETCH(QString, state);
         QFETCH(QString, width);
         QFETCH(QString, height);
         QFETCH(int, expectedState);
         QFETCH(QSize, expectedSize);
+        QFETCH(QPoint, expectedPos);
         AppHarness app;
-        app.screen.area = QRect(0, 0, workAreaWidth, 600);
+        app.screen.screenSize = screenSize;
+        app.screen.area = workArea;
         const char *keys[] = {"WindowState", "FormWidth", "FormHeight"};
         const QString values[] = {state, width, height};
         for (int i = 0; i < 3; ++i)
@@ -155,8 +129,19 @@ private slots:
 
         QCOMPARE(int(form.windowState()), expectedState);
         QCOMPARE(form.frameGeometry().size(), expectedSize);
+        if (!expectedPos.isNull())
+            QCOMPARE(form.pos(), expectedPos);
         if (expectedState == Qt::WindowNoState)
             QVERIFY(app.screen.area.contains(form.frameGeometry()));
+        QCOMPARE(app.button("Check6")->geometry(), app.button("Check1")->geometry());
+        verifyIdle(app);
+        auto *list = app.control<QTreeView>("ListView3");
+        QCOMPARE(list->model()->rowCount(), 0);
+        QVERIFY(list->header()->sectionSize(0) > list->width() / 2); // the folder column, wide and whole in view
+        QVERIFY(list->header()->sectionSize(0) < list->width());
+        verifyLayout(app, expectedSize == QSize(792, 416));
+        QCOMPARE(app.control<QGroupBox>("Frame2")->title(), QStringLiteral("Folders to Find Duplicate Images In:"));
+        QCOMPARE(app.stored("FormWidth"), width.isNull() ? QStringLiteral("<missing>") : width); // none saved yet
     }
 
     void resizeStepsLayOutAndSave_data()
