@@ -1,6 +1,6 @@
 // One user's whole errand through the real windows and the real renderer: add a folder, find
-// its duplicates, preview one, check all but the oldest copy of each group, send them to the
-// trash, undo it (one file's trash record now names another place), and go back.
+// its duplicates, preview one, check all but the oldest copy of each group, spare one more,
+// send them to the trash, undo it (one file's trash record now names another place), and go back.
 
 #include "AppHarness.h"
 #include "Form2.h"
@@ -102,17 +102,23 @@ void TestEndToEnd::findPreviewSendAndUndo()
     for (int row = 0; row < model->rowCount(); ++row)
         if (model->index(row, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked)
             checked << model->index(row, 0).data().toString();
-    const QStringList sent{at("holiday.bmp"), at("Trip 2023/draft.doc"), at("Trip 2023/Grüße/Archive/draft (2).bak"),
-                           at("Trip 2023/Grüße/empty-two")};
+    QStringList sent{at("holiday.bmp"), at("Trip 2023/draft.doc"), at("Trip 2023/Grüße/Archive/draft (2).bak"),
+                     at("Trip 2023/Grüße/empty-two")};
     QCOMPARE(checked, sent);
+    // Space on a clicked row unchecks it: that copy is kept too.
+    const QModelIndex spared = model->index(int(found.indexOf(sent[2])), 0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(spared).center());
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(spared.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    sent.removeAt(2);
     app.messages.defaultAnswer = MessageBoxes::Answer::Ok;
     QTest::keyClick(results, Qt::Key_Delete);
     QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 20000); // the files move off the window's thread
     QCOMPARE(app.messages.shown.size(), std::size_t(2));
-    QCOMPARE(app.messages.shown[0].text, QStringLiteral("Move 4 checked files (882 bytes) to the trash?"));
+    QCOMPARE(app.messages.shown[0].text, QStringLiteral("Move 3 checked files (852 bytes) to the trash?"));
     QCOMPARE(app.messages.shown[0].buttons, MessageBoxes::Buttons::OkCancel);
     QCOMPARE(app.messages.shown[1].text,
-             QStringLiteral("4 files were moved to the trash. Emptying the trash frees 882 bytes."));
+             QStringLiteral("3 files were moved to the trash. Emptying the trash frees 852 bytes."));
     for (const auto &[path, data] : contents)
         QCOMPARE(readFile(sent.contains(path) ? trashEntry(path).storedFile : path), data);
     for (const QString &path : sent)
@@ -133,7 +139,7 @@ void TestEndToEnd::findPreviewSendAndUndo()
     QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 20000);
     QCOMPARE(app.messages.shown.size(), std::size_t(3));
     QCOMPARE(app.messages.shown[2].text,
-             QStringLiteral("3 files were put back where they were.\n\n1 file was not put back:\n\n")
+             QStringLiteral("2 files were put back where they were.\n\n1 file was not put back:\n\n")
                  + at("Trip 2023/draft.doc") + QStringLiteral(": its trash record now names another place, ")
                  + at("elsewhere.txt") + QStringLiteral("; it stays in the trash"));
     for (const auto &[path, data] : contents)
