@@ -164,7 +164,7 @@ private slots:
         QTest::newRow("lower than 2,700 twips") << QSize(800, 150) << normal << QSize(760, 260) << false << "0" << "12000" << "2250";
         QTest::newRow("600 by 2,700 twips") << QSize(40, 180) << normal << QSize(0, 0) << false << "0" << "600" << "2700";
         QTest::newRow("minimised") << QSize(800, 440) << int(Qt::WindowMinimized) << QSize(760, 260) << true << "1" << "12000" << "6600";
-        QTest::newRow("maximised") << QSize(800, 440) << int(Qt::WindowMaximized) << QSize(760, 420) << true << "2" << "12000" << "9000";
+        QTest::newRow("maximised") << QSize(1200, 900) << int(Qt::WindowMaximized) << QSize(760, 420) << true << "2" << "12000" << "9000";
         // clang-format on
     }
 
