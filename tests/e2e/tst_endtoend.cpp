@@ -60,6 +60,7 @@ void TestEndToEnd::findPreviewSendAndUndo()
     AppHarness app;
     QVERIFY(app.openShown());
     app.addFolder(root);
+    const QRect mainPlace = app.form->frameGeometry();
     QTest::mouseClick(app.button("Check1"), Qt::LeftButton); // FIND DUPES
     Form4 *results = topLevel<Form4>();
     Form2 *preview = topLevel<Form2>();
@@ -67,6 +68,10 @@ void TestEndToEnd::findPreviewSendAndUndo()
     QTRY_VERIFY_WITH_TIMEOUT(results->isVisible() && preview->isVisible() && !app.form->isVisible(), 5000);
     QVERIFY(QTest::qWaitForWindowExposed(results));
     QVERIFY(app.messages.shown.empty());
+    // In the main window's place, the preview right below it, frames and all.
+    QCOMPARE(results->frameGeometry(), mainPlace);
+    QTRY_COMPARE_WITH_TIMEOUT(preview->frameGeometry().topLeft(), results->frameGeometry().bottomLeft() + QPoint(0, 1),
+                              5000);
 
     // Each group in collection order, the groups by their first members; no hidden file.
     QTreeView *list = results->list();
