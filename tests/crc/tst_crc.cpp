@@ -1,6 +1,6 @@
 // The CRC engine: catalogue check values, every CRC-32 loop against them and against the
-// byte-at-a-time table, the search's fingerprint text, and CalculateFile over several blocks.
-// No program calls clsCRC's text and array members; only the timing bench reads files with it.
+// byte-at-a-time table, the search's fingerprint text, and CalculateFile over several blocks and
+// on files it must not read.
 
 #include "Crc32.h"
 #include "Fingerprint.h"
@@ -11,7 +11,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <future>
 #include <random>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(crc32::Path)
 
@@ -26,6 +30,10 @@ std::vector<std::uint8_t> randomBytes(std::size_t size, std::uint32_t seed)
     return bytes;
 }
 
+std::int32_t number(const CrcResult &result)
+{
+    return std::holds_alternative<std::int32_t>(result) ? std::get<std::int32_t>(result) : 0x7EADBEEF;
+}
 } // namespace
 
 class TestCrc : public QObject
@@ -37,6 +45,27 @@ private slots:
     void crc16CheckValue()
     {
         QCOMPARE(crc16::update(0, crc16::makeTable(), reinterpret_cast<const std::uint8_t *>("123456789"), 9), 0x31C3u);
+    }
+
+    // The class's own check values, whole and in two pieces.
+    void checkValues_data()
+    {
+        QTest::addColumn<int>("algorithm");
+        QTest::addColumn<int>("value");
+        QTest::newRow("CRC-32") << 1 << -873187034;
+        QTest::newRow("CRC-16") << 0 << 12739;
+    }
+    void checkValues()
+    {
+        QFETCH(int, algorithm);
+        QFETCH(int, value);
+        clsCRC crc;
+        crc.Algorithm(algorithm);
+        QCOMPARE(number(crc.CalculateString("123456789")), value);
+        crc.Clear();
+        crc.AddString("12");
+        QCOMPARE(number(crc.AddString("3456789")), value);
+        QCOMPARE(number(crc.Value()), value);
     }
 
     void loops_data()
@@ -110,6 +139,31 @@ private slots:
             QVERIFY(crc.Value() == expected);
             QCOMPARE(pumps, 1);
         }
+    }
+
+    // Nothing to read: an empty file has no fingerprint, a missing one is an error, and a FIFO is
+    // never opened for reading, where it would wait for a writer for ever.
+    void calculateFileFallbacks()
+    {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("empty"), {}));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600), 0);
+        clsCRC crc;
+        QVERIFY(std::holds_alternative<std::monostate>(crc.CalculateFile(dir.filePath("empty").toStdString())));
+        int error = 0;
+        try {
+            crc.CalculateFile(dir.filePath("not there").toStdString());
+        } catch (const CrcError &thrown) {
+            error = thrown.number();
+        }
+        QCOMPARE(error, 53);
+        const std::string fifo = dir.filePath("pipe").toStdString();
+        auto pipe = std::async(std::launch::async, [&fifo] { return clsCRC().CalculateFile(fifo); });
+        if (pipe.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets a blocked reader end
+            QFAIL("CalculateFile blocked on a FIFO");
+        }
+        QCOMPARE(fingerprintText(pipe.get()), std::string("0"));
     }
 };
 
