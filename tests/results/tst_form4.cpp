@@ -102,15 +102,16 @@ struct Harness
     Form4 form;
 };
 
-// Four groups; P is protected, L a link to P listed as another row, P/clink another name of O/c:
+// Five groups; P is protected, L a link to P listed as another row, P/clink another name of O/c:
 //   1: O/a1, P/a, O/a2    2: O/b1, O/b2 (no protected copy)    3: O/c, O/c2    4: O/d2, L/d
+//   5: O/e, P/e1, P/e2 (two protected copies)
 struct Protected : Harness
 {
     Protected()
     {
-        const std::pair<std::uint32_t, const char *> rows[] = {{1, "O/a1"}, {1, "P/a"},  {1, "O/a2"},
-                                                               {2, "O/b1"}, {2, "O/b2"}, {3, "O/c"},
-                                                               {3, "O/c2"}, {4, "O/d2"}, {4, "P/d"}};
+        const std::pair<std::uint32_t, const char *> rows[] = {{1, "O/a1"}, {1, "P/a"}, {1, "O/a2"}, {2, "O/b1"},
+                                                               {2, "O/b2"}, {3, "O/c"}, {3, "O/c2"}, {4, "O/d2"},
+                                                               {4, "P/d"},  {5, "O/e"}, {5, "P/e1"}, {5, "P/e2"}};
         std::uint32_t index = 0;
         for (const auto &[group, name] : rows)
             QVERIFY(writeFile(at(name), QByteArray(int(group), 'x')));
@@ -136,7 +137,7 @@ struct Protected : Harness
     QTemporaryDir dir;
 };
 
-const QList<int> ProtectedRows{1, 5, 8}; // P/a, O/c (by its other name), L/d (through the link)
+const QList<int> ProtectedRows{1, 5, 8, 10, 11}; // P/a, O/c (by its other name), L/d (through the link), P/e*
 
 // Lists the files as one group, as the search would after reading them.
 void listGroup(ResultsModel &model, const QStringList &paths)
@@ -702,12 +703,13 @@ private slots:
         QTest::addColumn<QString>("helper");
         QTest::addColumn<int>("row");
         QTest::addColumn<QStringList>("checked");
-        QTest::newRow("keep first") << "keepFirst" << 0 << QStringList{"O/a1", "O/a2", "O/b2", "O/c2", "O/d2"};
-        QTest::newRow("keep shortest") << "keepShortest" << 0 << QStringList{"O/a1", "O/a2", "O/b2", "O/c2", "O/d2"};
+        QTest::newRow("keep first") << "keepFirst" << 0 << QStringList{"O/a1", "O/a2", "O/b2", "O/c2", "O/d2", "O/e"};
+        QTest::newRow("keep shortest") << "keepShortest" << 0
+                                       << QStringList{"O/a1", "O/a2", "O/b2", "O/c2", "O/d2", "O/e"};
         QTest::newRow("in P's folder") << "checkInFolder" << 1 << QStringList{};
         QTest::newRow("outside O") << "checkOutsideFolder" << 0 << QStringList{};
         QTest::newRow("outside the protected folders")
-            << "checkOutsideProtected" << 0 << QStringList{"O/a1", "O/a2", "O/c2", "O/d2"};
+            << "checkOutsideProtected" << 0 << QStringList{"O/a1", "O/a2", "O/c2", "O/d2", "O/e"};
     }
 
     void helpersLeaveProtectedFiles()
@@ -721,7 +723,7 @@ private slots:
         QCOMPARE(window.checkedNames(), checked);
         if (helper == QLatin1String("checkOutsideProtected"))
             QCOMPARE(window.form.helperStatus(),
-                     QStringLiteral("Checked the copies outside the protected folders in 3 group(s); 1 group(s) "
+                     QStringLiteral("Checked the copies outside the protected folders in 4 group(s); 1 group(s) "
                                     "with no protected copy left as they were."));
     }
 
@@ -777,7 +779,8 @@ private slots:
             if (!QStringList{"", "open", "reveal", "copyPath"}.contains(act->objectName()))
                 helpers << act;
         QAbstractButton *send = window.form.findChild<QAbstractButton *>(QStringLiteral("Check1"));
-        const QStringList guarded{window.at("P/a"), window.at("P/d"), window.at("P/clink"), window.at("O/c")};
+        const QStringList guarded{window.at("P/a"), window.at("P/d"),  window.at("P/clink"),
+                                  window.at("O/c"), window.at("P/e1"), window.at("P/e2")};
         int sendsThatMoved = 0; // the property holds for a reason, not because nothing moves
         for (int step = 0; step < (steps > 0 ? steps : 2000); ++step) {
             if (model.rows() > 0)
