@@ -334,11 +334,9 @@ private slots:
             ::_exit(::write(out[1], lines.constData(), static_cast<size_t>(lines.size())) == lines.size() ? 0 : 1);
         }
         ::close(out[1]);
-        QByteArray got;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-            got.append(buffer, n);
-        ::close(out[0]);
+        QFile pipe;
+        QVERIFY(pipe.open(out[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        const QByteArray got = pipe.readAll();
         int status = 0;
         ::waitpid(child, &status, 0);
         ::chmod(locked.constData(), 0755);
