@@ -335,37 +335,6 @@ private slots:
         }
     }
 
-    void manyFilesOfOneSize_data()
-    {
-        variantRows({"many of one size"});
-        ReadOptions byCollection = limits(64, 64, 16u << 20, 4096);
-        byCollection.inodeOrder = false;
-        QTest::newRow("64 readers, in collection order") << QString() << byCollection;
-    }
-
-    // More files of one size than a reader holds open: copies whose CRC-32 is equal but not
-    // their bytes stay apart, and a pair among many is found.
-    void manyFilesOfOneSize()
-    {
-        QFETCH(ReadOptions, options);
-        FileTree tree;
-        const QByteArray a = randomBytes(8000, 51), twin = crcNeutralChange(a, 4000), c = randomBytes(8000, 52);
-        const QStringList order{"a1", "t1", "u1", "c1", "a2", "t2", "u2", "a3", "t3", "u3", "c2", "a4", "t4"};
-        for (const QString &name : order)
-            tree.write(name,
-                       name[0] == u'a'       ? a
-                           : name[0] == u't' ? twin
-                           : name[0] == u'c' ? c
-                                             : randomBytes(8000, quint32(name[1].digitValue())));
-        CandidateTable table;
-        tree.collect(table, order);
-        Run run;
-        runMatcher(table, options, run);
-        QCOMPARE(run.sink.groups(),
-                 (std::vector<QStringList>{inTree(tree, {"a1", "a2", "a3", "a4"}),
-                                           inTree(tree, {"t1", "t2", "t3", "t4"}), inTree(tree, {"c1", "c2"})}));
-    }
-
     void stopDuringReading_data()
     {
         QTest::addColumn<unsigned>("readers");
