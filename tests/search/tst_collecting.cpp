@@ -37,30 +37,35 @@ bool writeAt(int dirFd, const char *name, const QByteArray &contents)
     return ::close(fd) == 0 && ok;
 }
 
-// `levels` folders below root, each named `name`, made relative to the one above (their full path
-// may be longer than any path the kernel takes); the deepest folder's path.
-QByteArray makeChain(const QString &root, int levels, const QByteArray &name, int &deepestFd)
-{
-    QByteArray path = QFile::encodeName(root);
-    int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int i = 0; i < levels && fd >= 0; ++i) {
-        const int next = ::mkdirat(fd, name.constData(), 0755) == 0
-            ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-            : -1;
-        ::close(fd);
-        fd = next;
-        path += '/' + name;
-    }
-    deepestFd = fd;
-    return path;
-}
-
 // QTemporaryDir removes by path, which fails below PATH_MAX and on names that do not decode; rm
 // walks by descriptors.
 struct RemovedAtEnd
 {
     QString path;
     ~RemovedAtEnd() { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), path}); }
+};
+
+// A folder t, and folders made below it relative to the one above: their full path may be
+// longer than any path the kernel takes.
+struct Deep
+{
+    QTemporaryDir dir;
+    QString root = dir.filePath("t");
+    RemovedAtEnd removal{root};
+    QByteArray path = QFile::encodeName(root); // the deepest folder's
+    int fd = QDir().mkpath(root) ? ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    ~Deep() { ::close(fd); }
+    void down(int levels, const QByteArray &name)
+    {
+        for (int i = 0; i < levels && fd >= 0; ++i) {
+            const int next = ::mkdirat(fd, name.constData(), 0755) == 0
+                ? ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                : -1;
+            ::close(fd);
+            fd = next;
+            path += '/' + name;
+        }
+    }
 };
 
 QStringList leftOut(const std::vector<LeftOutEntry> &entries, const QString &root)
@@ -214,36 +219,31 @@ private slots:
     {
         QFETCH(int, levels);
         QFETCH(int, nameLength);
-        QTemporaryDir dir;
-        const QString root = dir.filePath("t");
-        QVERIFY(QDir().mkpath(root));
-        const RemovedAtEnd removal{root};
-        int deepest = -1;
-        const QByteArray deep = makeChain(root, levels, QByteArray(nameLength, 'n'), deepest);
-        QVERIFY(deepest >= 0 && deep.size() > PATH_MAX);
-        const std::unique_ptr<int, void (*)(int *)> closing(&deepest, [](int *fd) { ::close(*fd); });
+        Deep t;
+        t.down(levels, QByteArray(nameLength, 'n'));
+        QVERIFY(t.fd >= 0 && t.path.size() > PATH_MAX);
         for (const char *name : {"copy1", "copy2", "replaced"})
-            QVERIFY(writeAt(deepest, name, "same"));
-        QVERIFY(writeAt(deepest, "lone", "diff") && writeFile(root + "/top", "same"));
+            QVERIFY(writeAt(t.fd, name, "same"));
+        QVERIFY(writeAt(t.fd, "lone", "diff") && writeFile(t.root + "/top", "same"));
 
         ReadOptions options;
         std::atomic<bool> replaced{false};
         options.afterOpen = [&](const char *path) {
-            if (QByteArray(path) == deep + "/replaced" && !replaced.exchange(true))
-                QVERIFY(writeAt(deepest, "new", "same") && ::renameat(deepest, "new", deepest, "replaced") == 0);
+            if (QByteArray(path) == t.path + "/replaced" && !replaced.exchange(true))
+                QVERIFY(writeAt(t.fd, "new", "same") && ::renameat(t.fd, "new", t.fd, "replaced") == 0);
         };
         Search search;
         search.driver.setReadOptions(options);
-        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
+        QCOMPARE(search.driver.run(FolderRowsOf{{t.root}}), SearchDriver::Outcome::Found);
         QVERIFY(replaced);
         QCOMPARE(search.driver.candidates().count(), std::size_t(5));
         QCOMPARE(search.driver.matchStats().unreadable, std::uint64_t(0));
         QCOMPARE(search.driver.matchStats().changed, std::uint64_t(1));
         const std::vector<QStringList> groups = search.sink.groups();
         QCOMPARE(groups.size(), std::size_t(1));
-        QCOMPARE(groups.front().front(), root + "/top"); // the listed folder's own files come first
-        const QString deepText = QFile::decodeName(deep);
-        QCOMPARE(sorted(groups.front()), (QStringList{deepText + "/copy1", deepText + "/copy2", root + "/top"}));
+        QCOMPARE(groups.front().front(), t.root + "/top"); // the listed folder's own files come first
+        const QString deepText = QFile::decodeName(t.path);
+        QCOMPARE(sorted(groups.front()), (QStringList{deepText + "/copy1", deepText + "/copy2", t.root + "/top"}));
         QVERIFY(search.driver.collectStats().folders.empty());
     }
 
@@ -251,27 +251,22 @@ private slots:
     // whose path is: each is opened and examined piece by piece, cut at the last separator that fits.
     void pathsOfExactlyPathMax()
     {
-        QTemporaryDir dir;
-        const QString root = dir.filePath("t");
-        QVERIFY(QDir().mkpath(root));
-        const RemovedAtEnd removal{root};
-        int deepest = -1;
-        const QByteArray deep = makeChain(root, (PATH_MAX - 2 - int(root.size())) / 251, QByteArray(250, 'n'), deepest);
-        const qsizetype length = PATH_MAX - deep.size() - 1;
-        QVERIFY(deepest >= 0 && length > 0 && length < 256);
+        Deep t;
+        t.down((PATH_MAX - 2 - int(t.root.size())) / 251, QByteArray(250, 'n'));
+        const qsizetype length = PATH_MAX - t.path.size() - 1;
+        QVERIFY(t.fd >= 0 && length > 0 && length < 256);
         const QByteArray file(length, 'f'), folder(length, 'x');
-        QVERIFY(writeAt(deepest, file.constData(), "same"));
-        QVERIFY(::mkdirat(deepest, folder.constData(), 0755) == 0 && ::mkdirat(deepest, folder + "/s", 0755) == 0);
-        QVERIFY(writeAt(deepest, folder + "/s/copy", "same") && writeAt(deepest, folder + "/copy", "same"));
-        ::close(deepest);
-        QVERIFY(writeFile(root + "/top", "same"));
+        QVERIFY(writeAt(t.fd, file.constData(), "same"));
+        QVERIFY(::mkdirat(t.fd, folder.constData(), 0755) == 0 && ::mkdirat(t.fd, folder + "/s", 0755) == 0);
+        QVERIFY(writeAt(t.fd, folder + "/s/copy", "same") && writeAt(t.fd, folder + "/copy", "same"));
+        QVERIFY(writeFile(t.root + "/top", "same"));
 
         Search search;
-        QCOMPARE(search.driver.run(FolderRowsOf{{root}}), SearchDriver::Outcome::Found);
-        const QString at = QFile::decodeName(deep) + '/';
+        QCOMPARE(search.driver.run(FolderRowsOf{{t.root}}), SearchDriver::Outcome::Found);
+        const QString at = QFile::decodeName(t.path) + '/';
         QCOMPARE(
             search.sink.groups(),
-            (std::vector<QStringList>{{root + "/top", at + file, at + folder + "/copy", at + folder + "/s/copy"}}));
+            (std::vector<QStringList>{{t.root + "/top", at + file, at + folder + "/copy", at + folder + "/s/copy"}}));
     }
 
     // Run as an unprivileged user (root reads everything): what cannot be listed or entered is
