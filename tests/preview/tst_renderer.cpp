@@ -293,6 +293,19 @@ private slots:
         QVERIFY(renderer.readAllStandardOutput().isEmpty());
     }
 
+    // The CPU limit alone: a crafted picture may meet another limit first. While it waits for
+    // its input, long after confining itself, the renderer runs under a limit of seconds.
+    void rendererRunsUnderACpuLimit()
+    {
+        QProcess renderer;
+        renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM), {QStringLiteral("--as"), QStringLiteral("image")});
+        QVERIFY(renderer.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(cpuLimit(renderer.processId()) > 0, 60000);
+        QVERIFY2(cpuLimit(renderer.processId()) < MostCpuSeconds, "its CPU limit is too high");
+        renderer.closeWriteChannel();
+        QVERIFY(renderer.waitForFinished(120000));
+    }
+
     // A descriptor inherited from whatever started the window reaches neither the renderer
     // (it closes every one before reading) nor, where the window can help it, the renderer's start.
     void inheritedDescriptorsAreClosed_data()
