@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -39,7 +40,7 @@ struct Run
     int status = -1;
     qint64 milliseconds = 0;
     bool endedByItself = false;
-    bool limitWillStop = false; // still running, but short of the CPU limit it runs under
+    bool limitWillStop = false; // starved of CPU, short of the CPU limit it runs under
     QByteArray output;
     bool namedFileOpened = false;
 };
@@ -59,6 +60,17 @@ double cpuSeconds(qint64 pid)
     if (fields.size() < 13)
         return -1;
     return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// Whether the process is waiting for a processor, not blocked, within about a second.
+bool runnable(qint64 pid)
+{
+    for (int look = 0; look < 20; ++look, QThread::msleep(50)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (stat.open(QIODevice::ReadOnly) && stat.readAll().split(')').last().startsWith(" R"))
+            return true;
+    }
+    return false;
 }
 
 // The process's soft CPU limit in seconds; 0 when it has none.
@@ -105,7 +117,7 @@ Run render(const QString &picture, const QString &as, const QString &watchedFifo
     run.endedByItself = renderer.state() == QProcess::NotRunning;
     if (!run.endedByItself) {
         const qint64 limit = cpuLimit(pid);
-        run.limitWillStop = limit > 0 && limit < MostCpuSeconds && used <= double(limit + 1);
+        run.limitWillStop = limit > 0 && limit < MostCpuSeconds && used <= double(limit + 1) && runnable(pid);
         renderer.kill();
         renderer.waitForFinished();
     }
