@@ -178,7 +178,8 @@ private slots:
         QTest::newRow("store corrupted") << "damage 100";
         QTest::newRow("store truncated in a fact") << "truncate 100";
         QTest::newRow("store truncated in a chunk header") << "truncate 40";
-        QTest::newRow("store of another version") << "damage 8";
+        QTest::newRow("store header damaged") << "damage 8";
+        QTest::newRow("store of another version") << "version 3";
     }
 
     // Stale in every way a user can make it, or damaged: the groups are those of a search
@@ -210,8 +211,15 @@ private slots:
             QVERIFY(QFile::rename(at("b1"), at("sub/b1")));
         } else if (change == "other volume") {
             volume = 2;
-        } else if (change.startsWith("damage")) { // at 8: the version
+        } else if (change.startsWith("damage")) {
             damage(m_file, change.mid(7).toInt());
+        } else if (change == "version 3") { // its header's checksum agrees
+            QByteArray all = readFile(m_file);
+            const std::uint32_t version = 3;
+            std::memcpy(all.data() + 8, &version, 4);
+            const std::uint32_t crc = crc32::checksum(all.constData(), 28);
+            std::memcpy(all.data() + 28, &crc, 4);
+            QVERIFY(writeFile(m_file, all));
         } else if (change.startsWith("truncate")) {
             QVERIFY(::truncate(QFile::encodeName(m_file).constData(), change.mid(9).toInt()) == 0);
         }
@@ -221,7 +229,7 @@ private slots:
         const Outcome with = search(m_root, &m_store, volume);
         QCOMPARE(with.groups, without.groups);
         QCOMPARE(with.bytesRead == 0, change.isEmpty());
-        const bool damaged = change.startsWith("damage") || change.startsWith("truncate");
+        const bool damaged = change.startsWith("damage") || change.startsWith("truncate") || change == "version 3";
         QCOMPARE(with.notices.size(), damaged ? 1 : 0);
         if (change == "other volume")
             QCOMPARE(with.bytesRead, first.bytesRead);
