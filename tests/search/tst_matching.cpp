@@ -154,6 +154,7 @@ private slots:
                 row("same contents", base, true);
                 row("first byte differs", flipped(0), false);
                 row("last byte differs", flipped(base.size() - 1), false);
+                row("the byte after the first 4 KiB differs", flipped(4096), false);
                 row("a middle byte differs", flipped(base.size() / 2 + 3), false);
                 row("the byte before the last 4 KiB differs", flipped(base.size() - 4097), false);
                 row("equal CRC-32, other bytes", crcNeutralChange(base, 60000), false);
