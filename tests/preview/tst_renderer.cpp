@@ -440,6 +440,7 @@ private slots:
         const QByteArray font = QFile::encodeName(allowed + QStringLiteral("/font"));
         const QByteArray secret = QFile::encodeName(outside + QStringLiteral("/secret"));
         const QByteArray created = QFile::encodeName(allowed + QStringLiteral("/new"));
+        const QByteArray link = QFile::encodeName(allowed + QStringLiteral("/link"));
         const int status = inChild([&] {
             const FileAccess access = forbidFileAccess({allowed});
             if (access != FileAccess::Confined)
@@ -450,11 +451,15 @@ private slots:
                 return 12;
             if (::open(created.constData(), O_WRONLY | O_CREAT, 0600) >= 0 || ::open(font.constData(), O_WRONLY) >= 0)
                 return 13;
+            if (::symlink(secret.constData(), link.constData()) == 0 || ::mkfifo(created.constData(), 0600) == 0)
+                return 14;
             return 0;
         });
         if (status == 77)
             QSKIP("this kernel has no Landlock");
         QCOMPARE(status, 0);
+        // A refused open may still have made the file; nothing new may stand there.
+        QCOMPARE(QDir(allowed).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), QStringList{"font"});
     }
 
     // The renderer's filter: no socket of any kind and no signal to another process.
