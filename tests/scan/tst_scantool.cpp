@@ -390,6 +390,8 @@ private slots:
         row("--json to a full disk", QStringList{"--json"} + both, 1, full, {}, toFull);
         row("--help to a full disk", {"--help"}, 1, full, {}, toFull);
         row("--version to a full disk", {"--version"}, 1, full, {}, toFull);
+        row("folder names from a missing list", {"--from0", "/no/such/list"}, 1,
+            {"cannot read folder names from /no/such/list: No such file or directory", "!Usage"});
 
         const auto bad = [&](const char *name, const QStringList &arguments, const QByteArray &said = {},
                              const Run &run = {}) {
