@@ -115,6 +115,36 @@ private slots:
         QCOMPARE(QString::fromStdString(fingerprintText(std::uint32_t(crc))), text);
     }
 
+    // A value given as text is read as a conversion to a whole number reads it: blanks around it
+    // and halves to the even neighbour; what is no 32-bit number is an error.
+    void valueFromText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("fingerprint"); // or the error's number
+        // clang-format off
+        QTest::newRow("a half, down to even") << QStringLiteral("2.5") << QStringLiteral("2");
+        QTest::newRow("a half, up to even") << QStringLiteral("3.5") << QStringLiteral("4");
+        QTest::newRow("past a half") << QStringLiteral("2.501") << QStringLiteral("3");
+        QTest::newRow("under a half") << QStringLiteral("7.49") << QStringLiteral("7");
+        QTest::newRow("blanks and a sign") << QStringLiteral(" -1\t") << QStringLiteral("FFFFFFFF");
+        QTest::newRow("lowest") << QStringLiteral("-2147483648") << QStringLiteral("80000000");
+        QTest::newRow("not a number") << QStringLiteral("12x") << QStringLiteral("error 13");
+        QTest::newRow("too large") << QStringLiteral("2147483648") << QStringLiteral("error 6");
+        // clang-format on
+    }
+    void valueFromText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, fingerprint);
+        QString got;
+        try {
+            got = QString::fromStdString(fingerprintText(CrcResult{text.toStdString()}));
+        } catch (const CrcError &error) {
+            got = QStringLiteral("error %1").arg(error.number());
+        }
+        QCOMPARE(got, fingerprint);
+    }
+
     // Sizes around the read block, in both algorithms, from registers left over.
     void calculateFile_data()
     {
