@@ -68,10 +68,18 @@ private slots:
         QCOMPARE(brush(2, 1, Qt::BackgroundRole), QColor(242, 242, 255));
         QCOMPARE(brush(3, 0, Qt::BackgroundRole), QColor(212, 234, 255));
         QCOMPARE(model.rowColour(6), QStringLiteral("light blue")); // no row stands there now
-        model.setRowColour(0, QStringLiteral("blue"));
-        for (int column : {0, 1}) {
-            QCOMPARE(brush(0, column, Qt::BackgroundRole), QColor(212, 234, 255));
-            QCOMPARE(brush(0, column, Qt::ForegroundRole), QColor(0, 0, 0));
+        // Every name the drawing knows, though the search writes only the two blues.
+        const std::pair<const char *, QColor> known[] = {
+            {"blue", {212, 234, 255}},        {"light blue", {242, 242, 255}},   {"light green", {242, 255, 242}},
+            {"green", {212, 255, 212}},       {"light red", {255, 213, 212}},    {"red", {255, 212, 234}},
+            {"orange", {255, 219, 184}},      {"light orange", {255, 233, 213}}, {"purple", {218, 184, 255}},
+            {"light purple", {232, 212, 255}}};
+        for (const auto &[name, colour] : known) {
+            model.setRowColour(0, QString::fromLatin1(name));
+            for (int column : {0, 1}) {
+                QCOMPARE(brush(0, column, Qt::BackgroundRole), colour);
+                QCOMPARE(brush(0, column, Qt::ForegroundRole), QColor(0, 0, 0));
+            }
         }
         for (const QString &name : QStringList{"", "white", "Blue"}) {
             model.setRowColour(0, name);
