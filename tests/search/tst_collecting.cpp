@@ -358,7 +358,7 @@ private slots:
     }
 
     // However many threads list folders, the host sees the same walk: the same files in the same
-    // order, the same events, progress, captions and skip messages.
+    // order, progress, captions and skip messages, and events pumped at least as often.
     void parallelWalkKeepsTheOrder_data()
     {
         QTest::addColumn<bool>("mountTwice");
@@ -389,7 +389,8 @@ private slots:
                 many.over({dir.path(), dir.filePath("d3")}, threads);
                 QCOMPARE(collected(many.table, dir.path()), collected(one.table, dir.path()));
                 QCOMPARE(many.host.messages, one.host.messages);
-                QCOMPARE(many.host.pumps, one.host.pumps);
+                // Waiting over 100 ms for a listing thread pumps once more, as on a loaded machine.
+                QVERIFY2(many.host.pumps >= one.host.pumps, qPrintable(QString::number(many.host.pumps)));
                 QCOMPARE(many.host.progress, one.host.progress);
                 QCOMPARE(many.host.captions, one.host.captions);
             }
