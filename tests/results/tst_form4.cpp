@@ -456,6 +456,7 @@ private slots:
             QVERIFY(moving.tryAcquire(1, 10000));
             // The window answers while a file moves: the first row has left, STOP stops.
             QTRY_COMPARE_WITH_TIMEOUT(harness.form.results().rows(), 4, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(progress->text(), QStringLiteral("Moving to the trash: 1 of 4"), 10000);
             QVERIFY(harness.form.busy() && !progress->isHidden());
             harness.button("stopMoving")->click();
             goOn.release();
@@ -695,6 +696,34 @@ private slots:
         QCOMPARE(listed(harness.form.results()), groups.paths);
         QCOMPARE(harness.form.results().rowColour(3), QStringLiteral("blue"));
         QVERIFY(!harness.button("Check3")->isChecked());
+    }
+
+    // Each Keep command keeps its own copy of a group and checks the others.
+    void keepCommands_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("the first listed") << QByteArray("keepFirst") << "aaaa/x";
+        QTest::newRow("the oldest") << QByteArray("keepOldest") << "ccc/x";
+        QTest::newRow("the newest") << QByteArray("keepNewest") << "bb/x";
+        QTest::newRow("the shortest path") << QByteArray("keepShortest") << "d/x";
+    }
+    void keepCommands()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, kept);
+        Harness harness;
+        QTemporaryDir dir;
+        QStringList paths;
+        const std::pair<const char *, int> files[] = {{"aaaa/x", 2}, {"bb/x", 4}, {"ccc/x", 1}, {"d/x", 3}}; // day made
+        for (const auto &[name, day] : files) {
+            paths << dir.filePath(QLatin1String(name));
+            QVERIFY(writeFile(paths.last(), "same") && setFileTime(paths.last(), 1600000000 + day * 86400));
+        }
+        listGroup(harness.form.results(), paths);
+        harness.form.action(command.constData())->trigger();
+        for (int row = 0; row < 4; ++row)
+            QCOMPARE(harness.form.results().isChecked(row), paths[row] != dir.filePath(kept));
     }
 
     // Guard one: the helpers never check a protected file.
