@@ -191,13 +191,17 @@ private slots:
             QVERIFY(writeFile(dir.filePath(QLatin1String(name)), "same"));
         AppHarness app;
         app.open();
-        app.addFolder(dir.filePath("O"));
-        app.addFolder(dir.filePath("P"));
+        for (const char *name : {"gone", "O", "P"})
+            app.addFolder(dir.filePath(QLatin1String(name)));
         auto *view = app.control<FolderListView>("ListView3");
         QAction *protect = view->findChild<QAction *>(QStringLiteral("protectFolder"));
-        QVERIFY(view->rowMenuFor(1)->actions().contains(protect));
+        QVERIFY(view->rowMenuFor(2)->actions().contains(protect));
         QCOMPARE(protect->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
         protect->trigger();
+        // The mark stays with its folder when a row above it is deleted.
+        view->selectionModel()->select(view->model()->index(0, 0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QTest::keyClick(view, Qt::Key_Delete);
         QCOMPARE(view->model()->index(1, 0).data(Qt::AccessibleDescriptionRole).toString(), "Protected folder");
         QCOMPARE(view->model()->index(1, 0).data(Qt::AccessibleTextRole).toString(), dir.filePath("P") + ", protected");
         QVERIFY(!view->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).isValid());

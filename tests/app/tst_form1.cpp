@@ -102,6 +102,7 @@ private slots:
         QTest::newRow("saved minimised") << screen << area << "1" << "9000" << "6000" << minimised << QSize(600, 400) << QPoint();
         QTest::newRow("saved maximised") << screen << area << "2" << none << none << maximised << QSize(792, 416) << QPoint();
         QTest::newRow("rounded") << screen << area << "0" << "9000.4" << " 6007.6 " << normal << QSize(600, 401) << QPoint();
+        QTest::newRow("no size") << screen << area << "0" << "0" << "0" << normal << QSize(792, 416) << QPoint();
         QTest::newRow("not numbers") << screen << area << "normal" << "wide" << "" << normal << QSize(792, 416) << QPoint();
         QTest::newRow("out of 16-bit range") << screen << area << "65536" << "32768" << "32767" << normal << QSize(792, 600) << QPoint();
         // clang-format on
