@@ -291,6 +291,7 @@ private slots:
         QTest::newRow("unknown kind") << QStringList{"--as", "svg"};
         QTest::newRow("size too large") << QStringList{"--size", "5000x10"};
         QTest::newRow("size not a size") << QStringList{"--size", "10"};
+        QTest::newRow("no height") << QStringList{"--size", "100x0"};
         QTest::newRow("missing value") << QStringList{"--size"};
     }
 

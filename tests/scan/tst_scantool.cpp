@@ -366,6 +366,8 @@ private slots:
              "!skipped"});
         row("files left out by options", QStringList{"--exclude", "*.jpg", "--max-size", "19999"} + both, 0,
             {": 5 files left out by size or name", ": 9 files in 4 groups, 5 of them extra copies"});
+        row("files of one size", QStringList{"--min-size", "6000", "--max-size", "6000"} + both, 0,
+            {": 3 files in 1 group, 2 of them extra copies\n"});
         row("nothing found", QStringList{"--min-size", "1T"} + both, 0,
             {"No duplicate images found.", ": 0 files in 0 groups"});
         row("files with no copy", QStringList{"--unique-in", "@photos"} + both, 0,
