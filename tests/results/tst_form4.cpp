@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QMenu>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -442,6 +443,7 @@ private slots:
             };
         // Another window holds the lock while it moves our kept copy, which it did not keep.
         const int otherWindow = ::open(QFile::encodeName(trashLockPath()).constData(), O_RDWR | O_CREAT, 0600);
+        const auto closeAtEnd = qScopeGuard([otherWindow] { ::close(otherWindow); }); // frees a waiting move
         if (trouble == QLatin1String("other window"))
             QVERIFY(otherWindow >= 0 && ::flock(otherWindow, LOCK_EX) == 0);
 
@@ -453,15 +455,14 @@ private slots:
             ::flock(otherWindow, LOCK_UN);
         }
         if (trouble == QLatin1String("stop")) {
+            const auto goOnAtEnd = qScopeGuard([&] { goOn.release(); }); // also when a check fails
             QVERIFY(moving.tryAcquire(1, 10000));
             // The window answers while a file moves: the first row has left, STOP stops.
             QTRY_COMPARE_WITH_TIMEOUT(harness.form.results().rows(), 4, 10000);
             QTRY_COMPARE_WITH_TIMEOUT(progress->text(), QStringLiteral("Moving to the trash: 1 of 4"), 10000);
             QVERIFY(harness.form.busy() && !progress->isHidden());
             harness.button("stopMoving")->click();
-            goOn.release();
         }
-        ::close(otherWindow);
         QVERIFY(QTest::qWaitFor([&] { return !harness.form.busy(); }, 20000));
 
         for (int i = 1; i < 5; ++i)
