@@ -321,6 +321,11 @@ private slots:
         }
         QCOMPARE(listed(model), expectedRows); // exactly the rows of moved files leave
         QCOMPARE(model.checkedRows(), stillChecked);
+        if (model.rows() > 0) { // the boxes answer again
+            const bool was = model.isChecked(0);
+            QVERIFY(model.setData(model.index(0, 0), was ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole));
+            QCOMPARE(model.isChecked(0), !was);
+        }
         for (int row = 0; row < model.rows(); ++row) // all white
             QVERIFY(!model.ColourForRow(row) && !model.data(model.index(row, 0), Qt::BackgroundRole).isValid());
         QVERIFY(!harness.button("Check1")->isChecked());
@@ -482,8 +487,11 @@ private slots:
     // Binary units, one decimal; a comma every three digits.
     void ourBoxesWriteNumbersOneWay()
     {
-        const std::pair<qint64, const char *> cases[] = {
-            {1023, "1,023 bytes"}, {304640, "297.5 KiB"}, {1572864, "1.5 MiB"}, {qint64(5) << 30, "5.0 GiB"}};
+        const std::pair<qint64, const char *> cases[] = {{1023, "1,023 bytes"},
+                                                         {1024, "1.0 KiB"},
+                                                         {304640, "297.5 KiB"},
+                                                         {1572864, "1.5 MiB"},
+                                                         {qint64(5) << 30, "5.0 GiB"}};
         for (const auto &[bytes, text] : cases)
             QCOMPARE(spaceText(bytes), QLatin1String(text));
         QCOMPARE(countText(200000), QStringLiteral("200,000"));

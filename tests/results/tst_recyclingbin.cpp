@@ -151,6 +151,17 @@ private slots:
         QCOMPARE(rows, left);
     }
 
+    // A message names fifteen files; past that, it says how many more.
+    void longListsAreCut()
+    {
+        DeletePlan plan;
+        for (int i = 1; i <= 16; ++i)
+            plan.held.push_back(TrashFailure{QStringLiteral("/f%1").arg(i), QStringLiteral("held")});
+        QVERIFY(nothingToMoveText(plan).endsWith(QLatin1String("\n/f15: held\n... and 1 more.")));
+        plan.held.pop_back();
+        QVERIFY(nothingToMoveText(plan).endsWith(QLatin1String("\n/f15: held")));
+    }
+
     // The trash takes paths the system can name in one go, up to PATH_MAX - 1 bytes: longer
     // ones are held and named after the question, in a sentence that agrees.
     void pathTooLongIsHeld_data()
