@@ -196,7 +196,7 @@ private slots:
         m_tree.write("photos/tiny.txt", "tiny");
         m_tree.write("backup/tiny.txt", "tiny");
         m_tree.write("photos/cache/big.bin", b);
-        QVERIFY(setFileTime(m_tree.write("backup/big.bin", b), 1000000000, 123456789));
+        QVERIFY(setFileTime(m_tree.write("backup/big.bin", b), 1000000000, 12345678));
         m_tree.write("photos/" + Odd, c);
         m_tree.write("backup/c.png", c);
         m_tree.write("photos/d-copy", d);
@@ -241,6 +241,8 @@ private slots:
             "@backup");
         row("options after the folders", {"@photos", "@backup", "--exclude", "*.jpg"}, everyGroupBut({EveryGroup[0]}));
         row("a trailing '/' matches folders", {"--exclude", "cache/"}, noCache);
+        row("a trailing '/' matches folders at any depth", {"--exclude", "cache/", "--exclude", "backup/", "@"},
+            {"photos/bad\uFFFD.png|photos/" + Odd, "photos/one.jpg|photos/two.jpg"});
         row("a trailing '/' matches no file", {"--exclude", "tiny.txt/", "--exclude", "cache/*.bin/"},
             sorted(EveryGroup));
     }
@@ -250,7 +252,8 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
         QFETCH(QStringList, expected);
-        if (input.isEmpty() && !arguments.contains(QStringLiteral("@photos")))
+        if (input.isEmpty()
+            && std::none_of(arguments.cbegin(), arguments.cend(), [](const QString &a) { return a.startsWith(u'@'); }))
             arguments << QStringLiteral("@photos") << QStringLiteral("@backup");
         const QByteArray out = output(QStringList{QStringLiteral("-0")} + atTree(m_tree, arguments),
                                       {.input = input.replace("@", m_root)});
@@ -319,7 +322,7 @@ private slots:
                 if (path.endsWith(QStringLiteral("backup/big.bin")))
                     bigTime = file.value(QStringLiteral("mtime")).toString();
             }
-            QCOMPARE(bigTime, QStringLiteral("2001-09-09T01:46:40.123456789Z"));
+            QCOMPARE(bigTime, QStringLiteral("2001-09-09T01:46:40.012345678Z"));
             QVERIFY(json.contains("line\\nbreak")); // escaped, not a raw newline in a string
             // Every control character in a name is escaped: the only raw one ends a line.
             QVERIFY(std::all_of(json.cbegin(), json.cend(), [](char c) { return uchar(c) >= 0x20 || c == '\n'; }));
