@@ -145,6 +145,26 @@ private slots:
         QCOMPARE(got, fingerprint);
     }
 
+    // Text is checksummed as the Windows-1252 bytes it stands for, '?' where there is none.
+    void textAsWindows1252_data()
+    {
+        QTest::addColumn<QByteArray>("utf8");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("no-break space, e acute") << QByteArray("\xC2\xA0\xC3\xA9") << QByteArray("\xA0\xE9");
+        QTest::newRow("euro sign, a C1 control") << QByteArray("\xE2\x82\xAC\xC2\x81") << QByteArray("\x80\x81");
+        QTest::newRow("no such byte") << QByteArray("\xC4\x80") << QByteArray("?");
+        QTest::newRow("cut short") << QByteArray("a\xC3") << QByteArray("a?");
+    }
+    void textAsWindows1252()
+    {
+        QFETCH(QByteArray, utf8);
+        QFETCH(QByteArray, bytes);
+        clsCRC crc;
+        const std::int32_t fromText = number(crc.CalculateString(utf8.toStdString()));
+        QCOMPARE(fromText,
+                 number(crc.CalculateBytes(CrcByteArray::of(std::vector<std::uint8_t>(bytes.begin(), bytes.end())))));
+    }
+
     // Sizes around the read block, in both algorithms, from registers left over.
     void calculateFile_data()
     {
