@@ -117,8 +117,8 @@ private slots:
             << QStringList{"B/a2", "B/sub/a3", "A/h1", "A/h1link", "A/x2", "A/y2"};
         QTest::newRow("in sub, rest of the group checked by hand")
             << QStringList{"A/a1", "B/a2"} << "inside" << "B/sub/a3" << QStringList{"A/a1", "B/a2"};
-        QTest::newRow("uncheck this group") << QStringList{"A/a1", "B/h2", "L/x1"} << "uncheck" << "B/h2"
-                                            << QStringList{"A/a1", "L/x1"};
+        QTest::newRow("uncheck this group") << QStringList{"A/a1", "B/a2", "L/x1"} << "uncheck" << "B/sub/a3"
+                                            << QStringList{"L/x1"};
         // clang-format on
     }
 
