@@ -58,7 +58,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("sub")));
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("sub")) && QDir(m_dir.path()).mkdir(QStringLiteral("Fotos é")));
         QVERIFY(writeFile(m_dir.filePath(QStringLiteral("sub/a.jpg")), {}));
         QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("sub")), m_dir.filePath(QStringLiteral("link"))));
         QVERIFY(::mkdir(QFile::encodeName(m_dir.path()) + "/bad\xff", 0700) == 0);
@@ -82,6 +82,7 @@ private slots:
         QTest::newRow("folder") << false << QStringList{sub} << QStringList{"{dir}/sub"} << false;
         QTest::newRow("folder, trailing separator") << false << QStringList{sub + '/'} << QStringList{"{dir}/sub/"} << false;
         QTest::newRow("folder and its file") << false << QStringList{sub, file} << QStringList{"{dir}/sub", "{dir}/sub"} << false;
+        QTest::newRow("name with a blank and an accent") << false << QStringList{"file://{dir}/Fotos%20%C3%A9"} << QStringList{"{dir}/Fotos é"} << false;
         QTest::newRow("link to a folder") << false << QStringList{"file://{dir}/link"} << QStringList{"{dir}/link"} << false;
         QTest::newRow("root folder") << false << QStringList{"file:///"} << QStringList{"/"} << false;
         const QStringList rootFiles = QDir::root().entryList(QDir::Files | QDir::System | QDir::Hidden);
