@@ -285,6 +285,19 @@ private slots:
         }
     }
 
+    // Transparent parts are drawn on white.
+    void transparentPartsOnWhite()
+    {
+        QImage clear(16, 16, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("picture")), encoded(clear, "PNG")));
+        const Run run = render(dir.filePath(QStringLiteral("picture")), QStringLiteral("image"), QString());
+        const QImage drawn = readPixels(run.output, Asked);
+        QVERIFY(!drawn.isNull());
+        QCOMPARE(drawn.pixel(drawn.rect().center()), qRgb(255, 255, 255));
+    }
+
     void refusesBadArguments_data()
     {
         QTest::addColumn<QStringList>("arguments");
