@@ -214,6 +214,11 @@ private slots:
         QCOMPARE(results.rows(), 2);
         for (int r = 0; r < 2; ++r)
             QCOMPARE(results.isProtected(r), results.path(r).endsWith(QStringLiteral("P/a")));
+        // CLEAR LIST takes the marks too: a folder added after it starts unprotected.
+        app.button("Check3")->click();
+        for (const char *name : {"O", "P"})
+            app.addFolder(dir.filePath(QLatin1String(name)));
+        QVERIFY(!view->model()->index(1, 0).data(Qt::AccessibleDescriptionRole).isValid());
     }
 
     // From a row's menu: the files there with no copy in the other folders, with the summary.
