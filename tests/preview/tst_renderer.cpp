@@ -425,8 +425,9 @@ private slots:
             << QByteArray("<use href=\"other.svg#a\"/><use href=\"#a\"/>") << QByteArray("<use href=\"#a\"/>");
         QTest::newRow("url of another file")
             << QByteArray("<rect style=\"fill: url( 'b.svg#p')\" width=\"1\"/>") << QByteArray("<rect width=\"1\"/>");
-        QTest::newRow("script, foreign object, handler")
-            << QByteArray("<script>alert(1)</script><foreignObject><p>x</p></foreignObject><rect onload=\"x\" "
+        QTest::newRow("script, style, foreign object, handler")
+            << QByteArray("<script>alert(1)</script><style>@import url(a.css);</style>"
+                          "<foreignObject><p>x</p></foreignObject><rect onload=\"x\" "
                           "ONCLICK=\"y\" xml:base=\"file:///etc/\"/>")
             << QByteArray("<rect/>");
         QTest::newRow("text stays text") << QByteArray("<text><![CDATA[<image href=\"/etc\"/>]]></text>")
