@@ -53,6 +53,7 @@ private slots:
         QTest::addColumn<int>("algorithm");
         QTest::addColumn<int>("value");
         QTest::newRow("CRC-32") << 1 << -873187034;
+        QTest::newRow("CRC-32 by True") << -1 << -873187034;
         QTest::newRow("CRC-16") << 0 << 12739;
     }
     void checkValues()
