@@ -86,15 +86,12 @@ struct Collection
     }
 };
 
-class FolderRowsOf final : public FolderRows
+struct RowsOf final : FolderRows
 {
-public:
-    explicit FolderRowsOf(QStringList rows) : m_rows(std::move(rows)) {}
-    std::size_t rowCount() const override { return static_cast<std::size_t>(m_rows.size()); }
-    QString rowText(std::size_t row) const override { return m_rows.at(static_cast<qsizetype>(row)); }
-
-private:
-    QStringList m_rows;
+    explicit RowsOf(QString root) : root(std::move(root)) {}
+    std::size_t rowCount() const override { return 1; }
+    QString rowText(std::size_t) const override { return root; }
+    QString root;
 };
 
 struct Search
@@ -194,7 +191,7 @@ private slots:
         if (!mount.mounted())
             QSKIP("mounting needs root with CAP_SYS_ADMIN");
         Search search;
-        search.driver.run(FolderRowsOf{{dir.path()}});
+        search.driver.run(RowsOf(dir.path()));
         // orig and other stay a real group; view is the same file as orig and is not listed.
         const std::vector<QStringList> groups = search.sink.groups();
         QCOMPARE(groups.size(), std::size_t(1));
@@ -242,7 +239,7 @@ private slots:
         };
         Search search;
         search.driver.setReadOptions(options);
-        QCOMPARE(search.driver.run(FolderRowsOf{{t.root}}), SearchDriver::Outcome::Found);
+        QCOMPARE(search.driver.run(RowsOf(t.root)), SearchDriver::Outcome::Found);
         QVERIFY(replaced);
         QCOMPARE(search.driver.candidates().count(), std::size_t(8));
         QCOMPARE(search.driver.matchStats().unreadable, std::uint64_t(0));
@@ -325,7 +322,7 @@ private slots:
             search.driver.setFileFilter(
                 [](QByteArrayView, QByteArrayView, std::int64_t) -> bool { throw std::bad_alloc(); });
         }
-        QCOMPARE(search.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::OutOfMemory);
+        QCOMPARE(search.driver.run(RowsOf(dir.path())), SearchDriver::Outcome::OutOfMemory);
         QCOMPARE(search.host.messages,
                  QStringList{"|Not enough memory or threads are left to go on finding duplicates, so the search has "
                              "stopped. Close some programs or search fewer folders at a time, and try again."});
@@ -374,8 +371,8 @@ private slots:
         Search single, parallel;
         single.driver.setWalkThreads(1);
         parallel.driver.setWalkThreads(64);
-        single.driver.run(FolderRowsOf{{dir.path()}});
-        parallel.driver.run(FolderRowsOf{{dir.path()}});
+        single.driver.run(RowsOf(dir.path()));
+        parallel.driver.run(RowsOf(dir.path()));
         QVERIFY(!single.sink.groups().empty());
         QCOMPARE(parallel.sink.groups(), single.sink.groups());
         mount.reset();
@@ -408,14 +405,14 @@ private slots:
         Search stoppedSearch;
         stoppedSearch.driver.setWalkThreads(64);
         stoppedSearch.host.stopWhen = [&] { return stoppedSearch.host.polls >= stopAtPoll + 1; };
-        QCOMPARE(stoppedSearch.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::NoDuplicates);
+        QCOMPARE(stoppedSearch.driver.run(RowsOf(dir.path())), SearchDriver::Outcome::NoDuplicates);
         QCOMPARE(stoppedSearch.driver.candidates().count(), std::size_t(0));
         QCOMPARE(stoppedSearch.driver.matchStats().filesRead, std::uint64_t(0));
         QCOMPARE(stoppedSearch.sink.rowCount(), std::size_t(0));
 
         Search search;
         search.driver.setWalkThreads(64);
-        QCOMPARE(search.driver.run(FolderRowsOf{{dir.path()}}), SearchDriver::Outcome::Found);
+        QCOMPARE(search.driver.run(RowsOf(dir.path())), SearchDriver::Outcome::Found);
         QVERIFY(search.driver.candidates().count() > 300);
     }
 };
