@@ -295,19 +295,15 @@ private slots:
     void factsThatDisagreeAreNotBelieved()
     {
         search(m_root, &m_store);
-        const auto is = [this](const char *fact, const char *name) {
-            std::uint64_t inode = 0;
-            std::memcpy(&inode, fact, 8);
-            return inode == std::uint64_t(statOf(at(name)).st_ino);
-        };
+        const std::uint64_t b1Inode = statOf(at("b1")).st_ino, b3Inode = statOf(at("b3")).st_ino;
         QByteArray b1;
         editFacts(m_file, [&](char *fact) {
-            if (is(fact, "b1"))
+            if (std::memcmp(fact, &b1Inode, 8) == 0)
                 b1 = QByteArray(fact, 60);
         });
         QCOMPARE(b1.size(), 60);
         editFacts(m_file, [&](char *fact) {
-            if (!is(fact, "b3"))
+            if (std::memcmp(fact, &b3Inode, 8) != 0)
                 return;
             std::memcpy(fact + 32, b1.constData() + 32, 8);  // comparison
             std::memcpy(fact + 44, b1.constData() + 44, 12); // whole CRC, part, flags

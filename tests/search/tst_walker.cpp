@@ -21,8 +21,7 @@ namespace {
 
 bool makeFile(const QByteArray &path)
 {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd >= 0 && ::close(fd) == 0;
+    return ::close(::creat(path.constData(), 0644)) == 0;
 }
 
 // Builds entries below root: "d/" a folder, "a -> b" a symbolic link, "a => b" a hard link to b,
@@ -35,15 +34,11 @@ bool makeTree(const QString &root, const QStringList &entries)
         const QString target = entry.section(QLatin1Char(' '), 2);
         if (!QDir(root).mkpath(QLatin1String(".") + QLatin1Char('/') + FolderOfPath(path)))
             return false;
-        bool made = true;
-        if (entry.contains(QLatin1String(" -> ")))
-            made = ::symlink(QFile::encodeName(target).constData(), at(path).constData()) == 0;
-        else if (entry.contains(QLatin1String(" => ")))
-            made = ::link(at(target).constData(), at(path).constData()) == 0;
-        else if (path.endsWith(QLatin1Char('|')))
-            made = ::mkfifo(at(path.chopped(1)).constData(), 0644) == 0;
-        else if (!path.endsWith(QLatin1Char('/')))
-            made = makeFile(at(path));
+        const bool made = entry.contains(QLatin1String(" -> "))
+            ? ::symlink(QFile::encodeName(target).constData(), at(path).constData()) == 0
+            : entry.contains(QLatin1String(" => ")) ? ::link(at(target).constData(), at(path).constData()) == 0
+            : path.endsWith(QLatin1Char('|'))       ? ::mkfifo(at(path.chopped(1)).constData(), 0644) == 0
+                                                    : path.endsWith(QLatin1Char('/')) || makeFile(at(path));
         if (!made)
             return false;
     }
