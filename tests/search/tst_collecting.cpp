@@ -192,9 +192,8 @@ private slots:
         // orig and other stay a real group; view is the same file as orig and is not listed.
         const std::vector<QStringList> groups = search.sink.groups();
         QCOMPARE(groups.size(), std::size_t(1));
-        const QStringList group = groups.front();
-        QCOMPARE(group.size(), 2);
-        QVERIFY(group.contains(dir.filePath("b/other")));
+        QCOMPARE(groups.front().size(), 2);
+        QVERIFY(groups.front().contains(dir.filePath("b/other")));
     }
 
     // Copies below folders whose full path is longer than PATH_MAX, a file whose path is exactly
