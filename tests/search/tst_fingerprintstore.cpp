@@ -50,7 +50,7 @@ Outcome search(const QString &root, const QString *store, std::uint64_t volume =
     MemorySettingsStore settings;
     VectorSink sink;
     SearchDriver driver(host, settings, sink);
-    Outcome out;
+    QStringList notices;
     FingerprintStore::Options options;
     if (store)
         options.folder = *store;
@@ -58,15 +58,13 @@ Outcome search(const QString &root, const QString *store, std::uint64_t volume =
     // Every device is one file system with this id (a test cannot mount one); 0: as the kernel says.
     if (volume != 0)
         options.volumeOf = [volume](std::uint64_t, const char *) { return StoreVolume{volume, 0xEF53}; };
-    options.notice = [&out](const QString &text) { out.notices << text; };
+    options.notice = [&notices](const QString &text) { notices << text; };
     driver.setFingerprintStore(store != nullptr, options);
     ReadOptions reading;
     reading.threads = 4; // 16 files open a task: a size with more is signed first
     driver.setReadOptions(reading);
     driver.run(RowsOf(root));
-    out.groups = sink.groups();
-    out.bytesRead = driver.matchStats().bytesRead;
-    return out;
+    return {sink.groups(), driver.matchStats().bytesRead, notices};
 }
 
 struct stat statOf(const QString &path)
@@ -205,11 +203,9 @@ private slots:
             writeWithTimesOf(at("new"), randomBytes(300000, 2), at("a2")); // a5's contents
             QVERIFY(::rename(fs("new"), fs("a2")) == 0);
         } else if (change == "link b1 as b3") {
-            QVERIFY(QFile::remove(at("b3")));
-            QVERIFY(::link(fs("b1"), fs("b3")) == 0);
+            QVERIFY(QFile::remove(at("b3")) && ::link(fs("b1"), fs("b3")) == 0);
         } else if (change == "move a4 and b1") {
-            QVERIFY(QFile::rename(at("a4"), at("sub/a4")));
-            QVERIFY(QFile::rename(at("b1"), at("sub/b1")));
+            QVERIFY(QFile::rename(at("a4"), at("sub/a4")) && QFile::rename(at("b1"), at("sub/b1")));
         } else if (change == "other volume") {
             volume = 2;
         } else if (change.startsWith("damage")) {
@@ -275,9 +271,8 @@ private slots:
         }
         letTheClockTick();
 
-        const QString x = at("big/x");
-        QCOMPARE(search(x, &m_store).groups.size(), std::size_t(2));
-        QCOMPARE(search(x, &m_store).bytesRead, std::uint64_t(0));
+        QCOMPARE(search(at("big/x"), &m_store).groups.size(), std::size_t(2));
+        QCOMPARE(search(at("big/x"), &m_store).bytesRead, std::uint64_t(0));
         search(at("big/y"), &m_store);
         const Outcome big = search(at("big"), nullptr);
         QCOMPARE(big.groups.size(), std::size_t(3));
@@ -417,11 +412,11 @@ private slots:
         std::this_thread::sleep_for(std::chrono::milliseconds(2100));
         const QString roots[] = {m_root, other};
         QProcess writers[2];
+        for (QProcess &writer : writers)
+            writer.setEnvironment(QProcess::systemEnvironment() << "XDG_CACHE_HOME=" + m_dir.path());
         for (int round = 0; round < 5; ++round) {
-            for (int i = 0; i < 2; ++i) {
-                writers[i].setEnvironment(QProcess::systemEnvironment() << "XDG_CACHE_HOME=" + m_dir.path());
+            for (int i = 0; i < 2; ++i)
                 writers[i].start(QStringLiteral(TWINFOLD_SCAN), {QStringLiteral("-q"), roots[i]});
-            }
             for (QProcess &writer : writers) {
                 QVERIFY(writer.waitForFinished(60000));
                 QCOMPARE(writer.exitCode(), 0);
