@@ -281,7 +281,7 @@ private slots:
         const QByteArray locked = QFile::encodeName(dir.filePath("locked"));
         QVERIFY(::chmod(locked.constData(), static_cast<mode_t>(mode)) == 0);
 
-        // Collected as nobody: root reads everything.
+        // Collected as nobody; the ids are put back before anything is checked.
         Collection walk;
         const bool dropped = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
         if (dropped)
