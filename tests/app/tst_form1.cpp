@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <QTreeView>
 
 namespace {
@@ -18,8 +17,6 @@ const bool NoWindowFrame = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" QT_TESTCASE_SOURCEDIR "/offscreen-noframe.json");
     return true;
 }();
-
-using Buttons = MessageBoxes::Buttons;
 } // namespace
 
 class Form1Test : public QObject
@@ -83,28 +80,26 @@ private slots:
         // clang-format off
         QTest::addColumn<QSize>("screenSize");
         QTest::addColumn<QRect>("workArea");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("width");
-        QTest::addColumn<QString>("height");
+        QTest::addColumn<QStringList>("saved"); // window state, width, height
         QTest::addColumn<int>("expectedState");
         QTest::addColumn<QSize>("expectedSize");
         QTest::addColumn<QPoint>("expectedPos"); // null: not checked
 
-        const QString none;
+        const QStringList none;
         const int normal = Qt::WindowNoState, minimised = Qt::WindowMinimized, maximised = Qt::WindowMaximized;
         const QSize screen(1280, 1024);
         const QRect area(0, 0, 1280, 600);
-        QTest::newRow("first run") << screen << QRect(0, 0, 1280, 1000) << none << none << none << normal << QSize(792, 416) << QPoint(244, 237);
-        QTest::newRow("short screen") << QSize(1280, 480) << QRect(0, 0, 1280, 480) << none << none << none << normal << QSize(792, 416) << QPoint(244, 0);
-        QTest::newRow("short screen, top panel") << QSize(1280, 480) << QRect(0, 24, 1280, 456) << none << none << none << normal << QSize(792, 416) << QPoint(244, 24);
-        QTest::newRow("saved size") << screen << area << "0" << "9000" << "6000" << normal << QSize(600, 400) << QPoint();
-        QTest::newRow("work area 801 wide") << screen << QRect(0, 0, 801, 600) << none << none << none << normal << QSize(792, 416) << QPoint();
-        QTest::newRow("saved minimised") << screen << area << "1" << "9000" << "6000" << minimised << QSize(600, 400) << QPoint();
-        QTest::newRow("saved maximised") << screen << area << "2" << none << none << maximised << QSize(792, 416) << QPoint();
-        QTest::newRow("rounded") << screen << area << "0" << "9000.4" << " 6007.6 " << normal << QSize(600, 401) << QPoint();
-        QTest::newRow("no size") << screen << area << "0" << "0" << "0" << normal << QSize(792, 416) << QPoint();
-        QTest::newRow("not numbers") << screen << area << "normal" << "wide" << "" << normal << QSize(792, 416) << QPoint();
-        QTest::newRow("out of 16-bit range") << screen << area << "65536" << "32768" << "32767" << normal << QSize(792, 600) << QPoint();
+        QTest::newRow("first run") << screen << QRect(0, 0, 1280, 1000) << none << normal << QSize(792, 416) << QPoint(244, 237);
+        QTest::newRow("short screen") << QSize(1280, 480) << QRect(0, 0, 1280, 480) << none << normal << QSize(792, 416) << QPoint(244, 0);
+        QTest::newRow("short screen, top panel") << QSize(1280, 480) << QRect(0, 24, 1280, 456) << none << normal << QSize(792, 416) << QPoint(244, 24);
+        QTest::newRow("saved size") << screen << area << QStringList{"0", "9000", "6000"} << normal << QSize(600, 400) << QPoint();
+        QTest::newRow("work area 801 wide") << screen << QRect(0, 0, 801, 600) << none << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("saved minimised") << screen << area << QStringList{"1", "9000", "6000"} << minimised << QSize(600, 400) << QPoint();
+        QTest::newRow("saved maximised") << screen << area << QStringList{"2"} << maximised << QSize(792, 416) << QPoint();
+        QTest::newRow("rounded") << screen << area << QStringList{"0", "9000.4", " 6007.6 "} << normal << QSize(600, 401) << QPoint();
+        QTest::newRow("no size") << screen << area << QStringList{"0", "0", "0"} << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("not numbers") << screen << area << QStringList{"normal", "wide", ""} << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("out of 16-bit range") << screen << area << QStringList{"65536", "32768", "32767"} << normal << QSize(792, 600) << QPoint();
         // clang-format on
     }
 
@@ -112,9 +107,7 @@ private slots:
     {
         QFETCH(QSize, screenSize);
         QFETCH(QRect, workArea);
-        QFETCH(QString, state);
-        QFETCH(QString, width);
-        QFETCH(QString, height);
+        QFETCH(QStringList, saved);
         QFETCH(int, expectedState);
         QFETCH(QSize, expectedSize);
         QFETCH(QPoint, expectedPos);
@@ -122,10 +115,8 @@ private slots:
         app.screen.screenSize = screenSize;
         app.screen.area = workArea;
         const char *keys[] = {"WindowState", "FormWidth", "FormHeight"};
-        const QString values[] = {state, width, height};
-        for (int i = 0; i < 3; ++i)
-            if (!values[i].isNull())
-                app.settings.setValue(QLatin1String(keys[i]), values[i]);
+        for (int i = 0; i < saved.size(); ++i)
+            app.settings.setValue(QLatin1String(keys[i]), saved[i]);
         Form1 &form = app.open();
 
         QCOMPARE(int(form.windowState()), expectedState);
@@ -138,11 +129,11 @@ private slots:
         verifyIdle(app);
         auto *list = app.control<QTreeView>("ListView3");
         QCOMPARE(list->model()->rowCount(), 0);
-        QVERIFY(list->header()->sectionSize(0) > list->width() / 2); // the folder column, wide and whole in view
-        QVERIFY(list->header()->sectionSize(0) < list->width());
+        const int folderColumn = list->header()->sectionSize(0); // wide and whole in view
+        QVERIFY(folderColumn > list->width() / 2 && folderColumn < list->width());
         verifyLayout(app, expectedSize == QSize(792, 416));
         QCOMPARE(app.control<QGroupBox>("Frame2")->title(), QStringLiteral("Folders to Find Duplicate Images In:"));
-        QCOMPARE(app.stored("FormWidth"), width.isNull() ? QStringLiteral("<missing>") : width); // none saved yet
+        QCOMPARE(app.stored("FormWidth"), saved.value(1, QStringLiteral("<missing>"))); // none saved yet
     }
 
     void resizeStepsLayOutAndSave_data()
@@ -173,7 +164,6 @@ private slots:
     {
         QFETCH(QSize, outer);
         QFETCH(int, state);
-        QFETCH(QSize, listSize);
         QFETCH(bool, roomy);
         QFETCH(QString, stateSaved);
         QFETCH(QString, height);
@@ -187,7 +177,7 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(app.stored("WindowState"), stateSaved, 2000);
         QTRY_COMPARE_WITH_TIMEOUT(app.stored("FormHeight"), height, 2000);
-        QCOMPARE(app.control("ListView3")->size(), listSize);
+        QTEST(app.control("ListView3")->size(), "listSize");
         verifyLayout(app, roomy);
         const QRect frame = app.control("Frame2")->geometry(), bar = app.control("ProgressBar1")->geometry();
         QVERIFY(bar.left() == frame.left() && bar.width() == frame.width()); // the bar spans the frame
@@ -255,7 +245,7 @@ private slots:
         if (message.isEmpty())
             QVERIFY(app.messages.shown.empty());
         else
-            verifyMessage(app.messages, message, {}, Buttons::Ok);
+            verifyMessage(app.messages, message, {}, MessageBoxes::Buttons::Ok);
         QTEST(app.stored("Stop"), "stop");
         QCOMPARE(bool(topLevel<Form4>()), message.startsWith(QLatin1String("No dup"))); // touched by a search only
         if (name == QLatin1String("Check1") && key.isEmpty()) // not CLEAR LIST, where one Space would empty the list
@@ -266,18 +256,17 @@ private slots:
 
     void resultsTakeTheMainWindowsPlace_data()
     {
-        QTest::addColumn<bool>("maximised");
-        QTest::addColumn<QRect>("mainPlace");
+        QTest::addColumn<QRect>("mainPlace");  // none: maximised
         QTest::addColumn<QPoint>("previewAt"); // work area 1280 x 1000, preview 250 x 185
-        QTest::newRow("normal") << false << QRect(100, 50, 700, 400) << QPoint(100, 450);
-        QTest::newRow("normal, near the bottom") << false << QRect(100, 700, 700, 250) << QPoint(100, 815);
-        QTest::newRow("maximised") << true << QRect() << QPoint(0, 815);
+        QTest::newRow("normal") << QRect(100, 50, 700, 400) << QPoint(100, 450);
+        QTest::newRow("normal, near the bottom") << QRect(100, 700, 700, 250) << QPoint(100, 815);
+        QTest::newRow("maximised") << QRect() << QPoint(0, 815);
     }
     void resultsTakeTheMainWindowsPlace()
     {
-        QFETCH(bool, maximised);
         QFETCH(QRect, mainPlace);
         QFETCH(QPoint, previewAt);
+        const bool maximised = mainPlace.isNull();
         AppHarness app;
         QVERIFY(app.openShown());
         Form1 &form = *app.form;
@@ -309,28 +298,26 @@ private slots:
     void questionAboveTwentyThousandFiles_data()
     {
         // clang-format off
-        QTest::addColumn<bool>("withOneMore");
-        QTest::addColumn<QString>("duringQuestion");
+        QTest::addColumn<QString>("duringQuestion"); // none: no question
         QTest::addColumn<QString>("stopFlag");
 
-        QTest::newRow("20,000 files") << false << QString() << "False";
-        QTest::newRow("20,001 files, No") << true << "no" << "False";
-        QTest::newRow("20,001 files, STOP FIND, Yes") << true << "stop" << "True";
-        QTest::newRow("20,001 files, Esc, Yes") << true << "esc" << "True";
-        QTest::newRow("20,001 files, window closed, Yes") << true << "close" << "False";
+        QTest::newRow("20,000 files") << QString() << "False";
+        QTest::newRow("20,001 files, No") << "no" << "False";
+        QTest::newRow("20,001 files, STOP FIND, Yes") << "stop" << "True";
+        QTest::newRow("20,001 files, Esc, Yes") << "esc" << "True";
+        QTest::newRow("20,001 files, window closed, Yes") << "close" << "False";
         // clang-format on
     }
 
     void questionAboveTwentyThousandFiles()
     {
-        QFETCH(bool, withOneMore);
         QFETCH(QString, duringQuestion);
         QFETCH(QString, stopFlag);
         AppHarness app;
         QVERIFY(app.openShown());
         Form1 &form = *app.form;
         app.addFolder(folder("many"));
-        if (withOneMore)
+        if (!duringQuestion.isEmpty()) // one file more than the limit
             app.addFolder(folder("one"));
         else // no question: stop as soon as reading starts
             app.settings.forceStop = [&form] { return form.windowTitle().endsWith(QLatin1String("[Reading images]")); };
@@ -349,7 +336,7 @@ private slots:
                                                                              : MessageBoxes::Answer::Yes);
         app.button("Check1")->click();
 
-        if (withOneMore) {
+        if (!duringQuestion.isEmpty()) {
             QVERIFY(swapped);
             verifyMessage(app.messages,
                           QStringLiteral("The 2 folder(s) you've selected contains 20,001 files. This is over the "
@@ -357,7 +344,7 @@ private slots:
                                          "selecting them and pressing 'Delete' on the keyboard or click 'Clear List'."
                                          "\r\rYou can still proceed, but the duplicate finding process may take a "
                                          "long time. Would you like to proceed anyway?"),
-                          QStringLiteral("Question"), Buttons::YesNo);
+                          QStringLiteral("Question"), MessageBoxes::Buttons::YesNo);
         } else {
             QVERIFY(app.messages.shown.empty());
         }
