@@ -108,8 +108,6 @@ private slots:
         QFETCH(QSize, screenSize);
         QFETCH(QRect, workArea);
         QFETCH(QStringList, saved);
-        QFETCH(int, expectedState);
-        QFETCH(QSize, expectedSize);
         QFETCH(QPoint, expectedPos);
         AppHarness app;
         app.screen.screenSize = screenSize;
@@ -119,11 +117,11 @@ private slots:
             app.settings.setValue(QLatin1String(keys[i]), saved[i]);
         Form1 &form = app.open();
 
-        QCOMPARE(int(form.windowState()), expectedState);
-        QCOMPARE(form.frameGeometry().size(), expectedSize);
+        QTEST(int(form.windowState()), "expectedState");
+        QTEST(form.frameGeometry().size(), "expectedSize");
         if (!expectedPos.isNull())
             QCOMPARE(form.pos(), expectedPos);
-        if (expectedState == Qt::WindowNoState)
+        if (form.windowState() == Qt::WindowNoState)
             QVERIFY(app.screen.area.contains(form.frameGeometry()));
         QCOMPARE(app.button("Check6")->geometry(), app.button("Check1")->geometry());
         verifyIdle(app);
@@ -131,7 +129,7 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 0);
         const int folderColumn = list->header()->sectionSize(0); // wide and whole in view
         QVERIFY(folderColumn > list->width() / 2 && folderColumn < list->width());
-        verifyLayout(app, expectedSize == QSize(792, 416));
+        verifyLayout(app, form.frameGeometry().size() == QSize(792, 416));
         QCOMPARE(app.control<QGroupBox>("Frame2")->title(), QStringLiteral("Folders to Find Duplicate Images In:"));
         QCOMPARE(app.stored("FormWidth"), saved.value(1, QStringLiteral("<missing>"))); // none saved yet
     }
@@ -146,17 +144,15 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<QSize>("listSize");
         QTest::addColumn<bool>("roomy");
-        QTest::addColumn<QString>("stateSaved");
-        QTest::addColumn<QString>("width");
-        QTest::addColumn<QString>("height");
+        QTest::addColumn<QStringList>("saved"); // window state, width, height
         const int normal = Qt::WindowNoState;
-        QTest::newRow("800x440") << QSize(800, 440) << normal << QSize(760, 260) << true << "0" << "12000" << "6600";
-        QTest::newRow("large") << QSize(1200, 900) << normal << QSize(1160, 720) << true << "0" << "18000" << "13500";
-        QTest::newRow("narrower than 600 twips") << QSize(30, 440) << normal << QSize(760, 260) << false << "0" << "450" << "6600";
-        QTest::newRow("lower than 2,700 twips") << QSize(800, 150) << normal << QSize(760, 260) << false << "0" << "12000" << "2250";
-        QTest::newRow("600 by 2,700 twips") << QSize(40, 180) << normal << QSize(0, 0) << false << "0" << "600" << "2700";
-        QTest::newRow("minimised") << QSize(800, 440) << int(Qt::WindowMinimized) << QSize(760, 260) << true << "1" << "12000" << "6600";
-        QTest::newRow("maximised") << QSize(1200, 900) << int(Qt::WindowMaximized) << QSize(760, 420) << true << "2" << "12000" << "9000";
+        QTest::newRow("800x440") << QSize(800, 440) << normal << QSize(760, 260) << true << QStringList{"0", "12000", "6600"};
+        QTest::newRow("large") << QSize(1200, 900) << normal << QSize(1160, 720) << true << QStringList{"0", "18000", "13500"};
+        QTest::newRow("narrower than 600 twips") << QSize(30, 440) << normal << QSize(760, 260) << false << QStringList{"0", "450", "6600"};
+        QTest::newRow("lower than 2,700 twips") << QSize(800, 150) << normal << QSize(760, 260) << false << QStringList{"0", "12000", "2250"};
+        QTest::newRow("600 by 2,700 twips") << QSize(40, 180) << normal << QSize(0, 0) << false << QStringList{"0", "600", "2700"};
+        QTest::newRow("minimised") << QSize(800, 440) << int(Qt::WindowMinimized) << QSize(760, 260) << true << QStringList{"1", "12000", "6600"};
+        QTest::newRow("maximised") << QSize(1200, 900) << int(Qt::WindowMaximized) << QSize(760, 420) << true << QStringList{"2", "12000", "9000"};
         // clang-format on
     }
 
@@ -165,8 +161,7 @@ private slots:
         QFETCH(QSize, outer);
         QFETCH(int, state);
         QFETCH(bool, roomy);
-        QFETCH(QString, stateSaved);
-        QFETCH(QString, height);
+        QFETCH(QStringList, saved);
         AppHarness app;
         QVERIFY(app.openShown());
         for (const QSize size : {QSize(800, 440), outer}) {
@@ -175,13 +170,14 @@ private slots:
         }
         app.form->setWindowState(Qt::WindowState(state));
 
-        QTRY_COMPARE_WITH_TIMEOUT(app.stored("WindowState"), stateSaved, 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(app.stored("FormHeight"), height, 2000);
+        const auto stored = [&app] {
+            return QStringList{app.stored("WindowState"), app.stored("FormWidth"), app.stored("FormHeight")};
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), saved, 2000);
         QTEST(app.control("ListView3")->size(), "listSize");
         verifyLayout(app, roomy);
         const QRect frame = app.control("Frame2")->geometry(), bar = app.control("ProgressBar1")->geometry();
         QVERIFY(bar.left() == frame.left() && bar.width() == frame.width()); // the bar spans the frame
-        QTEST(app.stored("FormWidth"), "width");
     }
 
     void commandsRunOnce_data()
@@ -265,7 +261,6 @@ private slots:
     void resultsTakeTheMainWindowsPlace()
     {
         QFETCH(QRect, mainPlace);
-        QFETCH(QPoint, previewAt);
         const bool maximised = mainPlace.isNull();
         AppHarness app;
         QVERIFY(app.openShown());
@@ -287,7 +282,7 @@ private slots:
         if (!maximised)
             QCOMPARE(results->geometry(), mainPlace);
         // Right below the results window, as far as the work area allows.
-        QCOMPARE(preview->frameGeometry().topLeft(), previewAt);
+        QTEST(preview->frameGeometry().topLeft(), "previewAt");
         // The rows have the keyboard, not SEND TO RECYCLING, and the preview never takes it.
         QCOMPARE(results->focusWidget(), results->list());
         QVERIFY(preview->testAttribute(Qt::WA_ShowWithoutActivating));
@@ -312,7 +307,6 @@ private slots:
     void questionAboveTwentyThousandFiles()
     {
         QFETCH(QString, duringQuestion);
-        QFETCH(QString, stopFlag);
         AppHarness app;
         QVERIFY(app.openShown());
         Form1 &form = *app.form;
@@ -348,7 +342,7 @@ private slots:
         } else {
             QVERIFY(app.messages.shown.empty());
         }
-        QCOMPARE(app.stored("Stop"), stopFlag);
+        QTEST(app.stored("Stop"), "stopFlag");
         // Every path ends the search before a file is matched.
         QCOMPARE(static_cast<ResultsSink &>(topLevel<Form4>()->results()).rowCount(), std::size_t(0));
         QVERIFY(!topLevel<Form4>()->isVisible());
