@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <QTreeView>
 
 namespace {
@@ -18,8 +17,6 @@ const bool NoWindowFrame = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" QT_TESTCASE_SOURCEDIR "/offscreen-noframe.json");
     return true;
 }();
-
-using Buttons = MessageBoxes::Buttons;
 } // namespace
 
 class Form1Test : public QObject
@@ -83,28 +80,26 @@ private slots:
         // clang-format off
         QTest::addColumn<QSize>("screenSize");
         QTest::addColumn<QRect>("workArea");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("width");
-        QTest::addColumn<QString>("height");
+        QTest::addColumn<QStringList>("saved"); // window state, width, height
         QTest::addColumn<int>("expectedState");
         QTest::addColumn<QSize>("expectedSize");
         QTest::addColumn<QPoint>("expectedPos"); // null: not checked
 
-        const QString none;
+        const QStringList none;
         const int normal = Qt::WindowNoState, minimised = Qt::WindowMinimized, maximised = Qt::WindowMaximized;
         const QSize screen(1280, 1024);
         const QRect area(0, 0, 1280, 600);
-        QTest::newRow("first run") << screen << QRect(0, 0, 1280, 1000) << none << none << none << normal << QSize(792, 416) << QPoint(244, 237);
-        QTest::newRow("short screen") << QSize(1280, 480) << QRect(0, 0, 1280, 480) << none << none << none << normal << QSize(792, 416) << QPoint(244, 0);
-        QTest::newRow("short screen, top panel") << QSize(1280, 480) << QRect(0, 24, 1280, 456) << none << none << none << normal << QSize(792, 416) << QPoint(244, 24);
-        QTest::newRow("saved size") << screen << area << "0" << "9000" << "6000" << normal << QSize(600, 400) << QPoint();
-        QTest::newRow("work area 801 wide") << screen << QRect(0, 0, 801, 600) << none << none << none << normal << QSize(792, 416) << QPoint();
-        QTest::newRow("saved minimised") << screen << area << "1" << "9000" << "6000" << minimised << QSize(600, 400) << QPoint();
-        QTest::newRow("saved maximised") << screen << area << "2" << none << none << maximised << QSize(792, 416) << QPoint();
-        QTest::newRow("rounded") << screen << area << "0" << "9000.4" << " 6007.6 " << normal << QSize(600, 401) << QPoint();
-        QTest::newRow("no size") << screen << area << "0" << "0" << "0" << normal << QSize(792, 416) << QPoint();
-        QTest::newRow("not numbers") << screen << area << "normal" << "wide" << "" << normal << QSize(792, 416) << QPoint();
-        QTest::newRow("out of 16-bit range") << screen << area << "65536" << "32768" << "32767" << normal << QSize(792, 600) << QPoint();
+        QTest::newRow("first run") << screen << QRect(0, 0, 1280, 1000) << none << normal << QSize(792, 416) << QPoint(244, 237);
+        QTest::newRow("short screen") << QSize(1280, 480) << QRect(0, 0, 1280, 480) << none << normal << QSize(792, 416) << QPoint(244, 0);
+        QTest::newRow("short screen, top panel") << QSize(1280, 480) << QRect(0, 24, 1280, 456) << none << normal << QSize(792, 416) << QPoint(244, 24);
+        QTest::newRow("saved size") << screen << area << QStringList{"0", "9000", "6000"} << normal << QSize(600, 400) << QPoint();
+        QTest::newRow("work area 801 wide") << screen << QRect(0, 0, 801, 600) << none << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("saved minimised") << screen << area << QStringList{"1", "9000", "6000"} << minimised << QSize(600, 400) << QPoint();
+        QTest::newRow("saved maximised") << screen << area << QStringList{"2"} << maximised << QSize(792, 416) << QPoint();
+        QTest::newRow("rounded") << screen << area << QStringList{"0", "9000.4", " 6007.6 "} << normal << QSize(600, 401) << QPoint();
+        QTest::newRow("no size") << screen << area << QStringList{"0", "0", "0"} << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("not numbers") << screen << area << QStringList{"normal", "wide", ""} << normal << QSize(792, 416) << QPoint();
+        QTest::newRow("out of 16-bit range") << screen << area << QStringList{"65536", "32768", "32767"} << normal << QSize(792, 600) << QPoint();
         // clang-format on
     }
 
@@ -112,37 +107,31 @@ private slots:
     {
         QFETCH(QSize, screenSize);
         QFETCH(QRect, workArea);
-        QFETCH(QString, state);
-        QFETCH(QString, width);
-        QFETCH(QString, height);
-        QFETCH(int, expectedState);
-        QFETCH(QSize, expectedSize);
+        QFETCH(QStringList, saved);
         QFETCH(QPoint, expectedPos);
         AppHarness app;
         app.screen.screenSize = screenSize;
         app.screen.area = workArea;
         const char *keys[] = {"WindowState", "FormWidth", "FormHeight"};
-        const QString values[] = {state, width, height};
-        for (int i = 0; i < 3; ++i)
-            if (!values[i].isNull())
-                app.settings.setValue(QLatin1String(keys[i]), values[i]);
+        for (int i = 0; i < saved.size(); ++i)
+            app.settings.setValue(QLatin1String(keys[i]), saved[i]);
         Form1 &form = app.open();
 
-        QCOMPARE(int(form.windowState()), expectedState);
-        QCOMPARE(form.frameGeometry().size(), expectedSize);
+        QTEST(int(form.windowState()), "expectedState");
+        QTEST(form.frameGeometry().size(), "expectedSize");
         if (!expectedPos.isNull())
             QCOMPARE(form.pos(), expectedPos);
-        if (expectedState == Qt::WindowNoState)
+        if (form.windowState() == Qt::WindowNoState)
             QVERIFY(app.screen.area.contains(form.frameGeometry()));
         QCOMPARE(app.button("Check6")->geometry(), app.button("Check1")->geometry());
         verifyIdle(app);
         auto *list = app.control<QTreeView>("ListView3");
         QCOMPARE(list->model()->rowCount(), 0);
-        QVERIFY(list->header()->sectionSize(0) > list->width() / 2); // the folder column, wide and whole in view
-        QVERIFY(list->header()->sectionSize(0) < list->width());
-        verifyLayout(app, expectedSize == QSize(792, 416));
+        const int folderColumn = list->header()->sectionSize(0); // wide and whole in view
+        QVERIFY(folderColumn > list->width() / 2 && folderColumn < list->width());
+        verifyLayout(app, form.frameGeometry().size() == QSize(792, 416));
         QCOMPARE(app.control<QGroupBox>("Frame2")->title(), QStringLiteral("Folders to Find Duplicate Images In:"));
-        QCOMPARE(app.stored("FormWidth"), width.isNull() ? QStringLiteral("<missing>") : width); // none saved yet
+        QCOMPARE(app.stored("FormWidth"), saved.value(1, QStringLiteral("<missing>"))); // none saved yet
     }
 
     void resizeStepsLayOutAndSave_data()
@@ -155,17 +144,15 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<QSize>("listSize");
         QTest::addColumn<bool>("roomy");
-        QTest::addColumn<QString>("stateSaved");
-        QTest::addColumn<QString>("width");
-        QTest::addColumn<QString>("height");
+        QTest::addColumn<QStringList>("saved"); // window state, width, height
         const int normal = Qt::WindowNoState;
-        QTest::newRow("800x440") << QSize(800, 440) << normal << QSize(760, 260) << true << "0" << "12000" << "6600";
-        QTest::newRow("large") << QSize(1200, 900) << normal << QSize(1160, 720) << true << "0" << "18000" << "13500";
-        QTest::newRow("narrower than 600 twips") << QSize(30, 440) << normal << QSize(760, 260) << false << "0" << "450" << "6600";
-        QTest::newRow("lower than 2,700 twips") << QSize(800, 150) << normal << QSize(760, 260) << false << "0" << "12000" << "2250";
-        QTest::newRow("600 by 2,700 twips") << QSize(40, 180) << normal << QSize(0, 0) << false << "0" << "600" << "2700";
-        QTest::newRow("minimised") << QSize(800, 440) << int(Qt::WindowMinimized) << QSize(760, 260) << true << "1" << "12000" << "6600";
-        QTest::newRow("maximised") << QSize(1200, 900) << int(Qt::WindowMaximized) << QSize(760, 420) << true << "2" << "12000" << "9000";
+        QTest::newRow("800x440") << QSize(800, 440) << normal << QSize(760, 260) << true << QStringList{"0", "12000", "6600"};
+        QTest::newRow("large") << QSize(1200, 900) << normal << QSize(1160, 720) << true << QStringList{"0", "18000", "13500"};
+        QTest::newRow("narrower than 600 twips") << QSize(30, 440) << normal << QSize(760, 260) << false << QStringList{"0", "450", "6600"};
+        QTest::newRow("lower than 2,700 twips") << QSize(800, 150) << normal << QSize(760, 260) << false << QStringList{"0", "12000", "2250"};
+        QTest::newRow("600 by 2,700 twips") << QSize(40, 180) << normal << QSize(0, 0) << false << QStringList{"0", "600", "2700"};
+        QTest::newRow("minimised") << QSize(800, 440) << int(Qt::WindowMinimized) << QSize(760, 260) << true << QStringList{"1", "12000", "6600"};
+        QTest::newRow("maximised") << QSize(1200, 900) << int(Qt::WindowMaximized) << QSize(760, 420) << true << QStringList{"2", "12000", "9000"};
         // clang-format on
     }
 
@@ -173,10 +160,8 @@ private slots:
     {
         QFETCH(QSize, outer);
         QFETCH(int, state);
-        QFETCH(QSize, listSize);
         QFETCH(bool, roomy);
-        QFETCH(QString, stateSaved);
-        QFETCH(QString, height);
+        QFETCH(QStringList, saved);
         AppHarness app;
         QVERIFY(app.openShown());
         for (const QSize size : {QSize(800, 440), outer}) {
@@ -185,13 +170,14 @@ private slots:
         }
         app.form->setWindowState(Qt::WindowState(state));
 
-        QTRY_COMPARE_WITH_TIMEOUT(app.stored("WindowState"), stateSaved, 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(app.stored("FormHeight"), height, 2000);
-        QCOMPARE(app.control("ListView3")->size(), listSize);
+        const auto stored = [&app] {
+            return QStringList{app.stored("WindowState"), app.stored("FormWidth"), app.stored("FormHeight")};
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), saved, 2000);
+        QTEST(app.control("ListView3")->size(), "listSize");
         verifyLayout(app, roomy);
         const QRect frame = app.control("Frame2")->geometry(), bar = app.control("ProgressBar1")->geometry();
         QVERIFY(bar.left() == frame.left() && bar.width() == frame.width()); // the bar spans the frame
-        QTEST(app.stored("FormWidth"), "width");
     }
 
     void commandsRunOnce_data()
@@ -255,7 +241,7 @@ private slots:
         if (message.isEmpty())
             QVERIFY(app.messages.shown.empty());
         else
-            verifyMessage(app.messages, message, {}, Buttons::Ok);
+            verifyMessage(app.messages, message, {}, MessageBoxes::Buttons::Ok);
         QTEST(app.stored("Stop"), "stop");
         QCOMPARE(bool(topLevel<Form4>()), message.startsWith(QLatin1String("No dup"))); // touched by a search only
         if (name == QLatin1String("Check1") && key.isEmpty()) // not CLEAR LIST, where one Space would empty the list
@@ -266,18 +252,16 @@ private slots:
 
     void resultsTakeTheMainWindowsPlace_data()
     {
-        QTest::addColumn<bool>("maximised");
-        QTest::addColumn<QRect>("mainPlace");
+        QTest::addColumn<QRect>("mainPlace");  // none: maximised
         QTest::addColumn<QPoint>("previewAt"); // work area 1280 x 1000, preview 250 x 185
-        QTest::newRow("normal") << false << QRect(100, 50, 700, 400) << QPoint(100, 450);
-        QTest::newRow("normal, near the bottom") << false << QRect(100, 700, 700, 250) << QPoint(100, 815);
-        QTest::newRow("maximised") << true << QRect() << QPoint(0, 815);
+        QTest::newRow("normal") << QRect(100, 50, 700, 400) << QPoint(100, 450);
+        QTest::newRow("normal, near the bottom") << QRect(100, 700, 700, 250) << QPoint(100, 815);
+        QTest::newRow("maximised") << QRect() << QPoint(0, 815);
     }
     void resultsTakeTheMainWindowsPlace()
     {
-        QFETCH(bool, maximised);
         QFETCH(QRect, mainPlace);
-        QFETCH(QPoint, previewAt);
+        const bool maximised = mainPlace.isNull();
         AppHarness app;
         QVERIFY(app.openShown());
         Form1 &form = *app.form;
@@ -298,7 +282,7 @@ private slots:
         if (!maximised)
             QCOMPARE(results->geometry(), mainPlace);
         // Right below the results window, as far as the work area allows.
-        QCOMPARE(preview->frameGeometry().topLeft(), previewAt);
+        QTEST(preview->frameGeometry().topLeft(), "previewAt");
         // The rows have the keyboard, not SEND TO RECYCLING, and the preview never takes it.
         QCOMPARE(results->focusWidget(), results->list());
         QVERIFY(preview->testAttribute(Qt::WA_ShowWithoutActivating));
@@ -309,28 +293,25 @@ private slots:
     void questionAboveTwentyThousandFiles_data()
     {
         // clang-format off
-        QTest::addColumn<bool>("withOneMore");
-        QTest::addColumn<QString>("duringQuestion");
+        QTest::addColumn<QString>("duringQuestion"); // none: no question
         QTest::addColumn<QString>("stopFlag");
 
-        QTest::newRow("20,000 files") << false << QString() << "False";
-        QTest::newRow("20,001 files, No") << true << "no" << "False";
-        QTest::newRow("20,001 files, STOP FIND, Yes") << true << "stop" << "True";
-        QTest::newRow("20,001 files, Esc, Yes") << true << "esc" << "True";
-        QTest::newRow("20,001 files, window closed, Yes") << true << "close" << "False";
+        QTest::newRow("20,000 files") << QString() << "False";
+        QTest::newRow("20,001 files, No") << "no" << "False";
+        QTest::newRow("20,001 files, STOP FIND, Yes") << "stop" << "True";
+        QTest::newRow("20,001 files, Esc, Yes") << "esc" << "True";
+        QTest::newRow("20,001 files, window closed, Yes") << "close" << "False";
         // clang-format on
     }
 
     void questionAboveTwentyThousandFiles()
     {
-        QFETCH(bool, withOneMore);
         QFETCH(QString, duringQuestion);
-        QFETCH(QString, stopFlag);
         AppHarness app;
         QVERIFY(app.openShown());
         Form1 &form = *app.form;
         app.addFolder(folder("many"));
-        if (withOneMore)
+        if (!duringQuestion.isEmpty()) // one file more than the limit
             app.addFolder(folder("one"));
         else // no question: stop as soon as reading starts
             app.settings.forceStop = [&form] { return form.windowTitle().endsWith(QLatin1String("[Reading images]")); };
@@ -349,7 +330,7 @@ private slots:
                                                                              : MessageBoxes::Answer::Yes);
         app.button("Check1")->click();
 
-        if (withOneMore) {
+        if (!duringQuestion.isEmpty()) {
             QVERIFY(swapped);
             verifyMessage(app.messages,
                           QStringLiteral("The 2 folder(s) you've selected contains 20,001 files. This is over the "
@@ -357,11 +338,11 @@ private slots:
                                          "selecting them and pressing 'Delete' on the keyboard or click 'Clear List'."
                                          "\r\rYou can still proceed, but the duplicate finding process may take a "
                                          "long time. Would you like to proceed anyway?"),
-                          QStringLiteral("Question"), Buttons::YesNo);
+                          QStringLiteral("Question"), MessageBoxes::Buttons::YesNo);
         } else {
             QVERIFY(app.messages.shown.empty());
         }
-        QCOMPARE(app.stored("Stop"), stopFlag);
+        QTEST(app.stored("Stop"), "stopFlag");
         // Every path ends the search before a file is matched.
         QCOMPARE(static_cast<ResultsSink &>(topLevel<Form4>()->results()).rowCount(), std::size_t(0));
         QVERIFY(!topLevel<Form4>()->isVisible());

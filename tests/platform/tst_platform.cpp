@@ -7,21 +7,14 @@
 #include "TestMain.h"
 
 #include <QAbstractButton>
-#include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QDataStream>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFileInfo>
 #include <QThread>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -83,10 +76,8 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("a b?.txt"));
         QVERIFY(writeFile(file, "x"));
-        QVERIFY(PathExists(file));
-        QVERIFY(PathExists(dir.path()));
-        QVERIFY(!PathExists(dir.filePath(QStringLiteral("missing"))));
-        QVERIFY(!PathExists(QString()));
+        QVERIFY(PathExists(file) && PathExists(dir.path()));
+        QVERIFY(!PathExists(dir.filePath(QStringLiteral("missing"))) && !PathExists(QString()));
     }
 
     // The user's settings file, as text a later run reads back. Every step of a resize writes
@@ -184,20 +175,15 @@ private slots:
         QStringList opened;
         QString answer;
         QTimer answerer;
-        answerer.setInterval(10);
-        QObject::connect(&answerer, &QTimer::timeout, [&] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            opened << QDir(dialog->directory()).canonicalPath();
-            if (answer.isEmpty()) {
-                dialog->reject();
-            } else {
-                dialog->setDirectory(answer);
-                QMetaObject::invokeMethod(dialog, "accept");
+        answerer.callOnTimeout([&] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                opened << QDir(dialog->directory()).canonicalPath();
+                if (!answer.isEmpty())
+                    dialog->setDirectory(answer);
+                QMetaObject::invokeMethod(dialog, answer.isEmpty() ? "reject" : "accept");
             }
         });
-        answerer.start();
+        answerer.start(10);
 
         QtFolderDialog folderDialog;
         QCOMPARE(folderDialog.browseForFolder(QStringLiteral("Please select folder to add:")), QString());
@@ -235,24 +221,20 @@ private slots:
         QFETCH(int, buttons);
         QFETCH(QString, title);
         QFETCH(int, press);
-        QFETCH(int, answer);
 
-        QString seenTitle, seenText;
+        QString seen; // title: text
         QTimer answerer;
-        answerer.setInterval(10);
-        QObject::connect(&answerer, &QTimer::timeout, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            answerer.stop();
-            seenTitle = box->windowTitle();
-            seenText = box->text();
-            if (press == 0)
-                QTest::keyClick(box, Qt::Key_Escape);
-            else
-                box->button(static_cast<QMessageBox::StandardButton>(press))->click();
+        answerer.callOnTimeout([&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                answerer.stop();
+                seen = box->windowTitle() + QStringLiteral(": ") + box->text();
+                if (press == 0)
+                    QTest::keyClick(box, Qt::Key_Escape);
+                else
+                    box->button(static_cast<QMessageBox::StandardButton>(press))->click();
+            }
         });
-        answerer.start();
+        answerer.start(10);
         QTimer::singleShot(5000, [] {
             if (QWidget *w = QApplication::activeModalWidget())
                 w->close();
@@ -261,9 +243,8 @@ private slots:
         QtMessageBoxes boxes;
         const auto got = boxes.show(QStringLiteral("Hello"), static_cast<MessageBoxes::Buttons>(buttons), title,
                                     MessageBoxes::Icon::None);
-        QCOMPARE(int(got), answer);
-        QCOMPARE(seenText, QStringLiteral("Hello"));
-        QCOMPARE(seenTitle, title.isEmpty() ? QStringLiteral("Twinfold") : title);
+        QTEST(int(got), "answer");
+        QCOMPARE(seen, (title.isEmpty() ? QStringLiteral("Twinfold") : title) + QStringLiteral(": Hello"));
     }
 };
 
