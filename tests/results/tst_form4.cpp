@@ -406,18 +406,14 @@ private slots:
         for (const QString &path : paths.mid(1))
             harness.form.results().SetCheckedByText(path, true);
         QSemaphore moving, goOn;
-        if (trouble == QLatin1String("remove keep"))
-            harness.trash.beforeMove = [&](int moves) {
-                if (moves == 0) // while the first file moves
-                    QFile::remove(paths[0]);
-            };
-        if (trouble == QLatin1String("stop"))
-            harness.trash.beforeMove = [&](int moves) {
-                if (moves == 1) {
-                    moving.release();
-                    goOn.acquire();
-                }
-            };
+        harness.trash.beforeMove = [&](int moves) {
+            if (trouble == QLatin1String("remove keep") && moves == 0) // while the first file moves
+                QFile::remove(paths[0]);
+            if (trouble == QLatin1String("stop") && moves == 1) {
+                moving.release();
+                goOn.acquire();
+            }
+        };
         // Another window holds the lock while it moves our kept copy, which it did not keep.
         const int otherWindow = ::open(QFile::encodeName(trashLockPath()).constData(), O_RDWR | O_CREAT, 0600);
         const auto closeAtEnd = qScopeGuard([otherWindow] { ::close(otherWindow); }); // frees a waiting move
@@ -445,8 +441,8 @@ private slots:
         for (int i = 1; i < 5; ++i)
             QCOMPARE(QFile::exists(paths[i]), i > moved);
         const QString report = harness.messages.shown.back().text;
-        QVERIFY2(report.startsWith(QStringLiteral("%1 moved").arg(moved == 1 ? "1 file was" : "%1 files were"))
-                     || report.startsWith(QStringLiteral("%1 files were moved").arg(moved)),
+        QVERIFY2(report.startsWith(moved == 1 ? QStringLiteral("1 file was moved")
+                                              : QStringLiteral("%1 files were moved").arg(moved)),
                  qPrintable(report));
         for (int i = moved + 1; i < 5 && !reason.isEmpty(); ++i)
             QVERIFY2(report.contains(paths[i] + QStringLiteral(": ") + reason), qPrintable(report));
@@ -459,13 +455,11 @@ private slots:
     // Binary units, one decimal; a comma every three digits.
     void ourBoxesWriteNumbersOneWay()
     {
-        const std::pair<qint64, const char *> cases[] = {{1023, "1,023 bytes"},
-                                                         {1024, "1.0 KiB"},
-                                                         {304640, "297.5 KiB"},
-                                                         {1572864, "1.5 MiB"},
-                                                         {qint64(5) << 30, "5.0 GiB"}};
-        for (const auto &[bytes, text] : cases)
-            QCOMPARE(spaceText(bytes), QLatin1String(text));
+        QCOMPARE(spaceText(1023), QStringLiteral("1,023 bytes"));
+        QCOMPARE(spaceText(1024), QStringLiteral("1.0 KiB"));
+        QCOMPARE(spaceText(304640), QStringLiteral("297.5 KiB"));
+        QCOMPARE(spaceText(1572864), QStringLiteral("1.5 MiB"));
+        QCOMPARE(spaceText(qint64(5) << 30), QStringLiteral("5.0 GiB"));
         QCOMPARE(countText(200000), QStringLiteral("200,000"));
     }
 
@@ -519,15 +513,31 @@ private slots:
         QVERIFY2(said.isEmpty() ? status.isEmpty() : status.startsWith(said), qPrintable(status));
     }
 
-    // The row menu opens from the keyboard too; it acts on its row, or on none.
-    void rowMenuOpensRevealsAndCopies()
+    // The preview follows the current row as the keyboard moves it; the row menu opens from the
+    // keyboard too and acts on its row, or on none.
+    void previewAndRowMenuFollowTheCurrentRow()
     {
         Harness harness;
-        Groups groups(harness.form);
+        Form2 preview(QStringLiteral(TWINFOLD_PREVIEW_PROGRAM));
+        harness.form.setPreview(&preview);
+        Groups groups(harness.form, {"a.bmp", "b.bmp", "c.txt", "d.txt"});
+        for (int row : {0, 1})
+            QVERIFY(writeFile(groups.paths[row], encoded(solid(Qt::red), "BMP")));
         harness.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
         QTreeView *list = harness.form.list();
+        auto *picture = preview.findChild<PictureBox *>(QStringLiteral("Image1"));
+        QVERIFY(picture);
+        QCOMPARE(picture->accessibleName(), QStringLiteral("Preview picture"));
+        QVERIFY(!list->accessibleName().isEmpty());
+        list->setFocus();
         list->setCurrentIndex(harness.form.results().index(1, 0));
+        QTRY_VERIFY(picture->hasPicture());
+        QTest::keyClick(list, Qt::Key_Down); // onto c.txt: no picture
+        QTRY_VERIFY(!picture->hasPicture());
+        QTest::keyClick(list, Qt::Key_Up);
+        QTRY_VERIFY(picture->hasPicture());
+
         QWidget *opened = nullptr;
         QTimer::singleShot(0, &harness.form, [&] {
             QTRY_VERIFY(QApplication::activePopupWidget());
@@ -551,30 +561,6 @@ private slots:
         QCOMPARE(harness.desktop.copied, QStringList{groups.paths[1]});
         QCOMPARE(harness.desktop.opened, (QStringList{groups.paths[1], groups.paths[2]}));
         QVERIFY(harness.messages.shown.empty());
-    }
-
-    void previewFollowsKeyboardMoves()
-    {
-        Harness harness;
-        Form2 preview(QStringLiteral(TWINFOLD_PREVIEW_PROGRAM));
-        harness.form.setPreview(&preview);
-        Groups groups(harness.form, {"a.bmp", "b.bmp", "c.txt", "d.txt"});
-        for (int row : {0, 1})
-            QVERIFY(writeFile(groups.paths[row], encoded(solid(Qt::red), "BMP")));
-        harness.form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&harness.form));
-        QTreeView *list = harness.form.list();
-        auto *picture = preview.findChild<PictureBox *>(QStringLiteral("Image1"));
-        QVERIFY(picture);
-        QCOMPARE(picture->accessibleName(), QStringLiteral("Preview picture"));
-        QVERIFY(!list->accessibleName().isEmpty());
-        list->setFocus();
-        list->setCurrentIndex(harness.form.results().index(1, 0));
-        QTRY_VERIFY(picture->hasPicture());
-        QTest::keyClick(list, Qt::Key_Down); // onto c.txt: no picture
-        QTRY_VERIFY(!picture->hasPicture());
-        QTest::keyClick(list, Qt::Key_Up);
-        QTRY_VERIFY(picture->hasPicture());
     }
 
     void backToMainThenUncheckAll_data()
@@ -666,8 +652,7 @@ private slots:
                 darkest = std::min(darkest, qGray(shown.pixel(x, y)));
                 lightest = std::max(lightest, qGray(shown.pixel(x, y)));
             }
-        const auto luminance = [](int grey) { return std::pow(grey / 255.0, 2.2); };
-        QVERIFY((luminance(lightest) + 0.05) / (luminance(darkest) + 0.05) >= 3);
+        QVERIFY((std::pow(lightest / 255.0, 2.2) + 0.05) / (std::pow(darkest / 255.0, 2.2) + 0.05) >= 3);
     }
 
     // Guard one: the helpers never check a protected file.
@@ -751,7 +736,6 @@ private slots:
         for (QAction *act : window.form.actions())
             if (!QStringList{"", "open", "reveal", "copyPath"}.contains(act->objectName()))
                 helpers << act;
-        QAbstractButton *send = window.form.findChild<QAbstractButton *>(QStringLiteral("Check1"));
         const QStringList guarded{window.at("P/a"), window.at("P/d"),  window.at("P/clink"),
                                   window.at("O/c"), window.at("P/e1"), window.at("P/e2")};
         int sendsThatMoved = 0; // the property holds for a reason, not because nothing moves
@@ -759,21 +743,15 @@ private slots:
             if (model.rows() > 0)
                 window.form.list()->setCurrentIndex(model.index(int(random.bounded(model.rows())), 0));
             const QModelIndex current = window.form.list()->currentIndex();
-            switch (random.bounded(5)) {
-            case 0: // a helper, undo or the group filter, as the menu or its key gives them
-            case 1:
+            const auto pick = random.bounded(5);
+            if (pick < 2) // a helper, undo or the group filter, as the menu or its key gives them
                 helpers.at(int(random.bounded(int(helpers.size()))))->trigger();
-                break;
-            case 2: // a click on the box
+            else if (pick == 2) // a click on the box
                 model.setData(current, random.bounded(2) ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
-                break;
-            case 3:
+            else if (pick == 3)
                 QTest::keyClick(window.form.list(), Qt::Key_Space);
-                break;
-            case 4:
-                send->click();
-                break;
-            }
+            else
+                window.button("Check1")->click();
             // Sends and Undo move files on a thread of their own: the next step waits, as a user
             // would, for the window to take the outcome in.
             QTRY_VERIFY_WITH_TIMEOUT(!window.form.busy(), 60000);
