@@ -138,7 +138,7 @@ void listGroup(ResultsModel &model, const QStringList &paths)
 }
 
 // Two groups of identical files: a, b ("light blue", 14 bytes each) and the rest ("blue", 15
-// bytes each), made on days 1, 2 and 2, 3, 1.
+// bytes each), made on days 1, 2 and 2, 3, 1 (day 0 past those).
 struct Groups
 {
     explicit Groups(Form4 &form, const QStringList &names = {"a.txt", "b.txt", "c.txt", "d.txt"})
@@ -146,7 +146,7 @@ struct Groups
         for (const QString &name : names) {
             paths << dir.filePath(name);
             writeFile(paths.last(), paths.size() <= 2 ? "first contents" : "second contents");
-            setFileTime(paths.last(), 1600000000 + QList<int>{1, 2, 2, 3, 1}[paths.size() - 1] * 86400);
+            setFileTime(paths.last(), 1600000000 + QList<int>{1, 2, 2, 3, 1}.value(paths.size() - 1) * 86400);
         }
         listGroup(form.results(), paths.mid(0, 2));
         listGroup(form.results(), paths.mid(2));
@@ -184,29 +184,27 @@ private slots:
         QTest::addColumn<QString>("report");   // in the report after the move
         QTest::addColumn<QList<int>>("failed"); // rows the report names as not moved
         QTest::addColumn<QString>("reason");    // why not
-        QTest::newRow("two confirmed, undone") << QList<int>{1, 2} << "undo" << QList<int>{1, 2}
-                                               << "Move 2 checked files (29 bytes) to the trash?"
-                                               << "2 files were moved to the trash. Emptying the trash frees 29 bytes."
-                                               << QList<int>() << "";
+        QTest::newRow("two confirmed, undone")
+            << QList<int>{1, 2} << "undo" << QList<int>{1, 2} << "Move 2 checked files (29 bytes) to the trash?"
+            << "2 files were moved to the trash. Emptying the trash frees 29 bytes." << QList<int>() << "";
         QTest::newRow("undone, never over a new file") << QList<int>{1, 2} << "undo over a new file" << QList<int>{1, 2}
                                                        << "Move 2" << "2 files were moved" << QList<int>() << "";
         QTest::newRow("cancelled") << QList<int>{0, 2} << "cancel" << QList<int>() << "Move 2 checked files" << ""
                                    << QList<int>() << "";
         QTest::newRow("nothing checked") << QList<int>() << "" << QList<int>() << "" << "" << QList<int>() << "";
-        QTest::newRow("a whole group stays") << QList<int>{0, 1, 2} << "" << QList<int>{2}
-                                             << "Move 1 checked file (15 bytes) to the trash?\n\n"
-                                                "Every copy is checked in 1 group of identical files"
-                                             << "1 file was moved to the trash. Emptying the trash frees 15 bytes."
-                                             << QList<int>{0, 1} << NoKeptCopyText;
+        QTest::newRow("a whole group stays")
+            << QList<int>{0, 1, 2} << "" << QList<int>{2}
+            << "Move 1 checked file (15 bytes) to the trash?\n\nEvery copy is checked in 1 group of identical files"
+            << "1 file was moved to the trash. Emptying the trash frees 15 bytes." << QList<int>{0, 1} << NoKeptCopyText;
         // Nothing can move: no question, only why.
-        QTest::newRow("only a whole group") << QList<int>{0, 1} << "" << QList<int>()
-                                            << "None of the checked files can be moved to the trash:\n\n" << ""
-                                            << QList<int>() << "";
+        QTest::newRow("only a whole group")
+            << QList<int>{0, 1} << "" << QList<int>() << "None of the checked files can be moved to the trash:\n\n" << ""
+            << QList<int>() << "";
         QTest::newRow("first refused, second moves") << QList<int>{0, 3} << "refuse a" << QList<int>{3} << "Move 2"
                                                      << "1 file was moved" << QList<int>{0} << "refused by the test";
-        QTest::newRow("changed since the search") << QList<int>{1, 3} << "b and d changed" << QList<int>() << "Move 2"
-                                                  << "0 files were moved" << QList<int>{1, 3}
-                                                  << "it has changed since the search";
+        QTest::newRow("changed since the search")
+            << QList<int>{1, 3} << "b and d changed" << QList<int>() << "Move 2" << "0 files were moved" << QList<int>{1, 3}
+            << "it has changed since the search";
         // clang-format on
     }
 
@@ -319,7 +317,7 @@ private slots:
 
     void keptCopyLookedAtBeforeEachMove_data()
     {
-        // One group: keep, then four checked copies; something happens before a move.
+        // A group of keep, then four checked copies; something happens before a move.
         QTest::addColumn<QString>("trouble");
         QTest::addColumn<int>("moved");
         QTest::addColumn<QString>("reason"); // of the copies that stay
@@ -334,13 +332,8 @@ private slots:
         QFETCH(int, moved);
         QFETCH(QString, reason);
         Harness harness;
-        QTemporaryDir dir;
-        QStringList paths;
-        for (const char *name : {"keep", "c1", "c2", "c3", "c4"}) {
-            paths << dir.filePath(QLatin1String(name));
-            QVERIFY(writeFile(paths.last(), "same contents"));
-        }
-        listGroup(harness.form.results(), paths);
+        Groups groups(harness.form, {"a", "b", "keep", "c1", "c2", "c3", "c4"}); // a and b stay as they are
+        const QStringList paths = groups.paths.mid(2);
         for (const QString &path : paths.mid(1))
             harness.form.results().SetCheckedByText(path, true);
         QSemaphore moving, goOn;
@@ -369,7 +362,7 @@ private slots:
             const auto goOnAtEnd = qScopeGuard([&] { goOn.release(); }); // also when a check fails
             QVERIFY(moving.tryAcquire(1, 10000));
             // The window answers while a file moves: the first row has left, STOP stops.
-            QTRY_COMPARE_WITH_TIMEOUT(harness.form.results().rows(), 4, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(harness.form.results().rows(), 6, 10000);
             QTRY_COMPARE_WITH_TIMEOUT(progress->text(), QStringLiteral("Moving to the trash: 1 of 4"), 10000);
             QVERIFY(harness.form.busy() && !progress->isHidden());
             harness.button("stopMoving")->click();
@@ -387,7 +380,7 @@ private slots:
         if (trouble == QLatin1String("stop"))
             QVERIFY2(report.contains(QStringLiteral("You stopped the move: 2 checked files stay where they are.")),
                      qPrintable(report));
-        QCOMPARE(harness.form.results().rows(), 5 - moved);
+        QCOMPARE(harness.form.results().rows(), 7 - moved);
     }
 
     // Binary units, one decimal; a comma every three digits.
@@ -666,9 +659,10 @@ private slots:
                                     "with no protected copy left as they were."));
     }
 
-    // Guard two: a click on a protected row's box does nothing, and its tooltip says why. The
-    // list can show only the groups with a protected copy.
-    void protectedRowsAndTheirGroups()
+    // Guard two: a click on a protected row's box does nothing, and its tooltip says why; the
+    // list can show only the groups with a protected copy. Guard three: checked anyway (past the
+    // other two), the trash step refuses it.
+    void protectedRowsRefuseClicksAndTheTrash()
     {
         Protected window;
         ResultsModel &model = window.model();
@@ -684,13 +678,6 @@ private slots:
             for (int row = 0; row < model.rows(); ++row)
                 QCOMPARE(window.form.list()->isRowHidden(row, {}), limited && (row == 3 || row == 4));
         }
-    }
-
-    // Guard three: checked anyway (past the other two), the trash step refuses it.
-    void sendRefusesAProtectedFile()
-    {
-        Protected window;
-        ResultsModel &model = window.model();
         std::vector<bool> states(std::size_t(model.rows()), false);
         states[1] = states[2] = true; // P/a and O/a2, O/a1 kept
         model.setCheckStates(states);
