@@ -208,17 +208,24 @@ private slots:
         // A name that is not UTF-8: the window skips it, the tool lists its bytes.
         m_tree.write("photos/bad", c);
         QCOMPARE(::rename(m_root + "photos/bad", m_root + "photos/bad\xff.png"), 0);
+        QCOMPARE(::symlink("photos/cache", m_root + "link"), 0);
+        // For -e: the same letter, the same contents; then the modification time.
+        const QByteArray x = randomBytes(5000, 10), t = randomBytes(4000, 11), u = randomBytes(3000, 12);
+        QVERIFY(setFileTime(m_tree.write("a/long-name-1.bin", x), 1000) && setFileTime(m_tree.write("b/x.bin", x), 500)
+                && setFileTime(m_tree.write("c/yy.bin", x), 2000) && setFileTime(m_tree.write("a/t1", t), 100)
+                && setFileTime(m_tree.write("b/t2", t), 100) && setFileTime(m_tree.write("c/t3", t), 100)
+                && setFileTime(m_tree.write("a/u.bin", u), 300) && setFileTime(m_tree.write("b/uu", u), 200));
     }
 
     void cleanupTestCase() { ::unlink(m_root + "photos/bad\xff.png"); } // Qt cannot name it
 
-    // Each option against the same tree; -0 output read back exactly. The folders come last
-    // unless a row names them.
+    // Each option against the same tree, run in its folder; -0 output read back exactly. The
+    // folders come last unless a row names them.
     void options_data()
     {
-        QTest::addColumn<QStringList>("arguments"); // "@photos" and "@backup" stand for the folders
+        QTest::addColumn<QStringList>("arguments"); // "@x" stands for the folder x
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("expected"); // for -e, the one list it prints
         const auto row = [](const char *name, const QStringList &arguments, const QStringList &expected,
                             const QByteArray &input = {}) { QTest::newRow(name) << arguments << input << expected; };
         // The hard link's first name is left out, so its other name takes its place.
@@ -241,10 +248,32 @@ private slots:
             "@backup");
         row("options after the folders", {"@photos", "@backup", "--exclude", "*.jpg"}, everyGroupBut({EveryGroup[0]}));
         row("a trailing '/' matches folders", {"--exclude", "cache/"}, noCache);
-        row("a trailing '/' matches folders at any depth", {"--exclude", "cache/", "--exclude", "backup/", "@"},
-            {"photos/bad\uFFFD.png|photos/" + Odd, "photos/one.jpg|photos/two.jpg"});
+        row("a trailing '/' matches folders at any depth; '.'", {"--exclude", "cache/", "--exclude", "backup/", "."},
+            {"a/long-name-1.bin|b/x.bin|c/yy.bin", "a/t1|b/t2|c/t3", "a/u.bin|b/uu",
+             "photos/bad\uFFFD.png|photos/" + Odd, "photos/one.jpg|photos/two.jpg"});
         row("a trailing '/' matches no file", {"--exclude", "tiny.txt/", "--exclude", "cache/*.bin/"},
             sorted(EveryGroup));
+        // Folders as clean as they were given, made absolute; ".." taken back only past a real folder.
+        row("./photos/", {"./photos/", "@backup"}, sorted(EveryGroup));
+        row("doubled separators", {"photos//cache//..//", "@backup"}, sorted(EveryGroup));
+        row(".. past a link", {"link/..", "@backup"},
+            sorted(QStringList(EveryGroup).replaceInStrings("photos/", "link/../")));
+
+        // Which copies -e keeps, by each rule, on a tree with ties; the folders are listed a, b, c.
+        const auto keep = [&](const char *name, const QStringList &options, const QString &printed) {
+            row(name, QStringList{"-e"} + options + QStringList{"@a", "@b", "@c"}, {printed});
+        };
+        keep("-e", {}, "b/t2|b/uu|b/x.bin|c/t3|c/yy.bin");
+        keep("--keep first", {"--keep", "first"}, "b/t2|b/uu|b/x.bin|c/t3|c/yy.bin");
+        keep("oldest, a tie kept first", {"--keep", "oldest"}, "a/long-name-1.bin|a/u.bin|b/t2|c/t3|c/yy.bin");
+        keep("newest, a tie kept first", {"--keep", "newest"}, "a/long-name-1.bin|b/t2|b/uu|b/x.bin|c/t3");
+        keep("shortest, a tie kept first", {"--keep", "shortest"}, "a/long-name-1.bin|a/u.bin|b/t2|c/t3|c/yy.bin");
+        keep("under a folder; none there: the first", {"--keep-under", "@c"},
+             "a/long-name-1.bin|a/t1|b/t2|b/uu|b/x.bin");
+        keep("under a folder; none there: the oldest", {"--keep-under", "@c/", "--keep", "oldest"},
+             "a/long-name-1.bin|a/t1|a/u.bin|b/t2|b/x.bin");
+        keep("under two folders", {"--keep-under", "@b", "--keep-under", "@c"}, "a/long-name-1.bin|a/t1|a/u.bin");
+        keep("under the folder holding them all", {"--keep-under", "@"}, "");
     }
 
     void options()
@@ -252,12 +281,11 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
         QFETCH(QStringList, expected);
-        if (input.isEmpty()
-            && std::none_of(arguments.cbegin(), arguments.cend(), [](const QString &a) { return a.startsWith(u'@'); }))
+        if (input.isEmpty() && arguments.filter(QRegularExpression(QStringLiteral("^[@.]"))).isEmpty())
             arguments << QStringLiteral("@photos") << QStringLiteral("@backup");
         const QByteArray out = output(QStringList{QStringLiteral("-0")} + atTree(m_tree, arguments),
-                                      {.input = input.replace("@", m_root)});
-        QCOMPARE(canonical(nulGroups(out), m_root), expected);
+                                      {.input = input.replace("@", m_root), .workingDirectory = m_tree.root()});
+        QCOMPARE(canonical(nulGroups(arguments.contains("-e") ? out + '\0' : out), m_root), expected);
     }
 
     // Lines, -0 and JSON list the same groups in the same order as the window's search, with
@@ -278,32 +306,19 @@ private slots:
         } rows;
         rows.rows = folders();
         QCOMPARE(driver.run(rows), SearchDriver::Outcome::Found);
-        Groups window;
-        for (const QStringList &group : sink.groups()) {
-            window.emplace_back();
-            for (const QString &path : group)
-                window.back() << QFile::encodeName(path);
-        }
-        // The window skips the name that is not UTF-8; the tool lists it where the walk met it,
-        // so the group it leads may come sooner.
+        // The tool told to leave out the name that is not UTF-8 lists what the window lists.
+        QByteArray window;
+        for (const QStringList &group : sink.groups())
+            window += QFile::encodeName(group.join(QChar(0))) + QByteArray(2, '\0');
+        QCOMPARE(canonical(nulGroups(window), m_root), everyGroupBut({EveryGroup[3]}, {"backup/c.png|photos/" + Odd}));
         const QByteArray bad = m_root + "photos/bad\xff.png";
-        QCOMPARE(canonical(window, m_root), everyGroupBut({EveryGroup[3]}, {"backup/c.png|photos/" + Odd}));
-        const auto apart = [&](Groups groups) {
-            const auto at = std::find_if(groups.begin(), groups.end(), [&](const QList<QByteArray> &group) {
-                return group.contains(m_root + "backup/c.png");
-            });
-            QList<QByteArray> taken = *at;
-            groups.erase(at);
-            taken.removeAll(bad);
-            return std::pair{taken, groups};
-        };
 
         for (const char *threads : {"1", "4"}) {
             const Run run{.wrapper = {"env", QStringLiteral("TWINFOLD_THREADS=") + threads}};
             const Scan nul = scan(QStringList{QStringLiteral("-0")} + folders(), run);
             const Groups scanned = nulGroups(nul.exitCode == 0 ? nul.out : QByteArray("failed"));
             QCOMPARE(canonical(scanned, m_root), sorted(EveryGroup));
-            QCOMPARE(apart(scanned), apart(window));
+            QCOMPARE(output(QStringList{"-0", "--exclude", "bad*"} + folders(), run), window);
             QVERIFY(!nul.err.contains('\r')); // no progress line when standard error is not a terminal
             QCOMPARE(output(folders(), run), QByteArray(nul.out).replace('\0', '\n'));
 
@@ -313,31 +328,25 @@ private slots:
             QCOMPARE(jsonGroups(json, &files, &sizes), scanned);
             for (qsizetype g = 0; g < scanned.size(); ++g)
                 QCOMPARE(sizes[g], QFileInfo(QFile::decodeName(scanned[g].at(scanned[g].front() == bad))).size());
-            QString bigTime;
             for (const QJsonObject &file : std::as_const(files)) {
                 // path_bytes only where the name is not UTF-8, with its exact bytes.
-                const QString path = file.value(QStringLiteral("path")).toString();
-                QCOMPARE(QByteArray::fromBase64(file.value(QStringLiteral("path_bytes")).toString().toLatin1()),
+                const QString path = file["path"].toString();
+                QCOMPARE(QByteArray::fromBase64(file["path_bytes"].toString().toLatin1()),
                          path.contains(QChar::ReplacementCharacter) ? bad : QByteArray());
                 if (path.endsWith(QStringLiteral("backup/big.bin")))
-                    bigTime = file.value(QStringLiteral("mtime")).toString();
+                    QCOMPARE(file["mtime"].toString(), QStringLiteral("2001-09-09T01:46:40.012345678Z"));
             }
-            QCOMPARE(bigTime, QStringLiteral("2001-09-09T01:46:40.012345678Z"));
             QVERIFY(json.contains("line\\nbreak")); // escaped, not a raw newline in a string
             // Every control character in a name is escaped: the only raw one ends a line.
             QVERIFY(std::all_of(json.cbegin(), json.cend(), [](char c) { return uchar(c) >= 0x20 || c == '\n'; }));
             // The header names the program, the command and the summary's counts.
             const QJsonObject document = QJsonDocument::fromJson(json).object();
-            QCOMPARE(document.value(QStringLiteral("program")).toString(), QStringLiteral("twinfold-scan"));
-            QCOMPARE(document.value(QStringLiteral("version")).toString(), QStringLiteral("7.0"));
-            QCOMPARE(document.value(QStringLiteral("folders")).toVariant().toStringList(), folders());
-            QCOMPARE(document.value(QStringLiteral("options")).toObject().value(QStringLiteral("keep")).toString(),
-                     QStringLiteral("first"));
-            const QJsonObject summary = document.value(QStringLiteral("summary")).toObject();
-            QCOMPARE(summary.value(QStringLiteral("files_collected")).toInt(), 15);
-            QCOMPARE(summary.value(QStringLiteral("groups")).toInt(), 6);
-            QCOMPARE(summary.value(QStringLiteral("files_in_groups")).toInt(), 14);
-            QCOMPARE(summary.value(QStringLiteral("extra_copies")).toInt(), 8);
+            const QJsonValue summary = document["summary"];
+            QCOMPARE(
+                (QJsonArray{document["program"], document["version"], document["folders"], document["options"]["keep"],
+                            summary["files_collected"], summary["groups"], summary["files_in_groups"],
+                            summary["extra_copies"]}),
+                (QJsonArray{"twinfold-scan", "7.0", QJsonArray::fromStringList(folders()), "first", 15, 6, 14, 8}));
 
             Groups rest;
             QList<QByteArray> flat;
@@ -470,44 +479,6 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(nulGroups(result.out).size(), 600);
         QVERIFY2(result.err.contains(" 0 left out as unreadable"), result.err.constData());
-    }
-
-    // Which copies -e keeps, by each rule, on a tree with ties; the folders are listed a, b, c.
-    void keepRules_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("printed");
-        const auto row = [](const char *name, const QStringList &options, const char *printed) {
-            QTest::newRow(name) << options << QString::fromLatin1(printed);
-        };
-        row("first", {}, "b/t2|b/uu|b/x.bin|c/t3|c/yy.bin");
-        row("--keep first", {"--keep", "first"}, "b/t2|b/uu|b/x.bin|c/t3|c/yy.bin");
-        row("oldest, a tie kept first", {"--keep", "oldest"}, "a/long-name-1.bin|a/u.bin|b/t2|c/t3|c/yy.bin");
-        row("newest, a tie kept first", {"--keep", "newest"}, "a/long-name-1.bin|b/t2|b/uu|b/x.bin|c/t3");
-        row("shortest, a tie kept first", {"--keep", "shortest"}, "a/long-name-1.bin|a/u.bin|b/t2|c/t3|c/yy.bin");
-        row("under a folder; none there: the first", {"--keep-under", "@c"},
-            "a/long-name-1.bin|a/t1|b/t2|b/uu|b/x.bin");
-        row("under a folder; none there: the oldest", {"--keep-under", "@c/", "--keep", "oldest"},
-            "a/long-name-1.bin|a/t1|a/u.bin|b/t2|b/x.bin");
-        row("under two folders", {"--keep-under", "@b", "--keep-under", "@c"}, "a/long-name-1.bin|a/t1|a/u.bin");
-        row("under the folder holding them all", {"--keep-under", "@"}, "");
-    }
-
-    void keepRules()
-    {
-        QFETCH(QStringList, options);
-        QFETCH(QString, printed);
-        static FileTree tree;
-        if (!QFileInfo::exists(tree.path("a"))) {
-            // The same letter, the same contents; then the modification time.
-            const QByteArray x = randomBytes(5000, 10), t = randomBytes(4000, 11), u = randomBytes(3000, 12);
-            QVERIFY(setFileTime(tree.write("a/long-name-1.bin", x), 1000) && setFileTime(tree.write("b/x.bin", x), 500)
-                    && setFileTime(tree.write("c/yy.bin", x), 2000) && setFileTime(tree.write("a/t1", t), 100)
-                    && setFileTime(tree.write("b/t2", t), 100) && setFileTime(tree.write("c/t3", t), 100)
-                    && setFileTime(tree.write("a/u.bin", u), 300) && setFileTime(tree.write("b/uu", u), 200));
-        }
-        const QByteArray out = output(atTree(tree, QStringList{"-0", "-e"} + options + QStringList{"@a", "@b", "@c"}));
-        QCOMPARE(canonical({nulGroups(out + '\0').value(0)}, QFile::encodeName(tree.root()) + '/').value(0), printed);
     }
 
     // As an unprivileged user of its own (a limit on processes counts all of a user's), the tool
@@ -665,30 +636,6 @@ private slots:
             files << QDir(tree.root()).relativeFilePath(it.next());
         QCOMPARE(sorted(files), left);
         QCOMPARE(QDir(data.path("Trash/files")).entryList(QDir::Files).size(), 3);
-    }
-
-    // Folders as clean as they were given, made absolute: never "/x/./b/y", and ".." taken back
-    // only past a real folder.
-    void cleanPaths_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QByteArray>("path"); // of one.jpg in photos
-        QTest::newRow(".") << QStringLiteral(".") << QByteArray("photos/one.jpg");
-        QTest::newRow("./photos/") << QStringLiteral("./photos/") << QByteArray("photos/one.jpg");
-        QTest::newRow("doubled separators") << QStringLiteral("photos//cache//..//") << QByteArray("photos/one.jpg");
-        QTest::newRow(".. past a link") << QStringLiteral("link/..") << QByteArray("link/../one.jpg");
-    }
-
-    void cleanPaths()
-    {
-        QFETCH(QString, folder);
-        QFETCH(QByteArray, path);
-        if (!QFileInfo(m_tree.path("link")).isSymLink())
-            QCOMPARE(::symlink("photos/cache", QFile::encodeName(m_tree.path("link")).constData()), 0);
-        const QByteArray out = '\0'
-            + output({QStringLiteral("-0"), folder, m_tree.path("backup")}, {.workingDirectory = m_tree.root()});
-        QVERIFY2(out.contains('\0' + m_root + path + '\0'), out.constData() + 1);
-        QVERIFY(!out.contains("/./") && !out.contains("//"));
     }
 
     // A folder bound into itself: the file its mount point hides is found through the mount,
