@@ -117,6 +117,20 @@ QStringList atTree(const FileTree &tree, const QStringList &arguments)
     return result;
 }
 
+// Writes files "path:size:seed[:time]", ", " between them: equal sizes and seeds give equal
+// contents, "seed^n" flips the byte at n; the time is in seconds since 1970, 2017 if not given.
+void plant(FileTree &tree, const QString &files)
+{
+    for (const QString &file : files.split(QStringLiteral(", "))) {
+        const QStringList part = file.split(u':');
+        QByteArray bytes = randomBytes(part[1].toInt(), part[2].section(u'^', 0, 0).toUInt());
+        if (part[2].contains(u'^'))
+            bytes[part[2].section(u'^', 1).toInt()] ^= 1;
+        if (!setFileTime(tree.write(part[0], bytes), part.value(3, QStringLiteral("1500000000")).toLongLong()))
+            qFatal("cannot set a file's time");
+    }
+}
+
 // Reads what a terminal shows until the text appears; false after the timeout.
 bool waitFor(int terminal, QByteArray &shown, const QByteArray &text, int timeoutMs)
 {
@@ -173,32 +187,21 @@ private slots:
     void initTestCase()
     {
         m_root = QFile::encodeName(m_tree.root()) + '/';
-        const QByteArray a = randomBytes(6000, 1), b = randomBytes(20000, 2), c = randomBytes(3000, 3),
-                         d = randomBytes(7000, 4);
-        for (const char *name : {"photos/one.jpg", "photos/two.jpg", "backup/one.jpg"})
-            m_tree.write(QString::fromLatin1(name), a);
-        m_tree.write("photos/tiny.txt", "tiny");
-        m_tree.write("backup/tiny.txt", "tiny");
-        m_tree.write("photos/cache/big.bin", b);
-        QVERIFY(setFileTime(m_tree.write("backup/big.bin", b), 1000000000, 12345678));
-        m_tree.write("photos/" + Odd, c);
-        m_tree.write("backup/c.png", c);
-        m_tree.write("photos/d-copy", d);
-        m_tree.write("photos/cache/linked", d);
+        // For -e, a, b and c: the same letter, the same contents; then the modification time.
+        plant(m_tree,
+              QStringLiteral("photos/one.jpg:6000:1, photos/two.jpg:6000:1, backup/one.jpg:6000:1, "
+                             "photos/tiny.txt:4:6, backup/tiny.txt:4:6, photos/cache/big.bin:20000:2, "
+                             "backup/big.bin:20000:2, backup/c.png:3000:3, photos/d-copy:7000:4, "
+                             "photos/cache/linked:7000:4, photos/empty:0:0, backup/empty:0:0, "
+                             "photos/unique:6000:5, photos/bad:3000:3, a/long-name-1.bin:5000:10:1000, "
+                             "b/x.bin:5000:10:500, c/yy.bin:5000:10:2000, a/t1:4000:11:100, b/t2:4000:11:100, "
+                             "c/t3:4000:11:100, a/u.bin:3000:12:300, b/uu:3000:12:200"));
+        QVERIFY(setFileTime(m_tree.path("backup/big.bin"), 1000000000, 12345678));
+        m_tree.write("photos/" + Odd, randomBytes(3000, 3));
         QCOMPARE(::link(m_root + "photos/cache/linked", m_root + "backup/hard"), 0);
-        m_tree.write("photos/empty", {});
-        m_tree.write("backup/empty", {});
-        m_tree.write("photos/unique", randomBytes(6000, 5));
         // A name that is not UTF-8: the window skips it, the tool lists its bytes.
-        m_tree.write("photos/bad", c);
         QCOMPARE(::rename(m_root + "photos/bad", m_root + "photos/bad\xff.png"), 0);
         QCOMPARE(::symlink("photos/cache", m_root + "link"), 0);
-        // For -e: the same letter, the same contents; then the modification time.
-        const QByteArray x = randomBytes(5000, 10), t = randomBytes(4000, 11), u = randomBytes(3000, 12);
-        QVERIFY(setFileTime(m_tree.write("a/long-name-1.bin", x), 1000) && setFileTime(m_tree.write("b/x.bin", x), 500)
-                && setFileTime(m_tree.write("c/yy.bin", x), 2000) && setFileTime(m_tree.write("a/t1", t), 100)
-                && setFileTime(m_tree.write("b/t2", t), 100) && setFileTime(m_tree.write("c/t3", t), 100)
-                && setFileTime(m_tree.write("a/u.bin", u), 300) && setFileTime(m_tree.write("b/uu", u), 200));
         // Trees no listed folder reaches: many small pairs, many folders, many empty files.
         for (int i = 0; i < 600; ++i) {
             const QByteArray contents = randomBytes(100 + i, quint32(100 + i));
@@ -542,21 +545,13 @@ private slots:
         static FileTree tree;
         const QByteArray root = QFile::encodeName(tree.root()) + '/';
         if (!QFileInfo::exists(tree.path("lib"))) {
-            // name:size:seed, equal seeds and sizes giving equal contents; a '^' flips the byte at that place.
-            for (const QString &entry :
-                 QStringLiteral("lib/copy:7000:23 other/copy:7000:23 lib/unique:7001:24 lib/start:9000:20 "
-                                "other/start:9000:20^0 lib/middle:9001:21 other/middle:9001:21^4500 "
-                                "lib/end:9002:22 other/end:9002:22^9001 lib/empty:0:0 other/empty:0:0 "
-                                "lib/inner:7002:25 lib/sub/inner:7002:25 lib/prefixtrap:7003:26 "
-                                "libx/deep/prefixtrap:7003:26 libx/only:7004:27 lib/linked:7005:28 "
-                                "lib/linkedinside:7006:29 lib/locked:7007:30 other/locked:7007:31")
-                     .split(u' ')) {
-                const QStringList part = entry.split(u':');
-                QByteArray bytes = randomBytes(part[1].toInt(), part[2].section(u'^', 0, 0).toUInt());
-                if (part[2].contains(u'^'))
-                    bytes[part[2].section(u'^', 1).toInt()] ^= 1;
-                tree.write(part[0], bytes);
-            }
+            plant(tree,
+                  QStringLiteral("lib/copy:7000:23, other/copy:7000:23, lib/unique:7001:24, lib/start:9000:20, "
+                                 "other/start:9000:20^0, lib/middle:9001:21, other/middle:9001:21^4500, "
+                                 "lib/end:9002:22, other/end:9002:22^9001, lib/empty:0:0, other/empty:0:0, "
+                                 "lib/inner:7002:25, lib/sub/inner:7002:25, lib/prefixtrap:7003:26, "
+                                 "libx/deep/prefixtrap:7003:26, libx/only:7004:27, lib/linked:7005:28, "
+                                 "lib/linkedinside:7006:29, lib/locked:7007:30, other/locked:7007:31"));
             QVERIFY(::link(root + "lib/linked", root + "other/x") == 0
                     && ::link(root + "lib/linkedinside", root + "lib/sub/linkedinside") == 0);
             ::chmod(root + "lib/locked", 0);
@@ -600,12 +595,10 @@ private slots:
         QFETCH(QString, command);
         QFETCH(QStringList, left);
         FileTree tree, data;
-        const QByteArray p = randomBytes(3000, 20), q = randomBytes(2000, 21);
-        QVERIFY(setFileTime(tree.write("x y/old name", p), 100));
-        QVERIFY(setFileTime(tree.write("x y/new\nname", p), 900));
-        QVERIFY(setFileTime(tree.write("master/late copy", p), 950));
-        QVERIFY(setFileTime(tree.write("other/q", q), 700)); // the first listed of a group with none under master
-        QVERIFY(setFileTime(tree.write("other/sub/q 2", q), 800));
+        // other/q: the first listed of a group with none under master
+        plant(tree,
+              QStringLiteral("x y/old name:3000:20:100, x y/new\nname:3000:20:900, master/late copy:3000:20:950, "
+                             "other/q:2000:21:700, other/sub/q 2:2000:21:800"));
         // In the tree, with twinfold-scan on the PATH and a trash of the test's own.
         const Run run{.workingDirectory = tree.root(),
                       .wrapper = {"sh", "-c", "export PATH=\"${0%/*}:$PATH\" XDG_DATA_HOME=\"$1\" && eval \"$2\""}};
@@ -622,10 +615,7 @@ private slots:
     void folderBoundIntoItself()
     {
         FileTree tree;
-        const QByteArray x = randomBytes(4000, 40);
-        tree.write("T/a/b/hidden.txt", x);
-        tree.write("T/c/twin.txt", x);
-        tree.write("T/c/unique", randomBytes(4000, 41));
+        plant(tree, QStringLiteral("T/a/b/hidden.txt:4000:40, T/c/twin.txt:4000:40, T/c/unique:4000:41"));
         const BindMount bound(tree.path("T"), tree.path("T/a/b"));
         if (!bound.mounted())
             QSKIP("cannot bind folders here (needs root)");
