@@ -178,10 +178,11 @@ class ScanToolTest : public QObject
 {
     Q_OBJECT
 
-    FileTree m_tree;
-    QByteArray m_root; // the tree's folder with its separator, as bytes
+    FileTree m_tree, m_user; // m_user: another user's
+    QByteArray m_root;       // the tree's folder with its separator, as bytes
 
     QStringList folders() const { return {m_tree.path("photos"), m_tree.path("backup")}; }
+    static QString otherUser() { return QString::number(40000 + ::getpid() % 20000); }
 
 private slots:
     void initTestCase()
@@ -215,9 +216,26 @@ private slots:
         for (int i = 0; i < 3000; ++i)
             m_tree.write(QStringLiteral("cache/matching/%1-%2").arg(i, 5, 10, QLatin1Char('0')).arg(QString(100, u'x')),
                          {});
+        // Another user's: copies, a folder it cannot open, one it cannot read in, a file it cannot
+        // read, and enough folders to list that no listing thread is done before the last starts.
+        plant(m_user,
+              QStringLiteral("a/copy:4:30, b/copy:4:30, closed/inner:4:30, blind/inner:4:30, plain.bin:4000:31, "
+                             "esc\x1b]2;pwned\x07-a.bin:4000:31, esc\x1b]2;pwned\x07-b.bin:4000:31"));
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(QDir().mkpath(m_user.path(QStringLiteral("c/%1").arg(i))));
+        QProcess::execute(QStringLiteral("chown"),
+                          {QStringLiteral("-R"), otherUser() + u':' + otherUser(), m_user.root()});
+        const QByteArray user = QFile::encodeName(m_user.root()) + '/';
+        QVERIFY(::chmod(user, 0755) == 0 && ::chmod(user + "esc\x1b]2;pwned\x07-a.bin", 0) == 0);
+        QVERIFY(::chmod(user + "closed", 0000) == 0 && ::chmod(user + "blind", 0600) == 0);
     }
 
-    void cleanupTestCase() { ::unlink(m_root + "photos/bad\xff.png"); } // Qt cannot name it
+    void cleanupTestCase()
+    {
+        ::unlink(m_root + "photos/bad\xff.png"); // Qt cannot name it
+        ::chmod(QFile::encodeName(m_user.path("closed")), 0755);
+        ::chmod(QFile::encodeName(m_user.path("blind")), 0755);
+    }
 
     // Each option against the same tree, run in its folder; -0 output read back exactly. The
     // folders come last unless a row names them.
@@ -407,6 +425,34 @@ private slots:
         // it keeps none rather than starve the readers: every group is found, no file unreadable.
         row("within 512 open files", {"@cache/open"}, 0, {": 1200 files in 600 groups", ", 0 left out as unreadable"},
             {}, {.wrapper = {"prlimit", "--nofile=512"}});
+        // As an unprivileged user of its own (a limit on processes counts all of a user's), the tool
+        // names on standard error what it could not read, with control characters escaped, and lists
+        // such names exactly; under limits on processes and memory it reads with the threads the
+        // system allows, and when not even one can start, stops with a status of its own; never an abort.
+        const QByteArray user = QFile::encodeName(m_user.root()) + '/';
+        const QByteArrayList listed{user, user + "a/copy\n", user + "b/copy\n", user + "esc\x1b]2;pwned\x07-b.bin\n",
+                                    user + "plain.bin\n"};
+        QByteArrayList unreadable{"left out while collecting: 1 folders, 1 files", ", 1 left out as unreadable\n"};
+        unreadable << ": 4 files in 2 groups"
+                   << "!Not enough memory"
+                   << "!\x1b"
+                   << "!\x07";
+        unreadable << "cannot read folder " + user + "closed/: Permission denied"
+                   << "cannot read file " + user + "blind/inner: Permission denied"
+                   << "twinfold-scan: cannot read file " + user + "esc\\x1b]2;pwned\\x07-a.bin: Permission denied";
+        const QByteArray noThread("twinfold-scan: Not enough memory or threads are left to go on finding duplicates");
+        const auto asUser = [&](const char *name, const QString &limit, const QString &readers, int status) {
+            row(name, {m_user.root()}, status, status == 0 ? unreadable : QByteArrayList{noThread},
+                status == 0 ? listed : QByteArrayList{},
+                {.wrapper = {"env", "TWINFOLD_THREADS=" + readers, "setpriv", "--reuid=" + otherUser(),
+                             "--regid=" + otherUser(), "--clear-groups", "prlimit", limit}});
+        };
+        asUser("another user, no limit", "--nofile=1024", {}, 0);
+        asUser("another user, no thread at all", "--nproc=1", "4", 3);
+        asUser("another user, two threads for 16 readers", "--nproc=3", "16", 0);
+#ifndef __SANITIZE_ADDRESS__ // which reserves far more address space than this
+        asUser("another user, 64 readers in 300 MB", "--as=300000000", "64", 0);
+#endif
         row("folder names from a missing list", {"--from0", "/no/such/list"}, 1,
             {"cannot read folder names from /no/such/list: No such file or directory", "!Usage"});
 
@@ -453,6 +499,8 @@ private slots:
         QFETCH(QByteArrayList, out);
         QFETCH(QByteArrayList, err);
         const Scan result = scan(atTree(m_tree, arguments), run);
+        if (result.exitCode != 0 && (result.err.startsWith("setpriv") || result.err.startsWith("prlimit")))
+            QSKIP("cannot become an unprivileged user with limits here");
         QCOMPARE(result.exitCode, status);
         if (status != 0)
             QCOMPARE(result.out, QByteArray());
@@ -464,67 +512,6 @@ private slots:
         for (const QByteArray &text : std::as_const(err))
             QVERIFY2(result.err.contains(text.startsWith('!') ? text.mid(1) : text) != text.startsWith('!'),
                      result.err.constData());
-    }
-
-    // As an unprivileged user of its own (a limit on processes counts all of a user's), the tool
-    // names on standard error what it could not read, with control characters escaped, and lists
-    // such names exactly; under limits on processes and memory it reads with the threads the
-    // system allows, and when not even one can start, stops with a status of its own; never an abort.
-    void asAnotherUser_data()
-    {
-        QTest::addColumn<QString>("limit");
-        QTest::addColumn<QString>("readers"); // TWINFOLD_THREADS
-        QTest::addColumn<int>("status");
-        QTest::newRow("no limit") << QStringLiteral("--nofile=1024") << QString() << 0;
-        QTest::newRow("no thread at all") << QStringLiteral("--nproc=1") << QStringLiteral("4") << 3;
-        QTest::newRow("two threads for 16 readers") << QStringLiteral("--nproc=3") << QStringLiteral("16") << 0;
-#ifndef __SANITIZE_ADDRESS__ // which reserves far more address space than this
-        QTest::newRow("64 readers in 300 MB") << QStringLiteral("--as=300000000") << QStringLiteral("64") << 0;
-#endif
-    }
-    void asAnotherUser()
-    {
-        QFETCH(QString, limit);
-        QFETCH(QString, readers);
-        QFETCH(int, status);
-        QTemporaryDir dir;
-        const QByteArray folder = QFile::encodeName(dir.path()) + '/', x = randomBytes(4000, 30);
-        for (const char *name : {"a/copy", "b/copy", "closed/inner", "blind/inner"})
-            QVERIFY(writeFile(dir.filePath(QString::fromLatin1(name)), "same"));
-        for (const char *name : {"esc\x1b]2;pwned\x07-a.bin", "esc\x1b]2;pwned\x07-b.bin", "plain.bin"})
-            QVERIFY(writeFile(dir.filePath(QString::fromLatin1(name)), x));
-        for (int i = 0; i < 200; ++i) // enough to list that no listing thread is done before the last starts
-            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("c/%1").arg(i)));
-        const QString user = QString::number(40000 + ::getpid() % 20000);
-        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), user + u':' + user, dir.path()});
-        QVERIFY(::chmod(folder, 0755) == 0 && ::chmod(folder + "esc\x1b]2;pwned\x07-a.bin", 0) == 0);
-        QVERIFY(::chmod(folder + "closed", 0000) == 0 && ::chmod(folder + "blind", 0600) == 0);
-        const auto reopen = qScopeGuard([&] {
-            ::chmod(folder + "closed", 0755);
-            ::chmod(folder + "blind", 0755);
-        });
-        const Scan result = scan({dir.path()},
-                                 {.wrapper = {"env", "TWINFOLD_THREADS=" + readers, "setpriv", "--reuid=" + user,
-                                              "--regid=" + user, "--clear-groups", "prlimit", limit}});
-        if (result.exitCode != 0 && (result.err.startsWith("setpriv") || result.err.startsWith("prlimit")))
-            QSKIP("cannot become an unprivileged user with limits here");
-        QVERIFY2(result.exitCode == status, result.err.constData());
-        const QStringList groups{"a/copy|b/copy", "esc\x1b]2;pwned\x07-b.bin|plain.bin"};
-        QCOMPARE(canonical(nulGroups(QByteArray(result.out).replace('\n', '\0')), folder),
-                 status == 0 ? groups : QStringList());
-        QCOMPARE(
-            result.err.contains("twinfold-scan: Not enough memory or threads are left to go on finding duplicates"),
-            status == 3);
-        if (status != 0)
-            return;
-        for (const QByteArray &said :
-             {"cannot read folder " + folder + "closed/: Permission denied",
-              "cannot read file " + folder + "blind/inner: Permission denied",
-              QByteArray("left out while collecting: 1 folders, 1 files"),
-              "twinfold-scan: cannot read file " + folder + "esc\\x1b]2;pwned\\x07-a.bin: Permission denied",
-              QByteArray(", 1 left out as unreadable\n")})
-            QVERIFY2(result.err.contains(said), result.err.constData());
-        QVERIFY(!result.err.contains('\x1b') && !result.err.contains('\x07'));
     }
 
     // --unique-in on a planted tree: copies outside, copies only inside, one-byte traps at the start,
