@@ -136,11 +136,10 @@ bool waitFor(int terminal, QByteArray &shown, const QByteArray &text, int timeou
 {
     const QDeadlineTimer deadline(timeoutMs);
     char buffer[4096];
-    while (!shown.contains(text)) {
-        pollfd fd{terminal, POLLIN, 0};
-        if (deadline.hasExpired() || ::poll(&fd, 1, int(deadline.remainingTime())) <= 0)
-            return false;
-        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+    for (pollfd fd{terminal, POLLIN, 0}; !shown.contains(text);) {
+        const ssize_t n = deadline.hasExpired() || ::poll(&fd, 1, int(deadline.remainingTime())) <= 0
+            ? 0
+            : ::read(terminal, buffer, sizeof buffer);
         if (n <= 0)
             return false;
         shown.append(buffer, n);
@@ -178,8 +177,8 @@ class ScanToolTest : public QObject
 {
     Q_OBJECT
 
-    FileTree m_tree, m_user; // m_user: another user's
-    QByteArray m_root;       // the tree's folder with its separator, as bytes
+    FileTree m_tree, m_user, m_unique; // m_user: another user's
+    QByteArray m_root;                 // the tree's folder with its separator, as bytes
 
     QStringList folders() const { return {m_tree.path("photos"), m_tree.path("backup")}; }
     static QString otherUser() { return QString::number(40000 + ::getpid() % 20000); }
@@ -204,18 +203,14 @@ private slots:
         QCOMPARE(::rename(m_root + "photos/bad", m_root + "photos/bad\xff.png"), 0);
         QCOMPARE(::symlink("photos/cache", m_root + "link"), 0);
         // Trees no listed folder reaches: many small pairs, many folders, many empty files.
-        for (int i = 0; i < 600; ++i) {
-            const QByteArray contents = randomBytes(100 + i, quint32(100 + i));
-            m_tree.write(QStringLiteral("cache/open/f%1/a").arg(i), contents);
-            m_tree.write(QStringLiteral("cache/open/f%1/b").arg(i), contents);
-        }
+        for (int i = 0; i < 600; ++i)
+            plant(m_tree, QStringLiteral("cache/open/f%1/a:%2:%1, cache/open/f%1/b:%2:%1").arg(i).arg(100 + i));
         // Enough folders that collecting outlasts the test's reaction to the progress line.
         for (int i = 0; i < 5000; ++i)
             QVERIFY(QDir().mkpath(m_tree.path(QStringLiteral("cache/collecting/%1/%2").arg(i / 100).arg(i))));
         // Empty files are never opened: one group of rows far larger than the pipe and buffers.
-        for (int i = 0; i < 3000; ++i)
-            m_tree.write(QStringLiteral("cache/matching/%1-%2").arg(i, 5, 10, QLatin1Char('0')).arg(QString(100, u'x')),
-                         {});
+        for (int i = 0; i < 3000; ++i) // names of 106 bytes
+            m_tree.write(QStringLiteral("cache/matching/%1").arg(i, 106, 10, QLatin1Char('0')), {});
         // Another user's: copies, a folder it cannot open, one it cannot read in, a file it cannot
         // read, and enough folders to list that no listing thread is done before the last starts.
         plant(m_user,
@@ -228,6 +223,18 @@ private slots:
         const QByteArray user = QFile::encodeName(m_user.root()) + '/';
         QVERIFY(::chmod(user, 0755) == 0 && ::chmod(user + "esc\x1b]2;pwned\x07-a.bin", 0) == 0);
         QVERIFY(::chmod(user + "closed", 0000) == 0 && ::chmod(user + "blind", 0600) == 0);
+        // For --unique-in: see there.
+        const QByteArray unique = QFile::encodeName(m_unique.root()) + '/';
+        plant(m_unique,
+              QStringLiteral("lib/copy:7000:23, other/copy:7000:23, lib/unique:7001:24, lib/start:9000:20, "
+                             "other/start:9000:20^0, lib/middle:9001:21, other/middle:9001:21^4500, "
+                             "lib/end:9002:22, other/end:9002:22^9001, lib/empty:0:0, other/empty:0:0, "
+                             "lib/inner:7002:25, lib/sub/inner:7002:25, lib/prefixtrap:7003:26, "
+                             "libx/deep/prefixtrap:7003:26, libx/only:7004:27, lib/linked:7005:28, "
+                             "lib/linkedinside:7006:29, lib/locked:7007:30, other/locked:7007:31"));
+        QVERIFY(::link(unique + "lib/linked", unique + "other/x") == 0
+                && ::link(unique + "lib/linkedinside", unique + "lib/sub/linkedinside") == 0);
+        ::chmod(unique + "lib/locked", 0);
     }
 
     void cleanupTestCase()
@@ -408,12 +415,11 @@ private slots:
         row("quiet, nothing found", QStringList{"-q", "--min-size", "1T"} + both, 0, {});
 
         const QByteArray usage("Usage: twinfold-scan [OPTION]... FOLDER...\n");
-        const QByteArray version(
-            "twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later");
         for (const char *help : {"--help", "-h"})
             row(help, {help}, 0, {}, {usage, "130", "| xargs -0 -r gio trash --\n"});
         for (const char *option : {"--version", "-v"})
-            row(option, {option}, 0, {}, {version});
+            row(option, {option}, 0, {},
+                {"twinfold-scan (Twinfold) 7.0\nCopyright (C) 2026 Quillmoor\nLicense GPL-2.0-or-later"});
 
         // A full disk on standard output is an error, never a quiet success.
         const QByteArrayList full{"cannot write", "No space left on device"};
@@ -529,21 +535,8 @@ private slots:
     void uniqueIn()
     {
         QFETCH(QStringList, arguments);
-        static FileTree tree;
-        const QByteArray root = QFile::encodeName(tree.root()) + '/';
-        if (!QFileInfo::exists(tree.path("lib"))) {
-            plant(tree,
-                  QStringLiteral("lib/copy:7000:23, other/copy:7000:23, lib/unique:7001:24, lib/start:9000:20, "
-                                 "other/start:9000:20^0, lib/middle:9001:21, other/middle:9001:21^4500, "
-                                 "lib/end:9002:22, other/end:9002:22^9001, lib/empty:0:0, other/empty:0:0, "
-                                 "lib/inner:7002:25, lib/sub/inner:7002:25, lib/prefixtrap:7003:26, "
-                                 "libx/deep/prefixtrap:7003:26, libx/only:7004:27, lib/linked:7005:28, "
-                                 "lib/linkedinside:7006:29, lib/locked:7007:30, other/locked:7007:31"));
-            QVERIFY(::link(root + "lib/linked", root + "other/x") == 0
-                    && ::link(root + "lib/linkedinside", root + "lib/sub/linkedinside") == 0);
-            ::chmod(root + "lib/locked", 0);
-        }
-        const Scan result = scan(atTree(tree, arguments));
+        const QByteArray root = QFile::encodeName(m_unique.root()) + '/';
+        const Scan result = scan(atTree(m_unique, arguments));
         QCOMPARE(result.exitCode, 0);
         QList<QByteArray> paths;
         if (arguments.contains(QStringLiteral("--json"))) {
