@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
@@ -302,7 +303,7 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
         QFETCH(QStringList, expected);
-        if (input.isEmpty() && arguments.filter(QRegularExpression(QStringLiteral("^[@.]"))).isEmpty())
+        if (input.isEmpty() && arguments.filter("@").isEmpty() && !arguments.contains("."))
             arguments << QStringLiteral("@photos") << QStringLiteral("@backup");
         const QByteArray out = output(QStringList{QStringLiteral("-0")} + atTree(m_tree, arguments),
                                       {.input = input.replace("@", m_root), .workingDirectory = m_tree.root()});
