@@ -435,14 +435,11 @@ private slots:
         const QByteArray user = QFile::encodeName(m_user.root()) + '/';
         const QByteArrayList listed{user, user + "a/copy\n", user + "b/copy\n", user + "esc\x1b]2;pwned\x07-b.bin\n",
                                     user + "plain.bin\n"};
-        QByteArrayList unreadable{"left out while collecting: 1 folders, 1 files", ", 1 left out as unreadable\n"};
-        unreadable << ": 4 files in 2 groups"
-                   << "!Not enough memory"
-                   << "!\x1b"
-                   << "!\x07";
-        unreadable << "cannot read folder " + user + "closed/: Permission denied"
-                   << "cannot read file " + user + "blind/inner: Permission denied"
-                   << "twinfold-scan: cannot read file " + user + "esc\\x1b]2;pwned\\x07-a.bin: Permission denied";
+        QByteArrayList unreadable{"left out while collecting: 1 folders, 1 files", ", 1 left out as unreadable\n",
+                                  ": 4 files in 2 groups", "!Not enough memory", "!\x1b"};
+        unreadable += {"!\x07", "cannot read folder " + user + "closed/: Permission denied",
+                       "cannot read file " + user + "blind/inner: Permission denied",
+                       "twinfold-scan: cannot read file " + user + "esc\\x1b]2;pwned\\x07-a.bin: Permission denied"};
         const QByteArray noThread("twinfold-scan: Not enough memory or threads are left to go on finding duplicates");
         const auto asUser = [&](const char *name, const QString &limit, const QString &readers, int status) {
             row(name, {m_user.root()}, status, status == 0 ? unreadable : QByteArrayList{noThread},
