@@ -189,7 +189,7 @@ private slots:
     void initTestCase()
     {
         m_root = QFile::encodeName(m_tree.root()) + '/';
-        // For -e, a, b and c: the same letter, the same contents; then the modification time.
+        // a, b and c are for -e: the same letter, the same contents; then the modification time.
         plant(m_tree,
               QStringLiteral("photos/one.jpg:6000:1, photos/two.jpg:6000:1, backup/one.jpg:6000:1, "
                              "photos/tiny.txt:4:6, backup/tiny.txt:4:6, photos/cache/big.bin:20000:2, "
