@@ -332,10 +332,9 @@ private slots:
         FileTree tree;
         QStringList order;
         const QByteArray contents = randomBytes(4 << 20, 21);
-        for (int i = 0; i < 48; ++i) {
-            order << QStringLiteral("f%1").arg(i);
-            tree.write(order.back(), i % 2 ? contents : crcNeutralChange(contents, 2 << 20));
-        }
+        for (int i = 0; i < 48; ++i)
+            tree.write(order.emplace_back(QStringLiteral("f%1").arg(i)),
+                       i % 2 ? contents : crcNeutralChange(contents, 2 << 20));
         CandidateTable table;
         tree.collect(table, order);
 
