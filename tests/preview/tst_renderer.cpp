@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -218,19 +217,13 @@ private slots:
             << encoded(solid(Qt::red, 6000, 6000), "BMP") << "image" << Outcome::Drawn << true;
 
         // Truncated and bit-flipped files of every kind.
-        const QList<std::pair<const char *, std::pair<QByteArray, QString>>> kinds{
-            {"JPEG", {jpeg, QStringLiteral("image")}},
-            {"GIF", {redGif, QStringLiteral("image")}},
-            {"BMP", {bmp, QStringLiteral("image")}},
-            {"DIB", {bmp.mid(14), QStringLiteral("dib")}},
-            {"ICO", {redIcon(), QStringLiteral("image")}},
-            {"CUR", {redIcon(2), QStringLiteral("image")}},
-            {"WMF", {redSquareWmf(), QStringLiteral("wmf")}},
-            {"WMF text", {textWmf("Twinfold"), QStringLiteral("wmf")}},
-            {"EMF", {redSquareEmf(), QStringLiteral("emf")}},
-            {"EMF text", {textEmf(QStringLiteral("Twinfold")), QStringLiteral("emf")}}};
-        for (const auto &[name, file] : kinds) {
-            const auto &[bytes, as] = file;
+        const std::tuple<const char *, QByteArray, const char *> kinds[] = {
+            {"JPEG", jpeg, "image"},        {"GIF", redGif, "image"},
+            {"BMP", bmp, "image"},          {"DIB", bmp.mid(14), "dib"},
+            {"ICO", redIcon(), "image"},    {"CUR", redIcon(2), "image"},
+            {"WMF", redSquareWmf(), "wmf"}, {"WMF text", textWmf("Twinfold"), "wmf"},
+            {"EMF", redSquareEmf(), "emf"}, {"EMF text", textEmf(QStringLiteral("Twinfold")), "emf"}};
+        for (const auto &[name, bytes, as] : kinds) {
             for (qsizetype cut : {qsizetype(10), bytes.size() / 2, bytes.size() - 1})
                 QTest::addRow("%s cut to %d bytes", name, int(cut))
                     << bytes.left(cut) << as << Outcome::Either << false;
@@ -246,13 +239,11 @@ private slots:
         QFETCH(QString, as);
         QFETCH(Outcome, outcome);
         QFETCH(bool, red);
-        QTemporaryDir dir;
-        const QString fifo = dir.filePath(QStringLiteral("FIFO"));
+        FileTree tree;
+        const QString fifo = tree.path(QStringLiteral("FIFO"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        const QString picture = dir.filePath(QStringLiteral("picture"));
-        QVERIFY(writeFile(picture, contents));
 
-        const Run run = render(picture, as, fifo);
+        const Run run = render(tree.write(QStringLiteral("picture"), contents), as, fifo);
         QVERIFY2(!run.namedFileOpened, "the renderer opened a file named inside the picture");
         // It ends by itself: its CPU limit is a few seconds. Starved of CPU, that limit must be set.
         QVERIFY2(run.stops, qPrintable(QStringLiteral("still running after %1 ms").arg(run.milliseconds)));
@@ -276,9 +267,9 @@ private slots:
     {
         QImage clear(16, 16, QImage::Format_ARGB32);
         clear.fill(Qt::transparent);
-        QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("picture")), encoded(clear, "PNG")));
-        const Run run = render(dir.filePath(QStringLiteral("picture")), QStringLiteral("image"), QString());
+        FileTree tree;
+        const Run run = render(tree.write(QStringLiteral("picture"), encoded(clear, "PNG")), QStringLiteral("image"),
+                               QString());
         const QImage drawn = readPixels(run.output, Asked);
         QVERIFY(!drawn.isNull());
         QCOMPARE(drawn.pixel(drawn.rect().center()), qRgb(255, 255, 255));
@@ -344,14 +335,12 @@ private slots:
         }
         // A renderer that keeps whatever it is given, started by the window with a descriptor
         // the window inherited (not closed on exec).
-        QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("renderer"));
-        QVERIFY(writeFile(program, "#!/bin/sh\nexec sleep 600\n"));
+        FileTree tree;
+        const QString program = tree.write(QStringLiteral("renderer"), "#!/bin/sh\nexec sleep 600\n");
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("picture.png")), encoded(solid(Qt::red), "PNG")));
         ::fcntl(watched[1], F_SETFD, 0);
         PictureLoader loader(program);
-        loader.load(dir.filePath(QStringLiteral("picture.png")), Asked);
+        loader.load(tree.write(QStringLiteral("picture.png"), encoded(solid(Qt::red), "PNG")), Asked);
         ::close(watched[1]);
         const bool closed = writersGone(watched[0], 30000);
         loader.cancel();

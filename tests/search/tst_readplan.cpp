@@ -126,13 +126,13 @@ private slots:
     {
         FileTree tree;
         const QByteArray a = randomBytes(20000, 64), b = randomBytes(20000, 65);
-        tree.write("n1", b); // made first, so its inode comes first: opened before the first file
+        // Made first, so its inode comes first: opened before the first file.
+        const QByteArray n1 = QFile::encodeName(tree.write("n1", b));
         tree.write("first", a);
         tree.write("a1", a);
         tree.write("n2", b);
         CandidateTable table;
         tree.collect(table, {"first", "a1", "n1", "n2"});
-        const QByteArray n1 = QFile::encodeName(tree.path("n1"));
         std::atomic<bool> replaced{false};
         ReadOptions options;
         options.afterOpen = [&](const char *path) {
