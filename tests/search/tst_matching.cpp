@@ -44,11 +44,7 @@ const Variant variants[] = {
 class RowSink final : public ResultsSink
 {
 public:
-    void clearRows() override
-    {
-        texts.clearRows();
-        rows.clear();
-    }
+    void clearRows() override { *this = RowSink(); }
     void addRow(const ResultRow &row) override
     {
         texts.addRow(row);
@@ -186,7 +182,6 @@ private slots:
         QFETCH(QByteArray, other);
         QFETCH(bool, listed);
         QFETCH(ReadOptions, options);
-        QCOMPARE(one.size(), other.size());
         QCOMPARE(crc32::checksum(one.constData(), std::size_t(one.size()))
                      == crc32::checksum(other.constData(), std::size_t(other.size())),
                  listed || QByteArray(QTest::currentDataTag()).contains("CRC"));
