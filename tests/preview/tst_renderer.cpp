@@ -334,13 +334,15 @@ private slots:
             return;
         }
         // A renderer that keeps whatever it is given, started by the window with a descriptor
-        // the window inherited (not closed on exec).
+        // the window inherited (not closed on exec). The window starts it from its event loop.
         FileTree tree;
-        const QString program = tree.write(QStringLiteral("renderer"), "#!/bin/sh\nexec sleep 600\n");
+        const QString program = tree.write(QStringLiteral("renderer"),
+                                           "#!/bin/sh\n: >\"$0.started\"\nexec sleep 600\n");
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
         ::fcntl(watched[1], F_SETFD, 0);
         PictureLoader loader(program);
         loader.load(tree.write(QStringLiteral("picture.png"), encoded(solid(Qt::red), "PNG")), Asked);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(program + QStringLiteral(".started")), 30000);
         ::close(watched[1]);
         const bool closed = writersGone(watched[0], 30000);
         loader.cancel();
