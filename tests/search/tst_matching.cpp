@@ -115,10 +115,8 @@ private slots:
         CandidateTable table;
         tree.collect(table, order);
         tree.write("sub/e4", "filled since"); // no longer one of them
-        for (const std::size_t k : {9, 11}) { // f and h once more, under identities never met
-            const CandidateTable::File file = table.file(k);
-            table.addFile(file.folder, table.nameBytes(k).toByteArray(), file.size, 0, k + 1);
-        }
+        for (const std::size_t k : {9, 11})   // f and h once more, under identities never met
+            table.addFile(table.file(k).folder, table.nameBytes(k).toByteArray(), table.file(k).size, 0, k + 1);
 
         Run run;
         DuplicateMatcher matcher(table, run.host, options);
