@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -39,8 +38,7 @@ struct Run
     bool normalExit = false;
     int status = -1;
     qint64 milliseconds = 0;
-    bool endedByItself = false;
-    bool limitWillStop = false; // starved of CPU, short of the CPU limit it runs under
+    bool stops = false; // ended by itself, or starved of CPU short of the CPU limit it runs under
     QByteArray output;
     bool namedFileOpened = false;
 };
@@ -48,13 +46,17 @@ struct Run
 // Above the renderer's own CPU limit in every build.
 constexpr double MostCpuSeconds = 15;
 
+// One of the process's files in /proc; empty once it has gone.
+QByteArray procFile(qint64 pid, const char *name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // CPU seconds the process has used so far, or -1.
 double cpuSeconds(qint64 pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
+    const QByteArray line = procFile(pid, "stat");
     // After the name: the state is field 3, user and system time fields 14 and 15.
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
     if (fields.size() < 13)
@@ -65,21 +67,16 @@ double cpuSeconds(qint64 pid)
 // Whether the process is waiting for a processor, not blocked, within about a second.
 bool runnable(qint64 pid)
 {
-    for (int look = 0; look < 20; ++look, QThread::msleep(50)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (stat.open(QIODevice::ReadOnly) && stat.readAll().split(')').last().startsWith(" R"))
+    for (int look = 0; look < 20; ++look, QThread::msleep(50))
+        if (procFile(pid, "stat").split(')').last().startsWith(" R"))
             return true;
-    }
     return false;
 }
 
 // The process's soft CPU limit in seconds; 0 when it has none.
 qint64 cpuLimit(qint64 pid)
 {
-    QFile limits(QStringLiteral("/proc/%1/limits").arg(pid));
-    if (!limits.open(QIODevice::ReadOnly))
-        return 0;
-    for (QByteArray line = limits.readLine(); !line.isEmpty(); line = limits.readLine())
+    for (const QByteArray &line : procFile(pid, "limits").split('\n'))
         if (line.startsWith("Max cpu time"))
             return line.mid(12).simplified().split(' ').value(0).toLongLong(); // "unlimited": 0
     return 0;
@@ -114,10 +111,10 @@ Run render(const QString &picture, const QString &as, const QString &watchedFifo
         }
     }
     run.milliseconds = clock.elapsed();
-    run.endedByItself = renderer.state() == QProcess::NotRunning;
-    if (!run.endedByItself) {
+    run.stops = renderer.state() == QProcess::NotRunning;
+    if (!run.stops) {
         const qint64 limit = cpuLimit(pid);
-        run.limitWillStop = limit > 0 && limit < MostCpuSeconds && used <= double(limit + 1) && runnable(pid);
+        run.stops = limit > 0 && limit < MostCpuSeconds && used <= double(limit + 1) && runnable(pid);
         renderer.kill();
         renderer.waitForFinished();
     }
@@ -160,11 +157,8 @@ template <class Body> int inChild(Body body)
 
 // Markup that leaves the text element, draws red over everything and names the FIFO in the
 // renderer's working folder as a picture to fetch.
-QByteArray hostileMarkup()
-{
-    return QByteArray("</text><image xlink:href=\"FIFO\" width=\"99\" height=\"99\"/>"
-                      "<rect width=\"99\" height=\"99\" fill=\"red\"/><text>");
-}
+const QByteArray HostileMarkup = "</text><image xlink:href=\"FIFO\" width=\"99\" height=\"99\"/>"
+                                 "<rect width=\"99\" height=\"99\" fill=\"red\"/><text>";
 } // namespace
 
 class TestRenderer : public QObject
@@ -192,16 +186,16 @@ private slots:
 
         // Injection: text that would close the converter's markup and fetch another file.
         QTest::newRow("EMF text closing its CDATA")
-            << textEmf(QStringLiteral("]]>") + QString::fromLatin1(hostileMarkup()) + QStringLiteral("<![CDATA["))
+            << textEmf(QStringLiteral("]]>") + QString::fromLatin1(HostileMarkup) + QStringLiteral("<![CDATA["))
             << "emf" << Outcome::Drawn << false;
         QTest::newRow("EMF font name closing its attribute")
             << textEmf(QStringLiteral("Hi"), QStringLiteral("\"/><circle r=\"99\" fill=\"red\"/>")) << "emf"
             << Outcome::Drawn << false;
-        QTest::newRow("WMF text with markup") << textWmf(hostileMarkup()) << "wmf" << Outcome::Drawn << false;
+        QTest::newRow("WMF text with markup") << textWmf(HostileMarkup) << "wmf" << Outcome::Drawn << false;
         QTest::newRow("SVG named as a picture")
             << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
                           "width=\"99\" height=\"99\"><text>"
-                          + hostileMarkup() + "</text></svg>")
+                          + HostileMarkup + "</text></svg>")
             << "image" << Outcome::Refused << false;
 
         // Amplification: pictures that claim far more than they hold, or cost far more than they weigh.
@@ -223,19 +217,13 @@ private slots:
             << encoded(solid(Qt::red, 6000, 6000), "BMP") << "image" << Outcome::Drawn << true;
 
         // Truncated and bit-flipped files of every kind.
-        const QList<std::pair<const char *, std::pair<QByteArray, QString>>> kinds{
-            {"JPEG", {jpeg, QStringLiteral("image")}},
-            {"GIF", {redGif, QStringLiteral("image")}},
-            {"BMP", {bmp, QStringLiteral("image")}},
-            {"DIB", {bmp.mid(14), QStringLiteral("dib")}},
-            {"ICO", {redIcon(), QStringLiteral("image")}},
-            {"CUR", {redIcon(2), QStringLiteral("image")}},
-            {"WMF", {redSquareWmf(), QStringLiteral("wmf")}},
-            {"WMF text", {textWmf("Twinfold"), QStringLiteral("wmf")}},
-            {"EMF", {redSquareEmf(), QStringLiteral("emf")}},
-            {"EMF text", {textEmf(QStringLiteral("Twinfold")), QStringLiteral("emf")}}};
-        for (const auto &[name, file] : kinds) {
-            const auto &[bytes, as] = file;
+        const std::tuple<const char *, QByteArray, const char *> kinds[] = {
+            {"JPEG", jpeg, "image"},        {"GIF", redGif, "image"},
+            {"BMP", bmp, "image"},          {"DIB", bmp.mid(14), "dib"},
+            {"ICO", redIcon(), "image"},    {"CUR", redIcon(2), "image"},
+            {"WMF", redSquareWmf(), "wmf"}, {"WMF text", textWmf("Twinfold"), "wmf"},
+            {"EMF", redSquareEmf(), "emf"}, {"EMF text", textEmf(QStringLiteral("Twinfold")), "emf"}};
+        for (const auto &[name, bytes, as] : kinds) {
             for (qsizetype cut : {qsizetype(10), bytes.size() / 2, bytes.size() - 1})
                 QTest::addRow("%s cut to %d bytes", name, int(cut))
                     << bytes.left(cut) << as << Outcome::Either << false;
@@ -251,37 +239,26 @@ private slots:
         QFETCH(QString, as);
         QFETCH(Outcome, outcome);
         QFETCH(bool, red);
-        QTemporaryDir dir;
-        const QString fifo = dir.filePath(QStringLiteral("FIFO"));
+        FileTree tree;
+        const QString fifo = tree.path(QStringLiteral("FIFO"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        const QString picture = dir.filePath(QStringLiteral("picture"));
-        QVERIFY(writeFile(picture, contents));
 
-        const Run run = render(picture, as, fifo);
+        const Run run = render(tree.write(QStringLiteral("picture"), contents), as, fifo);
         QVERIFY2(!run.namedFileOpened, "the renderer opened a file named inside the picture");
         // It ends by itself: its CPU limit is a few seconds. Starved of CPU, that limit must be set.
-        QVERIFY2(run.endedByItself || run.limitWillStop,
-                 qPrintable(QStringLiteral("still running after %1 ms").arg(run.milliseconds)));
+        QVERIFY2(run.stops, qPrintable(QStringLiteral("still running after %1 ms").arg(run.milliseconds)));
         QVERIFY2(run.normalExit || outcome == Outcome::Stopped, "the renderer crashed");
         const QImage drawn = readPixels(run.output, Asked);
-        switch (outcome) {
-        case Outcome::Drawn:
+        if (outcome == Outcome::Drawn) {
             QCOMPARE(run.status, 0);
             QVERIFY(!drawn.isNull());
             QCOMPARE(near(drawn.pixel(drawn.rect().center()), qRgb(255, 0, 0)), red);
-            break;
-        case Outcome::Refused:
-            QCOMPARE(run.status, 1);
-            QVERIFY(run.output.isEmpty());
-            break;
-        case Outcome::Stopped:
-            QVERIFY(!run.normalExit || run.status != 0);
-            QVERIFY(run.output.isEmpty());
-            break;
-        case Outcome::Either:
+        } else if (outcome == Outcome::Either) {
             QVERIFY2(run.status == 0 || run.status == 1, qPrintable(QString::number(run.status)));
             QCOMPARE(drawn.isNull(), run.status != 0);
-            break;
+        } else { // refused, or ended by its limits: nothing written
+            QVERIFY(run.output.isEmpty());
+            QVERIFY(outcome == Outcome::Stopped ? !run.normalExit || run.status != 0 : run.status == 1);
         }
     }
 
@@ -290,9 +267,9 @@ private slots:
     {
         QImage clear(16, 16, QImage::Format_ARGB32);
         clear.fill(Qt::transparent);
-        QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("picture")), encoded(clear, "PNG")));
-        const Run run = render(dir.filePath(QStringLiteral("picture")), QStringLiteral("image"), QString());
+        FileTree tree;
+        const Run run = render(tree.write(QStringLiteral("picture"), encoded(clear, "PNG")), QStringLiteral("image"),
+                               QString());
         const QImage drawn = readPixels(run.output, Asked);
         QVERIFY(!drawn.isNull());
         QCOMPARE(drawn.pixel(drawn.rect().center()), qRgb(255, 255, 255));
@@ -319,28 +296,17 @@ private slots:
         QVERIFY(renderer.readAllStandardOutput().isEmpty());
     }
 
-    // The CPU limit alone: a crafted picture may meet another limit first. While it waits for
-    // its input, long after confining itself, the renderer runs under a limit of seconds.
-    void rendererRunsUnderACpuLimit()
-    {
-        QProcess renderer;
-        renderer.start(QString::fromUtf8(TWINFOLD_PREVIEW_PROGRAM), {QStringLiteral("--as"), QStringLiteral("image")});
-        QVERIFY(renderer.waitForStarted(30000));
-        QTRY_VERIFY_WITH_TIMEOUT(cpuLimit(renderer.processId()) > 0, 60000);
-        QVERIFY2(cpuLimit(renderer.processId()) < MostCpuSeconds, "its CPU limit is too high");
-        renderer.closeWriteChannel();
-        QVERIFY(renderer.waitForFinished(120000));
-    }
-
     // A descriptor inherited from whatever started the window reaches neither the renderer
     // (it closes every one before reading) nor, where the window can help it, the renderer's start.
-    void inheritedDescriptorsAreClosed_data()
+    // The CPU limit alone, as a crafted picture may meet another limit first: long after
+    // confining itself, while it waits for its input, the renderer runs under a limit of seconds.
+    void inheritedDescriptorsAndCpuLimit_data()
     {
         QTest::addColumn<bool>("realRenderer");
-        QTest::newRow("the renderer closes them") << true;
+        QTest::newRow("the renderer closes them, under a CPU limit") << true;
         QTest::newRow("the window does not pass them on") << false;
     }
-    void inheritedDescriptorsAreClosed()
+    void inheritedDescriptorsAndCpuLimit()
     {
         QFETCH(bool, realRenderer);
         int watched[2];
@@ -358,6 +324,8 @@ private slots:
             ::close(watched[1]);
             // Its input stays open and empty: it is still waiting to read when the descriptor goes.
             const bool closed = writersGone(watched[0], 120000);
+            QTRY_VERIFY_WITH_TIMEOUT(cpuLimit(renderer.processId()) > 0, 60000);
+            QVERIFY2(cpuLimit(renderer.processId()) < MostCpuSeconds, "its CPU limit is too high");
             const bool running = renderer.state() == QProcess::Running;
             renderer.closeWriteChannel();
             QVERIFY(renderer.waitForFinished(120000));
@@ -366,15 +334,15 @@ private slots:
             return;
         }
         // A renderer that keeps whatever it is given, started by the window with a descriptor
-        // the window inherited (not closed on exec).
-        QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("renderer"));
-        QVERIFY(writeFile(program, "#!/bin/sh\nexec sleep 600\n"));
+        // the window inherited (not closed on exec). The window starts it from its event loop.
+        FileTree tree;
+        const QString program = tree.write(QStringLiteral("renderer"),
+                                           "#!/bin/sh\n: >\"$0.started\"\nexec sleep 600\n");
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("picture.png")), encoded(solid(Qt::red), "PNG")));
         ::fcntl(watched[1], F_SETFD, 0);
         PictureLoader loader(program);
-        loader.load(dir.filePath(QStringLiteral("picture.png")), Asked);
+        loader.load(tree.write(QStringLiteral("picture.png"), encoded(solid(Qt::red), "PNG")), Asked);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(program + QStringLiteral(".started")), 30000);
         ::close(watched[1]);
         const bool closed = writersGone(watched[0], 30000);
         loader.cancel();
@@ -448,12 +416,10 @@ private slots:
     // folders and nothing else, and writes nowhere.
     void confinedProcessOpensOnlyItsFolders()
     {
-        QTemporaryDir dir;
-        const QString allowed = dir.filePath(QStringLiteral("fonts")), outside = dir.filePath(QStringLiteral("home"));
-        QVERIFY(writeFile(allowed + QStringLiteral("/font"), "font"));
-        QVERIFY(writeFile(outside + QStringLiteral("/secret"), "secret"));
-        const QByteArray font = QFile::encodeName(allowed + QStringLiteral("/font"));
-        const QByteArray secret = QFile::encodeName(outside + QStringLiteral("/secret"));
+        FileTree tree;
+        const QString allowed = tree.path(QStringLiteral("fonts"));
+        const QByteArray font = QFile::encodeName(tree.write(QStringLiteral("fonts/font"), "font"));
+        const QByteArray secret = QFile::encodeName(tree.write(QStringLiteral("home/secret"), "secret"));
         const QByteArray created = QFile::encodeName(allowed + QStringLiteral("/new"));
         const QByteArray link = QFile::encodeName(allowed + QStringLiteral("/link"));
         const int status = inChild([&] {
