@@ -268,6 +268,8 @@ private slots:
         for (const char *folder : {"x/", "y/"}) {
             writeFile(at(folder + QStringLiteral("copy")), randomBytes(21000, 7));
             writeFile(at(folder + QStringLiteral("other")), randomBytes(21000, folder[0]));
+            for (const char *twin : {"twin1", "twin2"}) // a class read whole in each search
+                writeFile(at(folder + QLatin1String(twin)), randomBytes(22000, 8));
         }
         letTheClockTick();
 
@@ -281,7 +283,7 @@ private slots:
         for (const char *folder : {"z", "x", "y"})
             search(at(folder), &m_store);
         const Outcome all = search(m_root, nullptr);
-        QCOMPARE(all.groups.size(), std::size_t(6)); // with a1-a3, b1-b2 and x/copy, y/copy
+        QCOMPARE(all.groups.size(), std::size_t(7)); // with a1-a3, b1-b2, x/copy, y/copy and the twins
         QCOMPARE(search(m_root, &m_store).groups, all.groups);
     }
 
