@@ -16,11 +16,11 @@ run_packages=(
 )
 # What the tests and benchmarks need on top: frameworks, a headless X server with a window
 # manager, the desktop-data validators, the Debian packaging tools and their checker, the
-# manual-page checker, the source formatter CI checks with, and a message bus of its own for the
-# file manager tests.
+# manual-page checker, the source formatter CI checks with, a message bus of its own for the
+# file manager tests, and ImageMagick's import to read a window's pixels.
 test_packages=(
   libbenchmark-dev zlib1g-dev libisal-dev python3
-  xvfb openbox xdotool x11-utils xauth
+  xvfb openbox xdotool x11-utils xauth imagemagick
   desktop-file-utils appstream dpkg-dev file groff-base lintian clang-format dbus-daemon
 )
 package_packages=(dpkg-dev file)

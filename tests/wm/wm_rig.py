@@ -29,7 +29,7 @@ MARGINS = {'top': 24, 'bottom': 40, 'left': 0, 'right': 0}
 WORK_AREA = (0, 24, 1280, 1024 - 24 - 40)
 DESIGN_CLIENT = (792, 416)  # 11,880 x 6,240 twips
 WAIT = float(os.environ.get('TWINFOLD_WM_WAIT', '20'))  # seconds for any one thing to happen
-TOOLS = ['Xvfb', 'openbox', 'xdotool', 'xprop', 'xwininfo']
+TOOLS = ['Xvfb', 'openbox', 'xdotool', 'xprop', 'xwininfo', 'import']
 
 
 class Failure(Exception):
