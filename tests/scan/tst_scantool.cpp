@@ -209,10 +209,10 @@ private slots:
             plant(m_tree, QStringLiteral("cache/open/f%1/a:%2:%1, cache/open/f%1/b:%2:%1").arg(i).arg(100 + i));
         // Enough folders that collecting outlasts the test's reaction to the progress line.
         for (int i = 0; i < 5000; ++i)
-            QVERIFY(QDir().mkpath(m_tree.path(QStringLiteral("cache/collecting/%1/%2").arg(i / 100).arg(i))));
+            QVERIFY(QDir().mkpath(m_tree.path(QStringLiteral("cache/many/%1/%2").arg(i / 100).arg(i))));
         // Empty files are never opened: one group of rows far larger than the pipe and buffers.
         for (int i = 0; i < 3000; ++i) // names of 106 bytes
-            m_tree.write(QStringLiteral("cache/matching/%1").arg(i, 106, 10, QLatin1Char('0')), {});
+            m_tree.write(QStringLiteral("cache/empties/%1").arg(i, 106, 10, QLatin1Char('0')), {});
         // Another user's: copies, a folder it cannot open, one it cannot read in, a file it cannot
         // read, and enough folders to list that no listing thread is done before the last starts.
         plant(m_user,
@@ -539,7 +539,8 @@ private slots:
                 paths << file["path"].toString().toUtf8();
             QCOMPARE(json["could_not_be_read"].toArray().size(), ::geteuid() == 0 ? 0 : 1);
         } else { // no name of the tree holds a line break
-            paths = nulGroups(QByteArray(result.out).replace('\n', '\0') + '\0').value(0);
+            const bool nul = arguments.contains(QStringLiteral("-0"));
+            paths = nulGroups((nul ? result.out : QByteArray(result.out).replace('\n', '\0')) + '\0').value(0);
         }
         // Which name of the linked file comes first depends on the walk, not on the rule.
         for (QByteArray &path : paths)
@@ -603,6 +604,7 @@ private slots:
     void stopSignals_data()
     {
         QTest::addColumn<QByteArray>("phase"); // "collecting" many folders, "matching" many empty files
+        // The folders' names hold neither word: the signal must wait for the phase, not the path.
         QTest::addColumn<int>("signal");
         QTest::newRow("Ctrl-C while collecting") << QByteArray("collecting") << SIGINT;
         QTest::newRow("SIGTERM while collecting, JSON") << QByteArray("collecting") << SIGTERM; // not complete
@@ -623,7 +625,7 @@ private slots:
         const bool json = QByteArray(QTest::currentDataTag()).endsWith("JSON");
         const Scan result = scan(
             {json ? QStringLiteral("--json") : QStringLiteral("-0"),
-             m_tree.path("cache/" + QString::fromLatin1(phase))},
+             m_tree.path(phase == "matching" ? "cache/empties" : "cache/many")},
             {.wrapper = {"sh", "-c", "exec \"$0\" \"$@\" 2>" + QString::fromLocal8Bit(::ptsname(terminal))}},
             [&](QProcess &process) {
                 reached = waitFor(terminal, shown, phase, 60000);
