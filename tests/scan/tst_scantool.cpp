@@ -97,13 +97,14 @@ Groups jsonGroups(const QByteArray &out)
 }
 
 // Groups as sorted texts of sorted members, relative to the tree: independent of listing order.
+// A path outside the tree, or not absolute, keeps a mark that no expected text has.
 QStringList canonical(const Groups &groups, const QByteArray &root)
 {
     QStringList result;
     for (const QList<QByteArray> &group : groups) {
         QStringList members;
         for (const QByteArray &path : group)
-            members << QString::fromUtf8(path.startsWith(root) ? path.mid(root.size()) : path);
+            members << QString::fromUtf8(path.startsWith(root) ? path.mid(root.size()) : "outside: " + path);
         result << sorted(members).join(QLatin1Char('|'));
     }
     return sorted(result);
